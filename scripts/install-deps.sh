@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building Quillmoor and running its tests needs.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config ccache
+  # Qt 6 (UiTools pulls in the GL/Vulkan/xkb headers through its CMake config)
+  qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev libvulkan-dev
+  # platform layer
+  libxml2-dev libplist-dev
+  # tests
+  libgtest-dev libgmock-dev
+)
+
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

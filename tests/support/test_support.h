@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+
+namespace qm::test {
+
+// Runs the event loop until `done` answers true or `timeoutMs` passes; returns whether it became true.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Processes pending events (queued calls, zero timers) without waiting for more.
+void drainEvents();
+
+// Writes `bytes` to `path`, creating folders on the way; fails the test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
+
+// Reads a whole (small) test file.
+QByteArray readFile(const QString& path);
+
+} // namespace qm::test
