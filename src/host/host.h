@@ -1,0 +1,21 @@
+#pragma once
+
+#include "host/runtime.h"
+#include "host/ui_services.h"
+
+#include <QVersionNumber>
+
+namespace qm::host {
+
+// What a host offers the plug-in: its class runtime, its application object, its interface services
+// and the version by which its compose window class is chosen.
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual Runtime& runtime() = 0;
+    virtual ObjectPtr application() = 0;
+    virtual UiServices& ui() = 0;
+    virtual QVersionNumber systemVersion() const = 0;
+};
+
+} // namespace qm::host

@@ -1,0 +1,176 @@
+#include "host/in_memory_compose.h"
+
+#include "host/selectors.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUrl>
+
+namespace qm::host {
+
+namespace sel = selectors;
+
+namespace {
+
+// A host object that carries one value for the operations of its class to read.
+template <typename T>
+class Holder : public Object {
+public:
+    Holder(Class& cls, T value) : Object(cls), value(std::move(value)) {}
+    T value;
+};
+
+template <typename T>
+T& held(const Invocation& call) {
+    return static_cast<Holder<T>*>(call.self)->value;
+}
+
+using WindowRef = std::weak_ptr<Object>;
+
+InMemoryComposeWindow& windowOf(const Invocation& call) { return *static_cast<InMemoryComposeWindow*>(call.self); }
+
+std::shared_ptr<InMemoryComposeWindow> windowFrom(const Invocation& call) {
+    return std::static_pointer_cast<InMemoryComposeWindow>(held<WindowRef>(call).lock());
+}
+
+// Parts of the compose window are handed out as small objects pointing back at it, without keeping it alive.
+QVariant partOf(Class& partClass, const WindowRef& window) {
+    return toVariant(std::make_shared<Holder<WindowRef>>(partClass, window));
+}
+
+} // namespace
+
+bool copyFileAtomically(const QString& from, const QString& to) {
+    QFile source(from);
+    QSaveFile target(to);
+    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = source.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        if (target.write(buffer.constData(), n) != n)
+            return false;
+    }
+    return target.commit();
+}
+
+InMemoryComposeWindow::InMemoryComposeWindow(Class& composeClass) : Object(composeClass) { setBodyHTML({}); }
+
+void InMemoryComposeWindow::setBodyHTML(const QString& bodyHTML) {
+    document_ = platform::dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyHTML));
+}
+
+QString InMemoryComposeWindow::bodyHTML() const { return document_.body().outerHTML(); }
+
+void InMemoryComposeWindow::addAttachment(const ComposeAttachment& attachment, bool referenced) {
+    ComposeAttachment added = attachment;
+    if (added.filename.isEmpty())
+        added.filename = QFileInfo(added.filePath).fileName();
+    attachments_.append(added);
+    if (!referenced)
+        return;
+    platform::dom::Node object = document_.createElement(QStringLiteral("object"));
+    object.setAttribute(QStringLiteral("data"), QStringLiteral("cid:") + added.contentID);
+    object.setAttribute(QStringLiteral("type"), QStringLiteral("application/octet-stream"));
+    document_.body().appendChild(object);
+}
+
+Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeClassName, WindowAction send,
+                                      WindowAction windowWillClose, bool answersOperations) {
+    Class* root = runtime.classNamed(QStringLiteral("NSObject"));
+    if (!root)
+        root = runtime.addClass(QStringLiteral("NSObject"));
+    Class* compose = runtime.addClass(composeClassName, root);
+    if (!compose)
+        return nullptr;
+
+    compose->addInstanceMethod(sel::send, [send](const Invocation& call) {
+        send(windowOf(call), call.argument(0));
+        return QVariant();
+    });
+    compose->addInstanceMethod(sel::windowWillClose, [windowWillClose](const Invocation& call) {
+        windowWillClose(windowOf(call), call.argument(0));
+        return QVariant();
+    });
+    if (!answersOperations)
+        return compose;
+
+    const QString prefix = composeClassName;
+    Class* backEnd = runtime.addClass(prefix + QStringLiteral("BackEnd"), root);
+    Class* view = runtime.addClass(prefix + QStringLiteral("AttachmentView"), root);
+    Class* record = runtime.addClass(prefix + QStringLiteral("Attachment"), root);
+    Class* wrapper = runtime.addClass(prefix + QStringLiteral("FileWrapper"), root);
+    Class* editor = runtime.addClass(prefix + QStringLiteral("WebViewEditor"), root);
+    Class* webView = runtime.addClass(prefix + QStringLiteral("WebView"), root);
+    Class* frame = runtime.addClass(prefix + QStringLiteral("WebFrame"), root);
+
+    compose->addInstanceMethod(sel::backEnd, [backEnd](const Invocation& call) {
+        return partOf(*backEnd, call.self->shared_from_this());
+    });
+    compose->addInstanceMethod(sel::webViewEditor, [editor](const Invocation& call) {
+        return partOf(*editor, call.self->shared_from_this());
+    });
+    compose->addInstanceMethod(sel::window, [](const Invocation& call) { return toVariant(windowOf(call).window); });
+    compose->addInstanceMethod(sel::saveMessageToDrafts, [](const Invocation& call) {
+        ++windowOf(call).draftsSaved;
+        return QVariant();
+    });
+
+    backEnd->addInstanceMethod(sel::attachments, [view, record](const Invocation& call) {
+        QVariantList views;
+        if (auto window = windowFrom(call))
+            for (const ComposeAttachment& attachment : window->attachments())
+                views.append(toVariant(std::make_shared<Holder<ObjectPtr>>(
+                    *view, std::make_shared<Holder<ComposeAttachment>>(*record, attachment))));
+        return QVariant(views);
+    });
+    backEnd->addInstanceMethod(sel::subject, [](const Invocation& call) {
+        auto window = windowFrom(call);
+        return window ? QVariant(window->subject) : QVariant();
+    });
+    backEnd->addInstanceMethod(sel::allRecipients, [](const Invocation& call) {
+        auto window = windowFrom(call);
+        return window ? QVariant(QVariant(window->recipients).toList()) : QVariant();
+    });
+
+    view->addInstanceMethod(sel::attachment, [](const Invocation& call) { return toVariant(held<ObjectPtr>(call)); });
+    record->addInstanceMethod(sel::contentID,
+                              [](const Invocation& call) { return QVariant(held<ComposeAttachment>(call).contentID); });
+    record->addInstanceMethod(sel::filename,
+                              [](const Invocation& call) { return QVariant(held<ComposeAttachment>(call).filename); });
+    record->addInstanceMethod(sel::approximateSize, [](const Invocation& call) {
+        const ComposeAttachment& attachment = held<ComposeAttachment>(call);
+        return QVariant(attachment.size.value_or(QFileInfo(attachment.filePath).size()));
+    });
+    record->addInstanceMethod(sel::fileWrapper, [wrapper](const Invocation& call) {
+        return toVariant(std::make_shared<Holder<QString>>(*wrapper, held<ComposeAttachment>(call).filePath));
+    });
+    wrapper->addInstanceMethod(sel::writeToURL, [](const Invocation& call) {
+        return QVariant(copyFileAtomically(held<QString>(call), call.argument(0).toUrl().toLocalFile()));
+    });
+
+    editor->addInstanceMethod(sel::allowsRichText, [](const Invocation& call) {
+        auto window = windowFrom(call);
+        return QVariant(window && window->richText);
+    });
+    editor->addInstanceMethod(sel::webView,
+                              [webView](const Invocation& call) { return partOf(*webView, held<WindowRef>(call)); });
+    webView->addInstanceMethod(sel::contentElement, [](const Invocation& call) {
+        auto window = windowFrom(call);
+        return window ? QVariant::fromValue(window->document().body()) : QVariant();
+    });
+    webView->addInstanceMethod(sel::mainFrame,
+                               [frame](const Invocation& call) { return partOf(*frame, held<WindowRef>(call)); });
+    frame->addInstanceMethod(sel::domDocument, [](const Invocation& call) {
+        auto window = windowFrom(call);
+        return window ? QVariant::fromValue(window->document()) : QVariant();
+    });
+    return compose;
+}
+
+} // namespace qm::host

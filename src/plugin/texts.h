@@ -1,0 +1,26 @@
+#pragma once
+
+// The plug-in's user-visible texts in English. Each is also the key of its translation.
+namespace qm::plugin::texts {
+
+inline constexpr char reminderTitle[] = "Quillmoor Attachment Reminder";
+inline constexpr char perFileFormat[] =
+    "At least one of the attached files exceeds the configured threshold of %1.2f MByte with its %1.2f MByte.\n"
+    "Quillmoor recommends to upload the attachments into the cloud and add corresponding links to the message.";
+inline constexpr char totalFormat[] =
+    "The attached files of this email message exceed the configured threshold of %1.2f MByte with a total of "
+    "%1.2f MByte.\n"
+    "Quillmoor recommends to upload the attachments into the cloud and add corresponding links to the message.";
+inline constexpr char noServiceAppendix[] =
+    "\n\nAs you have not yet configured any cloud services for Quillmoor, uploading file attachments is not "
+    "available. Do you want to configure a cloud service now or just send the email?";
+inline constexpr char sendAttachments[] = "Send Attachments";
+inline constexpr char configureQuillmoor[] = "Configure Quillmoor";
+inline constexpr char uploadAttachments[] = "Upload Attachments";
+inline constexpr char cancel[] = "Cancel";
+
+// Diagnostics, not translated.
+inline constexpr char criticalSizeNotPositive[] =
+    "Critical file size should be above 0, if we have remaining attachments!";
+
+} // namespace qm::plugin::texts

@@ -1,0 +1,57 @@
+#include "uploaders/uploader.h"
+
+#include "platform/dispatch.h"
+#include "uploaders/service_id.h"
+
+namespace qm::upload {
+
+Uploader::Uploader() : self_(std::make_shared<Uploader*>(this)) {}
+
+Uploader::~Uploader() = default;
+
+bool Uploader::uploadFile(const QString& path, bool createPublicLink) {
+    if (busy_ || !canStartUpload())
+        return false;
+    createPublicLink_ = createPublicLink;
+    activeFile_ = path;
+    busy_ = true;
+    starting_ = true;
+    startUpload(path);
+    starting_ = false;
+    return true;
+}
+
+void Uploader::cancelUpload() { busy_ = false; }
+
+void Uploader::deliver(std::function<void(UploaderDelegate&)> report) {
+    auto send = [weak = std::weak_ptr<Uploader*>(self_), report = std::move(report)] {
+        const auto alive = weak.lock();
+        if (alive && (*alive)->delegate_)
+            report(*(*alive)->delegate_);
+    };
+    Q_ASSERT_X(platform::dispatch::isMainThread(), "Uploader", "reports are made on the main thread");
+    if (starting_)
+        platform::dispatch::onMain(std::move(send));
+    else
+        send();
+}
+
+void Uploader::reportProgress(double fraction) {
+    deliver([fraction, file = activeFile_](UploaderDelegate& d) { d.uploadProgress(fraction, file); });
+}
+
+void Uploader::reportLink(const QUrl& link, const QUrl& iconURL) {
+    busy_ = false;
+    deliver([link, iconURL, file = activeFile_](UploaderDelegate& d) { d.createdLink(link, file, iconURL); });
+}
+
+void Uploader::reportFailure(const platform::Error& error, int status) {
+    busy_ = false;
+    deliver([status, error](UploaderDelegate& d) { d.uploadFailedWithStatus(status, error); });
+}
+
+void Uploader::reportAuthentication(const std::optional<platform::Error>& error) {
+    deliver([error](UploaderDelegate& d) { d.didFinishAuthenticationWithError(error); });
+}
+
+} // namespace qm::upload

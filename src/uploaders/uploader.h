@@ -1,0 +1,94 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace qm::upload {
+
+// Receives an uploader's reports, always on the main thread.
+class UploaderDelegate {
+public:
+    virtual ~UploaderDelegate() = default;
+    // Fraction (0 to 1) of `file` sent so far.
+    virtual void uploadProgress(double fraction, const QString& file) = 0;
+    // The upload failed; the error's description is what the user sees.
+    virtual void uploadFailedWithStatus(int status, const platform::Error& error) = 0;
+    // The file is stored and publicly reachable under `link`; `iconURL` may be empty.
+    virtual void createdLink(const QUrl& link, const QString& file, const QUrl& iconURL) = 0;
+    // Linking ended; nullopt when it succeeded. Optional: the default ignores it.
+    virtual void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) { (void)error; }
+};
+
+// One service's uploader, alive for one upload run or one linking attempt.
+//
+//   idle --uploadFile()--> uploading --link | failure | cancelUpload()--> idle
+//
+// uploadFile() refuses while busy, so at most one transfer is ever under way. Each upload ends with
+// exactly one report (link or failure) unless it was cancelled; reports after a cancel may still arrive
+// and the delegate must ignore them.
+class Uploader {
+public:
+    Uploader();
+    virtual ~Uploader();
+    Uploader(const Uploader&) = delete;
+    Uploader& operator=(const Uploader&) = delete;
+
+    // Not owned: the delegate owns the uploader and outlives it.
+    UploaderDelegate* delegate() const { return delegate_; }
+    void setDelegate(UploaderDelegate* delegate) { delegate_ = delegate; }
+
+    // Account name and password to use instead of the stored ones (set while linking).
+    const QString& login() const { return login_; }
+    void setLogin(const QString& login) { login_ = login; }
+    const QString& password() const { return password_; }
+    void setPassword(const QString& password) { password_ = password; }
+
+    const QString& activeFile() const { return activeFile_; }
+    bool busy() const { return busy_; }
+    bool createPublicLink() const { return createPublicLink_; }
+    void setCreatePublicLink(bool value) { createPublicLink_ = value; }
+
+    // Starts uploading `path`. False, with nothing changed, while busy or when the service lacks what it
+    // needs; otherwise the transfer has started and its outcome will be reported.
+    bool uploadFile(const QString& path, bool createPublicLink);
+
+    // Stops the current upload as far as the service allows; the uploader is idle afterwards.
+    virtual void cancelUpload();
+
+    // Links the account, then reports through didFinishAuthenticationWithError().
+    virtual void authenticate() {}
+
+protected:
+    // Whether the service has everything an upload needs (a folder, a token, recipients, ...).
+    virtual bool canStartUpload() const { return true; }
+    // Begins the asynchronous transfer of activeFile().
+    virtual void startUpload(const QString& path) = 0;
+
+    // Reports, made on the main thread. Those made before uploadFile() has returned are queued, so the
+    // caller always sees uploadFile() return before any outcome.
+    void reportProgress(double fraction);
+    void reportLink(const QUrl& link, const QUrl& iconURL = {});
+    void reportFailure(const platform::Error& error, int status = 1 /* UploadFailed */);
+    void reportAuthentication(const std::optional<platform::Error>& error);
+
+    void setBusy(bool busy) { busy_ = busy; }
+
+private:
+    void deliver(std::function<void(UploaderDelegate&)> report);
+
+    UploaderDelegate* delegate_ = nullptr;
+    QString login_;
+    QString password_;
+    QString activeFile_;
+    bool busy_ = false;
+    bool createPublicLink_ = false;
+    bool starting_ = false;
+    std::shared_ptr<Uploader*> self_;   // queued reports check it so a destroyed uploader reports nothing
+};
+
+} // namespace qm::upload

@@ -1,0 +1,99 @@
+#include "support/test_host.h"
+
+#include "host/selectors.h"
+#include "platform/dispatch.h"
+
+namespace qm::test {
+
+namespace sel = host::selectors;
+using host::Invocation;
+using host::ObjectPtr;
+
+void TestUiServices::scriptSheetAnswers(std::initializer_list<int> returnCodes) {
+    sheetAnswers_.insert(sheetAnswers_.end(), returnCodes);
+}
+
+bool TestUiServices::answerOpenSheet(int returnCode) {
+    if (open_.empty())
+        return false;
+    auto completion = std::move(open_.front());
+    open_.pop_front();
+    completion(returnCode);
+    return true;
+}
+
+void TestUiServices::scriptModalResponses(std::initializer_list<host::AlertResponse> responses) {
+    modalResponses_.insert(modalResponses_.end(), responses);
+}
+
+void TestUiServices::beginAlertSheet(const host::AlertRequest& request, const ObjectPtr& window,
+                                     std::function<void(int)> completion) {
+    sheets.append({request, window});
+    open_.push_back(std::move(completion));
+    if (sheetAnswers_.empty())
+        return;
+    const int answer = sheetAnswers_.front();
+    sheetAnswers_.pop_front();
+    // A sheet ends after the call that began it has returned, as a user's click would.
+    platform::dispatch::onMain([this, answer] { answerOpenSheet(answer); });
+}
+
+host::AlertResponse TestUiServices::runModalAlert(const host::AlertRequest& request) {
+    modalAlerts.append(request);
+    if (modalResponses_.empty())
+        return {};
+    const host::AlertResponse response = modalResponses_.front();
+    modalResponses_.pop_front();
+    return response;
+}
+
+bool TestUiServices::openUrl(const QUrl& url) {
+    openedUrls.append(url);
+    return true;
+}
+
+TestHost::TestHost() : TestHost(Options()) {}
+
+TestHost::TestHost(Options options) : options_(std::move(options)) { defineClasses(); }
+
+void TestHost::defineClasses() {
+    host::InMemoryComposeClasses::define(
+        runtime_, options_.composeClassName,
+        [](host::InMemoryComposeWindow& window, const QVariant& sender) {
+            auto& test = static_cast<TestComposeWindow&>(window);
+            test.sent.append({test.bodyHTML(), sender});
+        },
+        [](host::InMemoryComposeWindow& window, const QVariant&) { ++static_cast<TestComposeWindow&>(window).closeCount; },
+        options_.composeWindowAnswers);
+    host::Class* root = runtime_.classNamed(QStringLiteral("NSObject"));
+
+    host::Class* app = runtime_.addClass(QStringLiteral("MailApp"), root);
+    app->addInstanceMethod(sel::showPreferencesPanel, [this](const Invocation&) {
+        ++preferencesShown;
+        return QVariant();
+    });
+    application_ = std::make_shared<host::Object>(*app);
+
+    host::Class* preferences = runtime_.addClass(QStringLiteral("NSPreferences"), root);
+    preferences_ = std::make_shared<host::Object>(*preferences);
+    preferences->addClassMethod(sel::sharedPreferences, [this](const Invocation&) { return host::toVariant(preferences_); });
+    preferences->addInstanceMethod(sel::showPreferencesPanelForOwner, [this](const Invocation& call) {
+        preferencesOwnersShown.append(host::toObject(call.argument(0)));
+        return QVariant();
+    });
+}
+
+std::shared_ptr<TestComposeWindow> TestHost::newComposeWindow(const QString& bodyHTML) {
+    auto window = std::make_shared<TestComposeWindow>(*runtime_.classNamed(options_.composeClassName));
+    window->setBodyHTML(bodyHTML);
+    window->window = std::make_shared<host::Object>(*runtime_.classNamed(QStringLiteral("NSObject")));
+    return window;
+}
+
+void TestHost::pressSend(const std::shared_ptr<TestComposeWindow>& window) { window->invoke(sel::send, {QVariant()}); }
+
+void TestHost::closeWindow(const std::shared_ptr<TestComposeWindow>& window) {
+    window->invoke(sel::windowWillClose, {QVariant()});
+}
+
+} // namespace qm::test

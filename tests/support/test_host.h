@@ -1,0 +1,95 @@
+#pragma once
+
+#include "host/host.h"
+#include "host/in_memory_compose.h"
+
+#include <QList>
+#include <deque>
+
+namespace qm::test {
+
+// What the host's send saw.
+struct SentMessage {
+    QString bodyHTML;
+    QVariant sender;
+};
+
+// A compose window of the test host, with a record of what happened to it.
+class TestComposeWindow : public host::InMemoryComposeWindow {
+public:
+    using InMemoryComposeWindow::InMemoryComposeWindow;
+    QList<SentMessage> sent;
+    int closeCount = 0;
+};
+
+// Sheets and alerts answered from a script, and a record of every one shown.
+class TestUiServices final : public host::UiServices {
+public:
+    struct Sheet {
+        host::AlertRequest request;
+        host::ObjectPtr window;
+    };
+
+    // Answers for the next sheets, in order; a sheet without a scripted answer stays open until answered.
+    void scriptSheetAnswers(std::initializer_list<int> returnCodes);
+    // Answers the oldest open sheet; false when none is open.
+    bool answerOpenSheet(int returnCode);
+    qsizetype openSheetCount() const { return static_cast<qsizetype>(open_.size()); }
+
+    void scriptModalResponses(std::initializer_list<host::AlertResponse> responses);
+
+    QList<Sheet> sheets;
+    QList<host::AlertRequest> modalAlerts;
+    QList<QUrl> openedUrls;
+
+    void beginAlertSheet(const host::AlertRequest& request, const host::ObjectPtr& window,
+                         std::function<void(int)> completion) override;
+    host::AlertResponse runModalAlert(const host::AlertRequest& request) override;
+    bool openUrl(const QUrl& url) override;
+
+private:
+    std::deque<int> sheetAnswers_;
+    std::deque<host::AlertResponse> modalResponses_;
+    std::deque<std::function<void(int)>> open_;
+};
+
+// The in-process host that tests drive the plug-in through: in-memory compose windows, an application
+// object, a preferences controller, and scripted interface services.
+class TestHost final : public host::Host {
+public:
+    struct Options {
+        QString composeClassName = QStringLiteral("DocumentEditor");
+        // false: compose windows answer only send: and windowWillClose:, nothing else.
+        bool composeWindowAnswers = true;
+        QVersionNumber systemVersion = QVersionNumber(10, 9, 5);
+    };
+
+    TestHost();
+    explicit TestHost(Options options);
+
+    host::Runtime& runtime() override { return runtime_; }
+    host::ObjectPtr application() override { return application_; }
+    host::UiServices& ui() override { return ui_; }
+    QVersionNumber systemVersion() const override { return options_.systemVersion; }
+
+    TestUiServices& testUi() { return ui_; }
+    std::shared_ptr<TestComposeWindow> newComposeWindow(const QString& bodyHTML = QStringLiteral("<p>Hello</p>"));
+
+    // Presses Send / closes the window the way the host does: through its class's operations.
+    void pressSend(const std::shared_ptr<TestComposeWindow>& window);
+    void closeWindow(const std::shared_ptr<TestComposeWindow>& window);
+
+    int preferencesShown = 0;
+    QList<host::ObjectPtr> preferencesOwnersShown;
+
+private:
+    void defineClasses();
+
+    Options options_;
+    host::Runtime runtime_;
+    TestUiServices ui_;
+    host::ObjectPtr application_;
+    host::ObjectPtr preferences_;
+};
+
+} // namespace qm::test
