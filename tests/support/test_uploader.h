@@ -1,0 +1,62 @@
+#pragma once
+
+#include "uploaders/uploader_class.h"
+
+#include <QList>
+#include <QStringList>
+
+namespace qm::test {
+
+// An uploader whose transfers the test finishes by hand.
+class TestUploader final : public upload::Uploader {
+public:
+    QStringList started;          // paths handed to startUpload, in order
+    int cancelCount = 0;
+    int authenticateCount = 0;
+    bool ready = true;            // false: the service lacks what it needs
+
+    // Reports as a service would, from the main thread.
+    void progress(double fraction) { reportProgress(fraction); }
+    void finish(const QUrl& link, const QUrl& icon = {}) { reportLink(link, icon); }
+    void fail(const platform::Error& error) { reportFailure(error); }
+    void finishAuthentication(const std::optional<platform::Error>& error) { reportAuthentication(error); }
+    // A report made from inside startUpload, before uploadFile() returns.
+    std::optional<QUrl> linkWhileStarting;
+
+    void cancelUpload() override {
+        ++cancelCount;
+        Uploader::cancelUpload();
+    }
+    void authenticate() override { ++authenticateCount; }
+
+protected:
+    bool canStartUpload() const override { return ready; }
+    void startUpload(const QString& path) override {
+        started.append(path);
+        if (linkWhileStarting)
+            reportLink(*linkWhileStarting);
+    }
+};
+
+// A flag-linked service class that hands out TestUploaders and remembers the last one.
+class TestUploaderClass final : public upload::FlagLinkedUploaderClass {
+public:
+    TestUploaderClass(const upload::ServiceEnvironment& environment, QString name, QString linkedKey,
+                      QString accountKey)
+        : FlagLinkedUploaderClass(environment, std::move(linkedKey), std::move(accountKey))
+        , name_(std::move(name)) {}
+
+    QString name() const override { return name_; }
+    std::unique_ptr<upload::Uploader> create() const override {
+        auto uploader = std::make_unique<TestUploader>();
+        lastCreated = uploader.get();
+        return uploader;
+    }
+
+    mutable TestUploader* lastCreated = nullptr;
+
+private:
+    QString name_;
+};
+
+} // namespace qm::test
