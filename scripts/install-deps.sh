@@ -8,9 +8,9 @@ packages=(
   # Qt 6 (UiTools pulls in the GL/Vulkan/xkb headers through its CMake config)
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev libvulkan-dev
   # platform layer
-  libxml2-dev libplist-dev
+  libxml2-dev libplist-dev libzip-dev libcld2-dev
   # tests
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev zip unzip
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
