@@ -19,6 +19,27 @@ inline constexpr char configureQuillmoor[] = "Configure Quillmoor";
 inline constexpr char uploadAttachments[] = "Upload Attachments";
 inline constexpr char cancel[] = "Cancel";
 
+// Upload progress.
+inline constexpr char progressAutoSend[] =
+    "Your email attachments are currently uploaded into the cloud. As soon as the upload is finished, your email is "
+    "sent to the recipient(s).";
+inline constexpr char progressManualSend[] =
+    "Your email attachments are currently uploaded into the cloud. As soon as the upload is finished, your email "
+    "will include the download URLs.";
+
+// End of a run.
+inline constexpr char errorTitle[] = "Quillmoor Error";
+inline constexpr char informationTitle[] = "Quillmoor Information";
+inline constexpr char compressFilesFailed[] = "Failed to compress files '%@'. Please check the file type and try again.";
+inline constexpr char compressFileFailed[] = "Failed to compress file '%@'. Please check the file type and try again.";
+inline constexpr char uploadInformationIncomplete[] = "Upload information is incomplete. Please try again.";
+inline constexpr char uploadNotStarted[] =
+    "The upload could not be started. Please check the cloud service in the Quillmoor preferences and try again; "
+    "your attachments are back in the message.";
+inline constexpr char uploadNeedsRecipients[] =
+    "This cloud service sends the files to the message's recipients. Please add a recipient and try again; your "
+    "attachments are back in the message.";
+
 // Diagnostics, not translated.
 inline constexpr char criticalSizeNotPositive[] =
     "Critical file size should be above 0, if we have remaining attachments!";
