@@ -1,4 +1,3 @@
-#include "platform/string_additions.h"
 #include "platform/string_format.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +22,6 @@ TEST(StringFormatTest, MalformedOrMissingArgumentsAreWrittenOutNotRead) {
     EXPECT_EQ(formatString(QStringLiteral("%3$@"), {1}), QStringLiteral("%3$@"));
     EXPECT_EQ(formatString(QStringLiteral("odd %y and end %"), {1}), QStringLiteral("odd %y and end %"));
     EXPECT_EQ(formatString(QStringLiteral("%1.2"), {1}), QStringLiteral("%1.2"));
-}
-
-TEST(StringAdditionsTest, ContainmentOfAnyWordInOrder) {
-    const QString id = QStringLiteral("abc-12345-xyz");
-    EXPECT_TRUE(containsWordsInArray(id, {QStringLiteral("nope"), QStringLiteral("12345")}));
-    EXPECT_FALSE(containsWordsInArray(id, {}));
-    EXPECT_FALSE(containsWordsInArray(id, {QString()}));
-    EXPECT_EQ(firstContainingWordFromArray(id, {QStringLiteral("xyz"), QStringLiteral("abc")}), QStringLiteral("xyz"));
-    EXPECT_TRUE(firstContainingWordFromArray(id, {QStringLiteral("ABC")}).isNull());
-    EXPECT_EQ(firstContainingWordFromArray(id, {QStringLiteral("ABC")}, Qt::CaseInsensitive), QStringLiteral("ABC"));
 }
 
 } // namespace
