@@ -52,6 +52,13 @@ public:
         out() << "  (would open " << url.toString() << ")\n";
         return false;
     }
+    // No service is linked in the demo, so no upload runs and no progress panel is needed.
+    std::optional<host::LoadedInterface> loadInterface(const QString&, const QString&,
+                                                       const host::InterfaceActions&) override {
+        return std::nullopt;
+    }
+    void beginSheet(const std::shared_ptr<host::Panel>&, const host::ObjectPtr&, std::function<void(int)>) override {}
+    void endSheet(const std::shared_ptr<host::Panel>&, int) override {}
 
 private:
     static void print(const host::AlertRequest& request) {

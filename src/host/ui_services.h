@@ -1,11 +1,13 @@
 #pragma once
 
+#include "host/interface_objects.h"
 #include "host/runtime.h"
 
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <optional>
 
 namespace qm::host {
 
@@ -43,6 +45,17 @@ public:
 
     // Opens a URL in the handler the system has for it; false when nothing could open it.
     virtual bool openUrl(const QUrl& url) = 0;
+
+    // Loads the interface file `name` of the bundle at `bundlePath`, connecting its outlets and wiring its
+    // controls to `actions`; nullopt when the host cannot load it.
+    virtual std::optional<LoadedInterface> loadInterface(const QString& bundlePath, const QString& name,
+                                                         const InterfaceActions& actions) = 0;
+
+    // Shows `panel` as a sheet on `window` until endSheet(); `didEnd` then runs once with the return code,
+    // after the panel is ordered out.
+    virtual void beginSheet(const std::shared_ptr<Panel>& panel, const ObjectPtr& window,
+                            std::function<void(int returnCode)> didEnd) = 0;
+    virtual void endSheet(const std::shared_ptr<Panel>& panel, int returnCode = 0) = 0;
 };
 
 } // namespace qm::host

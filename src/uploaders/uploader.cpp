@@ -15,25 +15,21 @@ bool Uploader::uploadFile(const QString& path, bool createPublicLink) {
     createPublicLink_ = createPublicLink;
     activeFile_ = path;
     busy_ = true;
-    starting_ = true;
     startUpload(path);
-    starting_ = false;
     return true;
 }
 
 void Uploader::cancelUpload() { busy_ = false; }
 
 void Uploader::deliver(std::function<void(UploaderDelegate&)> report) {
-    auto send = [weak = std::weak_ptr<Uploader*>(self_), report = std::move(report)] {
+    Q_ASSERT_X(platform::dispatch::isMainThread(), "Uploader", "reports are made on the main thread");
+    // Always queued: the delegate never runs inside the service's own call stack, so it may start the next
+    // upload or destroy this uploader without pulling the ground from under the service.
+    platform::dispatch::onMain([weak = std::weak_ptr<Uploader*>(self_), report = std::move(report)] {
         const auto alive = weak.lock();
         if (alive && (*alive)->delegate_)
             report(*(*alive)->delegate_);
-    };
-    Q_ASSERT_X(platform::dispatch::isMainThread(), "Uploader", "reports are made on the main thread");
-    if (starting_)
-        platform::dispatch::onMain(std::move(send));
-    else
-        send();
+    });
 }
 
 void Uploader::reportProgress(double fraction) {

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -63,14 +64,17 @@ public:
     // Links the account, then reports through didFinishAuthenticationWithError().
     virtual void authenticate() {}
 
+    // The message's recipients, for services that send the files to them; others ignore it.
+    virtual void setRecipientList(const QStringList& recipients) { (void)recipients; }
+
 protected:
     // Whether the service has everything an upload needs (a folder, a token, recipients, ...).
     virtual bool canStartUpload() const { return true; }
     // Begins the asynchronous transfer of activeFile().
     virtual void startUpload(const QString& path) = 0;
 
-    // Reports, made on the main thread. Those made before uploadFile() has returned are queued, so the
-    // caller always sees uploadFile() return before any outcome.
+    // Reports, made on the main thread and delivered from the event loop, in the order made; the caller
+    // of uploadFile() therefore always sees it return before any outcome.
     void reportProgress(double fraction);
     void reportLink(const QUrl& link, const QUrl& iconURL = {});
     void reportFailure(const platform::Error& error, int status = 1 /* UploadFailed */);
@@ -87,7 +91,6 @@ private:
     QString activeFile_;
     bool busy_ = false;
     bool createPublicLink_ = false;
-    bool starting_ = false;
     std::shared_ptr<Uploader*> self_;   // queued reports check it so a destroyed uploader reports nothing
 };
 

@@ -3,6 +3,8 @@
 #include "host/selectors.h"
 #include "platform/dispatch.h"
 
+#include <QFileInfo>
+
 namespace qm::test {
 
 namespace sel = host::selectors;
@@ -50,6 +52,47 @@ host::AlertResponse TestUiServices::runModalAlert(const host::AlertRequest& requ
 bool TestUiServices::openUrl(const QUrl& url) {
     openedUrls.append(url);
     return true;
+}
+
+std::optional<host::LoadedInterface> TestUiServices::loadInterface(const QString& bundlePath, const QString& name,
+                                                                  const host::InterfaceActions& actions) {
+    // Only interfaces the bundle really has can be loaded.
+    const QString file = bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/") + name + QStringLiteral(".ui");
+    if (!QFileInfo::exists(file))
+        return std::nullopt;
+    Interface loaded{name, actions};
+    host::LoadedInterface outlets;
+    outlets.connect(QStringLiteral("progressPanel"), loaded.panel);
+    outlets.connect(QStringLiteral("progressIndicator"), loaded.indicator);
+    outlets.connect(QStringLiteral("progressText"), loaded.text);
+    interfaces.append(loaded);
+    return outlets;
+}
+
+bool TestUiServices::trigger(const QString& action) {
+    if (interfaces.isEmpty() || !interfaces.last().actions.contains(action))
+        return false;
+    interfaces.last().actions.value(action)();
+    return true;
+}
+
+void TestUiServices::beginSheet(const std::shared_ptr<host::Panel>& panel, const ObjectPtr&,
+                                std::function<void(int)> didEnd) {
+    panelSheetsShown.append(panel);
+    panelEnds_.append({panel, std::move(didEnd)});
+}
+
+void TestUiServices::endSheet(const std::shared_ptr<host::Panel>& panel, int returnCode) {
+    for (qsizetype i = 0; i < panelEnds_.size(); ++i) {
+        if (panelEnds_[i].first != panel)
+            continue;
+        auto didEnd = std::move(panelEnds_[i].second);
+        panelEnds_.removeAt(i);
+        panelSheetsShown.removeOne(panel);
+        ++panelSheetsEnded;
+        didEnd(returnCode);
+        return;
+    }
 }
 
 TestHost::TestHost() : TestHost(Options()) {}

@@ -22,9 +22,46 @@ public:
     int closeCount = 0;
 };
 
+// Outlets of loaded interfaces that remember what they were told.
+class RecordingPanel final : public host::Panel {};
+
+class RecordingProgressIndicator final : public host::ProgressIndicator {
+public:
+    void setIndeterminate(bool value) override { indeterminate = value; }
+    bool isIndeterminate() const override { return indeterminate; }
+    void setDoubleValue(double value) override { values.append(value); }
+    double doubleValue() const override { return values.isEmpty() ? 0 : values.last(); }
+    void startAnimation() override { animating = true; }
+    void stopAnimation() override { animating = false; }
+    QList<double> values;
+    bool indeterminate = false;
+    bool animating = false;
+};
+
+class RecordingTextField final : public host::TextField {
+public:
+    void setStringValue(const QString& value) override { text = value; }
+    QString stringValue() const override { return text; }
+    QString text;
+};
+
 // Sheets and alerts answered from a script, and a record of every one shown.
 class TestUiServices final : public host::UiServices {
 public:
+    struct Interface {
+        QString name;
+        host::InterfaceActions actions;
+        std::shared_ptr<RecordingPanel> panel = std::make_shared<RecordingPanel>();
+        std::shared_ptr<RecordingProgressIndicator> indicator = std::make_shared<RecordingProgressIndicator>();
+        std::shared_ptr<RecordingTextField> text = std::make_shared<RecordingTextField>();
+    };
+    QList<Interface> interfaces;                              // every interface loaded, in order
+    QList<std::shared_ptr<host::Panel>> panelSheetsShown;     // begun and not yet ended
+    int panelSheetsEnded = 0;
+
+    // Triggers an action of the most recently loaded interface, as a click on its control would.
+    bool trigger(const QString& action);
+
     struct Sheet {
         host::AlertRequest request;
         host::ObjectPtr window;
@@ -46,8 +83,14 @@ public:
                          std::function<void(int)> completion) override;
     host::AlertResponse runModalAlert(const host::AlertRequest& request) override;
     bool openUrl(const QUrl& url) override;
+    std::optional<host::LoadedInterface> loadInterface(const QString& bundlePath, const QString& name,
+                                                       const host::InterfaceActions& actions) override;
+    void beginSheet(const std::shared_ptr<host::Panel>& panel, const host::ObjectPtr& window,
+                    std::function<void(int)> didEnd) override;
+    void endSheet(const std::shared_ptr<host::Panel>& panel, int returnCode) override;
 
 private:
+    QList<std::pair<std::shared_ptr<host::Panel>, std::function<void(int)>>> panelEnds_;
     std::deque<int> sheetAnswers_;
     std::deque<host::AlertResponse> modalResponses_;
     std::deque<std::function<void(int)>> open_;

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <QStringList>
 #include <functional>
+#include <ostream>
 
 namespace qm::test {
 
@@ -20,3 +22,12 @@ void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 
 } // namespace qm::test
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+    *os << '{';
+    for (qsizetype i = 0; i < list.size(); ++i)
+        *os << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
+    *os << '}';
+}

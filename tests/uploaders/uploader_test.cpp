@@ -116,11 +116,14 @@ TEST_F(UploaderTest, ASecondUploadWhileBusyIsRefused) {
     test.progress(0.5);
     test.finish(QUrl(QStringLiteral("https://example.org/a")));
     EXPECT_FALSE(uploader->busy());
+    EXPECT_TRUE(delegate.events.isEmpty());   // delivered from the event loop, in order
+    drainEvents();
     EXPECT_EQ(delegate.events, (QStringList{QStringLiteral("progress 0.5 /tmp/a.pdf"),
                                             QStringLiteral("link https://example.org/a /tmp/a.pdf ")}));
     EXPECT_TRUE(uploader->uploadFile(QStringLiteral("/tmp/b.pdf"), true));
     test.fail(platform::Error(QStringLiteral("RVErrorDomain"), 42, QStringLiteral("Server said no.")));
     EXPECT_FALSE(uploader->busy());
+    drainEvents();
     EXPECT_EQ(delegate.events.last(), QStringLiteral("failed 1 Server said no."));
 }
 
@@ -171,6 +174,7 @@ TEST_F(UploaderTest, CancelLeavesTheUploaderIdleAndAuthenticationIsOptionalForDe
     EXPECT_FALSE(uploader->busy());
     EXPECT_EQ(static_cast<TestUploader&>(*uploader).cancelCount, 1);
     static_cast<TestUploader&>(*uploader).finishAuthentication(std::nullopt);
+    drainEvents();
     EXPECT_TRUE(delegate.events.isEmpty());
 }
 
