@@ -2,6 +2,7 @@
 
 #include "host/selectors.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -41,7 +42,34 @@ QVariant partOf(Class& partClass, const WindowRef& window) {
 
 } // namespace
 
+namespace {
+
+// A folder attachment is written as a folder: made under a temporary name and renamed into place.
+bool copyFolder(const QString& from, const QString& to) {
+    const QDir source(from);
+    if (!QDir().mkpath(to))
+        return false;
+    for (const QFileInfo& entry : source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QDir(to).filePath(entry.fileName());
+        const bool copied = entry.isDir() && !entry.isSymLink() ? copyFolder(entry.filePath(), target)
+                                                                : copyFileAtomically(entry.filePath(), target);
+        if (!copied)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool copyFileAtomically(const QString& from, const QString& to) {
+    if (QFileInfo(from).isDir()) {
+        const QString temporary = to + QStringLiteral(".partial");
+        QDir(temporary).removeRecursively();
+        if (copyFolder(from, temporary) && QDir().rename(temporary, to))
+            return true;
+        QDir(temporary).removeRecursively();
+        return false;
+    }
     QFile source(from);
     QSaveFile target(to);
     if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly))

@@ -5,6 +5,7 @@
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
+#include "plugin/attachment_pipeline.h"
 #include "plugin/document_editor.h"
 #include "support/test_host.h"
 #include "support/test_uploader.h"
@@ -31,14 +32,15 @@ public:
 class PluginFixture : public ::testing::Test {
 protected:
     PluginFixture() : PluginFixture(TestHost::Options()) {}
-    explicit PluginFixture(TestHost::Options options)
+    // `realPipeline`: the send decision hands over to the real attachment pipeline instead of a recorder.
+    explicit PluginFixture(TestHost::Options options, bool realPipeline = false)
         : host(std::move(options))
         , settings(folder.filePath(QStringLiteral("config/settings.plist")))
         , bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("en")})
         , credentials(secrets)
         , environment{settings, credentials, bundle.name()}
         , context{host, settings, bundle, services}
-        , editor(context, pipeline) {
+        , editor(context, realPipeline ? static_cast<plugin::UploadPipeline&>(attachments(context)) : pipeline) {
         auto serviceClass = std::make_unique<TestUploaderClass>(environment, QStringLiteral("Generic"),
                                                                 accounts::keys::genericLinked,
                                                                 accounts::keys::genericLogin);
@@ -55,6 +57,15 @@ protected:
         ASSERT_TRUE(compose->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
         ASSERT_TRUE(compose->exchangeInstanceMethods(QStringLiteral("windowWillClose:"),
                                                      QStringLiteral("quillmoorWindowWillClose:")));
+    }
+
+    plugin::AttachmentPipeline& attachments(plugin::PluginContext& context) {
+        if (!attachmentPipeline) {
+            const QString work = folder.filePath(QStringLiteral("work"));
+            QDir().mkpath(work);
+            attachmentPipeline = std::make_unique<plugin::AttachmentPipeline>(context, work);
+        }
+        return *attachmentPipeline;
     }
 
     // Links the test service and selects it.
@@ -85,6 +96,7 @@ protected:
     TestUploaderClass* testService = nullptr;
     plugin::PluginContext context;
     RecordingPipeline pipeline;
+    std::unique_ptr<plugin::AttachmentPipeline> attachmentPipeline;
     plugin::DocumentEditor editor;
 };
 
