@@ -28,6 +28,8 @@ public:
         Uploader::cancelUpload();
     }
     void authenticate() override { ++authenticateCount; }
+    void setRecipientList(const QStringList& list) override { recipients = list; }
+    QStringList recipients;
 
 protected:
     bool canStartUpload() const override { return ready; }
