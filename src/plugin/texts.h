@@ -40,7 +40,15 @@ inline constexpr char uploadNeedsRecipients[] =
     "This cloud service sends the files to the message's recipients. Please add a recipient and try again; your "
     "attachments are back in the message.";
 
+// Start-up.
+inline constexpr char welcomeMessage[] =
+    "Welcome to Quillmoor, your attachment-in-the-cloud plugin from Rovendal.\n\nBefore you can start using the plugin, you need "
+    "to configure it. Do you want to open its preferences now?";
+inline constexpr char yes[] = "Yes";
+inline constexpr char notNow[] = "Not now";
+
 // Diagnostics, not translated.
+inline constexpr char loadedBundle[] = "Loaded Bundle Quillmoor";
 inline constexpr char criticalSizeNotPositive[] =
     "Critical file size should be above 0, if we have remaining attachments!";
 

@@ -110,6 +110,12 @@ void TestHost::defineClasses() {
         options_.composeWindowAnswers);
     host::Class* root = runtime_.classNamed(QStringLiteral("NSObject"));
 
+    host::Class* mailBundle = runtime_.addClass(QStringLiteral("MVMailBundle"), root);
+    mailBundle->addClassMethod(sel::registerBundle, [this](const Invocation& call) {
+        registeredBundles.append(call.receiverClass.name());
+        return QVariant();
+    });
+
     host::Class* app = runtime_.addClass(QStringLiteral("MailApp"), root);
     app->addInstanceMethod(sel::showPreferencesPanel, [this](const Invocation&) {
         ++preferencesShown;

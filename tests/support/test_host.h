@@ -123,6 +123,7 @@ public:
     void closeWindow(const std::shared_ptr<TestComposeWindow>& window);
 
     int preferencesShown = 0;
+    QStringList registeredBundles;   // classes that asked the host's bundle class to register them
     QList<host::ObjectPtr> preferencesOwnersShown;
 
 private:

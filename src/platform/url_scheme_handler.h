@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qm::platform {
+
+// Makes an application the default handler of URL schemes the freedesktop way: a desktop entry in
+// $XDG_DATA_HOME/applications that lists x-scheme-handler/<scheme> types, made the default through
+// xdg-mime. Blocking (it runs xdg-mime): call it off the main thread.
+class UrlSchemeHandler {
+public:
+    struct Application {
+        QString desktopFileName;   // "quillmoor.desktop"
+        QString name;              // shown by desktops
+        QString command;           // Exec line without the %u
+    };
+
+    static QString applicationsFolder();   // $XDG_DATA_HOME/applications (~/.local/share when unset)
+
+    // Writes the entry (replacing an older one) and claims each scheme. An Error when the entry cannot be
+    // written or xdg-mime fails; a missing xdg-mime leaves the entry in place for desktops that read it.
+    static std::optional<Error> registerDefaultHandler(const Application& application, const QStringList& schemes);
+};
+
+} // namespace qm::platform

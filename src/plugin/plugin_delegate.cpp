@@ -1,0 +1,61 @@
+#include "plugin/plugin_delegate.h"
+
+#include "accounts/settings_keys.h"
+#include "host/application.h"
+#include "plugin/active_service.h"
+#include "plugin/alert_panel.h"
+#include "plugin/texts.h"
+#include "uploaders/service_id.h"
+
+#include <QDirIterator>
+#include <QFile>
+
+namespace qm::plugin {
+
+PluginDelegate::PluginDelegate(PluginContext& context, QString workingDirectory)
+    : context_(context)
+    , workingDirectory_(std::move(workingDirectory)) {}
+
+void PluginDelegate::prepare() {
+    if (prepared_)
+        return;
+    prepared_ = true;
+    cleanTemporaryDirectory();
+    seedTemplate();
+}
+
+void PluginDelegate::cleanTemporaryDirectory() const {
+    if (workingDirectory_.isEmpty())
+        return;
+    // Folders stay; every file below them goes. The folder is the plug-in's own, so nothing else is touched.
+    QDirIterator it(workingDirectory_, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QFile::remove(it.next());
+}
+
+void PluginDelegate::seedTemplate() const {
+    if (context_.settings.objectForKey(accounts::keys::infoBoxTemplate))
+        return;
+    QFile resource(context_.bundle.pathForResource(QStringLiteral("DefaultTemplate"), QStringLiteral("html")));
+    if (resource.open(QIODevice::ReadOnly))
+        context_.settings.setObject(QString::fromUtf8(resource.readAll()), accounts::keys::infoBoxTemplate);
+}
+
+void PluginDelegate::showWelcome() const {
+    if (selectedService(context_.settings) != upload::NoService)
+        return;
+    const platform::Bundle& bundle = context_.bundle;
+    const int answer = runAlertPanelWithCheckbox(
+        context_, bundle.localized(QString::fromLatin1(welcomeTitle)), bundle.localized(QString::fromLatin1(texts::welcomeMessage)),
+        bundle.localized(QString::fromLatin1(texts::yes)), bundle.localized(QString::fromLatin1(texts::notNow)));
+    if (answer != host::AlertDefaultReturn)
+        return;
+    host::Application(context_.host.application()).showPreferencesPanel();
+    const host::Class* moduleClass = context_.host.runtime().classNamed(QStringLiteral("RVQuillmoorPreferenceModule"));
+    const host::ObjectPtr module =
+        moduleClass ? host::toObject(moduleClass->invokeClassMethod(QStringLiteral("sharedInstance"))) : nullptr;
+    host::PreferencesController::shared(context_.host.runtime()).showPreferencesPanelForOwner(module);
+}
+
+} // namespace qm::plugin

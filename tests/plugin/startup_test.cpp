@@ -1,0 +1,178 @@
+#include "accounts/settings_keys.h"
+#include "plugin/alert_panel.h"
+#include "plugin/quillmoor_bundle.h"
+#include "support/test_host.h"
+#include "support/test_support.h"
+#include "support/test_uploader.h"
+
+#include "platform/secret_store.h"
+#include "platform/system_log.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+namespace keys = accounts::keys;
+
+// Points the user's data and config folders into a private place for the test's life.
+class PrivateXdgFolders {
+public:
+    PrivateXdgFolders() {
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+            saved_.append({name, qgetenv(name)});
+            qputenv(name, folder_.filePath(QString::fromLatin1(name)).toUtf8());
+        }
+    }
+    ~PrivateXdgFolders() {
+        for (const auto& [name, value] : saved_)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+    QString path(const QString& relative) const { return folder_.filePath(relative); }
+
+private:
+    QTemporaryDir folder_;
+    QList<std::pair<const char*, QByteArray>> saved_;
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    explicit StartupTest(QVersionNumber version = QVersionNumber(10, 9))
+        : host(hostOptions(version)) {}
+
+    static TestHost::Options hostOptions(QVersionNumber version) {
+        TestHost::Options options;
+        options.systemVersion = version;
+        options.composeClassName = plugin::QuillmoorBundle::composeWindowClassName(version);
+        return options;
+    }
+
+    PrivateXdgFolders xdg;
+    QTemporaryDir folder;
+    TestHost host;
+    platform::SettingsStore settings{folder.filePath(QStringLiteral("settings.plist"))};
+    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("en")}};
+    upload::ServiceRegistry services;
+    QString work = [this] {
+        QDir().mkpath(folder.filePath(QStringLiteral("work")));
+        return folder.filePath(QStringLiteral("work"));
+    }();
+    plugin::QuillmoorBundle plugin{host, settings, bundle, services, work};
+};
+
+TEST(ComposeWindowClassTest, FollowsTheHostsVersion) {
+    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(10, 8, 5)), QStringLiteral("MailDocumentEditor"));
+    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(10, 9)), QStringLiteral("DocumentEditor"));
+    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(11, 0)), QStringLiteral("DocumentEditor"));
+}
+
+TEST_F(StartupTest, InitializingWiresThePlugInOnceAndTheSendGoesThroughIt) {
+    QStringList log;
+    platform::SystemLog::Capture capture([&](const QString& line) { log.append(line); });
+    plugin.initialize();
+    plugin.initialize();
+    EXPECT_EQ(log.count(QStringLiteral("Loaded Bundle Quillmoor")), 1);
+
+    host::Class* bundleClass = host.runtime().classNamed(QStringLiteral("RVQuillmoorBundle"));
+    ASSERT_NE(bundleClass, nullptr);
+    EXPECT_EQ(bundleClass->superclass(), host.runtime().classNamed(QStringLiteral("MVMailBundle")));
+    EXPECT_EQ(host.registeredBundles, QStringList{QStringLiteral("RVQuillmoorBundle")});
+    EXPECT_TRUE(bundleClass->invokeClassMethod(QStringLiteral("hasPreferencesPanel")).toBool());
+    EXPECT_EQ(bundleClass->invokeClassMethod(QStringLiteral("preferencesOwnerClassName")).toString(),
+              QStringLiteral("RVQuillmoorPreferenceModule"));
+
+    // Defaults from the bundle are registered, and a message over the threshold meets the plug-in.
+    EXPECT_TRUE(settings.boolForKey(keys::askBeforeUpload));
+    auto window = host.newComposeWindow();
+    const QString path = folder.filePath(QStringLiteral("big.bin"));
+    QFile big(path);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(8 * 1048576));
+    window->addAttachment({QStringLiteral("big"), path, {}, {}});
+    host.pressSend(window);
+    ASSERT_EQ(host.testUi().sheets.size(), 1);
+    EXPECT_EQ(host.testUi().sheets.first().request.title, QStringLiteral("Quillmoor Attachment Reminder"));
+    host.testUi().answerOpenSheet(host::AlertDefaultReturn);
+    EXPECT_EQ(window->sent.size(), 1);
+    // Host operations the plug-in does not replace in this build stay the host's.
+    EXPECT_FALSE(host.runtime().classNamed(QStringLiteral("NSPreferences"))
+                     ->respondsToClassMethod(QStringLiteral("quillmoorSharedPreferences")));
+}
+
+TEST_F(StartupTest, SupportFolderTemplateVersionAndUrlSchemes) {
+    writeFile(work + QStringLiteral("/old/left.pdf"), "x");
+    writeFile(work + QStringLiteral("/stale.zip"), "x");
+    plugin.initialize();
+
+    EXPECT_TRUE(QFileInfo(xdg.path(QStringLiteral("XDG_DATA_HOME/quillmoor"))).isDir());
+    EXPECT_FALSE(QFileInfo::exists(work + QStringLiteral("/old/left.pdf")));
+    EXPECT_FALSE(QFileInfo::exists(work + QStringLiteral("/stale.zip")));
+    EXPECT_TRUE(QFileInfo(work + QStringLiteral("/old")).isDir());
+    EXPECT_TRUE(settings.stringForKey(keys::infoBoxTemplate).contains(QStringLiteral("BOX_LINKLIST")));
+    EXPECT_EQ(settings.stringForKey(keys::version), bundle.version());
+
+    const QString entry = xdg.path(QStringLiteral("XDG_DATA_HOME/applications/quillmoor.desktop"));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(entry); }));
+    EXPECT_TRUE(readFile(entry).contains("MimeType=x-scheme-handler/quillmoor;x-scheme-handler/db-q7m2x9k4p1w8z3r;"));
+    // xdg-mime records the default in the user's list of associations.
+    const QString associations = xdg.path(QStringLiteral("XDG_CONFIG_HOME/mimeapps.list"));
+    ASSERT_TRUE(waitUntil([&] { return readFile(associations).contains("db-q7m2x9k4p1w8z3r=quillmoor.desktop"); }, 15000));
+    EXPECT_TRUE(readFile(associations).contains("x-scheme-handler/quillmoor=quillmoor.desktop"));
+}
+
+TEST_F(StartupTest, TheStoredVersionChangesOnlyWithTheBundle) {
+    settings.setObject(QStringLiteral("0"), keys::version);
+    plugin.initialize();
+    EXPECT_EQ(settings.stringForKey(keys::version), bundle.version());
+}
+
+TEST_F(StartupTest, ClassLookupTriesTheHostPrefixesAndRemembers) {
+    host::Class* prefixed = host.runtime().addClass(QStringLiteral("MFMessageHeaders"));
+    QStringList log;
+    platform::SystemLog::Capture capture([&](const QString& line) { log.append(line); });
+    EXPECT_EQ(plugin.classLookup().classFromString(QStringLiteral("MessageHeaders")), prefixed);
+    EXPECT_EQ(plugin.classLookup().classFromString(QStringLiteral("Nowhere")), nullptr);
+    EXPECT_EQ(log, QStringList{QStringLiteral("WARNING: Could not find a class for Nowhere")});
+    // A later class of the plain name does not displace the one found first.
+    host.runtime().addClass(QStringLiteral("MessageHeaders"));
+    EXPECT_EQ(plugin.classLookup().classFromString(QStringLiteral("MessageHeaders")), prefixed);
+}
+
+TEST_F(StartupTest, WelcomeAsksUntilSuppressedAndOpensThePreferences) {
+    plugin.initialize();
+    host.testUi().scriptModalResponses({{host::AlertDefaultReturn, false}, {host::AlertAlternateReturn, true}});
+    plugin.delegate().showWelcome();
+    ASSERT_EQ(host.testUi().modalAlerts.size(), 1);
+    EXPECT_EQ(host.testUi().modalAlerts.first().title, QStringLiteral("Welcome to Quillmoor"));
+    EXPECT_TRUE(host.testUi().modalAlerts.first().showsSuppressionButton);
+    EXPECT_EQ(host.preferencesShown, 1);
+
+    plugin.delegate().showWelcome();   // "Not now", box ticked
+    EXPECT_TRUE(settings.boolForKey(QStringLiteral("Welcome to Quillmoor")));
+    plugin.delegate().showWelcome();
+    EXPECT_EQ(host.testUi().modalAlerts.size(), 2);
+    EXPECT_EQ(plugin::runAlertPanelWithCheckbox(plugin.context(), QStringLiteral("Welcome to Quillmoor"), QStringLiteral("x")),
+              plugin::AlertSuppressed);
+
+    settings.setInteger(9, keys::selectedService);
+    settings.removeObjectForKey(QStringLiteral("Welcome to Quillmoor"));
+    plugin.delegate().showWelcome();   // a chosen service: no welcome
+    EXPECT_EQ(host.testUi().modalAlerts.size(), 2);
+}
+
+class LegacyStartupTest : public StartupTest {
+protected:
+    LegacyStartupTest() : StartupTest(QVersionNumber(10, 8, 5)) {}
+};
+
+TEST_F(LegacyStartupTest, AnOlderHostGetsThePlugInInItsOwnComposeClass) {
+    plugin.initialize();
+    EXPECT_TRUE(host.runtime().classNamed(QStringLiteral("MailDocumentEditor"))->instancesRespondTo(QStringLiteral("quillmoorSend:")));
+    auto window = host.newComposeWindow();
+    host.pressSend(window);
+    EXPECT_EQ(window->sent.size(), 1);
+}
+
+} // namespace
+} // namespace qm::test
