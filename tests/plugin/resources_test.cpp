@@ -15,7 +15,12 @@ platform::Bundle bundleIn(const QString& language) {
 
 const QStringList userTexts{texts::reminderTitle,      texts::perFileFormat,  texts::totalFormat,
                             texts::noServiceAppendix,  texts::sendAttachments, texts::configureQuillmoor,
-                            texts::uploadAttachments,  texts::cancel};
+                            texts::uploadAttachments,  texts::cancel,
+                            texts::progressAutoSend,   texts::progressManualSend, texts::errorTitle,
+                            texts::informationTitle,   texts::compressFilesFailed, texts::compressFileFailed,
+                            texts::uploadInformationIncomplete, texts::uploadNotStarted, texts::uploadNeedsRecipients,
+                            texts::welcomeMessage,     texts::yes,            texts::notNow,
+                            "Welcome to Quillmoor"};
 
 TEST(ResourcesTest, BundleNamesItselfQuillmoor) {
     const platform::Bundle bundle = bundleIn(QStringLiteral("en"));
