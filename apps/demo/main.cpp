@@ -1,15 +1,10 @@
-// Runs the send decision of the plug-in on sample messages inside a small terminal host: settings in a
-// private folder, the bundle's default settings, compose windows built in memory, sheets printed and
-// answered by the demo's script.
+// Loads the plug-in into a small terminal host and runs the send decision on sample messages: settings
+// in a private folder, compose windows built in memory, sheets printed and answered by the demo's script.
 
-#include "accounts/credential_store.h"
 #include "host/in_memory_compose.h"
 #include "platform/bundle.h"
-#include "platform/property_list.h"
-#include "platform/secret_store.h"
 #include "platform/settings_store.h"
-#include "plugin/attachment_selection.h"
-#include "plugin/document_editor.h"
+#include "plugin/quillmoor_bundle.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -103,20 +98,6 @@ private:
     host::ObjectPtr application_;
 };
 
-class ReportingPipeline final : public plugin::UploadPipeline {
-public:
-    explicit ReportingPipeline(platform::SettingsStore& settings) : settings_(settings) {}
-    void prepareAndUploadAttachments(const host::ComposeWindow& editor) override {
-        double critical = 0;
-        const auto ids = plugin::attachmentIDArrayWithCriticalFileSize(editor, settings_, &critical);
-        out() << "  The upload pipeline starts for: " << ids.value_or(QStringList()).join(QStringLiteral(", ")) << "\n";
-    }
-    void editorWillClose(const host::ComposeWindow&) override {}
-
-private:
-    platform::SettingsStore& settings_;
-};
-
 std::shared_ptr<host::InMemoryComposeWindow> sampleMessage(host::Runtime& runtime, const QTemporaryDir& folder,
                                                            const QString& subject,
                                                            const QList<std::pair<QString, qint64>>& files) {
@@ -145,22 +126,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     QTemporaryDir folder;
+    // The demo keeps its settings and working files in a throw-away folder, away from the user's own.
     platform::SettingsStore settings(folder.filePath(QStringLiteral("config/settings.plist")));
-    const auto defaults = platform::plist::readFile(bundle->pathForResource(QStringLiteral("QuillmoorDefaults"), QStringLiteral("plist")));
-    settings.registerDefaults(defaults ? defaults->toMap() : QVariantMap());
-
-    platform::MemorySecretStore secrets;
-    accounts::CredentialStore credentials(secrets);
+    QDir().mkpath(folder.filePath(QStringLiteral("work")));
     upload::ServiceRegistry services;   // no service is linked in the demo
     DemoHost host;
-    plugin::PluginContext context{host, settings, *bundle, services};
-    ReportingPipeline pipeline(settings);
-    plugin::DocumentEditor editor(context, pipeline);
-
-    host::Class* compose = host.runtime().classNamed(QStringLiteral("DocumentEditor"));
-    compose->addMethodsFrom(*editor.defineCategoryClass());
-    compose->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:"));
-    compose->exchangeInstanceMethods(QStringLiteral("windowWillClose:"), QStringLiteral("quillmoorWindowWillClose:"));
+    plugin::QuillmoorBundle plugin(host, settings, *bundle, services, folder.filePath(QStringLiteral("work")));
+    plugin.initialize();
 
     out() << "Threshold: " << settings.floatForKey(QStringLiteral("QuillmoorMinFileSize")) << " MByte, "
           << (settings.integerForKey(QStringLiteral("QuillmoorFileSizeMode")) == 1 ? "per file" : "all files together")

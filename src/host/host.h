@@ -16,6 +16,9 @@ public:
     virtual ObjectPtr application() = 0;
     virtual UiServices& ui() = 0;
     virtual QVersionNumber systemVersion() const = 0;
+    // The command that opens a URL in this host (the URL is appended), so that the plug-in's URL schemes
+    // reach it; empty for hosts that cannot take URLs, which then claim nothing.
+    virtual QString urlHandlerCommand() const { return {}; }
 };
 
 } // namespace qm::host

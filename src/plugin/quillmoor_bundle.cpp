@@ -8,7 +8,6 @@
 #include "platform/url_scheme_handler.h"
 #include "plugin/texts.h"
 
-#include <QCoreApplication>
 #include <QDir>
 
 namespace qm::plugin {
@@ -106,8 +105,11 @@ void QuillmoorBundle::exchange(const QString& className, bool classMethod, const
 }
 
 void QuillmoorBundle::claimUrlSchemes() {
-    const platform::UrlSchemeHandler::Application application{
-        QStringLiteral("quillmoor.desktop"), QStringLiteral("Quillmoor"), QCoreApplication::applicationFilePath()};
+    const QString command = context_.host.urlHandlerCommand();
+    if (command.isEmpty())
+        return;
+    const platform::UrlSchemeHandler::Application application{QStringLiteral("quillmoor.desktop"),
+                                                              QStringLiteral("Quillmoor"), command};
     const QStringList schemes{QStringLiteral("quillmoor"), QStringLiteral("db-") + QString::fromLatin1(dropboxAppKey)};
     // xdg-mime runs a while; the host's start-up does not wait for it.
     platform::dispatch::onGlobalPool([application, schemes] {

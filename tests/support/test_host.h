@@ -114,6 +114,7 @@ public:
     host::ObjectPtr application() override { return application_; }
     host::UiServices& ui() override { return ui_; }
     QVersionNumber systemVersion() const override { return options_.systemVersion; }
+    QString urlHandlerCommand() const override { return QStringLiteral("/usr/bin/quillmoor-test-host --open-url"); }
 
     TestUiServices& testUi() { return ui_; }
     std::shared_ptr<TestComposeWindow> newComposeWindow(const QString& bodyHTML = QStringLiteral("<p>Hello</p>"));
