@@ -27,16 +27,17 @@ QString desktopEntry(const UrlSchemeHandler::Application& application, const QSt
 
 } // namespace
 
-QString UrlSchemeHandler::applicationsFolder() {
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+QString UrlSchemeHandler::applicationsFolder(const QProcessEnvironment& environment) {
+    QString data = environment.value(QStringLiteral("XDG_DATA_HOME"));
     if (data.isEmpty())
-        data = QDir::homePath() + QStringLiteral("/.local/share");
+        data = environment.value(QStringLiteral("HOME"), QDir::homePath()) + QStringLiteral("/.local/share");
     return data + QStringLiteral("/applications");
 }
 
 std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application& application,
-                                                              const QStringList& schemes) {
-    const QString folder = applicationsFolder();
+                                                              const QStringList& schemes,
+                                                              const QProcessEnvironment& environment) {
+    const QString folder = applicationsFolder(environment);
     QDir().mkpath(folder);
     const QByteArray contents = desktopEntry(application, schemes).toUtf8();
     QFile existing(QDir(folder).filePath(application.desktopFileName));
@@ -53,6 +54,7 @@ std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application&
         return std::nullopt;
     for (const QString& scheme : schemes) {
         QProcess process;
+        process.setProcessEnvironment(environment);
         process.start(xdgMime, {QStringLiteral("default"), application.desktopFileName,
                                 QStringLiteral("x-scheme-handler/") + scheme.toLower()});
         if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {

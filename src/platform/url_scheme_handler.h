@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -19,11 +20,15 @@ public:
         QString command;           // Exec line without the %u
     };
 
-    static QString applicationsFolder();   // $XDG_DATA_HOME/applications (~/.local/share when unset)
+    // $XDG_DATA_HOME/applications (~/.local/share when unset) of `environment`.
+    static QString applicationsFolder(const QProcessEnvironment& environment);
 
-    // Writes the entry (replacing an older one) and claims each scheme. An Error when the entry cannot be
-    // written or xdg-mime fails; a missing xdg-mime leaves the entry in place for desktops that read it.
-    static std::optional<Error> registerDefaultHandler(const Application& application, const QStringList& schemes);
+    // Writes the entry (replacing an older one) and claims each scheme, for the user of `environment` (taken
+    // by the caller, so that work moved to another thread still acts for the environment it was asked in).
+    // An Error when the entry cannot be written or xdg-mime fails; a missing xdg-mime leaves the entry in
+    // place for desktops that read it.
+    static std::optional<Error> registerDefaultHandler(const Application& application, const QStringList& schemes,
+                                                       const QProcessEnvironment& environment);
 };
 
 } // namespace qm::platform

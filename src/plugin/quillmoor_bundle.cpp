@@ -112,8 +112,8 @@ void QuillmoorBundle::claimUrlSchemes() {
                                                               QStringLiteral("Quillmoor"), command};
     const QStringList schemes{QStringLiteral("quillmoor"), QStringLiteral("db-") + QString::fromLatin1(dropboxAppKey)};
     // xdg-mime runs a while; the host's start-up does not wait for it.
-    platform::dispatch::onGlobalPool([application, schemes] {
-        if (const auto error = platform::UrlSchemeHandler::registerDefaultHandler(application, schemes))
+    platform::dispatch::onGlobalPool([application, schemes, environment = QProcessEnvironment::systemEnvironment()] {
+        if (const auto error = platform::UrlSchemeHandler::registerDefaultHandler(application, schemes, environment))
             platform::SystemLog::write(error->localizedDescription);
     });
 }
