@@ -1,11 +1,11 @@
 #include "plugin/document_editor.h"
 
 #include "accounts/settings_keys.h"
-#include "host/application.h"
 #include "platform/string_format.h"
 #include "platform/system_log.h"
 #include "plugin/active_service.h"
 #include "plugin/attachment_selection.h"
+#include "plugin/preferences_opener.h"
 #include "plugin/texts.h"
 #include "uploaders/service_id.h"
 
@@ -100,13 +100,7 @@ void DocumentEditor::reminderSheetDidEnd(const ComposeWindow& editor, int return
     if (returnCode == host::AlertDefaultReturn) {
         hostSend(editor, host::toVariant(editor.object()));
     } else if (returnCode == host::AlertAlternateReturn) {
-        host::Application(context_.host.application()).showPreferencesPanel();
-        // The preferences page is added by start-up; its owner is the plug-in's preference module.
-        const auto preferences = host::PreferencesController::shared(context_.host.runtime());
-        const host::Class* moduleClass = context_.host.runtime().classNamed(QStringLiteral("RVQuillmoorPreferenceModule"));
-        const host::ObjectPtr module =
-            moduleClass ? host::toObject(moduleClass->invokeClassMethod(QStringLiteral("sharedInstance"))) : nullptr;
-        preferences.showPreferencesPanelForOwner(module);
+        showPluginPreferences(context_);
     }
 }
 

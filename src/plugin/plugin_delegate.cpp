@@ -1,9 +1,9 @@
 #include "plugin/plugin_delegate.h"
 
 #include "accounts/settings_keys.h"
-#include "host/application.h"
 #include "plugin/active_service.h"
 #include "plugin/alert_panel.h"
+#include "plugin/preferences_opener.h"
 #include "plugin/texts.h"
 #include "uploaders/service_id.h"
 
@@ -49,13 +49,8 @@ void PluginDelegate::showWelcome() const {
     const int answer = runAlertPanelWithCheckbox(
         context_, bundle.localized(QString::fromLatin1(welcomeTitle)), bundle.localized(QString::fromLatin1(texts::welcomeMessage)),
         bundle.localized(QString::fromLatin1(texts::yes)), bundle.localized(QString::fromLatin1(texts::notNow)));
-    if (answer != host::AlertDefaultReturn)
-        return;
-    host::Application(context_.host.application()).showPreferencesPanel();
-    const host::Class* moduleClass = context_.host.runtime().classNamed(QStringLiteral("RVQuillmoorPreferenceModule"));
-    const host::ObjectPtr module =
-        moduleClass ? host::toObject(moduleClass->invokeClassMethod(QStringLiteral("sharedInstance"))) : nullptr;
-    host::PreferencesController::shared(context_.host.runtime()).showPreferencesPanelForOwner(module);
+    if (answer == host::AlertDefaultReturn)
+        showPluginPreferences(context_);
 }
 
 } // namespace qm::plugin
