@@ -1,0 +1,26 @@
+#include "cli/cli_host.h"
+
+#include "host/selectors.h"
+
+namespace qm::cli {
+
+CliHost::CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send,
+                 std::function<void()> preferencesRequested)
+    : ui_(ui) {
+    host::InMemoryComposeClasses::define(runtime_, QString::fromLatin1(composeClassName), std::move(send),
+                                         [](host::InMemoryComposeWindow&, const QVariant&) {});
+    host::Class* app = runtime_.addClass(QStringLiteral("MailApp"), runtime_.classNamed(QStringLiteral("NSObject")));
+    app->addInstanceMethod(QString::fromLatin1(host::selectors::showPreferencesPanel),
+                           [preferencesRequested = std::move(preferencesRequested)](const host::Invocation&) {
+                               if (preferencesRequested)
+                                   preferencesRequested();
+                               return QVariant();
+                           });
+    application_ = std::make_shared<host::Object>(*app);
+}
+
+std::shared_ptr<host::InMemoryComposeWindow> CliHost::newComposeWindow() {
+    return std::make_shared<host::InMemoryComposeWindow>(*runtime_.classNamed(QString::fromLatin1(composeClassName)));
+}
+
+} // namespace qm::cli

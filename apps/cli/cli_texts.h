@@ -1,0 +1,29 @@
+#pragma once
+
+// The command-line host's own texts, in one place.
+namespace qm::cli::texts {
+
+inline constexpr char usage[] =
+    "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | --sendmail] MESSAGE\n"
+    "       quillmoor config list | get KEY | set KEY VALUE | unset KEY\n"
+    "       quillmoor services\n"
+    "MESSAGE may be - for standard input.\n";
+
+inline constexpr char sheetNeedsAnswer[] =
+    "this question needs an answer, but standard input is not a terminal; run again with "
+    "--answer upload|send|cancel|configure. Nothing was uploaded or sent.";
+inline constexpr char sheetLacksButton[] = "--answer %1: this question has no \"%2\" button. Nothing was sent.";
+inline constexpr char sheetNotAnswered[] = "the question was not answered. Nothing was sent.";
+inline constexpr char promptChoose[] = "Choose 1-%1: ";
+inline constexpr char promptAgain[] = "Please answer with a number from 1 to %1 or a button's name.";
+inline constexpr char answeredByFlag[] = "-> %1 (--answer %2)";
+inline constexpr char preferencesUnavailable[] =
+    "the Quillmoor preferences are not available in the command-line host. Nothing was sent.";
+inline constexpr char interrupted[] = "interrupted. Nothing was sent.";
+inline constexpr char cancelled[] = "cancelled. Nothing was sent.";
+inline constexpr char uploadEnded[] = "the attachments were not uploaded. Nothing was sent.";
+inline constexpr char notSent[] = "the message was not sent.";
+inline constexpr char openAddress[] = "Open this address in a web browser: %1";
+inline constexpr char uploading[] = "Uploading";
+
+} // namespace qm::cli::texts

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "cli/answer_role.h"
+
+#include <QStringList>
+#include <QUrl>
+#include <optional>
+#include <variant>
+
+namespace qm::cli {
+
+// Where the host's own send puts the message.
+struct Destination {
+    enum class Kind { StandardOutput, File, Smtp, Sendmail };
+    Kind kind = Kind::StandardOutput;
+    QString file;
+    QUrl smtp;
+};
+
+// The parsed arguments of `quillmoor`.
+struct CommandLine {
+    enum class Command { Send, Config, Services, Help };
+    Command command = Command::Help;
+
+    // send
+    QString message;   // a path, or "-" for standard input
+    std::optional<AnswerRole> answer;
+    Destination destination;
+
+    // config: "list", "get", "set" or "unset", with its key and value
+    QString configAction;
+    QString key;
+    QString value;
+
+    // The arguments after the program's name; a usage error as text.
+    static std::variant<CommandLine, QString> parse(const QStringList& arguments);
+};
+
+} // namespace qm::cli

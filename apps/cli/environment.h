@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/bundle.h"
+#include "platform/settings_store.h"
+#include "uploaders/service_registry.h"
+
+#include <QIODevice>
+#include <unistd.h>
+
+namespace qm::cli {
+
+// Everything a run of `quillmoor` reads and writes besides its arguments. main() fills it with the real
+// process's; tests with their own settings, service registry (holding a test uploader) and buffers.
+struct Environment {
+    platform::SettingsStore& settings;
+    upload::ServiceRegistry& services;
+    const platform::Bundle& bundle;
+    QIODevice& out;                    // standard output for listings
+    QIODevice& err;                    // standard error
+    bool errIsTerminal = false;
+    int inputFd = STDIN_FILENO;        // MESSAGE "-"
+    int messageOutputFd = STDOUT_FILENO;   // the sent message without --out, --smtp or --sendmail
+    int promptFd = -1;                 // a person's answers; -1 when standard input is not a terminal
+    QString sendmailProgram = QStringLiteral("/usr/sbin/sendmail");
+};
+
+} // namespace qm::cli

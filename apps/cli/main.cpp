@@ -1,0 +1,47 @@
+// quillmoor: the command-line host. Loads a message file into a compose window, lets the plug-in decide at
+// Send, and writes or submits the message; also reads and writes the settings and lists the services.
+
+#include "cli/application.h"
+#include "cli/environment.h"
+#include "cli/exit_status.h"
+#include "platform/bundle.h"
+#include "platform/settings_store.h"
+#include "uploaders/service_registry.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    using namespace qm;
+    QCoreApplication app(argc, argv);
+    QFile out;
+    QFile err;
+    out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
+
+    const std::optional<platform::Bundle> bundle = platform::Bundle::locate();
+    if (!bundle) {
+        err.write("quillmoor: the Quillmoor.bundle resources were not found (QUILLMOOR_BUNDLE names them)\n");
+        return cli::ExitUsage;
+    }
+    // No uploader is built into this version yet: every service shows as not available.
+    upload::ServiceRegistry services;
+
+    // A person answers at the terminal itself, which stays reachable when standard input carries the message.
+    int promptFd = -1;
+    if (::isatty(STDIN_FILENO)) {
+        promptFd = ::open("/dev/tty", O_RDONLY | O_CLOEXEC);
+        if (promptFd < 0)
+            promptFd = STDIN_FILENO;
+    }
+    cli::Environment environment{platform::SettingsStore::standard(), services, *bundle, out, err};
+    environment.errIsTerminal = ::isatty(STDERR_FILENO);
+    environment.promptFd = promptFd;
+    const int status = cli::Application(environment).run(app.arguments().mid(1));
+    if (promptFd > STDIN_FILENO)
+        ::close(promptFd);
+    return status;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "cli/loaded_message.h"
+#include "platform/error.h"
+
+#include <optional>
+#include <variant>
+
+namespace qm::cli {
+
+// Reads an RFC 5322 message file into what a composer shows:
+// - the body: the HTML part (or else the plain-text part, and the message is plain text); successive
+//   inline text parts of a multipart/mixed are joined in order;
+// - every other part an attachment, decoded to a file, with its Content-ID (or a new one) and an object
+//   element at its place in the body;
+// - the parts of a multipart/related body that its HTML refers to through "cid:" stay inline: they are
+//   kept as parsed, neither attachments nor measured;
+// - the first quoted message (blockquote type="cite", with the citation line before it; in plain text
+//   the first run of "> " lines) wrapped in an element of class "AppleOriginalContents".
+// The file is parsed in place and attachments are decoded through a buffer, so memory does not grow
+// with the size of the message.
+class MessageLoader {
+public:
+    // Decoded attachments go into `attachmentFolder`, which the caller keeps private and removes.
+    explicit MessageLoader(QString attachmentFolder);
+
+    std::variant<LoadedMessage, platform::Error> load(const QString& path) const;
+
+    // Copies everything readable from `fd` into a new file at `path` through a buffer: the parser needs a
+    // file it can seek, which standard input may not be.
+    static std::optional<platform::Error> spool(int fd, const QString& path);
+
+    static constexpr char quotedContentClass[] = "AppleOriginalContents";
+
+private:
+    QString attachmentFolder_;
+};
+
+} // namespace qm::cli

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "cli/outgoing_message.h"
+#include "platform/error.h"
+
+#include <optional>
+
+namespace qm::cli {
+
+// Turns an outgoing message into MIME and writes it to a file descriptor:
+//   plain text:  text/plain
+//   rich text:   multipart/alternative [text/plain, text/html] (the HTML inside multipart/related with
+//                its inline parts when it has any)
+//   either, with attachments, inside multipart/mixed [body, attachment, ...]
+// The headers of the source message are kept except MIME's own, Bcc (unless kept) and Date and
+// Message-ID, which are new. Attachments are read from their files while the message is written, so
+// memory does not grow with their size.
+class MessageWriter {
+public:
+    struct Options {
+        bool keepBcc = false;   // sendmail -t reads the Bcc header and removes it itself
+        bool crlf = false;      // SMTP wants CRLF line ends; files and sendmail the local LF
+    };
+
+    static std::optional<platform::Error> write(const OutgoingMessage& message, int fd, const Options& options);
+};
+
+} // namespace qm::cli

@@ -1,0 +1,55 @@
+#include "cli/sendmail_submitter.h"
+
+#include "cli/cli_error.h"
+#include "cli/pipe_feeder.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace qm::cli {
+
+SendmailSubmitter::SendmailSubmitter(QString program) : program_(std::move(program)) {}
+
+std::optional<platform::Error> SendmailSubmitter::submit(const MessageSource& source) const {
+    platform::Error error;
+    PipeFeeder feeder;
+    if (!feeder.open(&error))
+        return error;
+
+    const QByteArray program = QFile::encodeName(program_);
+    char* const arguments[] = {const_cast<char*>(program.constData()), const_cast<char*>("-t"),
+                               const_cast<char*>("-i"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, feeder.readEnd(), STDIN_FILENO);
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, program.constData(), &actions, nullptr, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return cliError(SubmissionFailed, QStringLiteral("cannot run %1: %2").arg(program_, QString::fromLocal8Bit(std::strerror(spawned))));
+    feeder.closeReadEnd();
+
+    // Killed before it sees the end of its input, sendmail sends nothing of a message that broke off.
+    feeder.start(source, [child] { ::kill(child, SIGKILL); });
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    const std::optional<platform::Error> writeError = feeder.finish();
+    if (writeError && !(WIFEXITED(status) && WEXITSTATUS(status) != 0))
+        return writeError;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return std::nullopt;
+    const QString how = WIFEXITED(status) ? QStringLiteral("exited with status %1").arg(WEXITSTATUS(status))
+                                          : QStringLiteral("was ended by signal %1").arg(WTERMSIG(status));
+    return cliError(SubmissionFailed, QStringLiteral("%1 %2; the message was not sent").arg(program_, how));
+}
+
+} // namespace qm::cli

@@ -1,0 +1,124 @@
+#include "cli/smtp_submitter.h"
+
+#include "cli/cli_error.h"
+#include "cli/pipe_feeder.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <mutex>
+#include <unistd.h>
+
+namespace qm::cli {
+
+namespace {
+
+struct ReadState {
+    int fd;
+    const PipeFeeder* feeder;
+};
+
+size_t readMessage(char* buffer, size_t size, size_t count, void* data) {
+    auto* state = static_cast<ReadState*>(data);
+    for (;;) {
+        const ssize_t n = ::read(state->fd, buffer, size * count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return CURL_READFUNC_ABORT;
+        // The end of the pipe is the end of the message only if the writer got all of it out.
+        if (n == 0 && !state->feeder->completed())
+            return CURL_READFUNC_ABORT;
+        return static_cast<size_t>(n);
+    }
+}
+
+QByteArray bracketed(const QString& address) { return '<' + address.toUtf8() + '>'; }
+
+} // namespace
+
+SmtpSubmitter::SmtpSubmitter(QUrl url) : url_(std::move(url)) {}
+
+bool SmtpSubmitter::isSupportedUrl(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"smtp" || scheme == u"smtps") && !url.host().isEmpty();
+}
+
+std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope, const MessageSource& source) const {
+    if (envelope.sender.isEmpty())
+        return cliError(MissingAddress, QStringLiteral("the message has no From address to submit it from"));
+    if (envelope.recipients.isEmpty())
+        return cliError(MissingAddress, QStringLiteral("the message has no recipient"));
+
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+    QUrl server = url_;
+    const QByteArray user = server.userName(QUrl::FullyDecoded).toUtf8();
+    const QByteArray password = server.password(QUrl::FullyDecoded).toUtf8();
+    server.setUserInfo({});
+    const QByteArray address = server.toEncoded();
+    const QByteArray sender = bracketed(envelope.sender);
+
+    CURL* curl = curl_easy_init();
+    if (!curl)
+        return cliError(SubmissionFailed, QStringLiteral("libcurl could not be started"));
+    curl_slist* recipients = nullptr;
+    for (const QString& recipient : envelope.recipients)
+        recipients = curl_slist_append(recipients, bracketed(recipient).constData());
+
+    platform::Error pipeError;
+    PipeFeeder feeder;
+    if (!feeder.open(&pipeError)) {
+        curl_slist_free_all(recipients);
+        curl_easy_cleanup(curl);
+        return pipeError;
+    }
+    ReadState state{feeder.readEnd(), &feeder};
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    curl_easy_setopt(curl, CURLOPT_URL, address.constData());
+    if (!user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    // A password never crosses the network in the clear; without one, TLS is used when offered.
+    if (url_.scheme().toLower() == u"smtp")
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(user.isEmpty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, sender.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readMessage);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &state);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+
+    feeder.start(source);
+    const CURLcode result = curl_easy_perform(curl);
+    long response = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
+    const std::optional<platform::Error> writeError = feeder.finish();
+    curl_slist_free_all(recipients);
+    curl_easy_cleanup(curl);
+
+    if (result == CURLE_OK)
+        return writeError;
+    // The read callback stopped the transfer because the message could not be written: that is the cause.
+    // Otherwise the writer only failed because libcurl stopped reading.
+    if (result == CURLE_ABORTED_BY_CALLBACK && writeError)
+        return writeError;
+    {
+        QString reason = QString::fromUtf8(errorText).trimmed();
+        if (reason.isEmpty())
+            reason = QString::fromUtf8(curl_easy_strerror(result));
+        if (response > 0)
+            reason += QStringLiteral(" (server reply %1)").arg(response);
+        return cliError(SubmissionFailed, QStringLiteral("SMTP submission to %1 failed: %2")
+                                              .arg(server.toString(QUrl::RemoveUserInfo), reason));
+    }
+}
+
+} // namespace qm::cli

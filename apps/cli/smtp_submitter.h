@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cli/delivery.h"
+
+#include <QUrl>
+
+namespace qm::cli {
+
+// Submits a message over SMTP with libcurl: "smtp://" (STARTTLS when the server offers it, and required
+// when a password is sent) or "smtps://" (TLS from the start); user and password from the URL. The
+// message is pulled through libcurl's read callback while it is written, never held whole.
+//
+// submit() blocks until the server has answered the end of the message; the command-line host calls it
+// only after the plug-in has finished, when nothing else is waiting on the main thread.
+class SmtpSubmitter {
+public:
+    explicit SmtpSubmitter(QUrl url);
+
+    static bool isSupportedUrl(const QUrl& url);   // smtp or smtps with a host
+
+    std::optional<platform::Error> submit(const Envelope& envelope, const MessageSource& source) const;
+
+    int connectTimeoutSeconds = 30;
+    // A server that takes nothing for this long is given up on.
+    int stallTimeoutSeconds = 120;
+
+private:
+    QUrl url_;
+};
+
+} // namespace qm::cli
