@@ -2,6 +2,7 @@
 
 #include "accounts/settings_keys.h"
 #include "plugin/active_service.h"
+#include "plugin/interface_localizer.h"
 #include "plugin/texts.h"
 #include "uploaders/service_id.h"
 
@@ -18,8 +19,7 @@ UploadController::UploadController(PluginContext& context, host::ObjectPtr edito
     , delegate_(delegate) {
     fileStats_.reserve(5);
     const host::InterfaceActions actions{{QStringLiteral("cancelUpload:"), [this] { cancelUpload(); }}};
-    const auto loaded = context_.host.ui().loadInterface(context_.bundle.bundlePath(),
-                                                         QStringLiteral("UploadProgressView"), actions);
+    const auto loaded = loadNibNamed(context_, QStringLiteral("UploadProgressView"), actions);
     if (loaded) {
         progressPanel_ = loaded->outlet<host::Panel>(QStringLiteral("progressPanel"));
         progressIndicator_ = loaded->outlet<host::ProgressIndicator>(QStringLiteral("progressIndicator"));

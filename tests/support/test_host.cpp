@@ -3,7 +3,9 @@
 #include "host/selectors.h"
 #include "platform/dispatch.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QXmlStreamReader>
 
 namespace qm::test {
 
@@ -54,6 +56,34 @@ bool TestUiServices::openUrl(const QUrl& url) {
     return true;
 }
 
+namespace {
+
+// The text each named widget of a .ui file shows: its "text" property, or a window's "windowTitle".
+QHash<QString, QString> widgetTexts(const QString& uiFile) {
+    QFile file(uiFile);
+    QHash<QString, QString> texts;
+    if (!file.open(QIODevice::ReadOnly))
+        return texts;
+    QXmlStreamReader xml(&file);
+    QStringList widgets;   // the enclosing widgets, innermost last
+    QString property;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == u"widget")
+            widgets.append(xml.attributes().value(QStringLiteral("name")).toString());
+        else if (xml.isEndElement() && xml.name() == u"widget")
+            widgets.removeLast();
+        else if (xml.isStartElement() && xml.name() == u"property")
+            property = xml.attributes().value(QStringLiteral("name")).toString();
+        else if (xml.isStartElement() && xml.name() == u"string" && !widgets.isEmpty()
+                 && (property == u"text" || property == u"windowTitle"))
+            texts.insert(widgets.last(), xml.readElementText());
+    }
+    return texts;
+}
+
+} // namespace
+
 std::optional<host::LoadedInterface> TestUiServices::loadInterface(const QString& bundlePath, const QString& name,
                                                                   const host::InterfaceActions& actions) {
     // Only interfaces the bundle really has can be loaded.
@@ -61,10 +91,21 @@ std::optional<host::LoadedInterface> TestUiServices::loadInterface(const QString
     if (!QFileInfo::exists(file))
         return std::nullopt;
     Interface loaded{name, actions};
+    const QHash<QString, QString> texts = widgetTexts(file);
+    loaded.panel->setText(host::TextProperty::title, texts.value(QStringLiteral("progressPanel")));
+    loaded.text->setStringValue(texts.value(QStringLiteral("progressText")));
+    auto cancelCell = std::make_shared<host::Cell>(host::CellKind::button);
+    cancelCell->setText(host::TextProperty::title, texts.value(QStringLiteral("cancelButton")));
+    loaded.cancelButton->setCell(cancelCell);
+    auto content = std::make_shared<host::View>();
+    content->setSubviews({loaded.text, loaded.indicator, loaded.cancelButton});
+    loaded.panel->setContentView(content);
+
     host::LoadedInterface outlets;
     outlets.connect(QStringLiteral("progressPanel"), loaded.panel);
     outlets.connect(QStringLiteral("progressIndicator"), loaded.indicator);
     outlets.connect(QStringLiteral("progressText"), loaded.text);
+    outlets.addTopLevelObject(loaded.panel);
     interfaces.append(loaded);
     return outlets;
 }

@@ -54,8 +54,11 @@ public:
         std::shared_ptr<RecordingPanel> panel = std::make_shared<RecordingPanel>();
         std::shared_ptr<RecordingProgressIndicator> indicator = std::make_shared<RecordingProgressIndicator>();
         std::shared_ptr<RecordingTextField> text = std::make_shared<RecordingTextField>();
+        std::shared_ptr<host::Button> cancelButton = std::make_shared<host::Button>();
     };
-    QList<Interface> interfaces;                              // every interface loaded, in order
+    // Every interface loaded, in order. Its one top-level object is the panel, titled as in the file, with
+    // the text, the indicator and the cancel button in its content view.
+    QList<Interface> interfaces;
     QList<std::shared_ptr<host::Panel>> panelSheetsShown;     // begun and not yet ended
     int panelSheetsEnded = 0;
 
