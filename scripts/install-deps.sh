@@ -11,6 +11,8 @@ packages=(
   libxml2-dev libplist-dev libzip-dev libcld2-dev
   # tests
   libgtest-dev libgmock-dev zip unzip
+  # the generic server uploader: libcurl (its OpenSSL flavour carries SFTP) and real servers for its tests
+  libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi

@@ -1,0 +1,232 @@
+#include "uploaders/file_transfer.h"
+
+#include "platform/dispatch.h"
+#include "uploaders/file_transfer_internal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <curl/curl.h>
+
+namespace qm::upload {
+
+namespace dispatch = platform::dispatch;
+
+bool isTransferCancelled(const std::optional<platform::Error>& error) {
+    return error && error->domain == QLatin1String(kFileTransferErrorDomain) && error->code == TransferCancelled;
+}
+
+// ---- challenge replies
+
+void ChallengeReply::State::answer(Kind answerKind, const TransferCredential& answerCredential) {
+    {
+        std::lock_guard lock(mutex);
+        if (kind != Kind::None)
+            return;
+        kind = answerKind;
+        credential = answerCredential;
+    }
+    answered.notify_all();
+}
+
+struct ChallengeReply::Guard {
+    explicit Guard(std::shared_ptr<State> replyState) : state(std::move(replyState)) {}
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+    ~Guard() { state->answer(State::Kind::Cancel); }
+    std::shared_ptr<State> state;
+};
+
+ChallengeReply::ChallengeReply(std::shared_ptr<State> state) : guard_(std::make_shared<Guard>(std::move(state))) {}
+
+void ChallengeReply::useCredential(const TransferCredential& credential) {
+    guard_->state->answer(State::Kind::Credential, credential);
+}
+
+void ChallengeReply::performDefaultHandling() { guard_->state->answer(State::Kind::Default); }
+
+void ChallengeReply::cancel() { guard_->state->answer(State::Kind::Cancel); }
+
+// ---- shared pieces
+
+namespace transfer {
+
+void postToMain(const CoreRef& core, std::function<void()> work) {
+    dispatch::onMain([core, work = std::move(work)] {
+        const auto alive = core.lock();
+        if (alive && alive->alive)
+            work();
+    });
+}
+
+platform::Error makeError(int code, const QString& description, QVariantMap userInfo) {
+    return platform::Error(QString::fromLatin1(kFileTransferErrorDomain), code, description, std::move(userInfo));
+}
+
+platform::Error cancelledError() {
+    return makeError(TransferCancelled, QStringLiteral("The transfer was cancelled."));
+}
+
+QString displayString(const QUrl& url) { return url.toDisplayString(QUrl::RemovePassword); }
+
+QStringList visibleNames(const QStringList& names) {
+    QStringList visible;
+    for (const QString& name : names)
+        if (!name.isEmpty() && !name.startsWith(QLatin1Char('.')))
+            visible.append(name);
+    return visible;
+}
+
+std::optional<platform::Error> FileSource::open() {
+    if (!file_.open(QIODevice::ReadOnly))
+        return makeError(TransferLocalFileFailure,
+                         QStringLiteral("The file %1 could not be read: %2").arg(file_.fileName(), file_.errorString()));
+    size_ = file_.size();
+    return std::nullopt;
+}
+
+qint64 DataSource::read(char* buffer, qint64 maxBytes) {
+    const qint64 count = std::min(maxBytes, data_.size() - position_);
+    std::memcpy(buffer, data_.constData() + position_, static_cast<size_t>(count));
+    position_ += count;
+    return count;
+}
+
+bool DataSource::seek(qint64 position) {
+    if (position < 0 || position > data_.size())
+        return false;
+    position_ = position;
+    return true;
+}
+
+void ProgressThrottle::update(qint64 written, qint64 total) {
+    if (!sink_ || written <= lastWritten_)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (written < total && now - lastTime_ < 50)
+        return;
+    lastWritten_ = written;
+    lastTime_ = now;
+    sink_(written, total);
+}
+
+} // namespace transfer
+
+// ---- operations
+
+namespace {
+
+using transfer::Context;
+
+bool isLocal(const QUrl& url) { return url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) == 0; }
+
+// Runs `work` on the pool for a new operation and hands its outcome to the main thread.
+std::shared_ptr<TransferOperation> launch(const std::shared_ptr<FileTransfer::Core>& core,
+                                          std::function<std::function<void()>(Context&)> work) {
+    auto operation = std::make_shared<TransferOperation>();
+    {
+        std::lock_guard lock(core->mutex);
+        std::erase_if(core->operations, [](const auto& weak) { return weak.expired(); });
+        core->operations.push_back(operation);
+    }
+    Context context{core, operation, core->options};
+    dispatch::onGlobalPool([context, work = std::move(work)]() mutable {
+        std::function<void()> deliver = work(context);
+        transfer::postToMain(context.core, std::move(deliver));
+    });
+    return operation;
+}
+
+} // namespace
+
+FileTransfer::FileTransfer(Options options) : core_(std::make_shared<Core>()) {
+    static std::once_flag curlInitialized;
+    dispatch::once(curlInitialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (options.knownHostsFile.isEmpty())
+        options.knownHostsFile = defaultKnownHostsFile();
+    core_->options = std::move(options);
+}
+
+FileTransfer::~FileTransfer() {
+    core_->alive = false;
+    std::lock_guard lock(core_->mutex);
+    for (const auto& weak : core_->operations)
+        if (const auto operation = weak.lock())
+            operation->cancel();
+}
+
+void FileTransfer::setChallengeHandler(ChallengeHandler handler) { core_->challengeHandler = std::move(handler); }
+
+std::shared_ptr<TransferOperation> FileTransfer::contentsOfDirectory(
+    const QUrl& folder, std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion) {
+    return launch(core_, [folder, completion = std::move(completion)](Context& context) -> std::function<void()> {
+        std::optional<platform::Error> error;
+        const QStringList names = isLocal(folder) ? transfer::localContents(context, folder, error)
+                                                  : transfer::remoteContents(context, folder, error);
+        return [completion, names, error] { completion(error ? QStringList() : names, error); };
+    });
+}
+
+std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, const QString& localPath,
+                                                            bool withIntermediateDirectories, Progress progress,
+                                                            Completion completion) {
+    return launch(core_, [=](Context& context) -> std::function<void()> {
+        transfer::FileSource source(localPath);
+        std::optional<platform::Error> error = source.open();
+        transfer::ProgressSink sink;
+        if (progress)
+            sink = [core = context.core, progress](qint64 written, qint64 total) {
+                transfer::postToMain(core, [progress, written, total] { progress(written, total); });
+            };
+        if (!error)
+            error = isLocal(url) ? transfer::localCreate(context, url, source, withIntermediateDirectories, sink)
+                                 : transfer::remoteCreate(context, url, source, withIntermediateDirectories, sink);
+        return [completion, error] { completion(error); };
+    });
+}
+
+std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, const QByteArray& data,
+                                                            bool withIntermediateDirectories, Completion completion) {
+    return launch(core_, [=](Context& context) -> std::function<void()> {
+        transfer::DataSource source(data);
+        const transfer::ProgressSink none;
+        const auto error = isLocal(url) ? transfer::localCreate(context, url, source, withIntermediateDirectories, none)
+                                        : transfer::remoteCreate(context, url, source, withIntermediateDirectories, none);
+        return [completion, error] { completion(error); };
+    });
+}
+
+std::shared_ptr<TransferOperation> FileTransfer::removeItem(const QUrl& url, Completion completion) {
+    return launch(core_, [=](Context& context) -> std::function<void()> {
+        const auto error = isLocal(url) ? transfer::localRemove(context, url) : transfer::remoteRemove(context, url);
+        return [completion, error] { completion(error); };
+    });
+}
+
+std::shared_ptr<TransferOperation> FileTransfer::fetchContents(
+    const QUrl& url, std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
+    qint64 maxBytes) {
+    return launch(core_, [=](Context& context) -> std::function<void()> {
+        std::optional<platform::Error> error;
+        const QByteArray body = isLocal(url) ? transfer::localFetch(context, url, maxBytes, error)
+                                             : transfer::remoteFetch(context, url, maxBytes, error);
+        return [completion, body, error] { completion(error ? QByteArray() : body, error); };
+    });
+}
+
+QUrl FileTransfer::urlWithPath(const QUrl& base, const QString& path) {
+    QUrl url = base;
+    url.setQuery(QString());
+    url.setFragment(QString());
+    url.setPath(path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path, QUrl::DecodedMode);
+    return url;
+}
+
+QString FileTransfer::defaultKnownHostsFile() {
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/quillmoor/known_hosts");
+}
+
+} // namespace qm::upload

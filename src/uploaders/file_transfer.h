@@ -1,0 +1,136 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace qm::upload {
+
+// Errors of the file-transfer layer. Library failures carry libcurl's code under "CURLcode", HTTP
+// refusals the status under "HTTPStatus".
+inline constexpr char kFileTransferErrorDomain[] = "QuillmoorFileTransferErrorDomain";
+enum FileTransferErrorCode : int {
+    TransferCancelled = 1,        // by cancel() or by a cancelled challenge; already dealt with by the caller
+    TransferLibraryFailure = 2,   // connection, protocol, file-system or TLS failure
+    TransferHTTPStatus = 3,       // the server answered with an error status
+    TransferHostKeyChanged = 4,   // an SSH server presented a key other than the one on record
+    TransferUnsupportedScheme = 5,
+    TransferLocalFileFailure = 6, // the local source could not be read
+};
+
+bool isTransferCancelled(const std::optional<platform::Error>& error);
+
+// What a challenge answer logs in with: a password, or a private key file whose pass phrase is `password`.
+struct TransferCredential {
+    QString user;
+    QString password;
+    QString privateKeyFile;   // empty: password log-in
+};
+
+enum class AuthenticationMethod {
+    Default,      // FTP, FTPS and SFTP log-ins
+    HTTPBasic,
+    HTTPDigest,
+    Other,        // an HTTP scheme this layer cannot answer with a user and password
+};
+
+struct TransferChallenge {
+    QUrl url;
+    AuthenticationMethod method = AuthenticationMethod::Default;
+    // Answered credentials the server has refused so far in this operation.
+    int previousFailureCount = 0;
+    // Why the last attempt was refused, when the protocol says more than "refused" (FTP, SFTP).
+    std::optional<platform::Error> error;
+};
+
+// The answer to one challenge. Copies share one answer: the first call counts, and when the last copy
+// goes away unanswered the challenge is cancelled, so a transfer never waits for a reply that cannot come.
+class ChallengeReply {
+public:
+    struct State;
+    explicit ChallengeReply(std::shared_ptr<State> state);
+
+    void useCredential(const TransferCredential& credential);
+    // Go on without a credential: the refusal, if any, becomes the operation's error.
+    void performDefaultHandling();
+    // Stop the operation; it completes with TransferCancelled.
+    void cancel();
+
+private:
+    struct Guard;
+    std::shared_ptr<Guard> guard_;
+};
+
+// One running operation; cancel() aborts its transfer at the next progress tick.
+class TransferOperation {
+public:
+    void cancel() { cancelled_ = true; }
+    bool isCancelled() const { return cancelled_; }
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
+
+struct FileTransferOptions {
+    // SSH host keys: unknown hosts are accepted and recorded here, changed keys refused. Empty: the
+    // default file.
+    QString knownHostsFile;
+    int connectTimeoutSeconds = 20;
+    // A transfer that moves less than a byte a second for this long counts as dead.
+    int lowSpeedSeconds = 60;
+};
+
+// Lists, creates, deletes and fetches files on servers addressed by URL: sftp, ftp, ftps (implicit TLS),
+// http and https with WebDAV methods, and file. Each operation runs on the global pool with blocking
+// libcurl calls; every callback (challenges, progress, completions) arrives on the main thread, and none
+// arrives after the FileTransfer is destroyed.
+class FileTransfer {
+public:
+    using Options = FileTransferOptions;
+
+    using ChallengeHandler = std::function<void(const TransferChallenge&, ChallengeReply)>;
+    using Completion = std::function<void(const std::optional<platform::Error>&)>;
+    using Progress = std::function<void(qint64 written, qint64 total)>;
+
+    explicit FileTransfer(Options options = {});
+    ~FileTransfer();   // cancels what is still running
+    FileTransfer(const FileTransfer&) = delete;
+    FileTransfer& operator=(const FileTransfer&) = delete;
+
+    // Without a handler every challenge is cancelled.
+    void setChallengeHandler(ChallengeHandler handler);
+
+    // Names (not paths) of the folder's entries, hidden ones (leading ".") left out.
+    std::shared_ptr<TransferOperation> contentsOfDirectory(
+        const QUrl& folder, std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion);
+    // Streams the local file to `url`; progress counts bytes written of the file's size.
+    std::shared_ptr<TransferOperation> createFile(const QUrl& url, const QString& localPath,
+                                                  bool withIntermediateDirectories, Progress progress,
+                                                  Completion completion);
+    std::shared_ptr<TransferOperation> createFile(const QUrl& url, const QByteArray& data,
+                                                  bool withIntermediateDirectories, Completion completion);
+    std::shared_ptr<TransferOperation> removeItem(const QUrl& url, Completion completion);
+    // The body of a small http(s) or file resource, without credentials; fails beyond `maxBytes`.
+    std::shared_ptr<TransferOperation> fetchContents(
+        const QUrl& url, std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
+        qint64 maxBytes = 1 << 20);
+
+    // `base` (scheme, user, host, port) with the absolute `path` (decoded text).
+    static QUrl urlWithPath(const QUrl& base, const QString& path);
+    // $XDG_DATA_HOME/quillmoor/known_hosts (~/.local/share when unset).
+    static QString defaultKnownHostsFile();
+
+    struct Core;
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+} // namespace qm::upload

@@ -1,0 +1,124 @@
+#pragma once
+
+// Shared by the file-transfer layer's sources only.
+
+#include "uploaders/file_transfer.h"
+
+#include <QFile>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace qm::upload {
+
+struct FileTransfer::Core {
+    Options options;
+    bool alive = true;                    // main thread only
+    ChallengeHandler challengeHandler;    // main thread only
+    std::mutex mutex;
+    std::vector<std::weak_ptr<TransferOperation>> operations;
+};
+
+struct ChallengeReply::State {
+    enum class Kind { None, Credential, Default, Cancel };
+    std::mutex mutex;
+    std::condition_variable answered;
+    Kind kind = Kind::None;
+    TransferCredential credential;
+
+    void answer(Kind answerKind, const TransferCredential& answerCredential = {});
+};
+
+namespace transfer {
+
+using CoreRef = std::weak_ptr<FileTransfer::Core>;
+
+// Runs `work` on the main thread while the FileTransfer lives; otherwise drops it there.
+void postToMain(const CoreRef& core, std::function<void()> work);
+
+// Called on the transfer's thread with bytes written so far and the total.
+using ProgressSink = std::function<void(qint64 written, qint64 total)>;
+
+// What one operation's worker needs.
+struct Context {
+    CoreRef core;
+    std::shared_ptr<TransferOperation> operation;
+    FileTransfer::Options options;
+    bool cancelled() const { return operation->isCancelled(); }
+};
+
+platform::Error makeError(int code, const QString& description, QVariantMap userInfo = {});
+platform::Error cancelledError();
+QString displayString(const QUrl& url);
+// Entry names of a listing with hidden ones left out.
+QStringList visibleNames(const QStringList& names);
+
+// A body pulled piece by piece; never held whole.
+class UploadSource {
+public:
+    virtual ~UploadSource() = default;
+    virtual std::optional<platform::Error> open() = 0;
+    virtual qint64 size() const = 0;
+    virtual qint64 read(char* buffer, qint64 maxBytes) = 0;   // -1 on error
+    virtual bool seek(qint64 position) = 0;
+};
+
+class FileSource final : public UploadSource {
+public:
+    explicit FileSource(const QString& path) : file_(path) {}
+    std::optional<platform::Error> open() override;
+    qint64 size() const override { return size_; }
+    qint64 read(char* buffer, qint64 maxBytes) override { return file_.read(buffer, maxBytes); }
+    bool seek(qint64 position) override { return file_.seek(position); }
+
+private:
+    QFile file_;
+    qint64 size_ = 0;
+};
+
+class DataSource final : public UploadSource {
+public:
+    explicit DataSource(QByteArray data) : data_(std::move(data)) {}
+    std::optional<platform::Error> open() override { return std::nullopt; }
+    qint64 size() const override { return data_.size(); }
+    qint64 read(char* buffer, qint64 maxBytes) override;
+    bool seek(qint64 position) override;
+
+private:
+    QByteArray data_;
+    qint64 position_ = 0;
+};
+
+// Remote schemes, on libcurl.
+QStringList remoteContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
+std::optional<platform::Error> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
+                                            bool withIntermediateDirectories, const ProgressSink& progress);
+std::optional<platform::Error> remoteRemove(Context& context, const QUrl& url);
+QByteArray remoteFetch(Context& context, const QUrl& url, qint64 maxBytes, std::optional<platform::Error>& error);
+
+// file: URLs, with plain file I/O.
+QStringList localContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
+std::optional<platform::Error> localCreate(Context& context, const QUrl& url, UploadSource& source,
+                                           bool withIntermediateDirectories, const ProgressSink& progress);
+std::optional<platform::Error> localRemove(Context& context, const QUrl& url);
+QByteArray localFetch(Context& context, const QUrl& url, qint64 maxBytes, std::optional<platform::Error>& error);
+
+// Names of a WebDAV multistatus body relative to `folderPath` (decoded, ending in "/"); the folder itself
+// and nested entries left out.
+QStringList namesFromMultistatus(const QByteArray& body, const QString& folderPath,
+                                 std::optional<platform::Error>& error);
+
+// Progress reports no more often than every 50 ms, the last one always.
+class ProgressThrottle {
+public:
+    explicit ProgressThrottle(const ProgressSink& sink) : sink_(sink) {}
+    void update(qint64 written, qint64 total);
+
+private:
+    const ProgressSink& sink_;
+    qint64 lastWritten_ = -1;
+    qint64 lastTime_ = 0;
+};
+
+} // namespace transfer
+} // namespace qm::upload
