@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev zip unzip
   # the generic server uploader: libcurl (its OpenSSL flavour carries SFTP) and real servers for its tests
   libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client
+  # the command-line host: MIME parsing with GMime, and a real SMTP server (aiosmtpd) for its tests
+  libgmime-3.0-dev python3-aiosmtpd
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi

@@ -80,13 +80,13 @@ public:
         return kept.isEmpty() ? QString() : kept.join(u'\n') + u'\n';
     }
 
-private:
-    bool rich() const { return mode_ == HtmlToText::Mode::Rich; }
-
     void children(const Node& parent) {
         for (Node child = parent.firstChild(); !child.isNull(); child = child.nextSibling())
             node(child);
     }
+
+private:
+    bool rich() const { return mode_ == HtmlToText::Mode::Rich; }
 
     void element(const Node& element) {
         const QString name = element.nodeName().toLower();
@@ -284,7 +284,11 @@ private:
 
 QString HtmlToText::convert(const platform::dom::Node& root, Mode mode) {
     TextWriter writer(mode);
-    writer.node(root);
+    // The root's own boundaries are the text's start and end, not line breaks.
+    if (root.type() == platform::dom::Node::Type::Element)
+        writer.children(root);
+    else
+        writer.node(root);
     return writer.result();
 }
 

@@ -166,8 +166,10 @@ std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& messa
 
     GMimeFormatOptions* format = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(format, options.crlf ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX);
-    auto fileStream = Ref<GMimeStream>::adopt(g_mime_stream_fs_new(fd));
-    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(fileStream.get()), FALSE);
+    // GMime's file stream seeks before every write, which pipes (SMTP, sendmail, a piped standard output)
+    // refuse; its pipe stream only writes, and does so for files as well.
+    auto fileStream = Ref<GMimeStream>::adopt(g_mime_stream_pipe_new(fd));
+    g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(fileStream.get()), FALSE);
     // GMime writes in small pieces; the buffer turns them into whole blocks per system call.
     auto stream = Ref<GMimeStream>::adopt(g_mime_stream_buffer_new(fileStream.get(), GMIME_STREAM_BUFFER_BLOCK_WRITE));
     errno = 0;

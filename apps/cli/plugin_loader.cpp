@@ -2,7 +2,6 @@
 
 #include "cli/cli_error.h"
 #include "platform/property_list.h"
-#include "plugin/attachment_files.h"
 
 namespace qm::cli {
 
@@ -22,12 +21,9 @@ std::variant<std::unique_ptr<LoadedPlugin>, platform::Error> loadPlugin(host::Ho
                                                                        platform::SettingsStore& settings,
                                                                        const platform::Bundle& bundle,
                                                                        upload::ServiceRegistry& services,
-                                                                       const QString& composeClassName) {
+                                                                       const QString& composeClassName,
+                                                                       const QString& workingDirectory) {
     registerBundleDefaults(settings, bundle);
-    QString reason;
-    const QString workingDirectory = plugin::ensureWorkingDirectory(&reason);
-    if (workingDirectory.isNull())
-        return cliError(PluginNotLoaded, QStringLiteral("the plug-in's working folder cannot be made: %1").arg(reason));
 
     auto plugin = std::make_unique<LoadedPlugin>(host, settings, bundle, services, workingDirectory);
     host::Class* category = plugin->editor.defineCategoryClass();

@@ -28,10 +28,13 @@ void registerBundleDefaults(platform::SettingsStore& settings, const platform::B
 // Loads the plug-in into `host` the way the demo host does: defaults, the category's operations merged into
 // the compose window class, send and close exchanged. The plug-in's own start-up sequence replaces this
 // function once it exists; nothing else in the command-line host knows how loading is done.
+// `workingDirectory` holds the plug-in's copies of attachments; each run has its own, so runs side by side
+// never meet and nothing is left behind.
 std::variant<std::unique_ptr<LoadedPlugin>, platform::Error> loadPlugin(host::Host& host,
                                                                        platform::SettingsStore& settings,
                                                                        const platform::Bundle& bundle,
                                                                        upload::ServiceRegistry& services,
-                                                                       const QString& composeClassName);
+                                                                       const QString& composeClassName,
+                                                                       const QString& workingDirectory);
 
 } // namespace qm::cli

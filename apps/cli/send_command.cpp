@@ -58,7 +58,11 @@ int SendCommand::run(const CommandLine& line) {
     }
     QFile::setPermissions(scratch.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString attachmentFolder = scratch.filePath(QStringLiteral("attachments"));
-    QDir().mkpath(attachmentFolder);
+    const QString workingDirectory = scratch.filePath(QStringLiteral("work"));
+    if (!QDir().mkpath(attachmentFolder) || !QDir().mkpath(workingDirectory)) {
+        report(QStringLiteral("cannot make folders in %1").arg(scratch.path()));
+        return ExitNotSent;
+    }
 
     QString messagePath = line.message;
     if (messagePath == u"-") {
@@ -100,7 +104,8 @@ int SendCommand::run(const CommandLine& line) {
                 outcome.outgoing = OutgoingMessage::fromWindow(window, loaded);
         },
         [&outcome] { outcome.preferencesRequested = true; });
-    auto pluginOrError = loadPlugin(host, env_.settings, env_.bundle, env_.services, QString::fromLatin1(CliHost::composeClassName));
+    auto pluginOrError = loadPlugin(host, env_.settings, env_.bundle, env_.services,
+                                    QString::fromLatin1(CliHost::composeClassName), workingDirectory);
     if (const auto* error = std::get_if<platform::Error>(&pluginOrError)) {
         report(error->localizedDescription);
         return ExitNotSent;

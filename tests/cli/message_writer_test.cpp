@@ -1,0 +1,179 @@
+#include "cli_test_support.h"
+
+#include "cli/cli_host.h"
+#include "cli/cli_error.h"
+#include "cli/message_loader.h"
+#include "cli/message_writer.h"
+#include "cli/outgoing_message.h"
+#include "cli/terminal_ui.h"
+#include "plugin/attachment_pipeline.h"
+#include "support/test_support.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace qm::test::cli {
+namespace {
+
+using qm::cli::LoadedMessage;
+using qm::cli::MessageWriter;
+using qm::cli::OutgoingMessage;
+
+// Loads a fixture into a compose window, lets a test change the window, and writes what the host's send
+// would write.
+class MessageWriterTest : public ::testing::Test {
+protected:
+    MessageWriterTest()
+        : bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("en")})
+        , ui(bundle, {std::nullopt, -1, &errors, false})
+        , host(ui, [](host::InMemoryComposeWindow&, const QVariant&) {}, {}) {
+        errors.open(QIODevice::WriteOnly);
+    }
+
+    std::shared_ptr<host::InMemoryComposeWindow> open(const QString& fixture) {
+        auto result = qm::cli::MessageLoader(folder.path()).load(fixturePath(fixture));
+        if (!std::holds_alternative<LoadedMessage>(result)) {
+            ADD_FAILURE() << std::get<platform::Error>(result).localizedDescription.toStdString();
+            return nullptr;
+        }
+        loaded = std::get<LoadedMessage>(result);
+        auto window = host.newComposeWindow();
+        loaded.fill(*window);
+        return window;
+    }
+
+    ParsedMessage write(const host::InMemoryComposeWindow& window, MessageWriter::Options options = {}) {
+        const QString path = folder.filePath(QStringLiteral("out-%1.eml").arg(++written));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        const auto error = MessageWriter::write(OutgoingMessage::fromWindow(window, loaded), file.handle(), options);
+        EXPECT_FALSE(error) << (error ? error->localizedDescription.toStdString() : std::string());
+        file.close();
+        lastBytes = readFile(path);
+        return parseMessageFile(path);
+    }
+
+    QTemporaryDir folder;
+    platform::Bundle bundle;
+    QBuffer errors;
+    qm::cli::TerminalUi ui;
+    qm::cli::CliHost host;
+    LoadedMessage loaded;
+    QByteArray lastBytes;
+    int written = 0;
+};
+
+TEST_F(MessageWriterTest, RichMessageWithAttachmentsHasAlternativeBodyAndTheFilesByteForByte) {
+    auto window = open(QStringLiteral("html_attachments.eml"));
+    ASSERT_TRUE(window);
+    const ParsedMessage sent = write(*window);
+    ASSERT_TRUE(sent.valid);
+    EXPECT_EQ(sent.structure, (QStringList{QStringLiteral("multipart/mixed"), QStringLiteral(" multipart/alternative"),
+                                           QStringLiteral("  text/plain"), QStringLiteral("  text/html"),
+                                           QStringLiteral(" application/pdf"), QStringLiteral(" application/octet-stream")}));
+    ASSERT_EQ(sent.attachmentNames(), (QStringList{QStringLiteral("report.pdf"), QStringLiteral("data.bin")}));
+    EXPECT_EQ(sent.attachments[0].bytes, fixturePdf());
+    EXPECT_EQ(sent.attachments[0].contentID, QStringLiteral("report-3F2A@example.org"));
+    EXPECT_EQ(sent.attachments[1].bytes, fixtureBinary());
+    EXPECT_EQ(sent.text, QStringLiteral("Hi Ada,\n\nhere is the report and the raw data.\n\nBest,\nJane\n"));
+    EXPECT_FALSE(sent.html.contains(QStringLiteral("<object")));
+    EXPECT_TRUE(sent.html.contains(QStringLiteral("here is the report and the raw data.")));
+}
+
+TEST_F(MessageWriterTest, HeadersAreKeptExceptBccAndDateAndMessageIDAreNew) {
+    auto window = open(QStringLiteral("html_attachments.eml"));
+    ASSERT_TRUE(window);
+    const ParsedMessage sent = write(*window);
+    EXPECT_EQ(sent.headers.value(QStringLiteral("subject")), QStringLiteral("Quarterly report"));
+    EXPECT_EQ(sent.headers.value(QStringLiteral("x-mailer")), QStringLiteral("Apple Mail (2.3774.600.62)"));
+    EXPECT_TRUE(sent.headers.value(QStringLiteral("cc")).contains(QStringLiteral("carol@example.com")));
+    EXPECT_FALSE(sent.headers.contains(QStringLiteral("bcc")));
+    EXPECT_NE(sent.headers.value(QStringLiteral("message-id")), QStringLiteral("<A1B2C3D4-0001@example.org>"));
+    EXPECT_TRUE(sent.headers.value(QStringLiteral("message-id")).endsWith(QStringLiteral("@example.org>")));
+    EXPECT_FALSE(sent.headers.value(QStringLiteral("date")).contains(QStringLiteral("2024")));
+    EXPECT_EQ(sent.headerNames.count(QStringLiteral("Date")), 1);
+    EXPECT_EQ(sent.headerNames.count(QStringLiteral("MIME-Version")), 1);
+    EXPECT_FALSE(lastBytes.contains("\r\n"));
+
+    const ParsedMessage forSendmail = write(*window, {.keepBcc = true, .crlf = true});
+    EXPECT_EQ(forSendmail.headers.value(QStringLiteral("bcc")), QStringLiteral("archive@example.org"));
+    EXPECT_EQ(lastBytes.count("\n"), lastBytes.count("\r\n")) << "every line ends in CRLF";
+}
+
+TEST_F(MessageWriterTest, HiddenAttachmentsAndRemovedObjectsAreNotSentAndLeaveNoTrace) {
+    auto window = open(QStringLiteral("html_attachments.eml"));
+    ASSERT_TRUE(window);
+    // What the pipeline does while uploading: the object becomes a comment holding its markup.
+    plugin::AttachmentPipeline::commentAttachmentsForIDs(host::ComposeWindow(window), {loaded.attachments[1].attachment.contentID});
+    const ParsedMessage sent = write(*window);
+    EXPECT_EQ(sent.attachmentNames(), QStringList{QStringLiteral("report.pdf")});
+    EXPECT_FALSE(sent.html.contains(QStringLiteral("<!--")));
+    EXPECT_FALSE(sent.html.contains(QStringLiteral("object")));
+    EXPECT_TRUE(window->bodyHTML().contains(QStringLiteral("<!--<object"))) << "the window itself is left alone";
+
+    // An attachment whose object element is gone from the body is not sent either.
+    for (platform::dom::Node object : window->document().nodesForXPath(QStringLiteral("//object")))
+        object.detach();
+    const ParsedMessage bare = write(*window);
+    EXPECT_TRUE(bare.attachments.isEmpty());
+    EXPECT_EQ(bare.structure, (QStringList{QStringLiteral("multipart/alternative"), QStringLiteral(" text/plain"),
+                                           QStringLiteral(" text/html")}));
+}
+
+TEST_F(MessageWriterTest, PlainTextMessageStaysPlainText) {
+    auto window = open(QStringLiteral("plain_text.eml"));
+    ASSERT_TRUE(window);
+    const ParsedMessage sent = write(*window);
+    EXPECT_EQ(sent.structure, QStringList{QStringLiteral("text/plain")});
+    EXPECT_EQ(sent.text, QStringLiteral("Hallo Ada,\n\nanbei nichts, nur ein Grüß aus Köln. Dieser Absatz ist so lang, dass er "
+                                        "umbrochen wird und weiterläuft.\n\n  Eingerückt bleibt eingerückt.\n\nViele Grüße\nJürgen\n"));
+    EXPECT_EQ(sent.headers.value(QStringLiteral("subject")), QStringLiteral("Grüße aus Köln"));
+}
+
+TEST_F(MessageWriterTest, InlineImagesAreSentAgainAsRelatedParts) {
+    auto window = open(QStringLiteral("related_inline.eml"));
+    ASSERT_TRUE(window);
+    const ParsedMessage sent = write(*window);
+    EXPECT_EQ(sent.structure, (QStringList{QStringLiteral("multipart/mixed"), QStringLiteral(" multipart/alternative"),
+                                           QStringLiteral("  text/plain"), QStringLiteral("  multipart/related"),
+                                           QStringLiteral("   text/html"), QStringLiteral("   image/png"),
+                                           QStringLiteral(" image/png"), QStringLiteral(" application/pdf")}));
+    ASSERT_EQ(sent.inlineParts.size(), 1);
+    EXPECT_EQ(sent.inlineParts[0].contentID, QStringLiteral("logo.png@example.org"));
+    EXPECT_EQ(sent.inlineParts[0].bytes, fixturePng());
+    EXPECT_TRUE(sent.html.contains(QStringLiteral("cid:logo.png@example.org")));
+    EXPECT_EQ(sent.attachmentNames(), (QStringList{QStringLiteral("unused.png"), QStringLiteral("programme.pdf")}));
+}
+
+TEST_F(MessageWriterTest, ReplyKeepsItsQuoteAndNonAsciiNamesSurvive) {
+    auto reply = open(QStringLiteral("reply_quoted.eml"));
+    ASSERT_TRUE(reply);
+    const ParsedMessage sentReply = write(*reply);
+    EXPECT_TRUE(sentReply.text.contains(QStringLiteral("On 05.03.24 09:14, Jane Doe wrote:\n> Hi Ada,\n> here is the report.\n>> Earlier still.\n")))
+        << sentReply.text.toStdString();
+    EXPECT_EQ(sentReply.headers.value(QStringLiteral("in-reply-to")), QStringLiteral("<A1B2C3D4-0001@example.org>"));
+
+    auto names = open(QStringLiteral("non_ascii_names.eml"));
+    ASSERT_TRUE(names);
+    const ParsedMessage sentNames = write(*names);
+    EXPECT_EQ(sentNames.attachmentNames(), (QStringList{QStringLiteral("Übersicht März.pdf"),
+                                                        QStringLiteral("Präsentation für 東京.bin"), QStringLiteral("école.png")}));
+    ASSERT_TRUE(sentNames.attachmentNamed(QStringLiteral("école.png")));
+    EXPECT_EQ(sentNames.attachmentNamed(QStringLiteral("école.png"))->bytes, fixturePng());
+}
+
+TEST_F(MessageWriterTest, AnUnreadableAttachmentIsAnError) {
+    auto window = open(QStringLiteral("alternative_attachments.eml"));
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(QFile::remove(loaded.attachments[0].attachment.filePath));
+    QFile file(folder.filePath(QStringLiteral("broken.eml")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const auto error = MessageWriter::write(OutgoingMessage::fromWindow(*window, loaded), file.handle(), {});
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, qm::cli::AttachmentFailed);
+}
+
+} // namespace
+} // namespace qm::test::cli
