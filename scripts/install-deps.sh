@@ -8,13 +8,15 @@ packages=(
   # Qt 6 (UiTools pulls in the GL/Vulkan/xkb headers through its CMake config)
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev libvulkan-dev
   # platform layer
-  libxml2-dev libplist-dev libzip-dev libcld2-dev
+  libxml2-dev libplist-dev libzip-dev libcld2-dev libsecret-1-dev
   # tests
-  libgtest-dev libgmock-dev zip unzip
+  libgtest-dev libgmock-dev zip unzip xdg-utils
   # the generic server uploader: libcurl (its OpenSSL flavour carries SFTP) and real servers for its tests
   libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client
   # the command-line host: MIME parsing with GMime, and a real SMTP server (aiosmtpd) for its tests
   libgmime-3.0-dev python3-aiosmtpd
+  # the Secret Service integration tests: a private bus, a real keyring daemon and a peer client
+  dbus dbus-daemon gnome-keyring libsecret-tools
 )
 
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
