@@ -1,49 +1,20 @@
 #include "cli/send_command.h"
 
 #include "cli/cli_error.h"
-#include "cli/cli_host.h"
 #include "cli/cli_texts.h"
+#include "cli/compose_session.h"
 #include "cli/exit_status.h"
-#include "cli/interrupt_watcher.h"
 #include "cli/message_loader.h"
 #include "cli/message_writer.h"
-#include "cli/outgoing_message.h"
-#include "cli/plugin_loader.h"
 #include "cli/sendmail_submitter.h"
 #include "cli/smtp_submitter.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
-#include <QThreadPool>
-#include <QTimer>
 
 namespace qm::cli {
-
-namespace {
-
-constexpr int kPollMilliseconds = 10;
-constexpr int kPoolDrainMilliseconds = 60000;
-constexpr char downloadBoxID[] = "QuillmoorAttachmentInfo";
-
-bool hasDownloadBox(const host::InMemoryComposeWindow& window) {
-    return !window.document()
-                .nodesForXPath(QStringLiteral("//*[@id='%1']").arg(QLatin1String(downloadBoxID)))
-                .isEmpty();
-}
-
-// How the plug-in's part of the run ended.
-struct RunOutcome {
-    std::optional<OutgoingMessage> outgoing;
-    bool preferencesRequested = false;
-    bool interrupted = false;
-    bool uploadCancelled = false;
-};
-
-} // namespace
 
 SendCommand::SendCommand(Environment& environment) : env_(environment) {}
 
@@ -94,99 +65,29 @@ int SendCommand::run(const CommandLine& line) {
         return ExitUsage;
     }
 
-    RunOutcome outcome;
-    TerminalUi ui(env_.bundle, {line.answer, env_.promptFd, &env_.err, env_.errIsTerminal});
-    CliHost host(
-        ui,
-        [&outcome, &loaded](host::InMemoryComposeWindow& window, const QVariant&) {
-            // The message leaves as it is at this moment; delivery follows once the plug-in is done.
-            if (!outcome.outgoing)
-                outcome.outgoing = OutgoingMessage::fromWindow(window, loaded);
-        },
-        [&outcome] { outcome.preferencesRequested = true; });
-    auto pluginOrError = loadPlugin(host, env_.settings, env_.bundle, env_.services,
-                                    QString::fromLatin1(CliHost::composeClassName), workingDirectory);
-    if (const auto* error = std::get_if<platform::Error>(&pluginOrError)) {
+    auto result = ComposeSession(env_, loaded, line.answer, workingDirectory).pressSend();
+    if (const auto* error = std::get_if<platform::Error>(&result)) {
         report(error->localizedDescription);
         return ExitNotSent;
     }
-    const std::unique_ptr<LoadedPlugin> plugin = std::move(std::get<std::unique_ptr<LoadedPlugin>>(pluginOrError));
-
-    const std::shared_ptr<host::InMemoryComposeWindow> window = host.newComposeWindow();
-    loaded.fill(*window);
-
-    {
-        QEventLoop loop;
-        const auto finished = [&] {
-            return outcome.outgoing || outcome.preferencesRequested || outcome.interrupted || ui.stop();
-        };
-        const auto busy = [&ui] {
-            return ui.openSheetCount() > 0 || QThreadPool::globalInstance()->activeThreadCount() > 0;
-        };
-        InterruptWatcher interrupts([&] {
-            if (ui.triggerPanelAction(QStringLiteral("cancelUpload:")))
-                outcome.uploadCancelled = true;
-            else
-                outcome.interrupted = true;
-        });
-        int quietChecks = 0;
-        bool pressedAgain = false;
-        QTimer poll;
-        poll.setInterval(kPollMilliseconds);
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (finished()) {
-                loop.quit();
-                return;
-            }
-            if (busy()) {
-                quietChecks = 0;
-                return;
-            }
-            // What the pool handed back to the main thread is queued, not yet run: run it before judging.
-            QCoreApplication::sendPostedEvents();
-            if (finished() || busy()) {
-                quietChecks = 0;
-                return;
-            }
-            if (++quietChecks < 2)
-                return;
-            // Links are in but the plug-in does not send by itself (QuillmoorAutoSendEmail is NO): the
-            // command was asked to send, so Send is pressed once more, as the user would after a look.
-            if (!pressedAgain && hasDownloadBox(*window)) {
-                pressedAgain = true;
-                quietChecks = 0;
-                window->invoke(QStringLiteral("send:"), {host::toVariant(window)});
-                return;
-            }
-            loop.quit();
-        });
-        window->invoke(QStringLiteral("send:"), {host::toVariant(window)});
-        poll.start();
-        loop.exec();
+    const ComposeSession::Outcome& outcome = std::get<ComposeSession::Outcome>(result);
+    if (outcome.outgoing)
+        return deliver(line.destination, *outcome.outgoing, Envelope{loaded.sender, loaded.envelopeRecipients});
+    if (outcome.stop) {
+        report(outcome.stop->reason);
+        return outcome.stop->exitStatus;
     }
-    window->invoke(QStringLiteral("windowWillClose:"), {QVariant()});
-    // Work still on the pool refers to the plug-in, which ends with this function.
-    QThreadPool::globalInstance()->waitForDone(kPoolDrainMilliseconds);
-    QCoreApplication::sendPostedEvents();
-
-    if (!outcome.outgoing) {
-        if (const auto& stop = ui.stop()) {
-            report(stop->reason);
-            return stop->exitStatus;
-        }
-        if (outcome.preferencesRequested)
-            report(QString::fromUtf8(texts::preferencesUnavailable));
-        else if (outcome.interrupted)
-            report(QString::fromUtf8(texts::interrupted));
-        else if (outcome.uploadCancelled || ui.lastAnswer() == AnswerRole::Cancel)
-            report(QString::fromUtf8(texts::cancelled));
-        else if (ui.panelSheetsShown() > 0)
-            report(QString::fromUtf8(texts::uploadEnded));
-        else
-            report(QString::fromUtf8(texts::notSent));
-        return ExitNotSent;
-    }
-    return deliver(line.destination, *outcome.outgoing, Envelope{loaded.sender, loaded.envelopeRecipients});
+    if (outcome.preferencesRequested)
+        report(QString::fromUtf8(texts::preferencesUnavailable));
+    else if (outcome.interrupted)
+        report(QString::fromUtf8(texts::interrupted));
+    else if (outcome.uploadCancelled || outcome.lastAnswer == AnswerRole::Cancel)
+        report(QString::fromUtf8(texts::cancelled));
+    else if (outcome.uploadShown)
+        report(QString::fromUtf8(texts::uploadEnded));
+    else
+        report(QString::fromUtf8(texts::notSent));
+    return ExitNotSent;
 }
 
 int SendCommand::deliver(const Destination& destination, const OutgoingMessage& message, const Envelope& envelope) {

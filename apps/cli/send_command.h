@@ -7,19 +7,13 @@
 
 namespace qm::cli {
 
-// `quillmoor send`: loads the message into a compose window of the command-line host, presses Send with
-// the plug-in loaded, lets the plug-in run (sheets, upload, download box), and when the host's own send
-// is reached, writes or submits the message.
+// `quillmoor send`: loads the message (exit 2 when it cannot be read), lets the plug-in decide at Send in
+// a compose session, and when the host's own send is reached writes or submits the message (exit 0, or 1
+// when that fails); a run that ends without a send exits 1 with its reason, or 2 when a question had no
+// answer.
 //
-//   loading --(unreadable)--> exit 2
-//      |
-//   Send pressed --> plug-in runs (event loop) --+--> host's send: message snapshot --> delivery --> exit 0 / 1
-//                                                +--> sheet without answer, or --answer names no button --> exit 2
-//                                                +--> preferences asked for --> exit 1
-//                                                +--> quiet without a send (cancelled, upload failed) --> exit 1
-//
-// Delivery runs after the event loop has ended, when the plug-in has nothing left to do: a blocking SMTP
-// dialogue or sendmail pipe then keeps nothing waiting on the main thread.
+// Delivery runs after the session's event loop has ended, when the plug-in has nothing left to do: a
+// blocking SMTP dialogue or sendmail pipe then keeps nothing waiting on the main thread.
 class SendCommand {
 public:
     explicit SendCommand(Environment& environment);

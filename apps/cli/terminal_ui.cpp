@@ -196,7 +196,10 @@ void TerminalUi::answer(const host::AlertRequest& request, std::function<void(in
     } else if (options_.promptFd >= 0) {
         const std::optional<int> index = ask(buttons);
         if (!index) {
-            stop_ = Stop{ExitNotSent, QString::fromUtf8(texts::sheetNotAnswered)};
+            const bool interrupted = InterruptWatcher::interrupted();
+            if (interrupted)
+                print(QStringLiteral("\n"));
+            stop_ = Stop{ExitNotSent, QString::fromUtf8(interrupted ? texts::interrupted : texts::sheetNotAnswered)};
             return;
         }
         pressed = buttons[*index];
