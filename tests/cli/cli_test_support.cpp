@@ -2,15 +2,21 @@
 
 #include "accounts/settings_keys.h"
 #include "cli/application.h"
+#include "support/test_support.h"
 #include "uploaders/uploader.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <gmime/gmime.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace qm::test::cli {
 
@@ -233,6 +239,60 @@ AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour
 void CliRunner::setThreshold(double megabytes, bool perFile) {
     settings.setFloat(megabytes, QString::fromLatin1(accounts::keys::minFileSize));
     settings.setInteger(perFile ? 1 : 0, QString::fromLatin1(accounts::keys::fileSizeMode));
+}
+
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+SmtpSink::~SmtpSink() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+QString SmtpSink::start(const QString& folder) {
+    folder_ = folder;
+    port_ = freePort();
+    const QString python = QStringLiteral(QUILLMOOR_DEBIAN_PYTHON);
+    if (python.isEmpty() || !QFileInfo(python).isExecutable())
+        return QStringLiteral("Debian's python3 was not found; scripts/install-deps.sh installs it with python3-aiosmtpd");
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(python, {QStringLiteral(QUILLMOOR_SMTP_SERVER), QString::number(port_), folder});
+    if (!process_.waitForStarted(5000))
+        return QStringLiteral("the SMTP server did not start: ") + process_.errorString();
+    QByteArray said;
+    const bool ready = waitUntil(
+        [&] {
+            said += process_.readAll();
+            return said.contains("READY") || process_.state() == QProcess::NotRunning;
+        },
+        15000);
+    if (!ready || !said.contains("READY"))
+        return QStringLiteral("the SMTP server did not become ready: ") + QString::fromUtf8(said);
+    return {};
+}
+
+QString SmtpSink::messagePath(int number) const { return QDir(folder_).filePath(QStringLiteral("%1.eml").arg(number)); }
+
+QStringList SmtpSink::envelope(int number) const {
+    return QString::fromUtf8(readFile(QDir(folder_).filePath(QStringLiteral("%1.envelope").arg(number))))
+        .split(u'\n', Qt::SkipEmptyParts);
+}
+
+int SmtpSink::received() const {
+    return static_cast<int>(QDir(folder_).entryList({QStringLiteral("*.eml")}, QDir::Files).size());
 }
 
 } // namespace qm::test::cli

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -99,6 +100,29 @@ public:
 private:
     QBuffer out_;
     QBuffer err_;
+};
+
+// A port on 127.0.0.1 that was free a moment ago: bound to port 0, read back, released.
+int freePort();
+
+// The real SMTP server (aiosmtpd, from Debian) in a process of its own, storing what it receives.
+class SmtpSink {
+public:
+    ~SmtpSink();
+
+    // Starts the server and waits (bounded) until it accepts connections; an explanation on failure.
+    QString start(const QString& folder);
+
+    QString url() const { return QStringLiteral("smtp://127.0.0.1:%1").arg(port_); }
+    int port() const { return port_; }
+    QString messagePath(int number) const;
+    QStringList envelope(int number) const;   // MAIL FROM, then each RCPT TO
+    int received() const;
+
+private:
+    QProcess process_;
+    QString folder_;
+    int port_ = 0;
 };
 
 } // namespace qm::test::cli

@@ -164,6 +164,27 @@ TEST_F(MessageWriterTest, ReplyKeepsItsQuoteAndNonAsciiNamesSurvive) {
     EXPECT_EQ(sentNames.attachmentNamed(QStringLiteral("école.png"))->bytes, fixturePng());
 }
 
+TEST_F(MessageWriterTest, AForwardedMessageTravelsAsMessageRfc822) {
+    const QString path = folder.filePath(QStringLiteral("forward.eml"));
+    writeFile(path, "From: a@example.org\nTo: b@example.org\nSubject: Fwd: plans\nMIME-Version: 1.0\n"
+                    "Content-Type: multipart/mixed; boundary=f\n\n--f\nContent-Type: text/plain\n\nSee below.\n"
+                    "--f\nContent-Type: message/rfc822\n\nFrom: c@example.org\nSubject: plans\n\nThe plans.\n--f--\n");
+    auto result = qm::cli::MessageLoader(folder.path()).load(path);
+    ASSERT_TRUE(std::holds_alternative<LoadedMessage>(result));
+    loaded = std::get<LoadedMessage>(result);
+    ASSERT_EQ(loaded.attachments.size(), 1);
+    EXPECT_EQ(loaded.attachments[0].attachment.filename, QStringLiteral("plans.eml"));
+    EXPECT_EQ(loaded.attachments[0].mimeType, QStringLiteral("message/rfc822"));
+    auto window = host.newComposeWindow();
+    loaded.fill(*window);
+    const ParsedMessage sent = write(*window);
+    EXPECT_TRUE(sent.structure.contains(QStringLiteral(" message/rfc822")));
+    EXPECT_FALSE(lastBytes.contains("Content-Transfer-Encoding: base64")) << "message/rfc822 is never encoded";
+    ASSERT_EQ(sent.attachments.size(), 1);
+    EXPECT_TRUE(sent.attachments[0].bytes.contains("Subject: plans"));
+    EXPECT_TRUE(sent.attachments[0].bytes.contains("The plans."));
+}
+
 TEST_F(MessageWriterTest, AnUnreadableAttachmentIsAnError) {
     auto window = open(QStringLiteral("alternative_attachments.eml"));
     ASSERT_TRUE(window);
