@@ -1,6 +1,7 @@
 #include "cli/message_loader.h"
 
 #include "cli/cli_error.h"
+#include "cli/compose_body.h"
 #include "cli/source_message.h"
 
 #include <QDir>
@@ -17,8 +18,6 @@
 #include <unistd.h>
 
 namespace qm::cli {
-
-namespace dom = platform::dom;
 
 namespace {
 
@@ -292,108 +291,6 @@ QString uniqueContentID(const QString& wanted, const QStringList& taken) {
     return id;
 }
 
-QString objectMarkup(const QString& contentID, const QString& mimeType) {
-    return QStringLiteral("<object data=\"cid:%1\" type=\"%2\"></object>")
-        .arg(contentID.toHtmlEscaped(), mimeType.toHtmlEscaped());
-}
-
-QString escapedLines(const QStringList& lines) {
-    QStringList escaped;
-    escaped.reserve(lines.size());
-    for (const QString& line : lines)
-        escaped.append(line.toHtmlEscaped());
-    return escaped.join(QStringLiteral("<br>"));
-}
-
-QString wrapperStart() {
-    return QStringLiteral("<div class=\"%1\">").arg(QLatin1String(MessageLoader::quotedContentClass));
-}
-
-// Plain text as the body of a plain-text message: lines ended by <br>. The first run of "> " lines, with
-// the citation line before it, goes into the quoted-message wrapper when `wrapQuote`.
-QString plainToHtml(const QString& text, bool* wrapQuote) {
-    const QStringList lines = text.split(u'\n');
-    qsizetype first = -1;
-    for (qsizetype i = 0; wrapQuote && *wrapQuote && i < lines.size() && first < 0; ++i)
-        if (lines[i].startsWith(u'>'))
-            first = i;
-    if (first < 0)
-        return escapedLines(lines);
-    qsizetype end = first;
-    while (end < lines.size() && lines[end].startsWith(u'>'))
-        ++end;
-    qsizetype start = first;
-    qsizetype citation = first - 1;
-    while (citation >= 0 && lines[citation].trimmed().isEmpty())
-        --citation;
-    if (citation >= 0 && lines[citation].trimmed().endsWith(u':'))
-        start = citation;
-    *wrapQuote = false;
-    // The wrapper's own line boundaries stand for the line breaks around it.
-    QString html = escapedLines(lines.mid(0, start));
-    if (start > 0)
-        html += QStringLiteral("<br>");
-    html += wrapperStart() + escapedLines(lines.mid(start, end - start)) + QStringLiteral("</div>");
-    return html + escapedLines(lines.mid(end));
-}
-
-bool hasClass(const dom::Node& node, const QString& name) {
-    return node.type() == dom::Node::Type::Element &&
-           node.getAttribute(QStringLiteral("class")).split(u' ', Qt::SkipEmptyParts).contains(name);
-}
-
-bool isBlankOrBreak(const dom::Node& node) {
-    if (node.type() == dom::Node::Type::Text)
-        return node.nodeValue().trimmed().isEmpty();
-    return node.type() == dom::Node::Type::Element && node.nodeName().compare(QLatin1String("br"), Qt::CaseInsensitive) == 0;
-}
-
-// "On ..., Ada wrote:" and its translations end with a colon.
-bool isCitationLine(const dom::Node& node) {
-    if (node.type() != dom::Node::Type::Text && node.type() != dom::Node::Type::Element)
-        return false;
-    QString text = node.textContent();
-    text.replace(QChar(0xA0), u' ');
-    return text.trimmed().endsWith(u':');
-}
-
-void wrapQuotedMessage(const dom::Document& document) {
-    const QList<dom::Node> quotes =
-        document.nodesForXPath(QStringLiteral("//blockquote[translate(@type, 'CITE', 'cite') = 'cite']"));
-    if (quotes.isEmpty())
-        return;
-    dom::Node quote = quotes.first();
-    const QString wrapperClass = QString::fromLatin1(MessageLoader::quotedContentClass);
-    for (dom::Node ancestor = quote.parentNode(); !ancestor.isNull(); ancestor = ancestor.parentNode())
-        if (hasClass(ancestor, wrapperClass))
-            return;
-    dom::Node first = quote;
-    dom::Node before = quote.previousSibling();
-    while (!before.isNull() && isBlankOrBreak(before))
-        before = before.previousSibling();
-    if (!before.isNull() && isCitationLine(before))
-        first = before;
-    dom::Node wrapper = document.createElement(QStringLiteral("div"));
-    wrapper.setAttribute(QStringLiteral("class"), wrapperClass);
-    quote.parentNode().insertBefore(wrapper, first);
-    for (dom::Node node = first; !node.isNull();) {
-        const dom::Node next = node.nextSibling();
-        wrapper.appendChild(node);
-        if (node == quote)
-            break;
-        node = next;
-    }
-}
-
-// The body content of an HTML part, with the style sheets of its head kept in front of it.
-QString htmlBodyContent(const QString& html) {
-    const dom::Document document = dom::Document::parseHTML(html);
-    QString styles;
-    for (const dom::Node& style : document.nodesForXPath(QStringLiteral("/html/head//style")))
-        styles += style.outerHTML();
-    return styles + document.body().innerHTML();
-}
-
 void appendAddresses(InternetAddressList* list, QStringList& display, QStringList& bare) {
     const int count = list ? internet_address_list_length(list) : 0;
     for (int i = 0; i < count; ++i) {
@@ -503,11 +400,11 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
     for (const Piece& piece : walker.pieces) {
         switch (piece.kind) {
         case Piece::Kind::Html:
-            body += htmlBodyContent(piece.text);
+            body += compose_body::fromHtml(piece.text);
             break;
         case Piece::Kind::Plain:
-            body += loaded.richText ? QStringLiteral("<div>%1</div>").arg(plainToHtml(piece.text, nullptr))
-                                    : plainToHtml(piece.text, &wrapPlainQuote);
+            body += loaded.richText ? QStringLiteral("<div>%1</div>").arg(compose_body::fromPlainText(piece.text, nullptr))
+                                    : compose_body::fromPlainText(piece.text, &wrapPlainQuote);
             break;
         case Piece::Kind::Attachment: {
             ++number;
@@ -519,17 +416,12 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
             if (auto error = decodeTo(piece.part, file))
                 return *error;
             loaded.attachments.append({{id, file, attachmentName(piece.part, mimeType, number), std::nullopt}, mimeType});
-            body += objectMarkup(id, mimeType);
+            body += compose_body::objectElement(id, mimeType);
             break;
         }
         }
     }
-    if (loaded.richText) {
-        const dom::Document document = dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(body));
-        wrapQuotedMessage(document);
-        body = document.body().innerHTML();
-    }
-    loaded.bodyHTML = body;
+    loaded.bodyHTML = loaded.richText ? compose_body::wrapQuotedMessage(body) : body;
     loaded.source = std::move(source);
     return loaded;
 }

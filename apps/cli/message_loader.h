@@ -30,8 +30,6 @@ public:
     // file it can seek, which standard input may not be.
     static std::optional<platform::Error> spool(int fd, const QString& path);
 
-    static constexpr char quotedContentClass[] = "AppleOriginalContents";
-
 private:
     QString attachmentFolder_;
 };
