@@ -58,6 +58,15 @@ TEST(SmtpSubmitterTest, AMessageThatBreaksOffIsNeverDelivered) {
     EXPECT_EQ(sink.envelope(1), (QStringList{QStringLiteral("a@example.org"), QStringLiteral("b@example.org")}));
 }
 
+TEST(SmtpSubmitterTest, NoServerEndsTheWriterToo) {
+    // Larger than a pipe holds: the writer is still blocked when libcurl gives up, and must be let go.
+    const QByteArray large = kHead + QByteArray(4 << 20, 'x');
+    const auto error = qm::cli::SmtpSubmitter(QUrl(QStringLiteral("smtp://127.0.0.1:%1").arg(freePort())))
+                           .submit({QStringLiteral("a@example.org"), {QStringLiteral("b@example.org")}}, whole(large));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, qm::cli::SubmissionFailed) << error->localizedDescription.toStdString();
+}
+
 TEST(SmtpSubmitterTest, OnlySmtpUrlsWithAHostAreTaken) {
     EXPECT_TRUE(qm::cli::SmtpSubmitter::isSupportedUrl(QUrl(QStringLiteral("smtp://mail.example.com"))));
     EXPECT_TRUE(qm::cli::SmtpSubmitter::isSupportedUrl(QUrl(QStringLiteral("SMTPS://u:p@mail.example.com:465"))));
