@@ -118,7 +118,9 @@ std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString
                              {QStringLiteral("serve"), QStringLiteral("sftp"), folder, QStringLiteral("--addr"),
                               QStringLiteral("127.0.0.1:{port}"), QStringLiteral("--user"), user, QStringLiteral("--pass"),
                               password, QStringLiteral("--authorized-keys"), authorizedKeys, QStringLiteral("--key"),
-                              hostKey, QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf")},
+                              hostKey, QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf"),
+                              // Tests also change the folder directly; a cached listing would hide that.
+                              QStringLiteral("--dir-cache-time"), QStringLiteral("0s")},
                              error);
 }
 
@@ -127,7 +129,9 @@ std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QStri
     return RealServer::start(QStringLiteral("rclone"),
                              {QStringLiteral("serve"), QStringLiteral("webdav"), folder, QStringLiteral("--addr"),
                               QStringLiteral("127.0.0.1:{port}"), QStringLiteral("--user"), user, QStringLiteral("--pass"),
-                              password, QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf")},
+                              password, QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf"),
+                              // Tests also change the folder directly; a cached listing would hide that.
+                              QStringLiteral("--dir-cache-time"), QStringLiteral("0s")},
                              error);
 }
 

@@ -1,0 +1,237 @@
+#include "uploaders/generic_uploader.h"
+
+#include "accounts/settings_keys.h"
+#include "platform/data_additions.h"
+#include "platform/string_format.h"
+#include "uploaders/service_id.h"
+
+#include <QFileInfo>
+
+namespace qm::upload {
+
+namespace keys = accounts::keys;
+
+namespace {
+
+constexpr char kTestFileName[] = "dummy.bin";
+constexpr char kRemoteFileNotFound[] = "Remote File could not be found at '%@'.";
+constexpr char kCouldNotAuthenticate[] = "Could not authenticate with remote server.";
+
+QString joinPath(const QString& folder, const QString& name) {
+    if (name.isEmpty())
+        return folder.isEmpty() ? QStringLiteral("/") : folder;
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+GenericUploader::GenericUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
+                                 QString keychainIdentifier, FileTransfer::Options transferOptions)
+    : environment_(environment)
+    , bundle_(std::move(bundle))
+    , keychainIdentifier_(std::move(keychainIdentifier))
+    , transferOptions_(std::move(transferOptions)) {}
+
+GenericUploader::~GenericUploader() = default;
+
+GenericUploader::ServerLocation GenericUploader::serverLocation(const QString& serverText) {
+    const QUrl url(serverText.trimmed());
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (path.size() < 2)
+        return {url, path};
+    // Rebuilt from its parts rather than cut out of the text, so a host that begins like the path stays whole.
+    QUrl base;
+    base.setScheme(url.scheme());
+    base.setUserName(url.userName(QUrl::FullyDecoded), QUrl::DecodedMode);
+    base.setHost(url.host(QUrl::FullyDecoded), QUrl::DecodedMode);
+    base.setPort(url.port());
+    return {base, path};
+}
+
+QString GenericUploader::availableName(const QString& name, const QStringList& taken) {
+    if (!taken.contains(name))
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
+    for (qint64 counter = 1;; ++counter) {
+        const QString candidate = platform::formatString(QStringLiteral("%@-%ld.%@"), {stem, counter, extension});
+        if (!taken.contains(candidate))
+            return candidate;
+    }
+}
+
+QUrl GenericUploader::publicLink(const QString& publicAddress, const QString& name) {
+    QUrl url(publicAddress.trimmed());
+    QString path = url.path(QUrl::FullyEncoded);
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    url.setPath(path + QString::fromLatin1(QUrl::toPercentEncoding(name)), QUrl::TolerantMode);
+    return url;
+}
+
+FileTransfer& GenericUploader::fileManager() {
+    if (!fileManager_) {
+        fileManager_ = std::make_unique<FileTransfer>(transferOptions_);
+        fileManager_->setChallengeHandler(
+            [this](const TransferChallenge& challenge, ChallengeReply reply) { handleChallenge(challenge, std::move(reply)); });
+    }
+    return *fileManager_;
+}
+
+QString GenericUploader::localized(const char* text) const { return bundle_.localized(QString::fromUtf8(text)); }
+
+QString GenericUploader::setting(const char* key) const {
+    return environment_.settings.stringForKey(QString::fromLatin1(key));
+}
+
+QUrl GenericUploader::folderURL(const ServerLocation& location, const QString& name) const {
+    return FileTransfer::urlWithPath(location.baseURL, joinPath(location.folder, name));
+}
+
+void GenericUploader::startUpload(const QString& path) {
+    linking_ = false;
+    const quint64 run = ++run_;
+    const ServerLocation location = serverLocation(setting(keys::genericServer));
+    operation_ = fileManager().contentsOfDirectory(
+        folderURL(location), [this, run, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
+            if (run != run_)
+                return;
+            if (error) {
+                // A cancelled challenge has reported already.
+                if (!isTransferCancelled(error))
+                    reportFailure(*error, UploadFailed);
+                return;
+            }
+            storeFile(path, location, names, run);
+        });
+}
+
+void GenericUploader::storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
+                                quint64 run) {
+    const QString name = availableName(QFileInfo(path).fileName(), taken);
+    const QUrl remote = folderURL(location, name);
+    const qint64 size = QFileInfo(path).size();
+    operation_ = fileManager().createFile(
+        remote, path, true,
+        [this, run, size](qint64 written, qint64) {
+            if (run == run_ && busy())
+                reportProgress(size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size)) : 1.0);
+        },
+        [this, run, remote, name](const std::optional<platform::Error>& error) {
+            if (run != run_)
+                return;
+            if (error) {
+                if (!isTransferCancelled(error))
+                    reportFailure(*error, UploadFailed);
+                return;
+            }
+            QUrl link = remote;
+            const QString publicAddress = setting(keys::genericPublicURL).trimmed();
+            if (createPublicLink() && !publicAddress.isEmpty())
+                link = publicLink(publicAddress, name);
+            reportLink(link);
+        });
+}
+
+void GenericUploader::cancelUpload() {
+    ++run_;
+    if (operation_)
+        operation_->cancel();
+    operation_.reset();
+    Uploader::cancelUpload();
+}
+
+void GenericUploader::authenticate() {
+    linking_ = true;
+    const quint64 run = ++run_;
+    const QByteArray bytes = platform::randomDataWithBytes(4);
+    const QUrl remote = folderURL(serverLocation(setting(keys::genericServer)), QString::fromLatin1(kTestFileName));
+    operation_ = fileManager().createFile(remote, bytes, true,
+                                          [this, run, remote, bytes](const std::optional<platform::Error>& error) {
+                                              if (run != run_)
+                                                  return;
+                                              if (error) {
+                                                  if (!isTransferCancelled(error))
+                                                      reportAuthentication(error);
+                                                  return;
+                                              }
+                                              checkTestFile(remote, bytes, run);
+                                          });
+}
+
+void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run) {
+    QUrl check = remote;
+    const QString publicAddress = setting(keys::genericPublicURL).trimmed();
+    if (createPublicLink() && !publicAddress.isEmpty())
+        check = publicLink(publicAddress, QString::fromLatin1(kTestFileName));
+    // Fetched on a pool thread rather than blocking one, with the outcome back here.
+    operation_ = fileManager().fetchContents(
+        check, [this, run, remote, bytes, check](const QByteArray& body, const std::optional<platform::Error>& error) {
+            if (run != run_ || isTransferCancelled(error))
+                return;
+            if (error || body != bytes) {
+                // The test file stays: it shows the user where the upload went.
+                const QString text = platform::formatString(localized(kRemoteFileNotFound),
+                                                            {check.toString(QUrl::RemovePassword)});
+                reportAuthentication(platform::Error(QString::fromLatin1(kRVErrorDomain), RemoteFileNotFound, text));
+                return;
+            }
+            operation_ = fileManager().removeItem(remote, [this, run](const std::optional<platform::Error>& removeError) {
+                if (run == run_ && !isTransferCancelled(removeError))
+                    reportAuthentication(removeError);
+            });
+        });
+}
+
+void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {
+    if (!linking_ && !busy()) {
+        reply.cancel();   // left over from a cancelled upload
+        return;
+    }
+    if (challenge.previousFailureCount < 2) {
+        const QString user = login().isNull() ? setting(keys::genericLogin) : login();
+        const QString secret = password().isNull()
+                                   ? environment_.credentials.passwordFromKeychainItem(keychainIdentifier_, user)
+                                   : password();
+        switch (challenge.method) {
+        case AuthenticationMethod::Default:
+        case AuthenticationMethod::HTTPBasic:
+        case AuthenticationMethod::HTTPDigest: {
+            TransferCredential credential{user, secret, {}};
+            const QString keyFile = setting(keys::genericPrivateKey);
+            // A configured key file that has gone missing falls back to the password.
+            if (!keyFile.isEmpty() && QFileInfo(keyFile).isFile())
+                credential.privateKeyFile = keyFile;
+            reply.useCredential(credential);
+            return;
+        }
+        case AuthenticationMethod::Other:
+            reply.performDefaultHandling();
+            return;
+        }
+    }
+    const platform::Error error = challenge.error
+                                      ? *challenge.error
+                                      : platform::Error(QString::fromLatin1(kRVErrorDomain), AuthenticationFailed,
+                                                        localized(kCouldNotAuthenticate));
+    if (linking_)
+        reportAuthentication(error);
+    else
+        reportFailure(error, UploadFailed);
+    reply.cancel();
+}
+
+GenericUploaderClass::GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
+                                           FileTransfer::Options transferOptions)
+    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::genericLinked), QString::fromLatin1(keys::genericLogin))
+    , bundle_(std::move(bundle))
+    , transferOptions_(std::move(transferOptions)) {}
+
+QString GenericUploaderClass::name() const { return serviceName(Generic); }
+
+std::unique_ptr<Uploader> GenericUploaderClass::create() const {
+    return std::make_unique<GenericUploader>(environment(), bundle_, keychainIdentifier(), transferOptions_);
+}
+
+} // namespace qm::upload

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/bundle.h"
+#include "uploaders/file_transfer.h"
+#include "uploaders/uploader_class.h"
+
+#include <QStringList>
+#include <QUrl>
+
+namespace qm::upload {
+
+inline constexpr char kRVErrorDomain[] = "RVErrorDomain";
+enum GenericUploaderErrorCode : int {
+    RemoteFileNotFound = 42,      // the test file did not come back from its public address
+    AuthenticationFailed = 43,
+};
+
+// Stores files in a folder of the user's own server, addressed by "QuillmoorGenericServer" (sftp, ftp,
+// ftps, http(s) with WebDAV, file), and links them under "QuillmoorGenericPublicURL" when that is set.
+class GenericUploader final : public Uploader {
+public:
+    GenericUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier,
+                    FileTransfer::Options transferOptions = {});
+    ~GenericUploader() override;
+
+    // Aborts the transfer under way; nothing of it is reported afterwards.
+    void cancelUpload() override;
+    // Test write of "dummy.bin", read back through the public address, then deleted.
+    void authenticate() override;
+
+    // Where the server text points: the base URL (scheme, user, host, port) and the folder path in it.
+    struct ServerLocation {
+        QUrl baseURL;
+        QString folder;
+    };
+    static ServerLocation serverLocation(const QString& serverText);
+    // `name`, or the first free "%@-%ld.%@" of it, given the names already in the folder.
+    static QString availableName(const QString& name, const QStringList& taken);
+    // The public address with `name` appended as one path component.
+    static QUrl publicLink(const QString& publicAddress, const QString& name);
+
+protected:
+    void startUpload(const QString& path) override;
+
+private:
+    FileTransfer& fileManager();
+    void handleChallenge(const TransferChallenge& challenge, ChallengeReply reply);
+    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken, quint64 run);
+    void checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run);
+    QString localized(const char* text) const;
+    QString setting(const char* key) const;
+    QUrl folderURL(const ServerLocation& location, const QString& name = {}) const;
+
+    ServiceEnvironment environment_;
+    platform::Bundle bundle_;
+    QString keychainIdentifier_;
+    FileTransfer::Options transferOptions_;
+    std::unique_ptr<FileTransfer> fileManager_;
+    std::shared_ptr<TransferOperation> operation_;
+    bool linking_ = false;
+    quint64 run_ = 0;   // outcomes of an earlier run (cancelled or replaced) are dropped
+};
+
+class GenericUploaderClass final : public FlagLinkedUploaderClass {
+public:
+    // `transferOptions`: the SSH known-hosts file and timeouts; the defaults suit the applications.
+    GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
+                         FileTransfer::Options transferOptions = {});
+
+    QString name() const override;
+    std::unique_ptr<Uploader> create() const override;
+
+private:
+    platform::Bundle bundle_;
+    FileTransfer::Options transferOptions_;
+};
+
+} // namespace qm::upload

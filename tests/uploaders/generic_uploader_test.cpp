@@ -1,0 +1,467 @@
+#include "accounts/credential_store.h"
+#include "accounts/settings_keys.h"
+#include "platform/bundle.h"
+#include "platform/secret_store.h"
+#include "platform/settings_store.h"
+#include "support/real_servers.h"
+#include "support/test_support.h"
+#include "uploaders/generic_uploader.h"
+#include "uploaders/service_id.h"
+#include "uploaders/service_registry.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace qm::platform {
+inline void PrintTo(const Error& error, std::ostream* os) {
+    *os << error.domain.toStdString() << ' ' << error.code << ": " << error.localizedDescription.toStdString();
+}
+} // namespace qm::platform
+
+namespace qm::test {
+namespace {
+
+namespace keys = accounts::keys;
+using upload::GenericUploader;
+
+constexpr int kWaitMs = 20000;
+const QString kNotFound = QStringLiteral("Remote File could not be found at '%1'.");
+const QString kCouldNotAuthenticate = QStringLiteral("Could not authenticate with remote server.");
+
+struct Recorder final : upload::UploaderDelegate {
+    QList<double> progress;
+    QList<std::pair<int, platform::Error>> failures;
+    QList<QUrl> links;
+    QStringList linkFiles;
+    QList<std::optional<platform::Error>> authentications;
+
+    void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
+    void uploadFailedWithStatus(int status, const platform::Error& error) override { failures.append({status, error}); }
+    void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
+        EXPECT_TRUE(icon.isEmpty());
+        links.append(link);
+        linkFiles.append(file);
+    }
+    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override {
+        authentications.append(error);
+    }
+    qsizetype outcomes() const { return failures.size() + links.size(); }
+};
+
+QByteArray fileDigest(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result();
+}
+
+class GenericUploaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        servers = sharedFileServers(&error);
+        ASSERT_TRUE(servers) << error.toStdString();
+        options.knownHostsFile = temp.filePath(QStringLiteral("known_hosts"));
+        options.connectTimeoutSeconds = 5;
+        options.lowSpeedSeconds = 20;
+        serviceClass = std::make_unique<upload::GenericUploaderClass>(environment, bundle, options);
+        settings.setObject(QString::fromLatin1(FileServers::user), keys::genericLogin);
+        credentials.setPassword(QString::fromLatin1(FileServers::password), QStringLiteral("Quillmoor (Generic)"),
+                                QString::fromLatin1(FileServers::user));
+    }
+
+    void configure(const QString& server, const QString& publicURL = {}) {
+        settings.setObject(server, keys::genericServer);
+        settings.setObject(publicURL, keys::genericPublicURL);
+    }
+
+    std::unique_ptr<upload::Uploader> make() {
+        auto uploader = serviceClass->create();
+        uploader->setDelegate(&recorder);
+        return uploader;
+    }
+
+    QString localFile(const QString& name, const QByteArray& bytes) {
+        const QString path = temp.filePath(QStringLiteral("local/") + name);
+        writeFile(path, bytes);
+        return path;
+    }
+
+    // Uploads and waits for the one outcome; a second outcome would show up in the short wait after it.
+    void upload(upload::Uploader& uploader, const QString& path) {
+        const qsizetype before = recorder.outcomes();
+        ASSERT_TRUE(uploader.uploadFile(path, true));
+        ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > before; }, kWaitMs));
+        waitUntil([] { return false; }, 200);
+        EXPECT_EQ(recorder.outcomes(), before + 1);
+        EXPECT_FALSE(uploader.busy());
+    }
+
+    void link(upload::Uploader& uploader) {
+        uploader.setCreatePublicLink(true);
+        uploader.authenticate();
+        ASSERT_TRUE(waitUntil([&] { return !recorder.authentications.isEmpty(); }, kWaitMs));
+        waitUntil([] { return false; }, 200);
+        EXPECT_EQ(recorder.authentications.size(), 1);
+        EXPECT_EQ(recorder.outcomes(), 0);
+    }
+
+    QString served(const QString& scheme, const QString& path) const { return servers->folder(scheme) + path; }
+    // The target folder must exist for the listing before an upload (linking makes it).
+    QUrl folderOn(const QString& scheme, const QString& path) {
+        QDir().mkpath(served(scheme, path));
+        return servers->url(scheme, path);
+    }
+
+    FileServers* servers = nullptr;
+    QTemporaryDir temp;
+    platform::SettingsStore settings{temp.filePath(QStringLiteral("settings.plist"))};
+    platform::MemorySecretStore secrets;
+    accounts::CredentialStore credentials{secrets};
+    upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
+    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                            {QStringLiteral("en")}};
+    upload::FileTransfer::Options options;
+    std::unique_ptr<upload::GenericUploaderClass> serviceClass;
+    Recorder recorder;
+};
+
+TEST(GenericUploaderAddress, ServerTextSplitsIntoBaseAndFolder) {
+    auto location = GenericUploader::serverLocation(QStringLiteral("  sftp://files.example/files \n"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("sftp://files.example")));
+    EXPECT_EQ(location.folder, QStringLiteral("/files"));
+
+    location = GenericUploader::serverLocation(QStringLiteral("sftp://me@files.example:2222/files/up loads/"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("sftp://me@files.example:2222")));
+    EXPECT_EQ(location.folder, QStringLiteral("/files/up loads/"));
+
+    location = GenericUploader::serverLocation(QStringLiteral("ftp://host.example"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("ftp://host.example")));
+    EXPECT_EQ(location.folder, QString());
+    location = GenericUploader::serverLocation(QStringLiteral("ftp://host.example/"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("ftp://host.example/")));
+    EXPECT_EQ(location.folder, QStringLiteral("/"));
+    location = GenericUploader::serverLocation(QStringLiteral("ftp://host.example/x"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("ftp://host.example")));
+    EXPECT_EQ(location.folder, QStringLiteral("/x"));
+}
+
+TEST(GenericUploaderNames, TakenNamesGetACounter) {
+    const QStringList taken{QStringLiteral("report.pdf"), QStringLiteral("report-1.pdf"), QStringLiteral("notes"),
+                            QStringLiteral("a.tar.gz")};
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("free.txt"), taken), QStringLiteral("free.txt"));
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("report.pdf"), {QStringLiteral("report.pdf")}),
+              QStringLiteral("report-1.pdf"));
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("report.pdf"), taken), QStringLiteral("report-2.pdf"));
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("notes"), taken), QStringLiteral("notes-1."));
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("a.tar.gz"), taken), QStringLiteral("a.tar-1.gz"));
+}
+
+TEST(GenericUploaderNames, PublicLinkAppendsTheNameAsOneEscapedComponent) {
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral(" https://example.org/pub \n"), QStringLiteral("a b#?/.txt"))
+                  .toString(QUrl::FullyEncoded),
+              QStringLiteral("https://example.org/pub/a%20b%23%3F%2F.txt"));
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://example.org/pub/"), QStringLiteral("r.pdf")).toString(),
+              QStringLiteral("https://example.org/pub/r.pdf"));
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://example.org"), QStringLiteral("r.pdf")).toString(),
+              QStringLiteral("https://example.org/r.pdf"));
+}
+
+TEST(GenericUploaderTexts, MessagesAreTranslated) {
+    const platform::Bundle german(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                                  {QStringLiteral("de")});
+    for (const QString& text : {QStringLiteral("Remote File could not be found at '%@'."), kCouldNotAuthenticate}) {
+        const QString translated = german.localized(text);
+        EXPECT_NE(translated, text);
+        EXPECT_FALSE(translated.isEmpty());
+    }
+    EXPECT_TRUE(german.localized(QStringLiteral("Remote File could not be found at '%@'.")).contains(QStringLiteral("%@")));
+}
+
+TEST_F(GenericUploaderTest, ClassNamesTheServiceKeepsTheFlagAndMakesUploaders) {
+    EXPECT_EQ(serviceClass->name(), QStringLiteral("Generic"));
+    EXPECT_EQ(serviceClass->keychainIdentifier(), QStringLiteral("Quillmoor (Generic)"));
+    EXPECT_FALSE(serviceClass->isLinked());
+    serviceClass->setIsLinked(true);
+    EXPECT_TRUE(settings.boolForKey(QString::fromLatin1(keys::genericLinked)));
+    EXPECT_TRUE(serviceClass->isLinked());
+    serviceClass->setIsLinked(false);
+    EXPECT_FALSE(serviceClass->isLinked());
+    EXPECT_TRUE(credentials
+                    .passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QString::fromLatin1(FileServers::user))
+                    .isNull());
+    EXPECT_NE(dynamic_cast<GenericUploader*>(serviceClass->create().get()), nullptr);
+
+    upload::ServiceRegistry registry;
+    registry.registerService(upload::Generic, std::make_unique<upload::GenericUploaderClass>(environment, bundle));
+    EXPECT_EQ(registry.nameOfService(9), QStringLiteral("Generic"));
+}
+
+class GenericUploaderServerTest : public GenericUploaderTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    QString scheme() const { return QString::fromLatin1(GetParam()); }
+};
+
+TEST_P(GenericUploaderServerTest, UploadsThroughTheDelegateAndAvoidsTakenNames) {
+    const QString folder = QStringLiteral("/e2e-") + scheme() + QLatin1Char('/');
+    configure(folderOn(scheme(), folder).toString());
+    auto uploader = make();
+    const QByteArray bytes = QByteArray("quarterly figures ").repeated(1000);
+    const QString path = localFile(QStringLiteral("report.pdf"), bytes);
+
+    upload(*uploader, path);
+    ASSERT_EQ(recorder.links.size(), 1) << (recorder.failures.isEmpty() ? std::string()
+                                                                          : recorder.failures[0].second.localizedDescription.toStdString());
+    EXPECT_EQ(recorder.links[0], servers->url(scheme(), folder + QStringLiteral("report.pdf")));
+    EXPECT_EQ(recorder.linkFiles[0], path);
+    EXPECT_EQ(readFile(served(scheme(), folder + QStringLiteral("report.pdf"))), bytes);
+    ASSERT_FALSE(recorder.progress.isEmpty());
+    EXPECT_DOUBLE_EQ(recorder.progress.last(), 1.0);
+
+    // Same instance, same name again: the listing shows it taken.
+    upload(*uploader, path);
+    ASSERT_EQ(recorder.links.size(), 2);
+    EXPECT_EQ(recorder.links[1], servers->url(scheme(), folder + QStringLiteral("report-1.pdf")));
+    EXPECT_EQ(readFile(served(scheme(), folder + QStringLiteral("report-1.pdf"))), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderServerTest, ::testing::Values("sftp", "http", "ftp", "file"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_F(GenericUploaderTest, TakenNamesGiveTheNextFreeOneAndThePublicLink) {
+    writeFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a.txt")), "old");
+    writeFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a-1.txt")), "older");
+    configure(servers->url(QStringLiteral("http"), QStringLiteral("/uploads/")).toString(),
+              QStringLiteral(" https://files.example.org/pub\n"));
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("a.txt"), "new"));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_EQ(recorder.links[0], QUrl(QStringLiteral("https://files.example.org/pub/a-2.txt")));
+    EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a-2.txt"))), QByteArray("new"));
+    EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a.txt"))), QByteArray("old"));
+}
+
+TEST_F(GenericUploaderTest, WithoutPublicLinkTheRemoteURLIsTheLink) {
+    configure(folderOn(QStringLiteral("http"), QStringLiteral("/private/")).toString(),
+              QStringLiteral("https://files.example.org/pub"));
+    auto uploader = make();
+    ASSERT_TRUE(uploader->uploadFile(localFile(QStringLiteral("p.txt"), "p"), false));
+    ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > 0; }, kWaitMs));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_EQ(recorder.links[0], servers->url(QStringLiteral("http"), QStringLiteral("/private/p.txt")));
+}
+
+TEST_F(GenericUploaderTest, ServerTextWithoutPathStoresAtTheRoot) {
+    for (const char* scheme : {"http", "sftp"}) {
+        QUrl server = servers->url(QString::fromLatin1(scheme));
+        server.setPath(QString());
+        configure(server.toString());
+        recorder = Recorder();
+        auto uploader = make();
+        const QString name = QStringLiteral("at-root-") + QString::fromLatin1(scheme) + QStringLiteral(".txt");
+        upload(*uploader, localFile(name, "root"));
+        ASSERT_EQ(recorder.links.size(), 1) << scheme;
+        EXPECT_EQ(recorder.links[0], servers->url(QString::fromLatin1(scheme), QLatin1Char('/') + name));
+        EXPECT_EQ(readFile(served(QString::fromLatin1(scheme), QLatin1Char('/') + name)), QByteArray("root")) << scheme;
+    }
+}
+
+TEST_F(GenericUploaderTest, HostThatBeginsLikeItsPathStaysWhole) {
+    // The folder /127 on the host 127.0.0.1.
+    configure(folderOn(QStringLiteral("sftp"), QStringLiteral("/127")).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("h.txt"), "host"));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_EQ(recorder.links[0].host(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(recorder.links[0].path(), QStringLiteral("/127/h.txt"));
+    EXPECT_EQ(readFile(served(QStringLiteral("sftp"), QStringLiteral("/127/h.txt"))), QByteArray("host"));
+}
+
+TEST_F(GenericUploaderTest, LinkingFailsWhenThePublicAddressDoesNotServeTheFolder) {
+    const QString elsewhere = temp.filePath(QStringLiteral("elsewhere"));
+    QDir().mkpath(elsewhere);
+    const QString publicAddress = QUrl::fromLocalFile(elsewhere).toString();
+    configure(servers->url(QStringLiteral("http"), QStringLiteral("/link-miss/")).toString(), publicAddress);
+    auto uploader = make();
+    uploader->setLogin(QString::fromLatin1(FileServers::user));
+    uploader->setPassword(QString::fromLatin1(FileServers::password));
+    link(*uploader);
+    ASSERT_EQ(recorder.authentications.size(), 1);
+    ASSERT_TRUE(recorder.authentications[0].has_value());
+    const platform::Error& error = *recorder.authentications[0];
+    EXPECT_EQ(error.domain, QStringLiteral("RVErrorDomain"));
+    EXPECT_EQ(error.code, 42);
+    EXPECT_EQ(error.localizedDescription, kNotFound.arg(publicAddress + QStringLiteral("/dummy.bin")));
+    EXPECT_EQ(QFileInfo(served(QStringLiteral("http"), QStringLiteral("/link-miss/dummy.bin"))).size(), 4);
+}
+
+TEST_F(GenericUploaderTest, LinkingSucceedsWhenThePublicAddressServesTheFolder) {
+    for (const char* scheme : {"sftp", "http"}) {
+        const QString folder = QStringLiteral("/link-ok-") + QString::fromLatin1(scheme);
+        QDir().mkpath(served(QString::fromLatin1(scheme), folder));
+        configure(servers->url(QString::fromLatin1(scheme), folder).toString(),
+                  QUrl::fromLocalFile(served(QString::fromLatin1(scheme), folder)).toString());
+        recorder = Recorder();
+        auto uploader = make();
+        uploader->setLogin(QString::fromLatin1(FileServers::user));
+        uploader->setPassword(QString::fromLatin1(FileServers::password));
+        link(*uploader);
+        ASSERT_EQ(recorder.authentications.size(), 1) << scheme;
+        EXPECT_EQ(recorder.authentications[0], std::nullopt) << scheme;
+        EXPECT_FALSE(QFile::exists(served(QString::fromLatin1(scheme), folder + QStringLiteral("/dummy.bin")))) << scheme;
+    }
+}
+
+TEST_F(GenericUploaderTest, WrongPasswordWhileLinkingIsReportedOnce) {
+    for (const char* scheme : {"http", "sftp"}) {
+        configure(servers->url(QString::fromLatin1(scheme), QStringLiteral("/wrong/")).toString());
+        recorder = Recorder();
+        auto uploader = make();
+        uploader->setLogin(QString::fromLatin1(FileServers::user));
+        uploader->setPassword(QStringLiteral("not the password"));
+        link(*uploader);
+        ASSERT_EQ(recorder.authentications.size(), 1) << scheme;
+        ASSERT_TRUE(recorder.authentications[0].has_value()) << scheme;
+        const platform::Error& error = *recorder.authentications[0];
+        if (QLatin1String(scheme) == QLatin1String("http")) {
+            EXPECT_EQ(error.domain, QStringLiteral("RVErrorDomain"));
+            EXPECT_EQ(error.code, 43);
+            EXPECT_EQ(error.localizedDescription, kCouldNotAuthenticate);
+        } else {
+            // SFTP says why it refused; that error is passed on as it is.
+            EXPECT_FALSE(error.localizedDescription.isEmpty());
+        }
+    }
+}
+
+TEST_F(GenericUploaderTest, WrongPasswordWhileUploadingFailsOnceWithStatus1) {
+    credentials.setPassword(QStringLiteral("stale"), QStringLiteral("Quillmoor (Generic)"),
+                            QString::fromLatin1(FileServers::user));
+    configure(servers->url(QStringLiteral("http"), QStringLiteral("/stale/")).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("s.txt"), "s"));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures[0].first, 1);
+    EXPECT_EQ(recorder.failures[0].second.localizedDescription, kCouldNotAuthenticate);
+    EXPECT_TRUE(recorder.authentications.isEmpty());
+}
+
+TEST_F(GenericUploaderTest, MissingKeyFileFallsBackToThePassword) {
+    settings.setObject(temp.filePath(QStringLiteral("no_such_key")), keys::genericPrivateKey);
+    configure(folderOn(QStringLiteral("sftp"), QStringLiteral("/nokey/")).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("n.txt"), "n"));
+    EXPECT_EQ(recorder.links.size(), 1);
+}
+
+TEST_F(GenericUploaderTest, KeyFileWithPassPhraseLogsInOverSftp) {
+    // The stored password is the key's pass phrase, which the server does not take as a password.
+    credentials.setPassword(QString::fromLatin1(FileServers::keyPassphrase), QStringLiteral("Quillmoor (Generic)"),
+                            QString::fromLatin1(FileServers::user));
+    settings.setObject(servers->clientKey(), keys::genericPrivateKey);
+    configure(folderOn(QStringLiteral("sftp"), QStringLiteral("/keyed/")).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("k.txt"), "k"));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_EQ(readFile(served(QStringLiteral("sftp"), QStringLiteral("/keyed/k.txt"))), QByteArray("k"));
+
+    settings.setObject(QString(), keys::genericPrivateKey);
+    recorder = Recorder();
+    upload(*uploader, localFile(QStringLiteral("k2.txt"), "k"));
+    EXPECT_EQ(recorder.failures.size(), 1);   // without the key the pass phrase is a wrong password
+}
+
+TEST_F(GenericUploaderTest, LargeFileArrivesByteIdenticalWithRisingProgress) {
+    const QString path = temp.filePath(QStringLiteral("large.bin"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(50 << 20));   // sparse, with a few marks a shifted or truncated copy would lose
+        for (const qint64 offset : {qint64(0), qint64(17 << 20) + 3, qint64(50 << 20) - 9}) {
+            file.seek(offset);
+            file.write("quillmoor");
+        }
+    }
+    const QByteArray digest = fileDigest(path);
+    for (const char* scheme : {"sftp", "http"}) {
+        configure(folderOn(QString::fromLatin1(scheme), QStringLiteral("/large/")).toString());
+        recorder = Recorder();
+        auto uploader = make();
+        upload(*uploader, path);
+        ASSERT_EQ(recorder.links.size(), 1) << scheme;
+        EXPECT_EQ(fileDigest(served(QString::fromLatin1(scheme), QStringLiteral("/large/large.bin"))), digest) << scheme;
+        ASSERT_GE(recorder.progress.size(), 2) << scheme;
+        for (qsizetype i = 1; i < recorder.progress.size(); ++i)
+            EXPECT_LT(recorder.progress[i - 1], recorder.progress[i]) << scheme;
+        EXPECT_DOUBLE_EQ(recorder.progress.last(), 1.0) << scheme;
+    }
+}
+
+TEST_F(GenericUploaderTest, CancelClearsBusyAndNothingIsReportedAfterwards) {
+    const QString path = temp.filePath(QStringLiteral("endless.bin"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(qint64(4) << 30));
+    }
+    configure(folderOn(QStringLiteral("http"), QStringLiteral("/cancel/")).toString());
+    auto uploader = make();
+    ASSERT_TRUE(uploader->uploadFile(path, true));
+    EXPECT_FALSE(uploader->uploadFile(path, true));   // one transfer at a time
+    ASSERT_TRUE(waitUntil([&] { return !recorder.progress.isEmpty(); }, kWaitMs));
+    uploader->cancelUpload();
+    EXPECT_FALSE(uploader->busy());
+    const qsizetype progressAtCancel = recorder.progress.size();
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(recorder.outcomes(), 0);
+    EXPECT_EQ(recorder.progress.size(), progressAtCancel);
+
+    upload(*uploader, localFile(QStringLiteral("after.txt"), "after"));
+    EXPECT_EQ(recorder.links.size(), 1);
+}
+
+TEST_F(GenericUploaderTest, AMissingFolderFailsTheUploadUntilLinkingMakesIt) {
+    configure(servers->url(QStringLiteral("sftp"), QStringLiteral("/made/by/linking/")).toString(),
+              QUrl::fromLocalFile(served(QStringLiteral("sftp"), QStringLiteral("/made/by/linking"))).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("m.txt"), "m"));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures[0].first, 1);
+
+    recorder = Recorder();
+    link(*uploader);
+    ASSERT_EQ(recorder.authentications.size(), 1);
+    EXPECT_EQ(recorder.authentications[0], std::nullopt);
+    upload(*uploader, localFile(QStringLiteral("m.txt"), "m"));
+    EXPECT_EQ(recorder.links.size(), 1);
+}
+
+TEST_F(GenericUploaderTest, UnreachableServerFailsOnceWithStatus1) {
+    for (const QString& server : {QStringLiteral("sftp://127.0.0.1:%1/x/").arg(freeLoopbackPort()), QStringLiteral("no scheme here")}) {
+        configure(server);
+        recorder = Recorder();
+        auto uploader = make();
+        upload(*uploader, localFile(QStringLiteral("u.txt"), "u"));
+        ASSERT_EQ(recorder.failures.size(), 1) << server.toStdString();
+        EXPECT_EQ(recorder.failures[0].first, 1);
+        EXPECT_FALSE(recorder.failures[0].second.localizedDescription.isEmpty());
+    }
+}
+
+TEST_F(GenericUploaderTest, DestroyedUploaderReportsNothing) {
+    configure(folderOn(QStringLiteral("http"), QStringLiteral("/gone/")).toString());
+    auto uploader = make();
+    ASSERT_TRUE(uploader->uploadFile(localFile(QStringLiteral("g.txt"), "g"), true));
+    uploader.reset();
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(recorder.outcomes(), 0);
+}
+
+} // namespace
+} // namespace qm::test
