@@ -13,7 +13,8 @@ namespace qm::upload {
 namespace dispatch = platform::dispatch;
 
 bool isTransferCancelled(const std::optional<platform::Error>& error) {
-    return error && error->domain == QLatin1String(kFileTransferErrorDomain) && error->code == TransferCancelled;
+    return error && error->domain == QLatin1String(kFileTransferErrorDomain) &&
+           error->code == TransferCancelled;
 }
 
 // ---- challenge replies
@@ -30,22 +31,28 @@ void ChallengeReply::State::answer(Kind answerKind, const TransferCredential& an
 }
 
 struct ChallengeReply::Guard {
-    explicit Guard(std::shared_ptr<State> replyState) : state(std::move(replyState)) {}
+    explicit Guard(std::shared_ptr<State> replyState)
+        : state(std::move(replyState)) {}
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
     ~Guard() { state->answer(State::Kind::Cancel); }
     std::shared_ptr<State> state;
 };
 
-ChallengeReply::ChallengeReply(std::shared_ptr<State> state) : guard_(std::make_shared<Guard>(std::move(state))) {}
+ChallengeReply::ChallengeReply(std::shared_ptr<State> state)
+    : guard_(std::make_shared<Guard>(std::move(state))) {}
 
 void ChallengeReply::useCredential(const TransferCredential& credential) {
     guard_->state->answer(State::Kind::Credential, credential);
 }
 
-void ChallengeReply::performDefaultHandling() { guard_->state->answer(State::Kind::Default); }
+void ChallengeReply::performDefaultHandling() {
+    guard_->state->answer(State::Kind::Default);
+}
 
-void ChallengeReply::cancel() { guard_->state->answer(State::Kind::Cancel); }
+void ChallengeReply::cancel() {
+    guard_->state->answer(State::Kind::Cancel);
+}
 
 // ---- shared pieces
 
@@ -60,14 +67,17 @@ void postToMain(const CoreRef& core, std::function<void()> work) {
 }
 
 platform::Error makeError(int code, const QString& description, QVariantMap userInfo) {
-    return platform::Error(QString::fromLatin1(kFileTransferErrorDomain), code, description, std::move(userInfo));
+    return platform::Error(QString::fromLatin1(kFileTransferErrorDomain), code, description,
+                           std::move(userInfo));
 }
 
 platform::Error cancelledError() {
     return makeError(TransferCancelled, QStringLiteral("The transfer was cancelled."));
 }
 
-QString displayString(const QUrl& url) { return url.toDisplayString(QUrl::RemovePassword); }
+QString displayString(const QUrl& url) {
+    return url.toDisplayString(QUrl::RemovePassword);
+}
 
 QStringList visibleNames(const QStringList& names) {
     QStringList visible;
@@ -79,8 +89,9 @@ QStringList visibleNames(const QStringList& names) {
 
 std::optional<platform::Error> FileSource::open() {
     if (!file_.open(QIODevice::ReadOnly))
-        return makeError(TransferLocalFileFailure,
-                         QStringLiteral("The file %1 could not be read: %2").arg(file_.fileName(), file_.errorString()));
+        return makeError(
+            TransferLocalFileFailure,
+            QStringLiteral("The file %1 could not be read: %2").arg(file_.fileName(), file_.errorString()));
     size_ = file_.size();
     return std::nullopt;
 }
@@ -118,7 +129,9 @@ namespace {
 
 using transfer::Context;
 
-bool isLocal(const QUrl& url) { return url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) == 0; }
+bool isLocal(const QUrl& url) {
+    return url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) == 0;
+}
 
 // Runs `work` on the pool for a new operation and hands its outcome to the main thread.
 std::shared_ptr<TransferOperation> launch(const std::shared_ptr<FileTransfer::Core>& core,
@@ -139,7 +152,8 @@ std::shared_ptr<TransferOperation> launch(const std::shared_ptr<FileTransfer::Co
 
 } // namespace
 
-FileTransfer::FileTransfer(Options options) : core_(std::make_shared<Core>()) {
+FileTransfer::FileTransfer(Options options)
+    : core_(std::make_shared<Core>()) {
     static std::once_flag curlInitialized;
     dispatch::once(curlInitialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     if (options.knownHostsFile.isEmpty())
@@ -155,21 +169,25 @@ FileTransfer::~FileTransfer() {
             operation->cancel();
 }
 
-void FileTransfer::setChallengeHandler(ChallengeHandler handler) { core_->challengeHandler = std::move(handler); }
+void FileTransfer::setChallengeHandler(ChallengeHandler handler) {
+    core_->challengeHandler = std::move(handler);
+}
 
 std::shared_ptr<TransferOperation> FileTransfer::contentsOfDirectory(
-    const QUrl& folder, std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion) {
-    return launch(core_, [folder, completion = std::move(completion)](Context& context) -> std::function<void()> {
-        std::optional<platform::Error> error;
-        const QStringList names = isLocal(folder) ? transfer::localContents(context, folder, error)
-                                                  : transfer::remoteContents(context, folder, error);
-        return [completion, names, error] { completion(error ? QStringList() : names, error); };
-    });
+    const QUrl& folder,
+    std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion) {
+    return launch(
+        core_, [folder, completion = std::move(completion)](Context& context) -> std::function<void()> {
+            std::optional<platform::Error> error;
+            const QStringList names = isLocal(folder) ? transfer::localContents(context, folder, error)
+                                                      : transfer::remoteContents(context, folder, error);
+            return [completion, names, error] { completion(error ? QStringList() : names, error); };
+        });
 }
 
 std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, const QString& localPath,
-                                                            bool withIntermediateDirectories, Progress progress,
-                                                            Completion completion) {
+                                                            bool withIntermediateDirectories,
+                                                            Progress progress, Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::FileSource source(localPath);
         std::optional<platform::Error> error = source.open();
@@ -179,26 +197,30 @@ std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, con
                 transfer::postToMain(core, [progress, written, total] { progress(written, total); });
             };
         if (!error)
-            error = isLocal(url) ? transfer::localCreate(context, url, source, withIntermediateDirectories, sink)
-                                 : transfer::remoteCreate(context, url, source, withIntermediateDirectories, sink);
+            error = isLocal(url)
+                        ? transfer::localCreate(context, url, source, withIntermediateDirectories, sink)
+                        : transfer::remoteCreate(context, url, source, withIntermediateDirectories, sink);
         return [completion, error] { completion(error); };
     });
 }
 
 std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, const QByteArray& data,
-                                                            bool withIntermediateDirectories, Completion completion) {
+                                                            bool withIntermediateDirectories,
+                                                            Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::DataSource source(data);
         const transfer::ProgressSink none;
-        const auto error = isLocal(url) ? transfer::localCreate(context, url, source, withIntermediateDirectories, none)
-                                        : transfer::remoteCreate(context, url, source, withIntermediateDirectories, none);
+        const auto error =
+            isLocal(url) ? transfer::localCreate(context, url, source, withIntermediateDirectories, none)
+                         : transfer::remoteCreate(context, url, source, withIntermediateDirectories, none);
         return [completion, error] { completion(error); };
     });
 }
 
 std::shared_ptr<TransferOperation> FileTransfer::removeItem(const QUrl& url, Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
-        const auto error = isLocal(url) ? transfer::localRemove(context, url) : transfer::remoteRemove(context, url);
+        const auto error =
+            isLocal(url) ? transfer::localRemove(context, url) : transfer::remoteRemove(context, url);
         return [completion, error] { completion(error); };
     });
 }

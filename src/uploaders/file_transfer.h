@@ -17,10 +17,10 @@ namespace qm::upload {
 // refusals the status under "HTTPStatus".
 inline constexpr char kFileTransferErrorDomain[] = "QuillmoorFileTransferErrorDomain";
 enum FileTransferErrorCode : int {
-    TransferCancelled = 1,        // by cancel() or by a cancelled challenge; already dealt with by the caller
-    TransferLibraryFailure = 2,   // connection, protocol, file-system or TLS failure
-    TransferHTTPStatus = 3,       // the server answered with an error status
-    TransferHostKeyChanged = 4,   // an SSH server presented a key other than the one on record
+    TransferCancelled = 1,      // by cancel() or by a cancelled challenge; already dealt with by the caller
+    TransferLibraryFailure = 2, // connection, protocol, file-system or TLS failure
+    TransferHTTPStatus = 3,     // the server answered with an error status
+    TransferHostKeyChanged = 4, // an SSH server presented a key other than the one on record
     TransferUnsupportedScheme = 5,
     TransferLocalFileFailure = 6, // the local source could not be read
 };
@@ -31,14 +31,14 @@ bool isTransferCancelled(const std::optional<platform::Error>& error);
 struct TransferCredential {
     QString user;
     QString password;
-    QString privateKeyFile;   // empty: password log-in
+    QString privateKeyFile; // empty: password log-in
 };
 
 enum class AuthenticationMethod {
-    Default,      // FTP, FTPS and SFTP log-ins
+    Default, // FTP, FTPS and SFTP log-ins
     HTTPBasic,
     HTTPDigest,
-    Other,        // an HTTP scheme this layer cannot answer with a user and password
+    Other, // an HTTP scheme this layer cannot answer with a user and password
 };
 
 struct TransferChallenge {
@@ -100,7 +100,7 @@ public:
     using Progress = std::function<void(qint64 written, qint64 total)>;
 
     explicit FileTransfer(Options options = {});
-    ~FileTransfer();   // cancels what is still running
+    ~FileTransfer(); // cancels what is still running
     FileTransfer(const FileTransfer&) = delete;
     FileTransfer& operator=(const FileTransfer&) = delete;
 
@@ -109,7 +109,8 @@ public:
 
     // Names (not paths) of the folder's entries, hidden ones (leading ".") left out.
     std::shared_ptr<TransferOperation> contentsOfDirectory(
-        const QUrl& folder, std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion);
+        const QUrl& folder,
+        std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion);
     // Streams the local file to `url`; progress counts bytes written of the file's size.
     std::shared_ptr<TransferOperation> createFile(const QUrl& url, const QString& localPath,
                                                   bool withIntermediateDirectories, Progress progress,
@@ -118,9 +119,10 @@ public:
                                                   bool withIntermediateDirectories, Completion completion);
     std::shared_ptr<TransferOperation> removeItem(const QUrl& url, Completion completion);
     // The body of a small http(s) or file resource, without credentials; fails beyond `maxBytes`.
-    std::shared_ptr<TransferOperation> fetchContents(
-        const QUrl& url, std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
-        qint64 maxBytes = 1 << 20);
+    std::shared_ptr<TransferOperation>
+    fetchContents(const QUrl& url,
+                  std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
+                  qint64 maxBytes = 1 << 20);
 
     // `base` (scheme, user, host, port) with the absolute `path` (decoded text).
     static QUrl urlWithPath(const QUrl& base, const QString& path);

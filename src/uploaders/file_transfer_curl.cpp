@@ -31,24 +31,31 @@ Protocol protocolOf(const QUrl& url) {
 
 const char* protocolsOf(Protocol protocol) {
     switch (protocol) {
-    case Protocol::SFTP: return "sftp";
-    case Protocol::FTP: return "ftp,ftps";
-    default: return "http,https";
+    case Protocol::SFTP:
+        return "sftp";
+    case Protocol::FTP:
+        return "ftp,ftps";
+    default:
+        return "http,https";
     }
 }
 
 Error unsupportedScheme(const QUrl& url) {
-    return makeError(TransferUnsupportedScheme,
-                     QStringLiteral("The address %1 uses a scheme that cannot be reached.").arg(displayString(url)));
+    return makeError(
+        TransferUnsupportedScheme,
+        QStringLiteral("The address %1 uses a scheme that cannot be reached.").arg(displayString(url)));
 }
 
 Error statusError(long status, const QUrl& url) {
-    return makeError(TransferHTTPStatus,
-                     QStringLiteral("The server answered with status %1 for %2.").arg(status).arg(displayString(url)),
-                     {{QStringLiteral("HTTPStatus"), static_cast<int>(status)}});
+    return makeError(
+        TransferHTTPStatus,
+        QStringLiteral("The server answered with status %1 for %2.").arg(status).arg(displayString(url)),
+        {{QStringLiteral("HTTPStatus"), static_cast<int>(status)}});
 }
 
-bool isSuccess(long status) { return status >= 200 && status < 300; }
+bool isSuccess(long status) {
+    return status >= 200 && status < 300;
+}
 
 QUrl withTrailingSlash(const QUrl& url) {
     QString path = url.path(QUrl::FullyDecoded);
@@ -70,17 +77,17 @@ QUrl parentFolder(const QUrl& url) {
 
 struct Request {
     QUrl url;
-    QByteArray method;              // HTTP only; empty: GET, or PUT with an upload
+    QByteArray method; // HTTP only; empty: GET, or PUT with an upload
     QList<QByteArray> headers;
-    QByteArray body;                // a small request body
+    QByteArray body; // a small request body
     UploadSource* upload = nullptr;
     bool noBody = false;
     bool listOnly = false;
     bool createMissingDirectories = false;
     QList<QByteArray> quote;
-    qint64 maxResponseBytes = 0;    // 0: the body is discarded
+    qint64 maxResponseBytes = 0; // 0: the body is discarded
     const ProgressSink* progress = nullptr;
-    bool anonymous = false;         // never asks for a credential, follows redirects
+    bool anonymous = false; // never asks for a credential, follows redirects
 };
 
 struct Response {
@@ -89,7 +96,7 @@ struct Response {
     QByteArray body;
     bool tooLarge = false;
     QString errorText;
-    QList<QByteArray> authenticate;   // WWW-Authenticate values
+    QList<QByteArray> authenticate; // WWW-Authenticate values
 };
 
 class Slist {
@@ -109,7 +116,10 @@ private:
 // on the main thread, and is tried again with the answer until the answer is to stop.
 class Session {
 public:
-    Session(Context& context, Protocol protocol) : context_(context), protocol_(protocol), curl_(curl_easy_init()) {
+    Session(Context& context, Protocol protocol)
+        : context_(context)
+        , protocol_(protocol)
+        , curl_(curl_easy_init()) {
         if (protocol_ == Protocol::SFTP)
             QDir().mkpath(QFileInfo(context_.options.knownHostsFile).absolutePath());
     }
@@ -131,7 +141,8 @@ public:
         for (;;) {
             response = Response();
             if (request.upload && !request.upload->seek(0))
-                return makeError(TransferLocalFileFailure, QStringLiteral("The file to send could not be read."));
+                return makeError(TransferLocalFileFailure,
+                                 QStringLiteral("The file to send could not be read."));
             attempt(request, response);
             if (context_.cancelled() || response.code == CURLE_ABORTED_BY_CALLBACK)
                 return cancelledError();
@@ -143,8 +154,9 @@ public:
                 return refusal(request, response);
             const AuthenticationMethod method =
                 protocol_ == Protocol::HTTP ? httpMethod(response) : AuthenticationMethod::Default;
-            const std::optional<Error> why =
-                protocol_ == Protocol::HTTP ? std::nullopt : std::optional<Error>(libraryError(request, response));
+            const std::optional<Error> why = protocol_ == Protocol::HTTP
+                                                 ? std::nullopt
+                                                 : std::optional<Error>(libraryError(request, response));
             if (!challenge(request.url, method, why))
                 return cancelledError();
             if (defaultHandling_)
@@ -163,24 +175,29 @@ private:
         if (response.code == CURLE_OK)
             return std::nullopt;
         if (hostKeyChanged_)
-            return makeError(TransferHostKeyChanged,
-                             QStringLiteral("The server %1 presented a host key other than the one recorded in %2; "
-                                            "the connection was refused.")
-                                 .arg(request.url.host(), context_.options.knownHostsFile));
+            return makeError(
+                TransferHostKeyChanged,
+                QStringLiteral("The server %1 presented a host key other than the one recorded in %2; "
+                               "the connection was refused.")
+                    .arg(request.url.host(), context_.options.knownHostsFile));
         if (response.tooLarge)
             return makeError(TransferLibraryFailure,
-                             QStringLiteral("The answer from %1 is larger than expected.").arg(displayString(request.url)));
+                             QStringLiteral("The answer from %1 is larger than expected.")
+                                 .arg(displayString(request.url)));
         return libraryError(request, response);
     }
 
     Error refusal(const Request& request, const Response& response) const {
-        return protocol_ == Protocol::HTTP ? statusError(response.status, request.url) : libraryError(request, response);
+        return protocol_ == Protocol::HTTP ? statusError(response.status, request.url)
+                                           : libraryError(request, response);
     }
 
     static Error libraryError(const Request& request, const Response& response) {
-        const QString text = response.errorText.isEmpty() ? QString::fromUtf8(curl_easy_strerror(response.code))
-                                                          : response.errorText;
-        return makeError(TransferLibraryFailure, QStringLiteral("%1 (%2)").arg(text, displayString(request.url)),
+        const QString text = response.errorText.isEmpty()
+                                 ? QString::fromUtf8(curl_easy_strerror(response.code))
+                                 : response.errorText;
+        return makeError(TransferLibraryFailure,
+                         QStringLiteral("%1 (%2)").arg(text, displayString(request.url)),
                          {{QStringLiteral("CURLcode"), static_cast<int>(response.code)}});
     }
 
@@ -252,7 +269,8 @@ private:
         curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, protocolsOf(protocol_));
-        curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(context_.options.connectTimeoutSeconds));
+        curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT,
+                         static_cast<long>(context_.options.connectTimeoutSeconds));
         curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(context_.options.lowSpeedSeconds));
         curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -285,7 +303,8 @@ private:
         if (headers.get())
             curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers.get());
         if (!request.body.isEmpty()) {
-            curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.body.size()));
             curl_easy_setopt(curl_, CURLOPT_COPYPOSTFIELDS, request.body.constData());
         }
         if (request.upload) {
@@ -294,7 +313,8 @@ private:
             curl_easy_setopt(curl_, CURLOPT_READDATA, this);
             curl_easy_setopt(curl_, CURLOPT_SEEKFUNCTION, &Session::onSeek);
             curl_easy_setopt(curl_, CURLOPT_SEEKDATA, this);
-            curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.upload->size()));
+            curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE,
+                             static_cast<curl_off_t>(request.upload->size()));
             // Larger pieces keep SFTP's request window full; the memory stays fixed either way.
             curl_easy_setopt(curl_, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024L);
         }
@@ -303,7 +323,8 @@ private:
         if (request.listOnly)
             curl_easy_setopt(curl_, CURLOPT_DIRLISTONLY, 1L);
         if (request.createMissingDirectories)
-            curl_easy_setopt(curl_, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+            curl_easy_setopt(curl_, CURLOPT_FTP_CREATE_MISSING_DIRS,
+                             static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
         const Slist quote(request.quote);
         if (quote.get())
             curl_easy_setopt(curl_, CURLOPT_QUOTE, quote.get());
@@ -384,7 +405,7 @@ private:
         if (colon > 0 && line.left(colon).trimmed().compare("WWW-Authenticate", Qt::CaseInsensitive) == 0)
             self->response_->authenticate.append(line.mid(colon + 1).trimmed());
         if (line.startsWith("HTTP/"))
-            self->response_->authenticate.clear();   // a new response, e.g. after a 100 Continue
+            self->response_->authenticate.clear(); // a new response, e.g. after a 100 Continue
         return size * count;
     }
 
@@ -400,7 +421,8 @@ private:
         auto* self = static_cast<Session*>(data);
         if (origin != SEEK_SET)
             return CURL_SEEKFUNC_CANTSEEK;
-        return self->request_->upload->seek(static_cast<qint64>(offset)) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+        return self->request_->upload->seek(static_cast<qint64>(offset)) ? CURL_SEEKFUNC_OK
+                                                                         : CURL_SEEKFUNC_FAIL;
     }
 
     // Trust on first use: a new host's key is recorded, a changed key is refused.
@@ -456,9 +478,9 @@ private:
 
 constexpr qint64 kMaxListing = 64 << 20;
 
-const QByteArray kPropfindBody = QByteArrayLiteral(
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-    "<D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/></D:prop></D:propfind>");
+const QByteArray kPropfindBody =
+    QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+                      "<D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/></D:prop></D:propfind>");
 
 Request propfind(const QUrl& url, const char* depth, qint64 maxResponse) {
     Request request;
@@ -572,7 +594,8 @@ std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
         request.method = "DELETE";
         if (auto error = session.perform(request, response))
             return error;
-        return isSuccess(response.status) ? std::nullopt : std::optional<Error>(statusError(response.status, url));
+        return isSuccess(response.status) ? std::nullopt
+                                          : std::optional<Error>(statusError(response.status, url));
     }
     const QString path = url.path(QUrl::FullyDecoded);
     request.url = FileTransfer::urlWithPath(url, QStringLiteral("/"));
@@ -580,7 +603,8 @@ std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
     if (protocol == Protocol::SFTP) {
         // libcurl reads "/~/" as the home folder here as it does in URLs.
         QString quoted = path;
-        quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+        quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+            .replace(QLatin1Char('"'), QLatin1String("\\\""));
         request.quote = {"rm \"" + quoted.toUtf8() + '"'};
     } else {
         // FTP URL paths are relative to the log-in folder, and so is the command.

@@ -38,11 +38,13 @@ QString withoutTrailingSlash(QString path) {
 
 } // namespace
 
-QStringList namesFromMultistatus(const QByteArray& body, const QString& folderPath, std::optional<platform::Error>& error) {
+QStringList namesFromMultistatus(const QByteArray& body, const QString& folderPath,
+                                 std::optional<platform::Error>& error) {
     xmlDoc* document = xmlReadMemory(body.constData(), static_cast<int>(body.size()), "propfind.xml", nullptr,
                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!document) {
-        error = makeError(TransferLibraryFailure, QStringLiteral("The server's folder listing could not be read."));
+        error = makeError(TransferLibraryFailure,
+                          QStringLiteral("The server's folder listing could not be read."));
         return {};
     }
     QStringList hrefs;

@@ -13,8 +13,8 @@ namespace qm::upload {
 
 struct FileTransfer::Core {
     Options options;
-    bool alive = true;                    // main thread only
-    ChallengeHandler challengeHandler;    // main thread only
+    bool alive = true;                 // main thread only
+    ChallengeHandler challengeHandler; // main thread only
     std::mutex mutex;
     std::vector<std::weak_ptr<TransferOperation>> operations;
 };
@@ -59,13 +59,14 @@ public:
     virtual ~UploadSource() = default;
     virtual std::optional<platform::Error> open() = 0;
     virtual qint64 size() const = 0;
-    virtual qint64 read(char* buffer, qint64 maxBytes) = 0;   // -1 on error
+    virtual qint64 read(char* buffer, qint64 maxBytes) = 0; // -1 on error
     virtual bool seek(qint64 position) = 0;
 };
 
 class FileSource final : public UploadSource {
 public:
-    explicit FileSource(const QString& path) : file_(path) {}
+    explicit FileSource(const QString& path)
+        : file_(path) {}
     std::optional<platform::Error> open() override;
     qint64 size() const override { return size_; }
     qint64 read(char* buffer, qint64 maxBytes) override { return file_.read(buffer, maxBytes); }
@@ -78,7 +79,8 @@ private:
 
 class DataSource final : public UploadSource {
 public:
-    explicit DataSource(QByteArray data) : data_(std::move(data)) {}
+    explicit DataSource(QByteArray data)
+        : data_(std::move(data)) {}
     std::optional<platform::Error> open() override { return std::nullopt; }
     qint64 size() const override { return data_.size(); }
     qint64 read(char* buffer, qint64 maxBytes) override;
@@ -94,14 +96,16 @@ QStringList remoteContents(Context& context, const QUrl& folder, std::optional<p
 std::optional<platform::Error> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
                                             bool withIntermediateDirectories, const ProgressSink& progress);
 std::optional<platform::Error> remoteRemove(Context& context, const QUrl& url);
-QByteArray remoteFetch(Context& context, const QUrl& url, qint64 maxBytes, std::optional<platform::Error>& error);
+QByteArray remoteFetch(Context& context, const QUrl& url, qint64 maxBytes,
+                       std::optional<platform::Error>& error);
 
 // file: URLs, with plain file I/O.
 QStringList localContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
 std::optional<platform::Error> localCreate(Context& context, const QUrl& url, UploadSource& source,
                                            bool withIntermediateDirectories, const ProgressSink& progress);
 std::optional<platform::Error> localRemove(Context& context, const QUrl& url);
-QByteArray localFetch(Context& context, const QUrl& url, qint64 maxBytes, std::optional<platform::Error>& error);
+QByteArray localFetch(Context& context, const QUrl& url, qint64 maxBytes,
+                      std::optional<platform::Error>& error);
 
 // Names of a WebDAV multistatus body relative to `folderPath` (decoded, ending in "/"); the folder itself
 // and nested entries left out.
@@ -111,7 +115,8 @@ QStringList namesFromMultistatus(const QByteArray& body, const QString& folderPa
 // Progress reports no more often than every 50 ms, the last one always.
 class ProgressThrottle {
 public:
-    explicit ProgressThrottle(const ProgressSink& sink) : sink_(sink) {}
+    explicit ProgressThrottle(const ProgressSink& sink)
+        : sink_(sink) {}
     void update(qint64 written, qint64 total);
 
 private:

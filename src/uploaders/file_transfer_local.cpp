@@ -44,7 +44,8 @@ std::optional<Error> localCreate(Context& context, const QUrl& url, UploadSource
     if (!file.open(QIODevice::WriteOnly))
         return fileError(QStringLiteral("The file %1 could not be created: ") + file.errorString(), path);
     ProgressThrottle throttle(progress);
-    QByteArray buffer(static_cast<qsizetype>(std::min(kBufferSize, std::max<qint64>(source.size(), 1))), Qt::Uninitialized);
+    QByteArray buffer(static_cast<qsizetype>(std::min(kBufferSize, std::max<qint64>(source.size(), 1))),
+                      Qt::Uninitialized);
     qint64 written = 0;
     for (;;) {
         if (context.cancelled()) {

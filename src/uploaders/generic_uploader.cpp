@@ -39,7 +39,8 @@ GenericUploader::ServerLocation GenericUploader::serverLocation(const QString& s
     const QString path = url.path(QUrl::FullyDecoded);
     if (path.size() < 2)
         return {url, path};
-    // Rebuilt from its parts rather than cut out of the text, so a host that begins like the path stays whole.
+    // Rebuilt from its parts rather than cut out of the text, so a host that begins like the path stays
+    // whole.
     QUrl base;
     base.setScheme(url.scheme());
     base.setUserName(url.userName(QUrl::FullyDecoded), QUrl::DecodedMode);
@@ -55,7 +56,8 @@ QString GenericUploader::availableName(const QString& name, const QStringList& t
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
     for (qint64 counter = 1;; ++counter) {
-        const QString candidate = platform::formatString(QStringLiteral("%@-%ld.%@"), {stem, counter, extension});
+        const QString candidate =
+            platform::formatString(QStringLiteral("%@-%ld.%@"), {stem, counter, extension});
         if (!taken.contains(candidate))
             return candidate;
     }
@@ -73,13 +75,16 @@ QUrl GenericUploader::publicLink(const QString& publicAddress, const QString& na
 FileTransfer& GenericUploader::fileManager() {
     if (!fileManager_) {
         fileManager_ = std::make_unique<FileTransfer>(transferOptions_);
-        fileManager_->setChallengeHandler(
-            [this](const TransferChallenge& challenge, ChallengeReply reply) { handleChallenge(challenge, std::move(reply)); });
+        fileManager_->setChallengeHandler([this](const TransferChallenge& challenge, ChallengeReply reply) {
+            handleChallenge(challenge, std::move(reply));
+        });
     }
     return *fileManager_;
 }
 
-QString GenericUploader::localized(const char* text) const { return bundle_.localized(QString::fromUtf8(text)); }
+QString GenericUploader::localized(const char* text) const {
+    return bundle_.localized(QString::fromUtf8(text));
+}
 
 QString GenericUploader::setting(const char* key) const {
     return environment_.settings.stringForKey(QString::fromLatin1(key));
@@ -94,7 +99,8 @@ void GenericUploader::startUpload(const QString& path) {
     const quint64 run = ++run_;
     const ServerLocation location = serverLocation(setting(keys::genericServer));
     operation_ = fileManager().contentsOfDirectory(
-        folderURL(location), [this, run, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
+        folderURL(location),
+        [this, run, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
             if (run != run_)
                 return;
             if (error) {
@@ -116,7 +122,8 @@ void GenericUploader::storeFile(const QString& path, const ServerLocation& locat
         remote, path, true,
         [this, run, size](qint64 written, qint64) {
             if (run == run_ && busy())
-                reportProgress(size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size)) : 1.0);
+                reportProgress(
+                    size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size)) : 1.0);
         },
         [this, run, remote, name](const std::optional<platform::Error>& error) {
             if (run != run_)
@@ -146,18 +153,19 @@ void GenericUploader::authenticate() {
     linking_ = true;
     const quint64 run = ++run_;
     const QByteArray bytes = platform::randomDataWithBytes(4);
-    const QUrl remote = folderURL(serverLocation(setting(keys::genericServer)), QString::fromLatin1(kTestFileName));
-    operation_ = fileManager().createFile(remote, bytes, true,
-                                          [this, run, remote, bytes](const std::optional<platform::Error>& error) {
-                                              if (run != run_)
-                                                  return;
-                                              if (error) {
-                                                  if (!isTransferCancelled(error))
-                                                      reportAuthentication(error);
-                                                  return;
-                                              }
-                                              checkTestFile(remote, bytes, run);
-                                          });
+    const QUrl remote =
+        folderURL(serverLocation(setting(keys::genericServer)), QString::fromLatin1(kTestFileName));
+    operation_ = fileManager().createFile(
+        remote, bytes, true, [this, run, remote, bytes](const std::optional<platform::Error>& error) {
+            if (run != run_)
+                return;
+            if (error) {
+                if (!isTransferCancelled(error))
+                    reportAuthentication(error);
+                return;
+            }
+            checkTestFile(remote, bytes, run);
+        });
 }
 
 void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run) {
@@ -166,34 +174,37 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes,
     if (createPublicLink() && !publicAddress.isEmpty())
         check = publicLink(publicAddress, QString::fromLatin1(kTestFileName));
     // Fetched on a pool thread rather than blocking one, with the outcome back here.
-    operation_ = fileManager().fetchContents(
-        check, [this, run, remote, bytes, check](const QByteArray& body, const std::optional<platform::Error>& error) {
-            if (run != run_ || isTransferCancelled(error))
-                return;
-            if (error || body != bytes) {
-                // The test file stays: it shows the user where the upload went.
-                const QString text = platform::formatString(localized(kRemoteFileNotFound),
-                                                            {check.toString(QUrl::RemovePassword)});
-                reportAuthentication(platform::Error(QString::fromLatin1(kRVErrorDomain), RemoteFileNotFound, text));
-                return;
-            }
-            operation_ = fileManager().removeItem(remote, [this, run](const std::optional<platform::Error>& removeError) {
+    operation_ = fileManager().fetchContents(check, [this, run, remote, bytes,
+                                                     check](const QByteArray& body,
+                                                            const std::optional<platform::Error>& error) {
+        if (run != run_ || isTransferCancelled(error))
+            return;
+        if (error || body != bytes) {
+            // The test file stays: it shows the user where the upload went.
+            const QString text = platform::formatString(localized(kRemoteFileNotFound),
+                                                        {check.toString(QUrl::RemovePassword)});
+            reportAuthentication(
+                platform::Error(QString::fromLatin1(kRVErrorDomain), RemoteFileNotFound, text));
+            return;
+        }
+        operation_ =
+            fileManager().removeItem(remote, [this, run](const std::optional<platform::Error>& removeError) {
                 if (run == run_ && !isTransferCancelled(removeError))
                     reportAuthentication(removeError);
             });
-        });
+    });
 }
 
 void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {
     if (!linking_ && !busy()) {
-        reply.cancel();   // left over from a cancelled upload
+        reply.cancel(); // left over from a cancelled upload
         return;
     }
     if (challenge.previousFailureCount < 2) {
         const QString user = login().isNull() ? setting(keys::genericLogin) : login();
-        const QString secret = password().isNull()
-                                   ? environment_.credentials.passwordFromKeychainItem(keychainIdentifier_, user)
-                                   : password();
+        const QString secret =
+            password().isNull() ? environment_.credentials.passwordFromKeychainItem(keychainIdentifier_, user)
+                                : password();
         switch (challenge.method) {
         case AuthenticationMethod::Default:
         case AuthenticationMethod::HTTPBasic:
@@ -211,10 +222,10 @@ void GenericUploader::handleChallenge(const TransferChallenge& challenge, Challe
             return;
         }
     }
-    const platform::Error error = challenge.error
-                                      ? *challenge.error
-                                      : platform::Error(QString::fromLatin1(kRVErrorDomain), AuthenticationFailed,
-                                                        localized(kCouldNotAuthenticate));
+    const platform::Error error =
+        challenge.error ? *challenge.error
+                        : platform::Error(QString::fromLatin1(kRVErrorDomain), AuthenticationFailed,
+                                          localized(kCouldNotAuthenticate));
     if (linking_)
         reportAuthentication(error);
     else
@@ -224,11 +235,14 @@ void GenericUploader::handleChallenge(const TransferChallenge& challenge, Challe
 
 GenericUploaderClass::GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
                                            FileTransfer::Options transferOptions)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::genericLinked), QString::fromLatin1(keys::genericLogin))
+    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::genericLinked),
+                              QString::fromLatin1(keys::genericLogin))
     , bundle_(std::move(bundle))
     , transferOptions_(std::move(transferOptions)) {}
 
-QString GenericUploaderClass::name() const { return serviceName(Generic); }
+QString GenericUploaderClass::name() const {
+    return serviceName(Generic);
+}
 
 std::unique_ptr<Uploader> GenericUploaderClass::create() const {
     return std::make_unique<GenericUploader>(environment(), bundle_, keychainIdentifier(), transferOptions_);

@@ -11,7 +11,7 @@ namespace qm::upload {
 
 inline constexpr char kRVErrorDomain[] = "RVErrorDomain";
 enum GenericUploaderErrorCode : int {
-    RemoteFileNotFound = 42,      // the test file did not come back from its public address
+    RemoteFileNotFound = 42, // the test file did not come back from its public address
     AuthenticationFailed = 43,
 };
 
@@ -19,8 +19,8 @@ enum GenericUploaderErrorCode : int {
 // ftps, http(s) with WebDAV, file), and links them under "QuillmoorGenericPublicURL" when that is set.
 class GenericUploader final : public Uploader {
 public:
-    GenericUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier,
-                    FileTransfer::Options transferOptions = {});
+    GenericUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
+                    QString keychainIdentifier, FileTransfer::Options transferOptions = {});
     ~GenericUploader() override;
 
     // Aborts the transfer under way; nothing of it is reported afterwards.
@@ -45,7 +45,8 @@ protected:
 private:
     FileTransfer& fileManager();
     void handleChallenge(const TransferChallenge& challenge, ChallengeReply reply);
-    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken, quint64 run);
+    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
+                   quint64 run);
     void checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run);
     QString localized(const char* text) const;
     QString setting(const char* key) const;
@@ -58,7 +59,7 @@ private:
     std::unique_ptr<FileTransfer> fileManager_;
     std::shared_ptr<TransferOperation> operation_;
     bool linking_ = false;
-    quint64 run_ = 0;   // outcomes of an earlier run (cancelled or replaced) are dropped
+    quint64 run_ = 0; // outcomes of an earlier run (cancelled or replaced) are dropped
 };
 
 class GenericUploaderClass final : public FlagLinkedUploaderClass {

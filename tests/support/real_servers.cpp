@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -56,8 +56,8 @@ bool acceptsConnections(int port) {
     return connected;
 }
 
-std::unique_ptr<RealServer> RealServer::start(const QString& program, const QStringList& arguments, QString* error,
-                                              int timeoutMs) {
+std::unique_ptr<RealServer> RealServer::start(const QString& program, const QStringList& arguments,
+                                              QString* error, int timeoutMs) {
     const QString path = programPath(program);
     if (path.isEmpty()) {
         *error = QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)").arg(program);
@@ -90,7 +90,7 @@ std::unique_ptr<RealServer> RealServer::start(const QString& program, const QStr
         if (server->process_.state() == QProcess::Running) {
             server->process_.kill();
             server->process_.waitForFinished(5000);
-            return nullptr;   // it ran but never listened: trying again would only wait again
+            return nullptr; // it ran but never listened: trying again would only wait again
         }
         server->process_.waitForFinished(1000);
     }
@@ -112,36 +112,39 @@ QString RealServer::output() {
     return QString::fromLocal8Bit(output_);
 }
 
-std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString& user, const QString& password,
-                                            const QString& authorizedKeys, const QString& hostKey, QString* error) {
+std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString& user,
+                                            const QString& password, const QString& authorizedKeys,
+                                            const QString& hostKey, QString* error) {
     return RealServer::start(QStringLiteral("rclone"),
-                             {QStringLiteral("serve"), QStringLiteral("sftp"), folder, QStringLiteral("--addr"),
-                              QStringLiteral("127.0.0.1:{port}"), QStringLiteral("--user"), user, QStringLiteral("--pass"),
-                              password, QStringLiteral("--authorized-keys"), authorizedKeys, QStringLiteral("--key"),
+                             {QStringLiteral("serve"), QStringLiteral("sftp"), folder,
+                              QStringLiteral("--addr"), QStringLiteral("127.0.0.1:{port}"),
+                              QStringLiteral("--user"), user, QStringLiteral("--pass"), password,
+                              QStringLiteral("--authorized-keys"), authorizedKeys, QStringLiteral("--key"),
                               hostKey, QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf"),
                               // Tests also change the folder directly; a cached listing would hide that.
                               QStringLiteral("--dir-cache-time"), QStringLiteral("0s")},
                              error);
 }
 
-std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QString& user, const QString& password,
-                                              QString* error) {
+std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QString& user,
+                                              const QString& password, QString* error) {
     return RealServer::start(QStringLiteral("rclone"),
-                             {QStringLiteral("serve"), QStringLiteral("webdav"), folder, QStringLiteral("--addr"),
-                              QStringLiteral("127.0.0.1:{port}"), QStringLiteral("--user"), user, QStringLiteral("--pass"),
-                              password, QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf"),
+                             {QStringLiteral("serve"), QStringLiteral("webdav"), folder,
+                              QStringLiteral("--addr"), QStringLiteral("127.0.0.1:{port}"),
+                              QStringLiteral("--user"), user, QStringLiteral("--pass"), password,
+                              QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf"),
                               // Tests also change the folder directly; a cached listing would hide that.
                               QStringLiteral("--dir-cache-time"), QStringLiteral("0s")},
                              error);
 }
 
-std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString& user, const QString& password,
-                                           QString* error) {
+std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString& user,
+                                           const QString& password, QString* error) {
     return RealServer::start(QStringLiteral("python3"),
                              {QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
                               QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QStringLiteral("{port}"),
-                              QStringLiteral("-u"), user, QStringLiteral("-P"), password, QStringLiteral("-d"), folder,
-                              QStringLiteral("-w")},
+                              QStringLiteral("-u"), user, QStringLiteral("-P"), password,
+                              QStringLiteral("-d"), folder, QStringLiteral("-w")},
                              error);
 }
 
@@ -155,9 +158,11 @@ bool makeSshKey(const QString& path, const QString& passphrase, QString* error) 
     QFile::remove(path + QStringLiteral(".pub"));
     QProcess keygen;
     keygen.setProcessChannelMode(QProcess::MergedChannels);
-    keygen.start(program, {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
-                           passphrase, QStringLiteral("-C"), QStringLiteral("quillmoor-test"), QStringLiteral("-f"), path});
-    if (!keygen.waitForFinished(15000) || keygen.exitStatus() != QProcess::NormalExit || keygen.exitCode() != 0) {
+    keygen.start(program, {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
+                           QStringLiteral("-N"), passphrase, QStringLiteral("-C"),
+                           QStringLiteral("quillmoor-test"), QStringLiteral("-f"), path});
+    if (!keygen.waitForFinished(15000) || keygen.exitStatus() != QProcess::NormalExit ||
+        keygen.exitCode() != 0) {
         *error = QStringLiteral("ssh-keygen failed: %1").arg(QString::fromLocal8Bit(keygen.readAll()));
         if (keygen.state() != QProcess::NotRunning) {
             keygen.kill();
@@ -180,8 +185,8 @@ bool FileServers::start(QString* error) {
         return false;
     const QString user = QString::fromLatin1(FileServers::user);
     const QString password = QString::fromLatin1(FileServers::password);
-    sftp = startSftpServer(folder(QStringLiteral("sftp")), user, password, clientKey() + QStringLiteral(".pub"), hostKey(),
-                           error);
+    sftp = startSftpServer(folder(QStringLiteral("sftp")), user, password,
+                           clientKey() + QStringLiteral(".pub"), hostKey(), error);
     if (sftp)
         webdav = startWebdavServer(folder(QStringLiteral("http")), user, password, error);
     if (webdav)
@@ -219,7 +224,9 @@ FileServers* sharedFileServers(QString* error) {
     return shared.get();
 }
 
-QString FileServers::folder(const QString& scheme) const { return root_.filePath(QStringLiteral("served-") + scheme); }
+QString FileServers::folder(const QString& scheme) const {
+    return root_.filePath(QStringLiteral("served-") + scheme);
+}
 
 QUrl FileServers::url(const QString& scheme, const QString& path) const {
     QUrl url;
@@ -229,7 +236,7 @@ QUrl FileServers::url(const QString& scheme, const QString& path) const {
         return url;
     }
     url.setHost(QStringLiteral("127.0.0.1"));
-    const RealServer* server = scheme == QLatin1String("sftp") ? sftp.get()
+    const RealServer* server = scheme == QLatin1String("sftp")  ? sftp.get()
                                : scheme == QLatin1String("ftp") ? ftp.get()
                                                                 : webdav.get();
     url.setPort(server ? server->port() : 0);

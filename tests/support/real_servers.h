@@ -19,8 +19,8 @@ public:
 
     // Runs `program` with `arguments`, in which "{port}" stands for a free loopback port, and waits
     // (bounded) until that port accepts connections. Null, with the reason in `error`, otherwise.
-    static std::unique_ptr<RealServer> start(const QString& program, const QStringList& arguments, QString* error,
-                                             int timeoutMs = 15000);
+    static std::unique_ptr<RealServer> start(const QString& program, const QStringList& arguments,
+                                             QString* error, int timeoutMs = 15000);
 
     int port() const { return port_; }
     // What it printed so far, for failure messages.
@@ -40,14 +40,15 @@ bool acceptsConnections(int port);
 
 // `rclone serve sftp` over `folder`: password log-in for `user`, and key log-in for the keys in
 // `authorizedKeys`. `hostKey` is the server's private host key (see makeSshKey).
-std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString& user, const QString& password,
-                                            const QString& authorizedKeys, const QString& hostKey, QString* error);
+std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString& user,
+                                            const QString& password, const QString& authorizedKeys,
+                                            const QString& hostKey, QString* error);
 // `rclone serve webdav` over `folder` with Basic log-in.
-std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QString& user, const QString& password,
-                                              QString* error);
+std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QString& user,
+                                              const QString& password, QString* error);
 // pyftpdlib over `folder`, writable for `user`.
-std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString& user, const QString& password,
-                                           QString* error);
+std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString& user,
+                                           const QString& password, QString* error);
 
 // The servers the file-transfer layer reaches, each serving its own folder under one temporary root with
 // one account. The SFTP server also takes the key pair clientKey() (pass phrase keyPassphrase).

@@ -10,7 +10,8 @@
 
 namespace qm::platform {
 inline void PrintTo(const Error& error, std::ostream* os) {
-    *os << error.domain.toStdString() << ' ' << error.code << ": " << error.localizedDescription.toStdString();
+    *os << error.domain.toStdString() << ' ' << error.code << ": "
+        << error.localizedDescription.toStdString();
 }
 inline void PrintTo(const std::optional<Error>& error, std::ostream* os) {
     if (error)
@@ -33,8 +34,7 @@ using Error = std::optional<platform::Error>;
 constexpr int kWaitMs = 15000;
 
 // One outcome of an operation, waited for on the event loop.
-template <typename T>
-struct Outcome {
+template <typename T> struct Outcome {
     std::optional<T> value;
     Error error;
     bool done = false;
@@ -55,7 +55,8 @@ protected:
             if (answer)
                 answer(challenge, reply);
             else
-                reply.useCredential({QString::fromLatin1(FileServers::user), QString::fromLatin1(FileServers::password), {}});
+                reply.useCredential(
+                    {QString::fromLatin1(FileServers::user), QString::fromLatin1(FileServers::password), {}});
         });
     }
 
@@ -194,7 +195,7 @@ TEST_P(FileTransferTest, FetchReadsHttpAndFileOnly) {
         ASSERT_TRUE(fetched.error.has_value());
         EXPECT_EQ(fetched.error->code, upload::TransferUnsupportedScheme);
     }
-    EXPECT_TRUE(challenges.isEmpty());   // fetching never asks for credentials
+    EXPECT_TRUE(challenges.isEmpty()); // fetching never asks for credentials
 }
 
 TEST_P(FileTransferLogInTest, RefusedCredentialsAreAskedForAgainWithACountUntilCancelled) {
@@ -214,7 +215,7 @@ TEST_P(FileTransferLogInTest, RefusedCredentialsAreAskedForAgainWithACountUntilC
         EXPECT_FALSE(challenges[2].error.has_value());
     } else {
         EXPECT_EQ(challenges[0].method, AuthenticationMethod::Default);
-        EXPECT_FALSE(challenges[0].error.has_value());   // asked before the first log-in
+        EXPECT_FALSE(challenges[0].error.has_value()); // asked before the first log-in
         ASSERT_TRUE(challenges[2].error.has_value());
         EXPECT_FALSE(challenges[2].error->localizedDescription.isEmpty());
     }
@@ -225,7 +226,8 @@ TEST_P(FileTransferTest, CancelAbortsATransfer) {
     {
         QFile file(source);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(qint64(2) << 30));   // sparse: far more than a loopback link moves before the cancel
+        ASSERT_TRUE(
+            file.resize(qint64(2) << 30)); // sparse: far more than a loopback link moves before the cancel
     }
     Outcome<bool> outcome;
     bool started = false;
@@ -248,20 +250,22 @@ INSTANTIATE_TEST_SUITE_P(FileTransfer, FileTransferLogInTest, ::testing::Values(
 
 TEST_F(FileTransferTest, SftpKeyLogInWithPassPhrase) {
     answer = [this](const TransferChallenge&, ChallengeReply& reply) {
-        reply.useCredential({QString::fromLatin1(FileServers::user), QString::fromLatin1(FileServers::keyPassphrase),
-                             servers->clientKey()});
+        reply.useCredential({QString::fromLatin1(FileServers::user),
+                             QString::fromLatin1(FileServers::keyPassphrase), servers->clientKey()});
     };
     EXPECT_EQ(create(servers->url(QStringLiteral("sftp"), QStringLiteral("/keyed/k.txt")), "k"), Error());
-    EXPECT_EQ(readFile(servers->folder(QStringLiteral("sftp")) + QStringLiteral("/keyed/k.txt")), QByteArray("k"));
+    EXPECT_EQ(readFile(servers->folder(QStringLiteral("sftp")) + QStringLiteral("/keyed/k.txt")),
+              QByteArray("k"));
 }
 
 TEST_F(FileTransferTest, SftpRecordsNewHostKeysAndRefusesChangedOnes) {
     const QUrl root = servers->url(QStringLiteral("sftp"), QStringLiteral("/"));
     EXPECT_EQ(list(root).error, Error());
     const QByteArray recorded = readFile(options.knownHostsFile);
-    const QByteArray hostKey = readFile(servers->hostKey() + QStringLiteral(".pub")).split(' ').mid(0, 2).join(' ');
+    const QByteArray hostKey =
+        readFile(servers->hostKey() + QStringLiteral(".pub")).split(' ').mid(0, 2).join(' ');
     EXPECT_EQ(recorded, "[127.0.0.1]:" + QByteArray::number(root.port()) + ' ' + hostKey + '\n');
-    EXPECT_EQ(list(root).error, Error());   // known now, still fine
+    EXPECT_EQ(list(root).error, Error()); // known now, still fine
     EXPECT_EQ(readFile(options.knownHostsFile), recorded);
 
     // Another key under the same name: what a server swapped by someone else would show.
@@ -274,7 +278,8 @@ TEST_F(FileTransferTest, SftpRecordsNewHostKeysAndRefusesChangedOnes) {
     challenges.clear();
     const auto listing = list(root);
     ASSERT_TRUE(listing.error.has_value());
-    EXPECT_EQ(listing.error->code, upload::TransferHostKeyChanged) << listing.error->localizedDescription.toStdString();
+    EXPECT_EQ(listing.error->code, upload::TransferHostKeyChanged)
+        << listing.error->localizedDescription.toStdString();
     EXPECT_EQ(readFile(options.knownHostsFile), forged);
 }
 
@@ -310,7 +315,8 @@ TEST(FileTransferMultistatus, NamesRelativeToTheFolder) {
  <d:response><d:href>/elsewhere/proxied.txt</d:href></d:response>
 </d:multistatus>)";
     std::optional<platform::Error> error;
-    const QStringList names = upload::transfer::namesFromMultistatus(body, QStringLiteral("/files/up loads/"), error);
+    const QStringList names =
+        upload::transfer::namesFromMultistatus(body, QStringLiteral("/files/up loads/"), error);
     EXPECT_EQ(error, Error());
     EXPECT_EQ(names, (QStringList{QStringLiteral("a b.txt"), QStringLiteral("sub"), QStringLiteral(".hidden"),
                                   QStringLiteral("proxied.txt")}));
@@ -323,8 +329,9 @@ TEST(FileTransferMultistatus, NamesRelativeToTheFolder) {
 
 TEST(FileTransferUrls, PathsJoinTheBase) {
     const QUrl base(QStringLiteral("sftp://user@files.example:2222"));
-    EXPECT_EQ(FileTransfer::urlWithPath(base, QStringLiteral("/files/a b#?.txt")).toString(QUrl::FullyEncoded),
-              QStringLiteral("sftp://user@files.example:2222/files/a%20b%23%3F.txt"));
+    EXPECT_EQ(
+        FileTransfer::urlWithPath(base, QStringLiteral("/files/a b#?.txt")).toString(QUrl::FullyEncoded),
+        QStringLiteral("sftp://user@files.example:2222/files/a%20b%23%3F.txt"));
     EXPECT_EQ(FileTransfer::urlWithPath(base, QStringLiteral("x")).path(), QStringLiteral("/x"));
 }
 

@@ -18,7 +18,8 @@
 
 namespace qm::platform {
 inline void PrintTo(const Error& error, std::ostream* os) {
-    *os << error.domain.toStdString() << ' ' << error.code << ": " << error.localizedDescription.toStdString();
+    *os << error.domain.toStdString() << ' ' << error.code << ": "
+        << error.localizedDescription.toStdString();
 }
 } // namespace qm::platform
 
@@ -40,7 +41,9 @@ struct Recorder final : upload::UploaderDelegate {
     QList<std::optional<platform::Error>> authentications;
 
     void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
-    void uploadFailedWithStatus(int status, const platform::Error& error) override { failures.append({status, error}); }
+    void uploadFailedWithStatus(int status, const platform::Error& error) override {
+        failures.append({status, error});
+    }
     void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
         EXPECT_TRUE(icon.isEmpty());
         links.append(link);
@@ -72,7 +75,8 @@ protected:
         options.lowSpeedSeconds = 20;
         serviceClass = std::make_unique<upload::GenericUploaderClass>(environment, bundle, options);
         settings.setObject(QString::fromLatin1(FileServers::user), keys::genericLogin);
-        credentials.setPassword(QString::fromLatin1(FileServers::password), QStringLiteral("Quillmoor (Generic)"),
+        credentials.setPassword(QString::fromLatin1(FileServers::password),
+                                QStringLiteral("Quillmoor (Generic)"),
                                 QString::fromLatin1(FileServers::user));
     }
 
@@ -112,7 +116,9 @@ protected:
         EXPECT_EQ(recorder.outcomes(), 0);
     }
 
-    QString served(const QString& scheme, const QString& path) const { return servers->folder(scheme) + path; }
+    QString served(const QString& scheme, const QString& path) const {
+        return servers->folder(scheme) + path;
+    }
     // The target folder must exist for the listing before an upload (linking makes it).
     QUrl folderOn(const QString& scheme, const QString& path) {
         QDir().mkpath(served(scheme, path));
@@ -137,7 +143,8 @@ TEST(GenericUploaderAddress, ServerTextSplitsIntoBaseAndFolder) {
     EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("sftp://files.example")));
     EXPECT_EQ(location.folder, QStringLiteral("/files"));
 
-    location = GenericUploader::serverLocation(QStringLiteral("sftp://me@files.example:2222/files/up loads/"));
+    location =
+        GenericUploader::serverLocation(QStringLiteral("sftp://me@files.example:2222/files/up loads/"));
     EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("sftp://me@files.example:2222")));
     EXPECT_EQ(location.folder, QStringLiteral("/files/up loads/"));
 
@@ -153,35 +160,42 @@ TEST(GenericUploaderAddress, ServerTextSplitsIntoBaseAndFolder) {
 }
 
 TEST(GenericUploaderNames, TakenNamesGetACounter) {
-    const QStringList taken{QStringLiteral("report.pdf"), QStringLiteral("report-1.pdf"), QStringLiteral("notes"),
-                            QStringLiteral("a.tar.gz")};
+    const QStringList taken{QStringLiteral("report.pdf"), QStringLiteral("report-1.pdf"),
+                            QStringLiteral("notes"), QStringLiteral("a.tar.gz")};
     EXPECT_EQ(GenericUploader::availableName(QStringLiteral("free.txt"), taken), QStringLiteral("free.txt"));
     EXPECT_EQ(GenericUploader::availableName(QStringLiteral("report.pdf"), {QStringLiteral("report.pdf")}),
               QStringLiteral("report-1.pdf"));
-    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("report.pdf"), taken), QStringLiteral("report-2.pdf"));
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("report.pdf"), taken),
+              QStringLiteral("report-2.pdf"));
     EXPECT_EQ(GenericUploader::availableName(QStringLiteral("notes"), taken), QStringLiteral("notes-1."));
-    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("a.tar.gz"), taken), QStringLiteral("a.tar-1.gz"));
+    EXPECT_EQ(GenericUploader::availableName(QStringLiteral("a.tar.gz"), taken),
+              QStringLiteral("a.tar-1.gz"));
 }
 
 TEST(GenericUploaderNames, PublicLinkAppendsTheNameAsOneEscapedComponent) {
-    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral(" https://example.org/pub \n"), QStringLiteral("a b#?/.txt"))
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral(" https://example.org/pub \n"),
+                                          QStringLiteral("a b#?/.txt"))
                   .toString(QUrl::FullyEncoded),
               QStringLiteral("https://example.org/pub/a%20b%23%3F%2F.txt"));
-    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://example.org/pub/"), QStringLiteral("r.pdf")).toString(),
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://example.org/pub/"), QStringLiteral("r.pdf"))
+                  .toString(),
               QStringLiteral("https://example.org/pub/r.pdf"));
-    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://example.org"), QStringLiteral("r.pdf")).toString(),
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://example.org"), QStringLiteral("r.pdf"))
+                  .toString(),
               QStringLiteral("https://example.org/r.pdf"));
 }
 
 TEST(GenericUploaderTexts, MessagesAreTranslated) {
-    const platform::Bundle german(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
-                                  {QStringLiteral("de")});
-    for (const QString& text : {QStringLiteral("Remote File could not be found at '%@'."), kCouldNotAuthenticate}) {
+    const platform::Bundle german(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("de")});
+    for (const QString& text :
+         {QStringLiteral("Remote File could not be found at '%@'."), kCouldNotAuthenticate}) {
         const QString translated = german.localized(text);
         EXPECT_NE(translated, text);
         EXPECT_FALSE(translated.isEmpty());
     }
-    EXPECT_TRUE(german.localized(QStringLiteral("Remote File could not be found at '%@'.")).contains(QStringLiteral("%@")));
+    EXPECT_TRUE(german.localized(QStringLiteral("Remote File could not be found at '%@'."))
+                    .contains(QStringLiteral("%@")));
 }
 
 TEST_F(GenericUploaderTest, ClassNamesTheServiceKeepsTheFlagAndMakesUploaders) {
@@ -194,16 +208,19 @@ TEST_F(GenericUploaderTest, ClassNamesTheServiceKeepsTheFlagAndMakesUploaders) {
     serviceClass->setIsLinked(false);
     EXPECT_FALSE(serviceClass->isLinked());
     EXPECT_TRUE(credentials
-                    .passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QString::fromLatin1(FileServers::user))
+                    .passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                              QString::fromLatin1(FileServers::user))
                     .isNull());
     EXPECT_NE(dynamic_cast<GenericUploader*>(serviceClass->create().get()), nullptr);
 
     upload::ServiceRegistry registry;
-    registry.registerService(upload::Generic, std::make_unique<upload::GenericUploaderClass>(environment, bundle));
+    registry.registerService(upload::Generic,
+                             std::make_unique<upload::GenericUploaderClass>(environment, bundle));
     EXPECT_EQ(registry.nameOfService(9), QStringLiteral("Generic"));
 }
 
-class GenericUploaderServerTest : public GenericUploaderTest, public ::testing::WithParamInterface<const char*> {
+class GenericUploaderServerTest : public GenericUploaderTest,
+                                  public ::testing::WithParamInterface<const char*> {
 protected:
     QString scheme() const { return QString::fromLatin1(GetParam()); }
 };
@@ -216,8 +233,9 @@ TEST_P(GenericUploaderServerTest, UploadsThroughTheDelegateAndAvoidsTakenNames) 
     const QString path = localFile(QStringLiteral("report.pdf"), bytes);
 
     upload(*uploader, path);
-    ASSERT_EQ(recorder.links.size(), 1) << (recorder.failures.isEmpty() ? std::string()
-                                                                          : recorder.failures[0].second.localizedDescription.toStdString());
+    ASSERT_EQ(recorder.links.size(), 1)
+        << (recorder.failures.isEmpty() ? std::string()
+                                        : recorder.failures[0].second.localizedDescription.toStdString());
     EXPECT_EQ(recorder.links[0], servers->url(scheme(), folder + QStringLiteral("report.pdf")));
     EXPECT_EQ(recorder.linkFiles[0], path);
     EXPECT_EQ(readFile(served(scheme(), folder + QStringLiteral("report.pdf"))), bytes);
@@ -231,7 +249,8 @@ TEST_P(GenericUploaderServerTest, UploadsThroughTheDelegateAndAvoidsTakenNames) 
     EXPECT_EQ(readFile(served(scheme(), folder + QStringLiteral("report-1.pdf"))), bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderServerTest, ::testing::Values("sftp", "http", "ftp", "file"),
+INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderServerTest,
+                         ::testing::Values("sftp", "http", "ftp", "file"),
                          [](const auto& info) { return std::string(info.param); });
 
 TEST_F(GenericUploaderTest, TakenNamesGiveTheNextFreeOneAndThePublicLink) {
@@ -243,7 +262,8 @@ TEST_F(GenericUploaderTest, TakenNamesGiveTheNextFreeOneAndThePublicLink) {
     upload(*uploader, localFile(QStringLiteral("a.txt"), "new"));
     ASSERT_EQ(recorder.links.size(), 1);
     EXPECT_EQ(recorder.links[0], QUrl(QStringLiteral("https://files.example.org/pub/a-2.txt")));
-    EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a-2.txt"))), QByteArray("new"));
+    EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a-2.txt"))),
+              QByteArray("new"));
     EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a.txt"))), QByteArray("old"));
 }
 
@@ -264,11 +284,13 @@ TEST_F(GenericUploaderTest, ServerTextWithoutPathStoresAtTheRoot) {
         configure(server.toString());
         recorder = Recorder();
         auto uploader = make();
-        const QString name = QStringLiteral("at-root-") + QString::fromLatin1(scheme) + QStringLiteral(".txt");
+        const QString name =
+            QStringLiteral("at-root-") + QString::fromLatin1(scheme) + QStringLiteral(".txt");
         upload(*uploader, localFile(name, "root"));
         ASSERT_EQ(recorder.links.size(), 1) << scheme;
         EXPECT_EQ(recorder.links[0], servers->url(QString::fromLatin1(scheme), QLatin1Char('/') + name));
-        EXPECT_EQ(readFile(served(QString::fromLatin1(scheme), QLatin1Char('/') + name)), QByteArray("root")) << scheme;
+        EXPECT_EQ(readFile(served(QString::fromLatin1(scheme), QLatin1Char('/') + name)), QByteArray("root"))
+            << scheme;
     }
 }
 
@@ -314,7 +336,9 @@ TEST_F(GenericUploaderTest, LinkingSucceedsWhenThePublicAddressServesTheFolder) 
         link(*uploader);
         ASSERT_EQ(recorder.authentications.size(), 1) << scheme;
         EXPECT_EQ(recorder.authentications[0], std::nullopt) << scheme;
-        EXPECT_FALSE(QFile::exists(served(QString::fromLatin1(scheme), folder + QStringLiteral("/dummy.bin")))) << scheme;
+        EXPECT_FALSE(
+            QFile::exists(served(QString::fromLatin1(scheme), folder + QStringLiteral("/dummy.bin"))))
+            << scheme;
     }
 }
 
@@ -362,8 +386,8 @@ TEST_F(GenericUploaderTest, MissingKeyFileFallsBackToThePassword) {
 
 TEST_F(GenericUploaderTest, KeyFileWithPassPhraseLogsInOverSftp) {
     // The stored password is the key's pass phrase, which the server does not take as a password.
-    credentials.setPassword(QString::fromLatin1(FileServers::keyPassphrase), QStringLiteral("Quillmoor (Generic)"),
-                            QString::fromLatin1(FileServers::user));
+    credentials.setPassword(QString::fromLatin1(FileServers::keyPassphrase),
+                            QStringLiteral("Quillmoor (Generic)"), QString::fromLatin1(FileServers::user));
     settings.setObject(servers->clientKey(), keys::genericPrivateKey);
     configure(folderOn(QStringLiteral("sftp"), QStringLiteral("/keyed/")).toString());
     auto uploader = make();
@@ -374,7 +398,7 @@ TEST_F(GenericUploaderTest, KeyFileWithPassPhraseLogsInOverSftp) {
     settings.setObject(QString(), keys::genericPrivateKey);
     recorder = Recorder();
     upload(*uploader, localFile(QStringLiteral("k2.txt"), "k"));
-    EXPECT_EQ(recorder.failures.size(), 1);   // without the key the pass phrase is a wrong password
+    EXPECT_EQ(recorder.failures.size(), 1); // without the key the pass phrase is a wrong password
 }
 
 TEST_F(GenericUploaderTest, LargeFileArrivesByteIdenticalWithRisingProgress) {
@@ -382,7 +406,7 @@ TEST_F(GenericUploaderTest, LargeFileArrivesByteIdenticalWithRisingProgress) {
     {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(50 << 20));   // sparse, with a few marks a shifted or truncated copy would lose
+        ASSERT_TRUE(file.resize(50 << 20)); // sparse, with a few marks a shifted or truncated copy would lose
         for (const qint64 offset : {qint64(0), qint64(17 << 20) + 3, qint64(50 << 20) - 9}) {
             file.seek(offset);
             file.write("quillmoor");
@@ -395,7 +419,8 @@ TEST_F(GenericUploaderTest, LargeFileArrivesByteIdenticalWithRisingProgress) {
         auto uploader = make();
         upload(*uploader, path);
         ASSERT_EQ(recorder.links.size(), 1) << scheme;
-        EXPECT_EQ(fileDigest(served(QString::fromLatin1(scheme), QStringLiteral("/large/large.bin"))), digest) << scheme;
+        EXPECT_EQ(fileDigest(served(QString::fromLatin1(scheme), QStringLiteral("/large/large.bin"))), digest)
+            << scheme;
         ASSERT_GE(recorder.progress.size(), 2) << scheme;
         for (qsizetype i = 1; i < recorder.progress.size(); ++i)
             EXPECT_LT(recorder.progress[i - 1], recorder.progress[i]) << scheme;
@@ -413,7 +438,7 @@ TEST_F(GenericUploaderTest, CancelClearsBusyAndNothingIsReportedAfterwards) {
     configure(folderOn(QStringLiteral("http"), QStringLiteral("/cancel/")).toString());
     auto uploader = make();
     ASSERT_TRUE(uploader->uploadFile(path, true));
-    EXPECT_FALSE(uploader->uploadFile(path, true));   // one transfer at a time
+    EXPECT_FALSE(uploader->uploadFile(path, true)); // one transfer at a time
     ASSERT_TRUE(waitUntil([&] { return !recorder.progress.isEmpty(); }, kWaitMs));
     uploader->cancelUpload();
     EXPECT_FALSE(uploader->busy());
@@ -427,8 +452,9 @@ TEST_F(GenericUploaderTest, CancelClearsBusyAndNothingIsReportedAfterwards) {
 }
 
 TEST_F(GenericUploaderTest, AMissingFolderFailsTheUploadUntilLinkingMakesIt) {
-    configure(servers->url(QStringLiteral("sftp"), QStringLiteral("/made/by/linking/")).toString(),
-              QUrl::fromLocalFile(served(QStringLiteral("sftp"), QStringLiteral("/made/by/linking"))).toString());
+    configure(
+        servers->url(QStringLiteral("sftp"), QStringLiteral("/made/by/linking/")).toString(),
+        QUrl::fromLocalFile(served(QStringLiteral("sftp"), QStringLiteral("/made/by/linking"))).toString());
     auto uploader = make();
     upload(*uploader, localFile(QStringLiteral("m.txt"), "m"));
     ASSERT_EQ(recorder.failures.size(), 1);
@@ -443,7 +469,8 @@ TEST_F(GenericUploaderTest, AMissingFolderFailsTheUploadUntilLinkingMakesIt) {
 }
 
 TEST_F(GenericUploaderTest, UnreachableServerFailsOnceWithStatus1) {
-    for (const QString& server : {QStringLiteral("sftp://127.0.0.1:%1/x/").arg(freeLoopbackPort()), QStringLiteral("no scheme here")}) {
+    for (const QString& server : {QStringLiteral("sftp://127.0.0.1:%1/x/").arg(freeLoopbackPort()),
+                                  QStringLiteral("no scheme here")}) {
         configure(server);
         recorder = Recorder();
         auto uploader = make();
