@@ -9,7 +9,12 @@ CliHost::CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send
     : ui_(ui) {
     host::InMemoryComposeClasses::define(runtime_, QString::fromLatin1(composeClassName), std::move(send),
                                          [](host::InMemoryComposeWindow&, const QVariant&) {});
-    host::Class* app = runtime_.addClass(QStringLiteral("MailApp"), runtime_.classNamed(QStringLiteral("NSObject")));
+    host::Class* root = runtime_.classNamed(QStringLiteral("NSObject"));
+    // Plug-in bundles register with the host's bundle class; this host keeps no list of them.
+    host::Class* mailBundle = runtime_.addClass(QStringLiteral("MVMailBundle"), root);
+    mailBundle->addClassMethod(QString::fromLatin1(host::selectors::registerBundle),
+                               [](const host::Invocation&) { return QVariant(); });
+    host::Class* app = runtime_.addClass(QStringLiteral("MailApp"), root);
     app->addInstanceMethod(QString::fromLatin1(host::selectors::showPreferencesPanel),
                            [preferencesRequested = std::move(preferencesRequested)](const host::Invocation&) {
                                if (preferencesRequested)

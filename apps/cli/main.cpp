@@ -6,6 +6,7 @@
 #include "cli/exit_status.h"
 #include "platform/bundle.h"
 #include "platform/settings_store.h"
+#include "platform/system_log.h"
 #include "uploaders/service_registry.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,8 @@
 int main(int argc, char** argv) {
     using namespace qm;
     QCoreApplication app(argc, argv);
+    // Standard error is this program's conversation with its user; diagnostics go to the system log only.
+    platform::SystemLog::setEchoToTerminal(false);
     QFile out;
     QFile err;
     out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
@@ -27,7 +30,6 @@ int main(int argc, char** argv) {
         err.write("quillmoor: the Quillmoor.bundle resources were not found (QUILLMOOR_BUNDLE names them)\n");
         return cli::ExitUsage;
     }
-    // No uploader is built into this version yet: every service shows as not available.
     upload::ServiceRegistry services;
 
     // A person answers at the terminal itself, which stays reachable when standard input carries the message.

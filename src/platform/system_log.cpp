@@ -1,6 +1,7 @@
 #include "platform/system_log.h"
 
 #include <QMutex>
+#include <atomic>
 #include <syslog.h>
 #include <unistd.h>
 #include <cstdio>
@@ -13,6 +14,8 @@ struct Observers {
     QMutex mutex;
     std::vector<SystemLog::Capture*> list;
 };
+
+std::atomic<bool> echoToTerminal{true};
 
 Observers& observers() {
     static Observers instance;
@@ -29,7 +32,7 @@ void SystemLog::write(const QString& message) {
     }();
     (void)opened;
     syslog(LOG_NOTICE, "%s", utf8.constData());
-    if (isatty(STDERR_FILENO))
+    if (echoToTerminal && isatty(STDERR_FILENO))
         std::fprintf(stderr, "quillmoor: %s\n", utf8.constData());
 
     Observers& all = observers();
@@ -37,6 +40,8 @@ void SystemLog::write(const QString& message) {
     for (auto* capture : all.list)
         capture->observer_(message);
 }
+
+void SystemLog::setEchoToTerminal(bool echo) { echoToTerminal = echo; }
 
 SystemLog::Capture::Capture(std::function<void(const QString&)> observer) : observer_(std::move(observer)) {
     Observers& all = observers();

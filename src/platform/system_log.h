@@ -10,6 +10,10 @@ class SystemLog {
 public:
     static void write(const QString& message);
 
+    // Whether messages are also echoed on standard error when it is a terminal (the default). Programs
+    // whose standard error is their user interface turn it off.
+    static void setEchoToTerminal(bool echo);
+
     // Observes every message written while it lives; tests use it to check diagnostics.
     class Capture {
     public:
