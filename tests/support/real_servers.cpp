@@ -6,8 +6,10 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <arpa/inet.h>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,6 +73,8 @@ std::unique_ptr<RealServer> RealServer::start(const QString& program, const QStr
         filled.replaceInStrings(QStringLiteral("{port}"), QString::number(server->port_));
         server->output_.clear();
         server->process_.setProcessChannelMode(QProcess::MergedChannels);
+        // A test program that crashes or is killed takes its servers along instead of leaving them running.
+        server->process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         server->process_.start(path, filled);
         if (!server->process_.waitForStarted(5000)) {
             *error = QStringLiteral("%1 did not start: %2").arg(program, server->process_.errorString());
