@@ -4,6 +4,7 @@
 #include "cli/command_line.h"
 #include "cli/config_command.h"
 #include "cli/exit_status.h"
+#include "cli/link_command.h"
 #include "cli/plugin_loader.h"
 #include "cli/send_command.h"
 #include "cli/services_command.h"
@@ -26,6 +27,10 @@ int Application::run(const QStringList& arguments) {
         return ExitSent;
     case CommandLine::Command::Send:
         return SendCommand(env_).run(line);
+    case CommandLine::Command::Link:
+        return LinkCommand(env_).link(line);
+    case CommandLine::Command::Unlink:
+        return LinkCommand(env_).unlink(line);
     case CommandLine::Command::Services:
         registerBundleDefaults(env_.settings, env_.bundle);
         return ServicesCommand(env_.settings, env_.services, env_.out).run();

@@ -7,6 +7,9 @@ inline constexpr char usage[] =
     "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | --sendmail] MESSAGE\n"
     "       quillmoor config list | get KEY | set KEY VALUE | unset KEY\n"
     "       quillmoor services\n"
+    "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
+    "                              [--private-key FILE] [--folder NAME]\n"
+    "       quillmoor unlink SERVICE\n"
     "MESSAGE may be - for standard input.\n";
 
 inline constexpr char sheetNeedsAnswer[] =
@@ -25,5 +28,14 @@ inline constexpr char uploadEnded[] = "the attachments were not uploaded. Nothin
 inline constexpr char notSent[] = "the message was not sent.";
 inline constexpr char openAddress[] = "Open this address in a web browser: %1";
 inline constexpr char uploading[] = "Uploading";
+
+// Linking accounts.
+inline constexpr char linkingError[] = "Linking Error";
+inline constexpr char invalidServerTitle[] = "Invalid Server Address";
+inline constexpr char invalidServerText[] = "The provided server address does not have the required format.";
+inline constexpr char unknownService[] = "no service is called \"%1\"; quillmoor services lists them";
+inline constexpr char serviceUnavailable[] = "%1 cannot be linked from the command line in this version";
+inline constexpr char linked[] = "%1 is linked and selected: large attachments now go there.";
+inline constexpr char unlinked[] = "%1 is unlinked.";
 
 } // namespace qm::cli::texts

@@ -99,6 +99,46 @@ Result parseConfig(const QStringList& arguments) {
     return line;
 }
 
+Result parseLink(const QStringList& arguments, bool unlink) {
+    CommandLine line;
+    line.command = unlink ? CommandLine::Command::Unlink : CommandLine::Command::Link;
+    QStringList services;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (!argument.startsWith(u'-')) {
+            services.append(argument);
+            continue;
+        }
+        if (unlink)
+            return QStringLiteral("unlink takes only a SERVICE");
+        if (argument == u"--password-stdin") {
+            line.passwordFromStdin = true;
+            continue;
+        }
+        QString error;
+        const std::pair<const char*, std::optional<QString>*> fields[] = {
+            {"--login", &line.login},          {"--server", &line.server}, {"--public-url", &line.publicUrl},
+            {"--private-key", &line.privateKey}, {"--folder", &line.folder}};
+        bool known = false;
+        for (const auto& [name, field] : fields) {
+            if (auto value = optionValue(arguments, i, QString::fromLatin1(name), &error)) {
+                if (!error.isEmpty())
+                    return error;
+                *field = *value;
+                known = true;
+                break;
+            }
+        }
+        if (!known)
+            return QStringLiteral("unknown option %1").arg(argument);
+    }
+    const QString command = unlink ? QStringLiteral("unlink") : QStringLiteral("link");
+    if (services.size() != 1)
+        return QStringLiteral("%1 takes one SERVICE (an identifier 0-9 or a name)").arg(command);
+    line.service = services.first();
+    return line;
+}
+
 } // namespace
 
 std::variant<CommandLine, QString> CommandLine::parse(const QStringList& arguments) {
@@ -110,6 +150,8 @@ std::variant<CommandLine, QString> CommandLine::parse(const QStringList& argumen
         return parseSend(rest);
     if (command == u"config")
         return parseConfig(rest);
+    if (command == u"link" || command == u"unlink")
+        return parseLink(rest, command == u"unlink");
     if (command == u"services") {
         if (!rest.isEmpty())
             return QStringLiteral("services takes no arguments");

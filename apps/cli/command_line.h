@@ -19,7 +19,7 @@ struct Destination {
 
 // The parsed arguments of `quillmoor`.
 struct CommandLine {
-    enum class Command { Send, Config, Services, Help };
+    enum class Command { Send, Config, Services, Link, Unlink, Help };
     Command command = Command::Help;
 
     // send
@@ -31,6 +31,15 @@ struct CommandLine {
     QString configAction;
     QString key;
     QString value;
+
+    // link and unlink: the service by identifier or name, and the fields of its account
+    QString service;
+    std::optional<QString> login;
+    bool passwordFromStdin = false;
+    std::optional<QString> server;
+    std::optional<QString> publicUrl;
+    std::optional<QString> privateKey;
+    std::optional<QString> folder;
 
     // The arguments after the program's name; a usage error as text.
     static std::variant<CommandLine, QString> parse(const QStringList& arguments);

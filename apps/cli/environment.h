@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accounts/credential_store.h"
 #include "platform/bundle.h"
 #include "platform/settings_store.h"
 #include "uploaders/service_registry.h"
@@ -22,6 +23,7 @@ struct Environment {
     int messageOutputFd = STDOUT_FILENO;   // the sent message without --out, --smtp or --sendmail
     int promptFd = -1;                 // a person's answers; -1 when standard input is not a terminal
     QString sendmailProgram = QStringLiteral("/usr/sbin/sendmail");
+    accounts::CredentialStore* credentials = nullptr;   // account passwords; none: linking stores none
 };
 
 } // namespace qm::cli

@@ -4,9 +4,13 @@
 #include "cli/application.h"
 #include "cli/environment.h"
 #include "cli/exit_status.h"
+#include "accounts/credential_store.h"
 #include "platform/bundle.h"
+#include "platform/secret_service_store.h"
 #include "platform/settings_store.h"
 #include "platform/system_log.h"
+#include "uploaders/generic_uploader.h"
+#include "uploaders/service_id.h"
 #include "uploaders/service_registry.h"
 
 #include <QCoreApplication>
@@ -30,7 +34,12 @@ int main(int argc, char** argv) {
         err.write("quillmoor: the Quillmoor.bundle resources were not found (QUILLMOOR_BUNDLE names them)\n");
         return cli::ExitUsage;
     }
+    platform::SettingsStore& settings = platform::SettingsStore::standard();
+    platform::SecretServiceStore secrets;
+    accounts::CredentialStore credentials(secrets);
+    const upload::ServiceEnvironment serviceEnvironment{settings, credentials, bundle->name()};
     upload::ServiceRegistry services;
+    services.registerService(upload::Generic, std::make_unique<upload::GenericUploaderClass>(serviceEnvironment, *bundle));
 
     // A person answers at the terminal itself, which stays reachable when standard input carries the message.
     int promptFd = -1;
@@ -39,7 +48,8 @@ int main(int argc, char** argv) {
         if (promptFd < 0)
             promptFd = STDIN_FILENO;
     }
-    cli::Environment environment{platform::SettingsStore::standard(), services, *bundle, out, err};
+    cli::Environment environment{settings, services, *bundle, out, err};
+    environment.credentials = &credentials;
     environment.errIsTerminal = ::isatty(STDERR_FILENO);
     environment.promptFd = promptFd;
     const int status = cli::Application(environment).run(app.arguments().mid(1));

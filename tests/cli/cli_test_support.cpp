@@ -222,6 +222,7 @@ int CliRunner::run(const QStringList& arguments) {
     environment.inputFd = inputFd;
     environment.promptFd = promptFd;
     environment.messageOutputFd = messageOutputFd;
+    environment.credentials = &credentials;
     if (!sendmailProgram.isEmpty())
         environment.sendmailProgram = sendmailProgram;
     return qm::cli::Application(environment).run(arguments);

@@ -1,0 +1,178 @@
+#include "cli/link_command.h"
+
+#include "accounts/service_keys.h"
+#include "accounts/settings_keys.h"
+#include "cli/cli_texts.h"
+#include "cli/exit_status.h"
+#include "uploaders/service_id.h"
+
+#include <QEventLoop>
+#include <QFile>
+
+namespace qm::cli {
+
+namespace keys = accounts::keys;
+
+namespace {
+
+// Waits for the one outcome of a linking attempt.
+class LinkingOutcome final : public upload::UploaderDelegate {
+public:
+    void uploadProgress(double, const QString&) override {}
+    void uploadFailedWithStatus(int, const platform::Error& error) override { finish(error); }
+    void createdLink(const QUrl&, const QString&, const QUrl&) override {}
+    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override { finish(error); }
+
+    std::optional<platform::Error> wait() {
+        if (!done_)
+            loop_.exec();
+        return error_;
+    }
+
+private:
+    void finish(const std::optional<platform::Error>& error) {
+        if (done_)
+            return;
+        done_ = true;
+        error_ = error;
+        loop_.quit();
+    }
+
+    QEventLoop loop_;
+    bool done_ = false;
+    std::optional<platform::Error> error_;
+};
+
+QString readPassword(int fd) {
+    QFile input;
+    if (!input.open(fd, QIODevice::ReadOnly))
+        return {};
+    QString password = QString::fromUtf8(input.readAll());
+    // One line ends the password; its line break is not part of it.
+    if (password.endsWith(u'\n'))
+        password.chop(1);
+    if (password.endsWith(u'\r'))
+        password.chop(1);
+    return password;
+}
+
+} // namespace
+
+int LinkCommand::serviceFromText(const QString& text, const upload::ServiceRegistry& services) {
+    bool isNumber = false;
+    const int id = text.toInt(&isNumber);
+    if (isNumber)
+        return upload::isServiceId(id) ? id : -1;
+    for (int candidate = 0; candidate < upload::kServiceCount; ++candidate) {
+        const QString registered = services.nameOfService(candidate);
+        if (text.compare(upload::serviceName(candidate), Qt::CaseInsensitive) == 0 ||
+            (!registered.isEmpty() && text.compare(registered, Qt::CaseInsensitive) == 0))
+            return candidate;
+    }
+    return -1;
+}
+
+int LinkCommand::resolve(const QString& text, upload::UploaderClass** serviceClass) {
+    const int service = serviceFromText(text, env_.services);
+    if (service < 0) {
+        env_.err.write((QStringLiteral("quillmoor: ") + QString::fromUtf8(texts::unknownService).arg(text) + u'\n').toUtf8());
+        return -1;
+    }
+    *serviceClass = env_.services.classForService(service);
+    return service;
+}
+
+void LinkCommand::fail(const QString& title, const QString& message) {
+    env_.err.write(QStringLiteral("%1: %2\n").arg(title, message).toUtf8());
+}
+
+bool LinkCommand::writeFields(int service, const CommandLine& line) {
+    platform::SettingsStore& settings = env_.settings;
+    const QString accountKey = accounts::accountKeysForService(service).accountName;
+    if (line.login && !accountKey.isEmpty())
+        settings.setObject(*line.login, accountKey);
+    if (service == upload::Generic) {
+        if (line.server) {
+            // The page refuses a server text without a scheme before anything is stored.
+            if (QUrl(line.server->trimmed()).scheme().isEmpty()) {
+                fail(env_.bundle.localized(QString::fromUtf8(texts::invalidServerTitle)),
+                     env_.bundle.localized(QString::fromUtf8(texts::invalidServerText)));
+                return false;
+            }
+            settings.setObject(*line.server, keys::genericServer);
+        }
+        if (line.publicUrl)
+            settings.setObject(*line.publicUrl, keys::genericPublicURL);
+        if (line.privateKey)
+            settings.setObject(*line.privateKey, keys::genericPrivateKey);
+    } else if (service == upload::OwnCloud) {
+        if (line.server)
+            settings.setObject(*line.server, keys::ownCloudURL);
+        if (line.folder)
+            settings.setObject(*line.folder, keys::ownCloudDirectoryName);
+    }
+    return true;
+}
+
+int LinkCommand::link(const CommandLine& line) {
+    upload::UploaderClass* serviceClass = nullptr;
+    const int service = resolve(line.service, &serviceClass);
+    if (service < 0)
+        return ExitUsage;
+    if (!serviceClass) {
+        fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(service)));
+        return ExitNotSent;
+    }
+    if (!writeFields(service, line))
+        return ExitNotSent;
+
+    const QString accountKey = accounts::accountKeysForService(service).accountName;
+    const QString login = accountKey.isEmpty() ? QString() : env_.settings.stringForKey(accountKey);
+    const QString password = line.passwordFromStdin ? readPassword(env_.inputFd) : QString();
+
+    LinkingOutcome outcome;
+    std::unique_ptr<upload::Uploader> uploader = serviceClass->create();
+    uploader->setDelegate(&outcome);
+    uploader->setLogin(login);
+    if (line.passwordFromStdin)
+        uploader->setPassword(password);
+    uploader->setCreatePublicLink(true);
+    uploader->authenticate();
+    const std::optional<platform::Error> error = outcome.wait();
+    uploader->setDelegate(nullptr);
+
+    env_.services.setIsLinked(!error, service);
+    const QString label = serviceClass->keychainIdentifier();
+    if (env_.credentials && line.passwordFromStdin) {
+        if (error)
+            env_.credentials->removeKeychainItem(label, login);
+        else
+            env_.credentials->setPassword(password, label, login);
+    }
+    if (error) {
+        fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)), error->localizedDescription);
+        return ExitNotSent;
+    }
+    env_.settings.setInteger(service, keys::selectedService);
+    env_.out.write((QString::fromUtf8(texts::linked).arg(serviceClass->name()) + u'\n').toUtf8());
+    return ExitSent;
+}
+
+int LinkCommand::unlink(const CommandLine& line) {
+    upload::UploaderClass* serviceClass = nullptr;
+    const int service = resolve(line.service, &serviceClass);
+    if (service < 0)
+        return ExitUsage;
+    if (!serviceClass) {
+        fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(service)));
+        return ExitNotSent;
+    }
+    const QString accountKey = accounts::accountKeysForService(service).accountName;
+    if (env_.credentials && !accountKey.isEmpty())
+        env_.credentials->removeKeychainItem(serviceClass->keychainIdentifier(), env_.settings.stringForKey(accountKey));
+    env_.services.setIsLinked(false, service);
+    env_.out.write((QString::fromUtf8(texts::unlinked).arg(serviceClass->name()) + u'\n').toUtf8());
+    return ExitSent;
+}
+
+} // namespace qm::cli

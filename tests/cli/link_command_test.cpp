@@ -1,0 +1,128 @@
+#include "accounts/settings_keys.h"
+#include "cli/link_command.h"
+#include "cli_test_support.h"
+#include "support/test_support.h"
+#include "uploaders/generic_uploader.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace qm::test::cli {
+namespace {
+
+namespace keys = accounts::keys;
+
+// `quillmoor link` with the real generic service on local folders.
+class LinkCommandTest : public ::testing::Test {
+protected:
+    LinkCommandTest() {
+        runner.services.registerService(9, std::make_unique<upload::GenericUploaderClass>(runner.serviceEnvironment,
+                                                                                          runner.bundle));
+        QDir().mkpath(cloud());
+    }
+    ~LinkCommandTest() override {
+        if (passwordPipe[0] >= 0)
+            ::close(passwordPipe[0]);
+    }
+
+    QString cloud() const { return runner.path(QStringLiteral("cloud")); }
+    QString cloudURL() const { return QUrl::fromLocalFile(cloud()).toString(); }
+
+    // Standard input that carries `password` and a line break.
+    void passwordOnStandardInput(const QByteArray& password) {
+        ASSERT_EQ(::pipe(passwordPipe), 0);
+        ASSERT_EQ(::write(passwordPipe[1], password.constData(), static_cast<size_t>(password.size())), password.size());
+        ASSERT_EQ(::write(passwordPipe[1], "\n", 1), 1);
+        ::close(passwordPipe[1]);
+        runner.inputFd = passwordPipe[0];
+    }
+
+    CliRunner runner;
+    int passwordPipe[2] = {-1, -1};
+};
+
+TEST_F(LinkCommandTest, ASuccessfulLinkWritesTheFieldsKeepsThePasswordAndSelectsTheService) {
+    passwordOnStandardInput("s3cret-ü");
+    const int status = runner.run({QStringLiteral("link"), QStringLiteral("GENERIC"), QStringLiteral("--login"),
+                                   QStringLiteral("ada"), QStringLiteral("--password-stdin"), QStringLiteral("--server"),
+                                   cloudURL(), QStringLiteral("--public-url"), cloudURL()});
+    EXPECT_EQ(status, 0) << runner.err().toStdString();
+    EXPECT_TRUE(runner.services.isLinkedForService(9));
+    EXPECT_EQ(runner.settings.integerForKey(keys::selectedService), 9);
+    EXPECT_EQ(runner.settings.stringForKey(keys::genericLogin), QStringLiteral("ada"));
+    EXPECT_EQ(runner.settings.stringForKey(keys::genericServer), cloudURL());
+    EXPECT_EQ(runner.credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("ada")),
+              QStringLiteral("s3cret-ü"));
+    EXPECT_FALSE(QFileInfo::exists(cloud() + QStringLiteral("/dummy.bin"))) << "the test file is removed";
+
+    EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("9")}), 0);
+    EXPECT_FALSE(runner.services.isLinkedForService(9));
+    EXPECT_FALSE(runner.credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("ada")));
+}
+
+TEST_F(LinkCommandTest, AServerTextWithoutSchemeIsRefusedBeforeAnythingIsStored) {
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--server"),
+                          QStringLiteral("files.example.org/uploads")}),
+              1);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral(
+        "Invalid Server Address: The provided server address does not have the required format.")));
+    EXPECT_FALSE(runner.settings.objectForKey(keys::genericServer));
+    EXPECT_FALSE(runner.services.isLinkedForService(9));
+}
+
+TEST_F(LinkCommandTest, APublicAddressThatDoesNotServeTheFolderFailsTheLinkAndDropsThePassword) {
+    passwordOnStandardInput("pw");
+    const QString elsewhere = QUrl::fromLocalFile(runner.path(QStringLiteral("elsewhere"))).toString();
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("Generic"), QStringLiteral("--login"), QStringLiteral("ada"),
+                          QStringLiteral("--password-stdin"), QStringLiteral("--server"), cloudURL(),
+                          QStringLiteral("--public-url"), elsewhere}),
+              1);
+    EXPECT_TRUE(runner.err().startsWith(QStringLiteral("Linking Error: Remote File could not be found at '")))
+        << runner.err().toStdString();
+    EXPECT_FALSE(runner.services.isLinkedForService(9));
+    EXPECT_FALSE(runner.settings.objectForKey(keys::selectedService));
+    EXPECT_FALSE(runner.credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("ada")));
+    EXPECT_TRUE(QFileInfo::exists(cloud() + QStringLiteral("/dummy.bin"))) << "the test file stays for the user to see";
+}
+
+TEST_F(LinkCommandTest, ServicesAreNamedByNumberOrNameAndUnbuiltOnesAreRefused) {
+    EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("9"), runner.services), 9);
+    EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("owncloud"), runner.services), 8);
+    EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("hightail"), runner.services), 1);
+    EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("10"), runner.services), -1);
+    EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("nowhere"), runner.services), -1);
+
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("nowhere")}), 2);
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("dropbox")}), 1);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("Dropbox cannot be linked")));
+    EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("generic"), QStringLiteral("--login"), QStringLiteral("x")}), 2);
+}
+
+TEST_F(LinkCommandTest, AMessageTravelsThroughTheLinkedFolderAndLeavesWithLinksOnly) {
+    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--server"), cloudURL(),
+                          QStringLiteral("--public-url"), QStringLiteral("http://127.0.0.1:1/shared")}),
+              1) << "the public address does not serve this folder";
+    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--server"), cloudURL(),
+                          QStringLiteral("--public-url"), cloudURL()}),
+              0) << runner.err().toStdString();
+    runner.setThreshold(0.0001);
+    const QString sent = runner.path(QStringLiteral("sent.eml"));
+    const int status = runner.run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"),
+                                   QStringLiteral("--out"), sent, fixturePath(QStringLiteral("html_attachments.eml"))});
+    ASSERT_EQ(status, 0) << runner.err().toStdString();
+
+    const ParsedMessage message = parseMessageFile(sent);
+    ASSERT_TRUE(message.valid);
+    EXPECT_TRUE(message.attachments.isEmpty());
+    const QStringList stored = QDir(cloud()).entryList(QDir::Files);
+    ASSERT_FALSE(stored.isEmpty());
+    for (const QString& name : stored) {
+        EXPECT_TRUE(message.html.contains(QUrl::fromLocalFile(cloud() + u'/' + name).toString(QUrl::FullyEncoded)))
+            << name.toStdString();
+    }
+    EXPECT_EQ(readFile(cloud() + QStringLiteral("/report.pdf")), fixturePdf());
+}
+
+} // namespace
+} // namespace qm::test::cli
