@@ -1,0 +1,83 @@
+#include "cli_test_support.h"
+#include "support/real_servers.h"
+#include "support/test_support.h"
+#include "uploaders/generic_uploader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace qm::test::cli {
+namespace {
+
+// A whole message through `quillmoor`: linked to a real server, sent, rewritten, with the attachments
+// stored on that server and published under a folder address.
+class RealServerSendTest : public ::testing::TestWithParam<QString> {
+protected:
+    void SetUp() override {
+        QString error;
+        servers = sharedFileServers(&error);
+        ASSERT_NE(servers, nullptr) << error.toStdString();
+        upload::FileTransfer::Options options;
+        options.knownHostsFile = runner.path(QStringLiteral("known_hosts"));
+        runner.services.registerService(9, std::make_unique<upload::GenericUploaderClass>(runner.serviceEnvironment,
+                                                                                          runner.bundle, options));
+    }
+    void TearDown() override {
+        if (inputPipe[0] >= 0)
+            ::close(inputPipe[0]);
+    }
+
+    void passwordOnStandardInput(const QByteArray& password) {
+        ASSERT_EQ(::pipe(inputPipe), 0);
+        const QByteArray line = password + '\n';
+        ASSERT_EQ(::write(inputPipe[1], line.constData(), static_cast<size_t>(line.size())), line.size());
+        ::close(inputPipe[1]);
+        runner.inputFd = inputPipe[0];
+    }
+
+    CliRunner runner;
+    FileServers* servers = nullptr;
+    int inputPipe[2] = {-1, -1};
+};
+
+TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithTheirLinks) {
+    const QString scheme = GetParam();
+    const QString folderName = QStringLiteral("mail-%1-%2").arg(scheme).arg(QCoreApplication::applicationPid());
+    const QString served = servers->folder(scheme) + u'/' + folderName;
+    // The public address reaches the same folder the server writes to, as a web server on it would.
+    const QString publicAddress = QUrl::fromLocalFile(served).toString();
+
+    passwordOnStandardInput(FileServers::password);
+    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
+                          QString::fromLatin1(FileServers::user), QStringLiteral("--password-stdin"),
+                          QStringLiteral("--server"), servers->url(scheme, u'/' + folderName + u'/').toString(),
+                          QStringLiteral("--public-url"), publicAddress}),
+              0)
+        << runner.err().toStdString();
+
+    runner.setThreshold(0.0001);
+    const QString sent = runner.path(QStringLiteral("sent.eml"));
+    ASSERT_EQ(runner.run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"),
+                          QStringLiteral("--out"), sent, fixturePath(QStringLiteral("html_attachments.eml"))}),
+              0)
+        << runner.err().toStdString();
+
+    const ParsedMessage message = parseMessageFile(sent);
+    ASSERT_TRUE(message.valid);
+    EXPECT_TRUE(message.attachments.isEmpty());
+    EXPECT_EQ(readFile(served + QStringLiteral("/report.pdf")), fixturePdf());
+    const QStringList stored = QDir(served).entryList(QDir::Files);
+    EXPECT_FALSE(stored.contains(QStringLiteral("dummy.bin")));
+    for (const QString& name : stored)
+        EXPECT_TRUE(message.html.contains(QUrl(publicAddress + u'/' + name).toString(QUrl::FullyEncoded)))
+            << name.toStdString() << "\n" << message.html.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerSendTest,
+                         ::testing::Values(QStringLiteral("sftp"), QStringLiteral("http"), QStringLiteral("ftp")),
+                         [](const ::testing::TestParamInfo<QString>& info) { return info.param.toStdString(); });
+
+} // namespace
+} // namespace qm::test::cli
