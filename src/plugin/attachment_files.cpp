@@ -2,10 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qm::plugin {
 
@@ -56,26 +52,6 @@ QString arrayDescription(const QStringList& strings) {
         lines.append(QStringLiteral("    \"%1\"").arg(s));
     }
     return QStringLiteral("(\n%1\n)").arg(lines.join(QStringLiteral(",\n")));
-}
-
-QString ensureWorkingDirectory(QString* error) {
-    const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("quillmoor-%1").arg(getuid()));
-    const QByteArray native = QFile::encodeName(path);
-    if (mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return {};
-    }
-    // Another user may have made it first, or put a link there: then it is not ours to write into.
-    struct stat status {};
-    if (lstat(native.constData(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != getuid()) {
-        if (error)
-            *error = QStringLiteral("%1 is not a folder of this user").arg(path);
-        return {};
-    }
-    if ((status.st_mode & 0777) != 0700)
-        chmod(native.constData(), 0700);
-    return path;
 }
 
 } // namespace qm::plugin

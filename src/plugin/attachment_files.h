@@ -19,8 +19,4 @@ QString singleArchiveName(const QString& subject);
 // The standard text form of a list of strings, as alerts show it: "(\n    \"a\",\n    \"b\"\n)".
 QString arrayDescription(const QStringList& strings);
 
-// The working directory of the plug-in: a folder of its own below the temporary directory, readable by
-// the user alone. Created when missing; a null QString (and *error set) when it cannot be made private.
-QString ensureWorkingDirectory(QString* error = nullptr);
-
 } // namespace qm::plugin
