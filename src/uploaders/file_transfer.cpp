@@ -226,12 +226,13 @@ std::shared_ptr<TransferOperation> FileTransfer::removeItem(const QUrl& url, Com
 }
 
 std::shared_ptr<TransferOperation> FileTransfer::fetchContents(
-    const QUrl& url, std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
+    const QUrl& url, FetchAccess access,
+    std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
     qint64 maxBytes) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
         std::optional<platform::Error> error;
         const QByteArray body = isLocal(url) ? transfer::localFetch(context, url, maxBytes, error)
-                                             : transfer::remoteFetch(context, url, maxBytes, error);
+                                             : transfer::remoteFetch(context, url, access, maxBytes, error);
         return [completion, body, error] { completion(error ? QByteArray() : body, error); };
     });
 }

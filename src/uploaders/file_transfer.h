@@ -78,6 +78,9 @@ private:
     std::atomic<bool> cancelled_{false};
 };
 
+// Whether a fetch may log in; credentials belong to their own server only.
+enum class FetchAccess { Anonymous, LogIn };
+
 struct FileTransferOptions {
     // SSH host keys: unknown hosts are accepted and recorded here, changed keys refused. Empty: the
     // default file.
@@ -118,9 +121,10 @@ public:
     std::shared_ptr<TransferOperation> createFile(const QUrl& url, const QByteArray& data,
                                                   bool withIntermediateDirectories, Completion completion);
     std::shared_ptr<TransferOperation> removeItem(const QUrl& url, Completion completion);
-    // The body of a small http(s) or file resource, without credentials; fails beyond `maxBytes`.
+    // The body of a small resource; fails beyond `maxBytes`. Anonymous: http(s) and file only, redirects
+    // followed, never a challenge. LogIn: every scheme above, with challenges as the other operations.
     std::shared_ptr<TransferOperation>
-    fetchContents(const QUrl& url,
+    fetchContents(const QUrl& url, FetchAccess access,
                   std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
                   qint64 maxBytes = 1 << 20);
 

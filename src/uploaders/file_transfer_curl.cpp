@@ -390,6 +390,13 @@ private:
         const qint64 length = static_cast<qint64>(size * count);
         if (self->request_->maxResponseBytes <= 0)
             return size * count;
+        // An error page is never read, and must not trip the limit before a 401 can turn into a challenge.
+        if (self->protocol_ == Protocol::HTTP) {
+            long status = 0;
+            curl_easy_getinfo(self->curl_, CURLINFO_RESPONSE_CODE, &status);
+            if (!isSuccess(status))
+                return size * count;
+        }
         if (self->response_->body.size() + length > self->request_->maxResponseBytes) {
             self->response_->tooLarge = true;
             return 0;
@@ -613,20 +620,23 @@ std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
     return session.perform(request, response);
 }
 
-QByteArray remoteFetch(Context& context, const QUrl& url, qint64 maxBytes, std::optional<Error>& error) {
-    if (protocolOf(url) != Protocol::HTTP) {
+QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,
+                       std::optional<Error>& error) {
+    const Protocol protocol = protocolOf(url);
+    const bool anonymous = access == FetchAccess::Anonymous;
+    if (protocol == Protocol::Unsupported || (anonymous && protocol != Protocol::HTTP)) {
         error = unsupportedScheme(url);
         return {};
     }
-    Session session(context, Protocol::HTTP);
+    Session session(context, protocol);
     Request request;
     request.url = url;
-    request.anonymous = true;
+    request.anonymous = anonymous;
     request.maxResponseBytes = maxBytes;
     Response response;
     if ((error = session.perform(request, response)))
         return {};
-    if (!isSuccess(response.status)) {
+    if (protocol == Protocol::HTTP && !isSuccess(response.status)) {
         error = statusError(response.status, url);
         return {};
     }

@@ -96,7 +96,7 @@ QStringList remoteContents(Context& context, const QUrl& folder, std::optional<p
 std::optional<platform::Error> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
                                             bool withIntermediateDirectories, const ProgressSink& progress);
 std::optional<platform::Error> remoteRemove(Context& context, const QUrl& url);
-QByteArray remoteFetch(Context& context, const QUrl& url, qint64 maxBytes,
+QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,
                        std::optional<platform::Error>& error);
 
 // file: URLs, with plain file I/O.

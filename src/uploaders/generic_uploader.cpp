@@ -173,26 +173,29 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes,
     const QString publicAddress = setting(keys::genericPublicURL).trimmed();
     if (createPublicLink() && !publicAddress.isEmpty())
         check = publicLink(publicAddress, QString::fromLatin1(kTestFileName));
+    // The login is for the server alone: a public address elsewhere must not receive it.
+    const FetchAccess access = check == remote ? FetchAccess::LogIn : FetchAccess::Anonymous;
     // Fetched on a pool thread rather than blocking one, with the outcome back here.
-    operation_ = fileManager().fetchContents(check, [this, run, remote, bytes,
-                                                     check](const QByteArray& body,
-                                                            const std::optional<platform::Error>& error) {
-        if (run != run_ || isTransferCancelled(error))
-            return;
-        if (error || body != bytes) {
-            // The test file stays: it shows the user where the upload went.
-            const QString text = platform::formatString(localized(kRemoteFileNotFound),
-                                                        {check.toString(QUrl::RemovePassword)});
-            reportAuthentication(
-                platform::Error(QString::fromLatin1(kRVErrorDomain), RemoteFileNotFound, text));
-            return;
-        }
-        operation_ =
-            fileManager().removeItem(remote, [this, run](const std::optional<platform::Error>& removeError) {
-                if (run == run_ && !isTransferCancelled(removeError))
-                    reportAuthentication(removeError);
-            });
-    });
+    operation_ = fileManager().fetchContents(
+        check, access,
+        [this, run, remote, bytes, check](const QByteArray& body,
+                                          const std::optional<platform::Error>& error) {
+            if (run != run_ || isTransferCancelled(error))
+                return;
+            if (error || body != bytes) {
+                // The test file stays: it shows the user where the upload went.
+                const QString text = platform::formatString(localized(kRemoteFileNotFound),
+                                                            {check.toString(QUrl::RemovePassword)});
+                reportAuthentication(
+                    platform::Error(QString::fromLatin1(kRVErrorDomain), RemoteFileNotFound, text));
+                return;
+            }
+            operation_ = fileManager().removeItem(
+                remote, [this, run](const std::optional<platform::Error>& removeError) {
+                    if (run == run_ && !isTransferCancelled(removeError))
+                        reportAuthentication(removeError);
+                });
+        });
 }
 
 void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {

@@ -11,7 +11,7 @@ namespace qm::upload {
 
 inline constexpr char kRVErrorDomain[] = "RVErrorDomain";
 enum GenericUploaderErrorCode : int {
-    RemoteFileNotFound = 42, // the test file did not come back from its public address
+    RemoteFileNotFound = 42, // the test file did not come back from its check address
     AuthenticationFailed = 43,
 };
 
@@ -25,7 +25,8 @@ public:
 
     // Aborts the transfer under way; nothing of it is reported afterwards.
     void cancelUpload() override;
-    // Test write of "dummy.bin", read back through the public address, then deleted.
+    // Test write of "dummy.bin", read back through the public address (anonymously) or, without one, from
+    // the server with the login; then deleted.
     void authenticate() override;
 
     // Where the server text points: the base URL (scheme, user, host, port) and the folder path in it.

@@ -95,13 +95,17 @@ protected:
         return outcome.error;
     }
 
-    Outcome<QByteArray> fetch(const QUrl& target) {
+    Outcome<QByteArray> fetch(const QUrl& target, upload::FetchAccess access = upload::FetchAccess::Anonymous,
+                              qint64 maxBytes = 1 << 20) {
         Outcome<QByteArray> outcome;
-        transfer->fetchContents(target, [&](const QByteArray& body, const Error& error) {
-            outcome.value = body;
-            outcome.error = error;
-            outcome.done = true;
-        });
+        transfer->fetchContents(
+            target, access,
+            [&](const QByteArray& body, const Error& error) {
+                outcome.value = body;
+                outcome.error = error;
+                outcome.done = true;
+            },
+            maxBytes);
         EXPECT_TRUE(waitUntil([&] { return outcome.done; }, kWaitMs));
         return outcome;
     }
@@ -178,24 +182,44 @@ TEST_P(FileTransferTest, StreamsAFileWithMonotonicProgress) {
     EXPECT_EQ(QFileInfo(served(QStringLiteral("/stream/big.bin"))).size(), 6 << 20);
 }
 
-TEST_P(FileTransferTest, FetchReadsHttpAndFileOnly) {
+TEST_P(FileTransferTest, AnonymousFetchReadsHttpAndFileOnly) {
     writeFile(served(QStringLiteral("/fetch/body.bin")), "body");
     const auto fetched = fetch(url(QStringLiteral("/fetch/body.bin")));
-    if (scheme() == QLatin1String("http") || scheme() == QLatin1String("file")) {
-        // Public WebDAV reading would need no log-in; this server wants one, so http answers 401.
-        if (scheme() == QLatin1String("file")) {
-            EXPECT_EQ(fetched.error, Error());
-            EXPECT_EQ(*fetched.value, QByteArray("body"));
-        } else {
-            ASSERT_TRUE(fetched.error.has_value());
-            EXPECT_EQ(fetched.error->code, upload::TransferHTTPStatus);
-            EXPECT_EQ(fetched.error->userInfo.value(QStringLiteral("HTTPStatus")).toInt(), 401);
-        }
+    if (scheme() == QLatin1String("file")) {
+        EXPECT_EQ(fetched.error, Error());
+        EXPECT_EQ(*fetched.value, QByteArray("body"));
+    } else if (scheme() == QLatin1String("http")) {
+        // This server wants a log-in, and an anonymous fetch offers none.
+        ASSERT_TRUE(fetched.error.has_value());
+        EXPECT_EQ(fetched.error->code, upload::TransferHTTPStatus);
+        EXPECT_EQ(fetched.error->userInfo.value(QStringLiteral("HTTPStatus")).toInt(), 401);
     } else {
         ASSERT_TRUE(fetched.error.has_value());
         EXPECT_EQ(fetched.error->code, upload::TransferUnsupportedScheme);
     }
-    EXPECT_TRUE(challenges.isEmpty()); // fetching never asks for credentials
+    EXPECT_TRUE(challenges.isEmpty());
+}
+
+TEST_P(FileTransferTest, FetchWithLogInReadsEverySchemeWithinTheLimit) {
+    writeFile(served(QStringLiteral("/fetch-login/body.bin")), "body");
+    const QUrl target = url(QStringLiteral("/fetch-login/body.bin"));
+    auto fetched = fetch(target, upload::FetchAccess::LogIn);
+    EXPECT_EQ(fetched.error, Error());
+    EXPECT_EQ(*fetched.value, QByteArray("body"));
+    if (scheme() != QLatin1String("file")) {
+        ASSERT_EQ(challenges.size(), 1);
+        EXPECT_EQ(challenges[0].previousFailureCount, 0);
+        EXPECT_EQ(challenges[0].url, target);
+    }
+
+    fetched = fetch(target, upload::FetchAccess::LogIn, 3);
+    ASSERT_TRUE(fetched.error.has_value());
+    EXPECT_FALSE(upload::isTransferCancelled(fetched.error));
+    EXPECT_TRUE(fetched.value->isEmpty());
+
+    fetched = fetch(url(QStringLiteral("/fetch-login/missing.bin")), upload::FetchAccess::LogIn);
+    ASSERT_TRUE(fetched.error.has_value());
+    EXPECT_FALSE(upload::isTransferCancelled(fetched.error));
 }
 
 TEST_P(FileTransferLogInTest, RefusedCredentialsAreAskedForAgainWithACountUntilCancelled) {
@@ -292,6 +316,22 @@ TEST_F(FileTransferTest, DefaultHandlingEndsWithTheRefusal) {
         EXPECT_FALSE(upload::isTransferCancelled(listing.error)) << scheme;
         EXPECT_EQ(challenges.size(), 1) << scheme;
     }
+}
+
+TEST_F(FileTransferTest, FetchWithLogInAsksAgainAfterARefusal) {
+    answer = [](const TransferChallenge& challenge, ChallengeReply& reply) {
+        reply.useCredential({QString::fromLatin1(FileServers::user),
+                             challenge.previousFailureCount == 0 ? QStringLiteral("wrong")
+                                                                 : QString::fromLatin1(FileServers::password),
+                             {}});
+    };
+    writeFile(servers->folder(QStringLiteral("http")) + QStringLiteral("/fetch-retry/b.bin"), "http");
+    auto fetched = fetch(servers->url(QStringLiteral("http"), QStringLiteral("/fetch-retry/b.bin")),
+                         upload::FetchAccess::LogIn);
+    EXPECT_EQ(fetched.error, Error());
+    EXPECT_EQ(*fetched.value, QByteArray("http"));
+    ASSERT_EQ(challenges.size(), 2);
+    EXPECT_EQ(challenges[1].previousFailureCount, 1);
 }
 
 TEST_F(FileTransferTest, DestroyedTransferReportsNothing) {

@@ -342,6 +342,57 @@ TEST_F(GenericUploaderTest, LinkingSucceedsWhenThePublicAddressServesTheFolder) 
     }
 }
 
+class GenericUploaderLinkTest : public GenericUploaderTest,
+                                public ::testing::WithParamInterface<const char*> {
+protected:
+    QString scheme() const { return QString::fromLatin1(GetParam()); }
+};
+
+// Without a public address the test file is read back from the server itself, logged in as for the write.
+TEST_P(GenericUploaderLinkTest, LinkingWithoutPublicAddressReadsTheTestFileBackWithTheLogIn) {
+    const QString folder = QStringLiteral("/link-own-") + scheme();
+    configure(servers->url(scheme(), folder).toString());
+    auto uploader = make();
+    link(*uploader);
+    ASSERT_EQ(recorder.authentications.size(), 1);
+    EXPECT_EQ(recorder.authentications[0], std::nullopt);
+    EXPECT_TRUE(QDir(served(scheme(), folder)).exists());
+    EXPECT_FALSE(QFile::exists(served(scheme(), folder + QStringLiteral("/dummy.bin"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderLinkTest, ::testing::Values("sftp", "ftp", "http"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_F(GenericUploaderTest, LinkingWithoutPublicAddressReadsBackOverSftpWithAKeyFile) {
+    credentials.setPassword(QString::fromLatin1(FileServers::keyPassphrase),
+                            QStringLiteral("Quillmoor (Generic)"), QString::fromLatin1(FileServers::user));
+    settings.setObject(servers->clientKey(), keys::genericPrivateKey);
+    configure(servers->url(QStringLiteral("sftp"), QStringLiteral("/link-own-keyed/")).toString());
+    auto uploader = make();
+    link(*uploader);
+    ASSERT_EQ(recorder.authentications.size(), 1);
+    EXPECT_EQ(recorder.authentications[0], std::nullopt);
+    EXPECT_FALSE(QFile::exists(served(QStringLiteral("sftp"), QStringLiteral("/link-own-keyed/dummy.bin"))));
+}
+
+TEST_F(GenericUploaderTest, APublicAddressOnAnotherURLGetsNoCredentials) {
+    // The same WebDAV folder under another host name: it holds the test file but wants the login, which
+    // must not be sent there.
+    const QUrl server = servers->url(QStringLiteral("http"), QStringLiteral("/link-other/"));
+    QUrl publicAddress = server;
+    publicAddress.setHost(QStringLiteral("localhost"));
+    configure(server.toString(), publicAddress.toString());
+    auto uploader = make();
+    link(*uploader);
+    ASSERT_EQ(recorder.authentications.size(), 1);
+    ASSERT_TRUE(recorder.authentications[0].has_value());
+    EXPECT_EQ(recorder.authentications[0]->domain, QStringLiteral("RVErrorDomain"));
+    EXPECT_EQ(recorder.authentications[0]->code, 42);
+    EXPECT_EQ(recorder.authentications[0]->localizedDescription,
+              kNotFound.arg(publicAddress.toString() + QStringLiteral("dummy.bin")));
+    EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/link-other/dummy.bin"))).size(), 4);
+}
+
 TEST_F(GenericUploaderTest, WrongPasswordWhileLinkingIsReportedOnce) {
     for (const char* scheme : {"http", "sftp"}) {
         configure(servers->url(QString::fromLatin1(scheme), QStringLiteral("/wrong/")).toString());
