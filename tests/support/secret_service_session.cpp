@@ -15,7 +15,6 @@ namespace qm::test {
 namespace {
 
 constexpr int startTimeoutMs = 10000;
-constexpr const char* keyringPassword = "quillmoor-test";
 
 // No <servicedir>: the bus must never start a keyring (or a prompter) of its own that nobody would stop.
 constexpr const char* busConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -36,9 +35,7 @@ constexpr const char* busConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop/
 void dieWithParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
 void stopProcess(std::unique_ptr<QProcess>& process) {
-    if (!process)
-        return;
-    if (process->state() != QProcess::NotRunning) {
+    if (process && process->state() != QProcess::NotRunning) {
         process->terminate();
         if (!process->waitForFinished(2000)) {
             process->kill();
@@ -48,44 +45,48 @@ void stopProcess(std::unique_ptr<QProcess>& process) {
     process.reset();
 }
 
-struct Error {
-    GError* error = nullptr;
-    ~Error() { g_clear_error(&error); }
-    QString text() const { return error ? QString::fromUtf8(error->message) : QString(); }
-};
-
 // Calls the Secret Service on `address` with a connection of the call's own, leaving the process's bus alone.
 GVariant* callSecretService(const QString& address, const char* method, GVariant* parameters,
                             const char* replyType, int timeoutMs, QString* error) {
-    Error e;
+    GError* e = nullptr;
+    GVariant* reply = nullptr;
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
         address.toUtf8().constData(),
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &e.error);
+        nullptr, nullptr, &e);
     if (!connection) {
-        if (parameters)
-            g_variant_unref(g_variant_ref_sink(parameters));
-        if (error)
-            *error = e.text();
-        return nullptr;
+        g_variant_unref(g_variant_ref_sink(parameters));
+    } else {
+        reply = g_dbus_connection_call_sync(connection, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                            "org.freedesktop.Secret.Service", method, parameters,
+                                            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs,
+                                            nullptr, &e);
+        g_dbus_connection_close_sync(connection, nullptr, nullptr);
+        g_object_unref(connection);
     }
-    GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.secrets", "/org/freedesktop/secrets",
-                                                  "org.freedesktop.Secret.Service", method, parameters,
-                                                  G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                                  timeoutMs, nullptr, &e.error);
-    if (!reply && error)
-        *error = e.text();
-    g_dbus_connection_close_sync(connection, nullptr, nullptr);
-    g_object_unref(connection);
+    if (e)
+        *error = QString::fromUtf8(e->message);
+    g_clear_error(&e);
     return reply;
+}
+
+// The object path of the default collection, "/" while there is none; empty when the call fails.
+QByteArray defaultCollection(const QString& address, int timeoutMs, QString* error) {
+    GVariant* reply = callSecretService(address, "ReadAlias", g_variant_new("(s)", "default"), "(o)", timeoutMs,
+                                        error);
+    if (!reply)
+        return {};
+    const gchar* path = nullptr;
+    g_variant_get(reply, "(&o)", &path);
+    const QByteArray collection(path);
+    g_variant_unref(reply);
+    return collection;
 }
 
 } // namespace
 
 SecretServiceSession::SecretServiceSession() : root_(QDir::tempPath() + QStringLiteral("/qm-secrets-XXXXXX")) {}
-
-SecretServiceSession::~SecretServiceSession() { stop(); }
 
 bool SecretServiceSession::start() {
     if (!root_.isValid()) {
@@ -96,20 +97,15 @@ bool SecretServiceSession::start() {
         stop();
         return false;
     }
-    hadAddress_ = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
-    savedAddress_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    savedAddress_.emplace();
+    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        savedAddress_->emplace(qgetenv("DBUS_SESSION_BUS_ADDRESS"));
     qputenv("DBUS_SESSION_BUS_ADDRESS", address_.toUtf8());
-    addressSet_ = true;
     return true;
 }
 
-bool SecretServiceSession::isRunning() const {
-    return bus_ && bus_->state() == QProcess::Running && keyring_ && keyring_->state() == QProcess::Running;
-}
-
 bool SecretServiceSession::startBus() {
-    const QString socketDir = root_.filePath(QStringLiteral("bus"));
-    const QString configPath = root_.filePath(QStringLiteral("bus.conf"));
+    const QString socketDir = file("bus"), configPath = file("bus.conf");
     QDir().mkpath(socketDir);
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly) ||
@@ -121,10 +117,9 @@ bool SecretServiceSession::startBus() {
 
     bus_ = std::make_unique<QProcess>();
     bus_->setChildProcessModifier(dieWithParent);
-    bus_->setStandardErrorFile(root_.filePath(QStringLiteral("bus.log")));
-    bus_->start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--nofork"), QStringLiteral("--config-file=") + configPath,
-                 QStringLiteral("--print-address")});
+    bus_->setStandardErrorFile(file("bus.log"));
+    bus_->start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), "--config-file=" + configPath,
+                                                QStringLiteral("--print-address")});
     if (!bus_->waitForStarted(startTimeoutMs)) {
         error_ = QStringLiteral("dbus-daemon did not start: %1").arg(bus_->errorString());
         return false;
@@ -136,23 +131,20 @@ bool SecretServiceSession::startBus() {
         printed += bus_->readAllStandardOutput();
     }
     address_ = QString::fromUtf8(printed.left(printed.indexOf('\n'))).trimmed();
-    if (address_.isEmpty()) {
-        error_ = QStringLiteral("dbus-daemon printed no address: %1")
-                     .arg(QString::fromUtf8(readFile(root_.filePath(QStringLiteral("bus.log")))).trimmed());
-        return false;
-    }
-    return true;
+    if (address_.isEmpty())
+        error_ = "dbus-daemon printed no address: " + QString::fromUtf8(readFile(file("bus.log"))).trimmed();
+    return !address_.isEmpty();
 }
 
 QProcessEnvironment SecretServiceSession::environment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString home = root_.filePath(QStringLiteral("home"));
+    const QString home = file("home");
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
     env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root_.filePath(QStringLiteral("run")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + "/.local/share");
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + "/.config");
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + "/.cache");
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), file("run"));
     // A keyring of the user's, or a display to prompt on, must not be found through these.
     for (const char* name : {"GNOME_KEYRING_CONTROL", "SSH_AUTH_SOCK", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
@@ -160,17 +152,16 @@ QProcessEnvironment SecretServiceSession::environment() const {
 }
 
 bool SecretServiceSession::startKeyring() {
-    const QString runtimeDir = root_.filePath(QStringLiteral("run"));
-    QDir().mkpath(runtimeDir);
-    QFile::setPermissions(runtimeDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QDir().mkpath(root_.filePath(QStringLiteral("home")));
+    QDir().mkpath(file("run"));
+    QFile::setPermissions(file("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QDir().mkpath(file("home"));
 
     keyring_ = std::make_unique<QProcess>();
     keyring_->setChildProcessModifier(dieWithParent);
     keyring_->setProcessEnvironment(environment());
     // A file rather than a pipe nobody drains once the daemon is up.
-    keyring_->setStandardOutputFile(root_.filePath(QStringLiteral("keyring.log")));
-    keyring_->setStandardErrorFile(root_.filePath(QStringLiteral("keyring.log")), QIODevice::Append);
+    keyring_->setStandardOutputFile(file("keyring.log"));
+    keyring_->setStandardErrorFile(file("keyring.log"), QIODevice::Append);
     // --unlock reads the login keyring's password from standard input and creates that keyring when it is
     // missing; an empty password leaves it uncreated, so a fixed one is given.
     keyring_->start(QStringLiteral("gnome-keyring-daemon"),
@@ -181,34 +172,25 @@ bool SecretServiceSession::startKeyring() {
         return false;
     }
     // Written out here: nothing runs the event loop while the session waits for the daemon.
-    keyring_->write(keyringPassword);
+    keyring_->write("quillmoor-test");
     keyring_->waitForBytesWritten(startTimeoutMs);
     keyring_->closeWriteChannel();
     return true;
 }
 
-QString SecretServiceSession::keyringLog() const {
-    return QString::fromUtf8(readFile(root_.filePath(QStringLiteral("keyring.log")))).trimmed();
-}
-
 bool SecretServiceSession::waitForDefaultCollection(int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     QString lastError;
+    const auto keyringLog = [this] { return QString::fromUtf8(readFile(file("keyring.log"))).trimmed(); };
     while (!deadline.hasExpired()) {
-        GVariant* reply = callSecretService(address_, "ReadAlias", g_variant_new("(s)", "default"), "(o)", 500,
-                                            &lastError);
-        if (reply) {
-            const gchar* path = nullptr;
-            g_variant_get(reply, "(&o)", &path);
-            const bool ready = QByteArray(path) != "/";
-            g_variant_unref(reply);
-            if (ready)
-                return true;
+        const QByteArray collection = defaultCollection(address_, 500, &lastError);
+        if (!collection.isEmpty() && collection != "/")
+            return true;
+        if (collection == "/")
             lastError = QStringLiteral("no default collection yet");
-        }
         // Waiting on the process notices its end, which its state alone would not show without an event loop.
         if (keyring_->waitForFinished(20)) {
-            error_ = QStringLiteral("gnome-keyring-daemon ended: %1").arg(keyringLog());
+            error_ = "gnome-keyring-daemon ended: " + keyringLog();
             return false;
         }
     }
@@ -219,14 +201,9 @@ bool SecretServiceSession::waitForDefaultCollection(int timeoutMs) {
 }
 
 bool SecretServiceSession::lockDefaultCollection() {
-    GVariant* alias = callSecretService(address_, "ReadAlias", g_variant_new("(s)", "default"), "(o)", 2000, &error_);
-    if (!alias)
+    const QByteArray collection = defaultCollection(address_, 2000, &error_);
+    if (collection.isEmpty())
         return false;
-    const gchar* path = nullptr;
-    g_variant_get(alias, "(&o)", &path);
-    const QByteArray collection(path);
-    g_variant_unref(alias);
-
     const char* objects[] = {collection.constData()};
     GVariant* reply = callSecretService(
         address_, "Lock", g_variant_new("(@ao)", g_variant_new_objv(objects, 1)), "(aoo)", 2000, &error_);
@@ -269,12 +246,12 @@ void SecretServiceSession::stop() {
     // The keyring first: it would otherwise see its bus vanish mid-call.
     stopProcess(keyring_);
     stopProcess(bus_);
-    if (addressSet_) {
-        if (hadAddress_)
-            qputenv("DBUS_SESSION_BUS_ADDRESS", savedAddress_);
+    if (savedAddress_) {
+        if (*savedAddress_)
+            qputenv("DBUS_SESSION_BUS_ADDRESS", **savedAddress_);
         else
             qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        addressSet_ = false;
+        savedAddress_.reset();
     }
 }
 

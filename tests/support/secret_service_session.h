@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 namespace qm::test {
 
@@ -18,49 +19,39 @@ namespace qm::test {
 class SecretServiceSession {
 public:
     SecretServiceSession();
-    ~SecretServiceSession();
+    ~SecretServiceSession() { stop(); }
     SecretServiceSession(const SecretServiceSession&) = delete;
     SecretServiceSession& operator=(const SecretServiceSession&) = delete;
 
     // Starts both daemons and waits (bounded) until the default collection answers. False with a reason in
     // errorString() when a program is missing or does not come up.
     bool start();
-    bool isRunning() const;
     QString errorString() const { return error_; }
-    QString busAddress() const { return address_; }
-
-    // The environment a peer client needs to reach this keyring.
-    QProcessEnvironment environment() const;
 
     struct ToolResult {
-        int exitCode = -1;    // -1 when the tool did not start or did not end in time
-        QByteArray output;    // standard output
-        QByteArray errors;    // standard error
+        int exitCode = -1;  // -1 when the tool did not start or did not end in time
+        QByteArray output, errors;
     };
     // Runs `secret-tool` against this keyring with `input` on its standard input.
     ToolResult secretTool(const QStringList& arguments, const QByteArray& input = {}, int timeoutMs = 5000) const;
 
     // Locks the default collection, as a screen lock would; unlocking it again would take a prompt.
     bool lockDefaultCollection();
-
     // Ends the keyring daemon and leaves the bus running: a session where no Secret Service answers.
     void stopKeyring();
 
 private:
+    QString file(const char* name) const { return root_.filePath(QString::fromLatin1(name)); }
+    QProcessEnvironment environment() const;  // what a peer client needs to reach this keyring
     bool startBus();
     bool startKeyring();
     bool waitForDefaultCollection(int timeoutMs);
-    QString keyringLog() const;
     void stop();
 
     QTemporaryDir root_;
-    std::unique_ptr<QProcess> bus_;
-    std::unique_ptr<QProcess> keyring_;
-    QString address_;
-    QString error_;
-    QByteArray savedAddress_;
-    bool hadAddress_ = false;
-    bool addressSet_ = false;
+    std::unique_ptr<QProcess> bus_, keyring_;
+    QString address_, error_;
+    std::optional<std::optional<QByteArray>> savedAddress_;  // set while this bus is the process's
 };
 
 } // namespace qm::test
