@@ -10,18 +10,12 @@ using qm::platform::InvalidArgument;
 
 namespace {
 
-QStringList attributeValues(const QList<Node>& nodes, const QString& name) {
+// The attribute `name` of each node, or each node's name when `name` is empty.
+QStringList attributeValues(const QList<Node>& nodes, const QString& name = {}) {
     QStringList values;
     for (const Node& node : nodes)
-        values << node.getAttribute(name);
+        values << (name.isEmpty() ? node.nodeName() : node.getAttribute(name));
     return values;
-}
-
-QStringList nodeNames(const QList<Node>& nodes) {
-    QStringList names;
-    for (const Node& node : nodes)
-        names << node.nodeName();
-    return names;
 }
 
 Node firstElement(const Document& document, const QString& tag) {
@@ -45,6 +39,10 @@ TEST(DomParse, NonAsciiAndEntitiesSurviveASecondParse) {
     EXPECT_EQ(firstElement(second, "p").textContent(), expectedText);
     EXPECT_TRUE(second.body().getElementsByTagName("b").isEmpty());
     EXPECT_EQ(firstElement(second, "p").outerHTML(), html);
+
+    // A meta charset does not override the UTF-8 input.
+    const Document meta = Document::parseHTML(QString::fromUtf8("<meta charset=\"iso-8859-1\"><p>Grüße</p>"));
+    EXPECT_EQ(firstElement(meta, "p").textContent(), QString::fromUtf8("Grüße"));
 }
 
 TEST(DomParse, AttributeValuesWithQuotesAndMarkupRoundTrip) {
@@ -63,42 +61,31 @@ TEST(DomParse, AttributeValuesWithQuotesAndMarkupRoundTrip) {
     EXPECT_EQ(copy.outerHTML(), div.outerHTML());
 }
 
-TEST(DomParse, ImpliesHtmlHeadAndBodyLikeABrowser) {
-    const Document document = Document::parseHTML("Hello <b>there</b><div>x</div>");
-    EXPECT_EQ(document.documentElement().nodeName(), "html");
-    EXPECT_EQ(nodeNames(document.documentElement().childNodes()), QStringList({"head", "body"}));
-    // libxml2 alone would wrap the leading text in a <p> of its own.
-    EXPECT_EQ(document.body().innerHTML(), "Hello <b>there</b><div>x</div>");
-
-    const Document empty = Document::parseHTML("");
-    ASSERT_FALSE(empty.body().isNull());
-    EXPECT_EQ(empty.toHTML(), "<html><head></head><body></body></html>");
-
-    const Document afterBody = Document::parseHTML("<head><title>t</title></head><body>a</body><p>late</p>");
-    EXPECT_EQ(afterBody.body().innerHTML(), "a<p>late</p>");
-    EXPECT_EQ(firstElement(afterBody, "title").parentNode().nodeName(), "head");
-
-    const Document afterHtml = Document::parseHTML("<html><body>a</body></html>tail");
-    EXPECT_EQ(afterHtml.toHTML(), "<html><head></head><body>atail</body></html>");
-}
-
-TEST(DomParse, PrefixedTagsAndScriptContentKeepTheirMarkup) {
+TEST(DomParse, ImpliesHtmlHeadAndBodyLikeABrowserAndKeepsForeignMarkup) {
     // Outlook's empty <o:p> must not turn into a paragraph of its own.
     const QString outlook =
         "<p class=\"MsoNormal\">Hi<o:p></o:p></p><p class=\"MsoNormal\">There<o:p>x</o:p></p>";
+    const struct {
+        QString input, body;
+    } cases[] = {
+        {"Hello <b>there</b><div>x</div>", "Hello <b>there</b><div>x</div>"},  // libxml2 alone would add a <p>
+        {"", ""},
+        {"<head><title>t</title></head><body>a</body><p>late</p>", "a<p>late</p>"},
+        {"<html><body>a</body></html>tail", "atail"},
+        {outlook, outlook},
+        {"<body><script>if (a < b && c) go();</script></body>", "<script>if (a < b && c) go();</script>"},
+    };
+    for (const auto& c : cases) {
+        const Document document = Document::parseHTML(c.input);
+        ASSERT_FALSE(document.body().isNull()) << c.input.toStdString();
+        EXPECT_EQ(document.body().innerHTML(), c.body) << c.input.toStdString();
+        EXPECT_EQ(attributeValues(document.documentElement().childNodes()), QStringList({"head", "body"}));
+    }
+    EXPECT_EQ(Document::parseHTML("").toHTML(), "<html><head></head><body></body></html>");
+    EXPECT_EQ(firstElement(Document::parseHTML(cases[2].input), "title").parentNode().nodeName(), "head");
     const Document document = Document::parseHTML(outlook);
-    EXPECT_EQ(document.body().innerHTML(), outlook);
     EXPECT_EQ(document.body().getElementsByTagName("p").size(), 2);
     EXPECT_EQ(document.body().getElementsByTagName("o:p").size(), 2);
-
-    const Document script = Document::parseHTML("<body><script>if (a < b && c) go();</script></body>");
-    EXPECT_EQ(firstElement(script, "script").outerHTML(), "<script>if (a < b && c) go();</script>");
-}
-
-TEST(DomParse, MetaCharsetDoesNotOverrideTheUtf8Input) {
-    const Document document =
-        Document::parseHTML(QString::fromUtf8("<meta charset=\"iso-8859-1\"><p>Grüße</p>"));
-    EXPECT_EQ(firstElement(document, "p").textContent(), QString::fromUtf8("Grüße"));
 }
 
 TEST(DomParse, ObjectElementsInDivParagraphAndBodyKeepDocumentOrder) {
@@ -148,22 +135,19 @@ TEST(DomElement, AttributesDistinguishAbsentFromEmptyAndIgnoreCase) {
     EXPECT_EQ(document.nodesForXPath("//img[@id='pic']").value(0), image);
 }
 
-TEST(DomElement, GetElementsByTagNameIsCaseInsensitiveInDocumentOrderAndExcludesSelf) {
+TEST(DomElement, TagAndClassLookupsInDocumentOrderExcludingSelf) {
     const Document document = Document::parseHTML(
         "<div id=outer><p id=1><DIV id=inner><span id=2></span></DIV></p><div id=3></div></div>");
     const Node outer = firstElement(document, "div");
     EXPECT_EQ(attributeValues(outer.getElementsByTagName("DiV"), "id"), QStringList({"inner", "3"}));
     EXPECT_EQ(attributeValues(outer.getElementsByTagName("*"), "id"), QStringList({"1", "inner", "2", "3"}));
     EXPECT_TRUE(outer.getElementsByTagName("table").isEmpty());
-}
 
-TEST(DomElement, ClassNameMatchesWholeTokensOnly) {
-    const Document document = Document::parseHTML(
+    // Class names match whole tokens only, case-sensitively.
+    const Document classes = Document::parseHTML(
         "<div class=\"AppleOriginalContents\" id=a></div><div class=\"xAppleOriginalContentsx\" id=b></div>"
-        "<div class=\"quote\tAppleOriginalContents\nother\" id=c></div><div class=\"appleoriginalcontents\" "
-        "id=d>"
-        "</div>");
-    EXPECT_EQ(attributeValues(document.body().descendantsWithClassName("AppleOriginalContents"), "id"),
+        "<div class=\"quote\tAppleOriginalContents\nother\" id=c></div><div class=\"appleoriginalcontents\" id=d>");
+    EXPECT_EQ(attributeValues(classes.body().descendantsWithClassName("AppleOriginalContents"), "id"),
               QStringList({"a", "c"}));
 }
 
@@ -278,19 +262,17 @@ TEST(DomTreeWalker, ShowsOnlyCommentsInDocumentOrderBelowTheRoot) {
     const Document document = Document::parseHTML(
         "<!--outside--><div id=root><!--1--><p>t<!--2--><b><!--3--></b></p><!--4--></div><!--after-->");
     const Node root = firstElement(document, "div");
-    TreeWalker walker = document.createTreeWalker(root, TreeWalker::ShowComment);
-    EXPECT_EQ(walker.root(), root);
-    QStringList seen;
-    while (Node node = walker.nextNode())
-        seen << node.nodeValue();
-    EXPECT_EQ(seen, QStringList({"1", "2", "3", "4"}));
-    EXPECT_TRUE(walker.nextNode().isNull());
-
-    TreeWalker elements = document.createTreeWalker(root, TreeWalker::ShowElement | TreeWalker::ShowText);
-    QStringList kinds;
-    while (Node node = elements.nextNode())
-        kinds << node.nodeName();
-    EXPECT_EQ(kinds, QStringList({"p", "#text", "b"}));
+    const auto walk = [&](unsigned show, bool values) {
+        TreeWalker walker = document.createTreeWalker(root, show);
+        EXPECT_EQ(walker.root(), root);
+        QStringList seen;
+        while (Node node = walker.nextNode())
+            seen << (values ? node.nodeValue() : node.nodeName());
+        EXPECT_TRUE(walker.nextNode().isNull());
+        return seen;
+    };
+    EXPECT_EQ(walk(TreeWalker::ShowComment, true), QStringList({"1", "2", "3", "4"}));
+    EXPECT_EQ(walk(TreeWalker::ShowElement | TreeWalker::ShowText, false), QStringList({"p", "#text", "b"}));
 }
 
 TEST(DomTreeWalker, SeesMutationsAheadOfItsCurrentNode) {
@@ -328,7 +310,6 @@ TEST(DomXPath, FindsQuotesCommentsAndSignatureAndDetachingThemChangesTheText) {
     EXPECT_EQ(comments[0].type(), Node::Type::Comment);
     const QList<Node> signature = document.nodesForXPath("//div[@id='AppleMailSignature']");
     ASSERT_EQ(signature.size(), 1);
-
     Node(signature[0]).detach();
     for (Node quote : quotes)
         quote.detach();
@@ -344,12 +325,11 @@ TEST(DomXPath, RelativeQueriesInvalidExpressionsAndNonNodeResults) {
     EXPECT_EQ(document.nodesForXPath(".//p", b, &error).size(), 2);
     EXPECT_TRUE(error.isEmpty());
 
-    EXPECT_TRUE(document.nodesForXPath("//div[@id=", Node(), &error).isEmpty());
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_TRUE(document.nodesForXPath("nosuchfunction(//p)", Node(), &error).isEmpty());
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_TRUE(document.nodesForXPath("count(//p)", Node(), &error).isEmpty());
-    EXPECT_FALSE(error.isEmpty());
+    for (const char* invalid : {"//div[@id=", "nosuchfunction(//p)", "count(//p)"}) {
+        error.clear();
+        EXPECT_TRUE(document.nodesForXPath(invalid, Node(), &error).isEmpty()) << invalid;
+        EXPECT_FALSE(error.isEmpty()) << invalid;
+    }
     EXPECT_TRUE(document.nodesForXPath("//p[", b).isEmpty());
 }
 
@@ -364,9 +344,7 @@ TEST(DomTidy, RepairsTagSoupAndRejectsOnlyEmptyInput) {
 
     EXPECT_TRUE(Document::parseTidyHTML("").isNull());
     EXPECT_TRUE(Document::parseTidyHTML(" \n\t ").isNull());
-    const Document text = Document::parseTidyHTML("just text");
-    ASSERT_FALSE(text.isNull());
-    EXPECT_EQ(text.stringValue(), "just text");
+    EXPECT_EQ(Document::parseTidyHTML("just text").stringValue(), "just text");
 }
 
 TEST(DomNode, EqualityIsIdentityOfTheUnderlyingNode) {

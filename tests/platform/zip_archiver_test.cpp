@@ -118,9 +118,10 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(ZipArchiverTest, SingleFileIsStoredUnderItsName) {
+TEST_F(ZipArchiverTest, SingleFileIsStoredUnderItsNameReplacingAnyOldArchive) {
     const QByteArray content = text(100'000);
     writeFile(path("in/report.log"), content);
+    writeFile(path("out.zip"), "not an archive");
     ASSERT_FALSE(ZipArchiver::archive(path("in/report.log"), path("out.zip"), {.keepParent = true}));
     const auto entries = readArchive(path("out.zip"));
     ASSERT_EQ(entries.size(), 1u);
@@ -130,7 +131,7 @@ TEST_F(ZipArchiverTest, SingleFileIsStoredUnderItsName) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.zip"});  // no temporary file left
 }
 
-TEST_F(ZipArchiverTest, KeepParentMakesTheFolderTheTopEntry) {
+TEST_F(ZipArchiverTest, KeepParentDecidesWhetherTheFolderIsTheTopEntry) {
     makeFolder();
     ASSERT_FALSE(ZipArchiver::archive(path("Folder"), path("out.zip"), {.keepParent = true}));
     const QStringList expected{"Folder/", "Folder/a.txt", "Folder/empty/", "Folder/sub/", "Folder/sub/b.txt"};
@@ -138,24 +139,15 @@ TEST_F(ZipArchiverTest, KeepParentMakesTheFolderTheTopEntry) {
     const auto entries = readArchive(path("out.zip"));
     EXPECT_EQ(entries.at("Folder/sub/b.txt").data, "beta\n");
     EXPECT_TRUE(S_ISDIR(entries.at("Folder/empty/").mode));
-    auto [status, listing] = unzip({QStringLiteral("-l"), path("out.zip")});
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(listing.contains("5 files"));
     expectValid(path("out.zip"));
-}
 
-TEST_F(ZipArchiverTest, WithoutKeepParentTheContentsAreTheTopLevel) {
-    makeFolder();
-    ASSERT_FALSE(ZipArchiver::archive(path("Folder/"), path("out.zip")));
-    EXPECT_EQ(namesListedByUnzip(path("out.zip")), (QStringList{"a.txt", "empty/", "sub/", "sub/b.txt"}));
-    EXPECT_EQ(readArchive(path("out.zip")).at("a.txt").data, "alpha\n");
-}
+    ASSERT_FALSE(ZipArchiver::archive(path("Folder/"), path("flat.zip")));
+    EXPECT_EQ(namesListedByUnzip(path("flat.zip")), (QStringList{"a.txt", "empty/", "sub/", "sub/b.txt"}));
+    EXPECT_EQ(readArchive(path("flat.zip")).at("a.txt").data, "alpha\n");
 
-TEST_F(ZipArchiverTest, EmptyFolderGivesAnEmptyArchive) {
-    QDir().mkpath(path("Empty"));
-    ASSERT_FALSE(ZipArchiver::archive(path("Empty"), path("out.zip")));
-    EXPECT_TRUE(QFileInfo::exists(path("out.zip")));
-    EXPECT_TRUE(readArchive(path("out.zip")).empty());
+    ASSERT_FALSE(ZipArchiver::archive(path("Folder/empty"), path("empty.zip")));
+    EXPECT_TRUE(QFileInfo::exists(path("empty.zip")));
+    EXPECT_TRUE(readArchive(path("empty.zip")).empty());
 }
 
 TEST_F(ZipArchiverTest, NamesAreFlaggedUtf8) {
@@ -179,14 +171,14 @@ TEST_F(ZipArchiverTest, CompressionIsChosenFromASampleOfTheData) {
     writeFile(path("in/noise-then-text.dat"), randomBytes(64 << 10) + text(4 << 20));
     ASSERT_FALSE(ZipArchiver::archive(path("in"), path("out.zip")));
     const auto entries = readArchive(path("out.zip"));
-    EXPECT_EQ(entries.at("noise.jpg").method, ZIP_CM_STORE);
-    EXPECT_EQ(entries.at("notes.txt").method, ZIP_CM_DEFLATE);
-    EXPECT_EQ(entries.at("tiny-noise.bin").method, ZIP_CM_DEFLATE);
-    EXPECT_EQ(entries.at("empty").method, ZIP_CM_STORE);
-    EXPECT_EQ(entries.at("text-then-noise.pdf").method, ZIP_CM_STORE);
-    EXPECT_EQ(entries.at("noise-then-text.dat").method, ZIP_CM_DEFLATE);
-    EXPECT_EQ(entries.at("text-then-noise.pdf").data, readFile(path("in/text-then-noise.pdf")));
-    EXPECT_EQ(entries.at("noise-then-text.dat").data, readFile(path("in/noise-then-text.dat")));
+    const std::map<QString, int> methods{{"noise.jpg", ZIP_CM_STORE},       {"notes.txt", ZIP_CM_DEFLATE},
+                                         {"tiny-noise.bin", ZIP_CM_DEFLATE}, {"empty", ZIP_CM_STORE},
+                                         {"text-then-noise.pdf", ZIP_CM_STORE},
+                                         {"noise-then-text.dat", ZIP_CM_DEFLATE}};
+    for (const auto& [name, method] : methods) {
+        EXPECT_EQ(entries.at(name).method, method) << name.toStdString();
+        EXPECT_EQ(entries.at(name).data, readFile(path("in/" + name))) << name.toStdString();
+    }
     expectValid(path("out.zip"));
 }
 
@@ -211,14 +203,6 @@ TEST_F(ZipArchiverTest, TimesPermissionsAndLinksSurviveUnzip) {
     EXPECT_EQ(QFileInfo(path("x/in/link")).symLinkTarget(), path("x/in/run.sh"));
 }
 
-TEST_F(ZipArchiverTest, ReplacesAnExistingArchive) {
-    writeFile(path("out.zip"), "not an archive");
-    writeFile(path("a.txt"), "alpha");
-    ASSERT_FALSE(ZipArchiver::archive(path("a.txt"), path("out.zip")));
-    EXPECT_EQ(readArchive(path("out.zip")).at("a.txt").data, "alpha");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), (QStringList{"a.txt", "out.zip"}));
-}
-
 TEST_F(ZipArchiverTest, AnArchiveNeverPacksOrReplacesItsSource) {
     writeFile(path("Folder/a.txt"), "alpha");
     writeFile(path("Folder/out.zip"), "previous");
@@ -233,17 +217,15 @@ TEST_F(ZipArchiverTest, AnArchiveNeverPacksOrReplacesItsSource) {
     EXPECT_EQ(readFile(path("Folder/a.txt")), "alpha");
 }
 
-TEST_F(ZipArchiverTest, MissingSourceIsAnErrorAndWritesNothing) {
-    const auto error = ZipArchiver::archive(path("nothing"), path("out.zip"));
+TEST_F(ZipArchiverTest, MissingSourceOrDestinationFolderIsAnErrorAndWritesNothing) {
+    auto error = ZipArchiver::archive(path("nothing"), path("out.zip"));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, "QMZipArchiverErrorDomain");
     EXPECT_EQ(error->code, ZipSourceMissing);
     EXPECT_FALSE(QFileInfo::exists(path("out.zip")));
-}
 
-TEST_F(ZipArchiverTest, MissingDestinationFolderIsAnError) {
     writeFile(path("a.txt"), "alpha");
-    const auto error = ZipArchiver::archive(path("a.txt"), path("missing/out.zip"));
+    error = ZipArchiver::archive(path("a.txt"), path("missing/out.zip"));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, ZipDestinationUnwritable);
     EXPECT_FALSE(QFileInfo::exists(path("missing")));
