@@ -16,12 +16,23 @@ protected:
     Class* hostClass = runtime.addClass(QStringLiteral("DocumentEditor"), root);
 };
 
-TEST_F(RuntimeTest, ClassNamesAreUniqueAndLookedUpByName) {
+TEST_F(RuntimeTest, ClassesObjectsAndMissingOperations) {
     EXPECT_EQ(runtime.classNamed(QStringLiteral("DocumentEditor")), hostClass);
     EXPECT_EQ(runtime.addClass(QStringLiteral("DocumentEditor")), nullptr);
     EXPECT_EQ(runtime.classNamed(QStringLiteral("MailDocumentEditor")), nullptr);
     EXPECT_TRUE(hostClass->isSubclassOf(*root));
     EXPECT_FALSE(root->isSubclassOf(*hostClass));
+
+    auto editor = std::make_shared<Object>(*hostClass);
+    EXPECT_EQ(toObject(toVariant(editor)), editor);
+    EXPECT_EQ(toObject(QVariant(QStringLiteral("not an object"))), nullptr);
+    EXPECT_FALSE(toVariant(nullptr).isValid());
+
+    // Missing operations answer nothing.
+    EXPECT_FALSE(editor->respondsTo(QStringLiteral("backEnd")));
+    EXPECT_FALSE(editor->invoke(QStringLiteral("backEnd")).isValid());
+    EXPECT_FALSE(hostClass->invokeClassMethod(QStringLiteral("sharedPreferences")).isValid());
+    EXPECT_FALSE(hostClass->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
 }
 
 TEST_F(RuntimeTest, AddingNeverReplacesButMayOverrideAnInheritedOperation) {
@@ -36,14 +47,6 @@ TEST_F(RuntimeTest, AddingNeverReplacesButMayOverrideAnInheritedOperation) {
     EXPECT_EQ(editor->invoke(QStringLiteral("send:")).toString(), QStringLiteral("host send"));
     EXPECT_EQ(editor->invoke(QStringLiteral("description")).toString(), QStringLiteral("editor"));
     EXPECT_EQ(plain->invoke(QStringLiteral("description")).toString(), QStringLiteral("root"));
-}
-
-TEST_F(RuntimeTest, MissingOperationsAnswerNothing) {
-    auto editor = std::make_shared<Object>(*hostClass);
-    EXPECT_FALSE(editor->respondsTo(QStringLiteral("backEnd")));
-    EXPECT_FALSE(editor->invoke(QStringLiteral("backEnd")).isValid());
-    EXPECT_FALSE(hostClass->invokeClassMethod(QStringLiteral("sharedPreferences")).isValid());
-    EXPECT_FALSE(hostClass->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
 }
 
 TEST_F(RuntimeTest, MergedCategoryThenExchangeRoutesBothWays) {
@@ -87,7 +90,15 @@ TEST_F(RuntimeTest, ClassOperationsMergeAndExchangeSeparately) {
               (QStringList{QStringLiteral("quillmoorSharedPreferences"), QStringLiteral("sharedPreferences")}));
 }
 
-TEST_F(RuntimeTest, ExchangeFindsInheritedOperationsAsACallWould) {
+TEST_F(RuntimeTest, OperationsAreFoundThroughSuperclassesSetLaterOrInherited) {
+    Class* mailBundle = runtime.addClass(QStringLiteral("MVMailBundle"), root);
+    mailBundle->addClassMethod(QStringLiteral("registerBundle"), answering(QStringLiteral("registered")));
+    Class* bundle = runtime.addClass(QStringLiteral("RVQuillmoorBundle"), root);
+    EXPECT_FALSE(bundle->respondsToClassMethod(QStringLiteral("registerBundle")));
+    bundle->setSuperclass(mailBundle);
+    EXPECT_EQ(bundle->invokeClassMethod(QStringLiteral("registerBundle")).toString(), QStringLiteral("registered"));
+
+    // An exchange finds inherited operations as a call would.
     root->addInstanceMethod(QStringLiteral("windowWillClose:"), answering(QStringLiteral("inherited close")));
     hostClass->addInstanceMethod(QStringLiteral("quillmoorWindowWillClose:"), answering(QStringLiteral("plug-in close")));
     ASSERT_TRUE(hostClass->exchangeInstanceMethods(QStringLiteral("windowWillClose:"),
@@ -95,23 +106,6 @@ TEST_F(RuntimeTest, ExchangeFindsInheritedOperationsAsACallWould) {
     auto editor = std::make_shared<Object>(*hostClass);
     EXPECT_EQ(editor->invoke(QStringLiteral("windowWillClose:")).toString(), QStringLiteral("plug-in close"));
     EXPECT_EQ(editor->invoke(QStringLiteral("quillmoorWindowWillClose:")).toString(), QStringLiteral("inherited close"));
-}
-
-TEST_F(RuntimeTest, SuperclassCanBeSetLaterAndOperationsFollowIt) {
-    Class* mailBundle = runtime.addClass(QStringLiteral("MVMailBundle"), root);
-    mailBundle->addClassMethod(QStringLiteral("registerBundle"), answering(QStringLiteral("registered")));
-    Class* bundle = runtime.addClass(QStringLiteral("RVQuillmoorBundle"), root);
-    EXPECT_FALSE(bundle->respondsToClassMethod(QStringLiteral("registerBundle")));
-    bundle->setSuperclass(mailBundle);
-    EXPECT_EQ(bundle->invokeClassMethod(QStringLiteral("registerBundle")).toString(), QStringLiteral("registered"));
-}
-
-TEST_F(RuntimeTest, ObjectsTravelInsideVariants) {
-    auto editor = std::make_shared<Object>(*hostClass);
-    const QVariant wrapped = toVariant(editor);
-    EXPECT_EQ(toObject(wrapped), editor);
-    EXPECT_EQ(toObject(QVariant(QStringLiteral("not an object"))), nullptr);
-    EXPECT_FALSE(toVariant(nullptr).isValid());
 }
 
 } // namespace

@@ -11,7 +11,7 @@ namespace {
 
 using test::waitUntil;
 
-TEST(DispatchTest, WorkFromThePoolComesBackToTheMainThread) {
+TEST(DispatchTest, WorkFromThePoolComesBackToTheMainThreadAndMainWorkRunsAtOnce) {
     std::atomic<bool> ranOffMain{false};
     bool backOnMain = false;
     dispatch::onGlobalPool([&] {
@@ -20,6 +20,10 @@ TEST(DispatchTest, WorkFromThePoolComesBackToTheMainThread) {
     });
     ASSERT_TRUE(waitUntil([&] { return backOnMain; }));
     EXPECT_TRUE(ranOffMain);
+
+    bool ranAtOnce = false;
+    dispatch::onMainNowOrLater([&] { ranAtOnce = true; });
+    EXPECT_TRUE(ranAtOnce);
 }
 
 TEST(DispatchTest, AfterWaitsAndIsDroppedWithItsContext) {
@@ -48,12 +52,6 @@ TEST(DispatchTest, OnceRunsOnceAcrossThreads) {
         });
     ASSERT_TRUE(waitUntil([&] { return finished == 8; }));
     EXPECT_EQ(runs, 1);
-}
-
-TEST(DispatchTest, NowOrLaterRunsAtOnceOnTheMainThread) {
-    bool ran = false;
-    dispatch::onMainNowOrLater([&] { ran = true; });
-    EXPECT_TRUE(ran);
 }
 
 } // namespace
