@@ -29,57 +29,52 @@ TEST(ConfigCommandTest, ValuesAreTypedByTheirForm) {
 
 TEST(ConfigCommandTest, SetGetListUnsetThroughTheCommandLine) {
     CliRunner cli;
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("QuillmoorMinFileSize"), QStringLiteral("2.5")}), 0);
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("QuillmoorAskBeforeUpload"), QStringLiteral("NO")}), 0);
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("QuillmoorFileSizeMode"), QStringLiteral("1")}), 0);
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("QuillmoorGenericServer"), QStringLiteral("sftp://files")}), 0);
-
+    const auto config = [&cli](const QStringList& arguments) { return cli.run(QStringList{"config"} + arguments); };
+    for (const auto& [key, value] : {std::pair{"QuillmoorMinFileSize", "2.5"}, std::pair{"QuillmoorAskBeforeUpload", "NO"},
+                                     std::pair{"QuillmoorFileSizeMode", "1"}, std::pair{"QuillmoorGenericServer", "sftp://files"}})
+        EXPECT_EQ(config({"set", key, value}), 0) << key;
     // The store holds typed values that the plug-in reads.
-    EXPECT_EQ(cli.settings.floatForKey(QStringLiteral("QuillmoorMinFileSize")), 2.5);
-    EXPECT_EQ(cli.settings.objectForKey(QStringLiteral("QuillmoorAskBeforeUpload"))->typeId(), QMetaType::Bool);
-    EXPECT_EQ(cli.settings.integerForKey(QStringLiteral("QuillmoorFileSizeMode")), 1);
-    EXPECT_EQ(cli.settings.stringForKey(QStringLiteral("QuillmoorGenericServer")), QStringLiteral("sftp://files"));
+    EXPECT_EQ(cli.settings.floatForKey("QuillmoorMinFileSize"), 2.5);
+    EXPECT_EQ(cli.settings.objectForKey("QuillmoorAskBeforeUpload")->typeId(), QMetaType::Bool);
+    EXPECT_EQ(cli.settings.integerForKey("QuillmoorFileSizeMode"), 1);
+    EXPECT_EQ(cli.settings.stringForKey("QuillmoorGenericServer"), "sftp://files");
 
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("QuillmoorMinFileSize")}), 0);
-    EXPECT_EQ(cli.out(), QStringLiteral("2.5\n"));
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("QuillmoorAskBeforeUpload")}), 0);
-    EXPECT_EQ(cli.out(), QStringLiteral("NO\n"));
-
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("list")}), 0);
+    EXPECT_EQ(config({"get", "QuillmoorAskBeforeUpload"}), 0);
+    EXPECT_EQ(cli.out(), "NO\n");
+    EXPECT_EQ(config({"list"}), 0);
     const QStringList lines = cli.out().split(u'\n', Qt::SkipEmptyParts);
-    EXPECT_TRUE(lines.contains(QStringLiteral("QuillmoorMinFileSize = 2.5")));
-    EXPECT_TRUE(lines.contains(QStringLiteral("QuillmoorAutoSendEmail = YES  (default)"))) << cli.out().toStdString();
-    EXPECT_TRUE(lines.contains(QStringLiteral("QuillmoorGenericServer = sftp://files")));
+    EXPECT_TRUE(lines.contains("QuillmoorMinFileSize = 2.5"));
+    EXPECT_TRUE(lines.contains("QuillmoorAutoSendEmail = YES  (default)")) << cli.out().toStdString();
+    EXPECT_TRUE(lines.contains("QuillmoorGenericServer = sftp://files"));
 
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("unset"), QStringLiteral("QuillmoorMinFileSize")}), 0);
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("QuillmoorMinFileSize")}), 0);
-    EXPECT_EQ(cli.out(), QStringLiteral("5.0\n")) << "the bundle's default shows again";
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("get"), QStringLiteral("NoSuchKey")}), 1);
-    EXPECT_TRUE(cli.err().contains(QStringLiteral("NoSuchKey is not set")));
-    EXPECT_EQ(cli.run({QStringLiteral("config"), QStringLiteral("get")}), 2);
-    EXPECT_TRUE(cli.err().contains(QStringLiteral("usage:")));
+    EXPECT_EQ(config({"unset", "QuillmoorMinFileSize"}), 0);
+    EXPECT_EQ(config({"get", "QuillmoorMinFileSize"}), 0);
+    EXPECT_EQ(cli.out(), "5.0\n") << "the bundle's default shows again";
+    EXPECT_EQ(config({"get", "NoSuchKey"}), 1);
+    EXPECT_TRUE(cli.err().contains("NoSuchKey is not set"));
+    EXPECT_EQ(config({"get"}), 2);
+    EXPECT_TRUE(cli.err().contains("usage:"));
 }
 
 TEST(ServicesCommandTest, ListsEveryIdentifierWithItsStateAndMarksTheActiveOne) {
     CliRunner cli;
-    EXPECT_EQ(cli.run({QStringLiteral("services")}), 0);
-    QStringList lines = cli.out().split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 11);
-    EXPECT_EQ(lines[0].simplified(), QStringLiteral("0 Dropbox not available"));
-    EXPECT_EQ(lines[9].simplified(), QStringLiteral("9 Generic not available"));
-    EXPECT_TRUE(lines[10].startsWith(QStringLiteral("No service is active")));
+    const auto lines = [&cli] {
+        EXPECT_EQ(cli.run({"services"}), 0);
+        return cli.out().split(u'\n', Qt::SkipEmptyParts);
+    };
+    QStringList listed = lines();
+    ASSERT_EQ(listed.size(), 11);
+    EXPECT_EQ(listed[0].simplified(), "0 Dropbox not available");
+    EXPECT_EQ(listed[9].simplified(), "9 Generic not available");
+    EXPECT_TRUE(listed[10].startsWith("No service is active"));
 
     cli.linkService(AutoUploaderClass::Behaviour::Link);
-    EXPECT_EQ(cli.run({QStringLiteral("services")}), 0);
-    lines = cli.out().split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 11);
-    EXPECT_EQ(lines[9].simplified(), QStringLiteral("* 9 Generic linked"));
-    EXPECT_FALSE(lines[0].startsWith(u'*'));
-
+    listed = lines();
+    ASSERT_EQ(listed.size(), 11);
+    EXPECT_EQ(listed[9].simplified(), "* 9 Generic linked");
+    EXPECT_FALSE(listed[0].startsWith(u'*'));
     cli.services.setIsLinked(false, 9);
-    EXPECT_EQ(cli.run({QStringLiteral("services")}), 0);
-    lines = cli.out().split(u'\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(lines[9].simplified(), QStringLiteral("9 Generic not linked"));
+    EXPECT_EQ(lines().value(9).simplified(), "9 Generic not linked");
 }
 
 } // namespace

@@ -99,30 +99,5 @@ TEST_F(LinkCommandTest, ServicesAreNamedByNumberOrNameAndUnbuiltOnesAreRefused) 
     EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("generic"), QStringLiteral("--login"), QStringLiteral("x")}), 2);
 }
 
-TEST_F(LinkCommandTest, AMessageTravelsThroughTheLinkedFolderAndLeavesWithLinksOnly) {
-    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--server"), cloudURL(),
-                          QStringLiteral("--public-url"), QStringLiteral("http://127.0.0.1:1/shared")}),
-              1) << "the public address does not serve this folder";
-    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--server"), cloudURL(),
-                          QStringLiteral("--public-url"), cloudURL()}),
-              0) << runner.err().toStdString();
-    runner.setThreshold(0.0001);
-    const QString sent = runner.path(QStringLiteral("sent.eml"));
-    const int status = runner.run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"),
-                                   QStringLiteral("--out"), sent, fixturePath(QStringLiteral("html_attachments.eml"))});
-    ASSERT_EQ(status, 0) << runner.err().toStdString();
-
-    const ParsedMessage message = parseMessageFile(sent);
-    ASSERT_TRUE(message.valid);
-    EXPECT_TRUE(message.attachments.isEmpty());
-    const QStringList stored = QDir(cloud()).entryList(QDir::Files);
-    ASSERT_FALSE(stored.isEmpty());
-    for (const QString& name : stored) {
-        EXPECT_TRUE(message.html.contains(QUrl::fromLocalFile(cloud() + u'/' + name).toString(QUrl::FullyEncoded)))
-            << name.toStdString();
-    }
-    EXPECT_EQ(readFile(cloud() + QStringLiteral("/report.pdf")), fixturePdf());
-}
-
 } // namespace
 } // namespace qm::test::cli

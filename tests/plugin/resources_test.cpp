@@ -22,15 +22,6 @@ const QStringList userTexts{texts::reminderTitle,      texts::perFileFormat,  te
                             texts::welcomeMessage,     texts::yes,            texts::notNow,
                             "Welcome to Quillmoor"};
 
-TEST(ResourcesTest, BundleNamesItselfQuillmoor) {
-    const platform::Bundle bundle = bundleIn(QStringLiteral("en"));
-    EXPECT_EQ(bundle.name(), QStringLiteral("Quillmoor"));
-    EXPECT_FALSE(bundle.version().isEmpty());
-    EXPECT_FALSE(bundle.shortVersion().isEmpty());
-    EXPECT_FALSE(bundle.identifier().isEmpty());
-    EXPECT_FALSE(bundle.pathForResource(QStringLiteral("Quillmoor"), QStringLiteral("png")).isEmpty());
-}
-
 TEST(ResourcesTest, EveryUserTextIsInTheEnglishAndGermanTables) {
     for (const QString& language : {QStringLiteral("en"), QStringLiteral("de")}) {
         const platform::Bundle bundle = bundleIn(language);
