@@ -111,7 +111,7 @@ int SendCommand::deliver(const Destination& destination, const OutgoingMessage& 
         break;
     }
     case Destination::Kind::Smtp:
-        error = SmtpSubmitter(destination.smtp).submit(envelope, [&message](int fd) {
+        error = SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials)).submit(envelope, [&message](int fd) {
             return MessageWriter::write(message, fd, {.keepBcc = false, .crlf = true});
         });
         done = QStringLiteral("the message was submitted to %1").arg(destination.smtp.toString(QUrl::RemoveUserInfo));

@@ -39,6 +39,16 @@ QByteArray bracketed(const QString& address) { return '<' + address.toUtf8() + '
 
 SmtpSubmitter::SmtpSubmitter(QUrl url) : url_(std::move(url)) {}
 
+QUrl SmtpSubmitter::withStoredPassword(QUrl url, const accounts::CredentialStore* credentials) {
+    if (!credentials || url.userName().isEmpty() || !url.password().isEmpty())
+        return url;
+    const QString account = url.userName(QUrl::FullyDecoded) + u'@' + url.host();
+    const QString password = credentials->passwordFromKeychainItem(QString::fromLatin1(credentialLabel), account);
+    if (!password.isNull())
+        url.setPassword(password, QUrl::DecodedMode);
+    return url;
+}
+
 bool SmtpSubmitter::isSupportedUrl(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     return url.isValid() && (scheme == u"smtp" || scheme == u"smtps") && !url.host().isEmpty();

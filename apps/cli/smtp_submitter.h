@@ -1,5 +1,7 @@
 #pragma once
 
+#include "accounts/credential_store.h"
+
 #include "cli/delivery.h"
 
 #include <QUrl>
@@ -17,6 +19,11 @@ public:
     explicit SmtpSubmitter(QUrl url);
 
     static bool isSupportedUrl(const QUrl& url);   // smtp or smtps with a host
+
+    // The credential-store label of SMTP passwords; the account is "user@host".
+    static constexpr char credentialLabel[] = "Quillmoor (SMTP)";
+    // `url` with the stored password of its user filled in, when it names a user but no password.
+    static QUrl withStoredPassword(QUrl url, const accounts::CredentialStore* credentials);
 
     std::optional<platform::Error> submit(const Envelope& envelope, const MessageSource& source) const;
 
