@@ -72,14 +72,19 @@ int LinkCommand::serviceFromText(const QString& text, const upload::ServiceRegis
     return -1;
 }
 
-int LinkCommand::resolve(const QString& text, upload::UploaderClass** serviceClass) {
+upload::UploaderClass* LinkCommand::resolve(const QString& text, int* status) {
     const int service = serviceFromText(text, env_.services);
     if (service < 0) {
         env_.err.write((QStringLiteral("quillmoor: ") + QString::fromUtf8(texts::unknownService).arg(text) + u'\n').toUtf8());
-        return -1;
+        *status = ExitUsage;
+        return nullptr;
     }
-    *serviceClass = env_.services.classForService(service);
-    return service;
+    upload::UploaderClass* serviceClass = env_.services.classForService(service);
+    if (!serviceClass) {
+        fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(service)));
+        *status = ExitNotSent;
+    }
+    return serviceClass;
 }
 
 void LinkCommand::fail(const QString& title, const QString& message) {
@@ -115,14 +120,11 @@ bool LinkCommand::writeFields(int service, const CommandLine& line) {
 }
 
 int LinkCommand::link(const CommandLine& line) {
-    upload::UploaderClass* serviceClass = nullptr;
-    const int service = resolve(line.service, &serviceClass);
-    if (service < 0)
-        return ExitUsage;
-    if (!serviceClass) {
-        fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(service)));
-        return ExitNotSent;
-    }
+    int status = ExitSent;
+    upload::UploaderClass* serviceClass = resolve(line.service, &status);
+    if (!serviceClass)
+        return status;
+    const int service = serviceFromText(line.service, env_.services);
     if (!writeFields(service, line))
         return ExitNotSent;
 
@@ -159,14 +161,11 @@ int LinkCommand::link(const CommandLine& line) {
 }
 
 int LinkCommand::unlink(const CommandLine& line) {
-    upload::UploaderClass* serviceClass = nullptr;
-    const int service = resolve(line.service, &serviceClass);
-    if (service < 0)
-        return ExitUsage;
-    if (!serviceClass) {
-        fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(service)));
-        return ExitNotSent;
-    }
+    int status = ExitSent;
+    upload::UploaderClass* serviceClass = resolve(line.service, &status);
+    if (!serviceClass)
+        return status;
+    const int service = serviceFromText(line.service, env_.services);
     const QString accountKey = accounts::accountKeysForService(service).accountName;
     if (env_.credentials && !accountKey.isEmpty())
         env_.credentials->removeKeychainItem(serviceClass->keychainIdentifier(), env_.settings.stringForKey(accountKey));

@@ -19,7 +19,8 @@ public:
     static int serviceFromText(const QString& text, const upload::ServiceRegistry& services);
 
 private:
-    int resolve(const QString& text, upload::UploaderClass** serviceClass);
+    // The class of the named service; nullptr with the exit status in `status` (and the reason told).
+    upload::UploaderClass* resolve(const QString& text, int* status);
     bool writeFields(int service, const CommandLine& line);
     void fail(const QString& title, const QString& message);
 

@@ -1,5 +1,7 @@
 #include "cli_test_support.h"
 
+#include "support/real_servers.h"
+
 #include "accounts/settings_keys.h"
 #include "cli/application.h"
 #include "support/test_support.h"
@@ -242,20 +244,6 @@ void CliRunner::setThreshold(double megabytes, bool perFile) {
     settings.setInteger(perFile ? 1 : 0, QString::fromLatin1(accounts::keys::fileSizeMode));
 }
 
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
 SmtpSink::~SmtpSink() {
     if (process_.state() != QProcess::NotRunning) {
         process_.kill();
@@ -265,7 +253,7 @@ SmtpSink::~SmtpSink() {
 
 QString SmtpSink::start(const QString& folder) {
     folder_ = folder;
-    port_ = freePort();
+    port_ = freeLoopbackPort();
     const QString python = QStringLiteral(QUILLMOOR_DEBIAN_PYTHON);
     if (python.isEmpty() || !QFileInfo(python).isExecutable())
         return QStringLiteral("Debian's python3 was not found; scripts/install-deps.sh installs it with python3-aiosmtpd");

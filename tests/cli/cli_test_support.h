@@ -102,9 +102,6 @@ private:
     QBuffer err_;
 };
 
-// A port on 127.0.0.1 that was free a moment ago: bound to port 0, read back, released.
-int freePort();
-
 // The real SMTP server (aiosmtpd, from Debian) in a process of its own, storing what it receives.
 class SmtpSink {
 public:

@@ -1,4 +1,5 @@
 #include "cli_test_support.h"
+#include "support/real_servers.h"
 
 #include "cli/exit_status.h"
 #include "support/test_support.h"
@@ -71,7 +72,7 @@ TEST_F(SmtpTest, ALargerMessageStreamsThroughAndArrivesWhole) {
 
 TEST_F(SmtpTest, NoServerOrAPasswordWithoutTlsMeansNotSent) {
     const QString plain = fixturePath("plain_text.eml");
-    EXPECT_EQ(cli.run({"send", "--smtp", QStringLiteral("smtp://127.0.0.1:%1").arg(freePort()), plain}), qm::cli::ExitNotSent);
+    EXPECT_EQ(cli.run({"send", "--smtp", QStringLiteral("smtp://127.0.0.1:%1").arg(freeLoopbackPort()), plain}), qm::cli::ExitNotSent);
     EXPECT_TRUE(cli.err().contains("SMTP submission to smtp://127.0.0.1:")) << cli.err().toStdString();
     EXPECT_TRUE(cli.err().contains("the message was not sent."));
     // The test server offers no STARTTLS, so a URL with a password must not get through.

@@ -1,4 +1,5 @@
 #include "cli_test_support.h"
+#include "support/real_servers.h"
 
 #include "cli/cli_error.h"
 #include "cli/sendmail_submitter.h"
@@ -61,7 +62,7 @@ TEST(SmtpSubmitterTest, AMessageThatBreaksOffIsNeverDelivered) {
 TEST(SmtpSubmitterTest, NoServerEndsTheWriterToo) {
     // Larger than a pipe holds: the writer is still blocked when libcurl gives up, and must be let go.
     const QByteArray large = kHead + QByteArray(4 << 20, 'x');
-    const auto error = qm::cli::SmtpSubmitter(QUrl(QStringLiteral("smtp://127.0.0.1:%1").arg(freePort())))
+    const auto error = qm::cli::SmtpSubmitter(QUrl(QStringLiteral("smtp://127.0.0.1:%1").arg(freeLoopbackPort())))
                            .submit({QStringLiteral("a@example.org"), {QStringLiteral("b@example.org")}}, whole(large));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, qm::cli::SubmissionFailed) << error->localizedDescription.toStdString();
