@@ -167,10 +167,13 @@ TEST_F(MessageLoaderTest, ContentIDsThatContainOneAnotherAreMadeUnique) {
                  "--b\nContent-Type: application/octet-stream; name=c.bin\nContent-ID: <part1>\n\nC\n--b--\n");
     ASSERT_EQ(message.attachments.size(), 3);
     EXPECT_EQ(message.attachments[0].attachment.contentID, "part1");
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            if (i != j)
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            if (i != j) {
                 EXPECT_FALSE(message.attachments[i].attachment.contentID.contains(message.attachments[j].attachment.contentID));
+            }
+        }
+    }
 }
 
 TEST_F(MessageLoaderTest, MalformedMessagesAreRefusedWithAReason) {

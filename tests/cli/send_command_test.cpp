@@ -78,12 +78,14 @@ TEST_F(SendCommandTest, EveryAnswerToTheSheetHasItsOutcome) {
         EXPECT_TRUE(runner.err().contains("Quillmoor Attachment Reminder"));
         EXPECT_TRUE(runner.err().contains(c.said)) << runner.err().toStdString();
         EXPECT_EQ(runner.err().contains("As you have not yet configured any cloud services"), !c.linked);
-        if (service)
+        if (service) {
             EXPECT_TRUE(service->uploaded.isEmpty());
-        if (c.status == ExitSent)
+        }
+        if (c.status == ExitSent) {
             EXPECT_EQ(sent(runner).attachmentNames(), (QStringList{"photo.png", "data.bin"}));
-        else
+        } else {
             EXPECT_TRUE(nothingSent(runner));
+        }
     }
 }
 
