@@ -19,7 +19,7 @@ struct ZipOptions {
     bool keepParent = false;
 };
 
-// Packs a file or folder into a plain PKZip archive, the way `ditto -c -k --sequesterRsrc` did.
+// Packs a file or folder into a plain PKZip archive that every unarchiver opens.
 //
 // A file source is stored under its own name. A folder source contributes its contents at the top level,
 // or, with keepParent, itself as the single top entry ("Folder/", "Folder/a.txt", ...). Folders get their
