@@ -227,7 +227,12 @@ int CliRunner::run(const QStringList& arguments) {
     environment.credentials = &credentials;
     if (!sendmailProgram.isEmpty())
         environment.sendmailProgram = sendmailProgram;
-    return qm::cli::Application(environment).run(arguments);
+    // The plug-in's support folder and known hosts stay inside the test's folder.
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", folder.filePath(QStringLiteral("data")).toUtf8());
+    const int status = qm::cli::Application(environment).run(arguments);
+    savedDataHome.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", savedDataHome);
+    return status;
 }
 
 AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour) {
