@@ -1,0 +1,122 @@
+#include "net/multipart_form_data.h"
+
+#include "net/mime_type.h"
+#include "net/multipart_body_device.h"
+#include "net/net_error.h"
+#include "net/query_string.h"
+
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+namespace qm::net {
+
+namespace {
+
+void require(bool condition, const char* conditionText) {
+    if (!condition)
+        throw platform::InvalidArgument(QStringLiteral("Invalid parameter not satisfying: %1")
+                                            .arg(QString::fromLatin1(conditionText)));
+}
+
+} // namespace
+
+MultipartFormData::MultipartFormData() : boundary_(createBoundary()) {}
+
+MultipartFormData::MultipartFormData(QString boundary) : boundary_(std::move(boundary)) {}
+
+QString MultipartFormData::createBoundary() {
+    QRandomGenerator* random = QRandomGenerator::system();
+    const quint32 high = random->generate();
+    const quint32 low = random->generate();
+    return QString::asprintf("Boundary+%08X%08X", high, low);
+}
+
+void MultipartFormData::appendPartWithFileData(const QByteArray& data, const QString& name,
+                                               const QString& fileName, const QString& mimeType) {
+    require(!name.isNull(), "name");
+    require(!fileName.isNull(), "fileName");
+    require(!mimeType.isNull(), "mimeType");
+    appendPartWithHeaders(
+        {{QStringLiteral("Content-Disposition"),
+          QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(name, fileName)},
+         {QStringLiteral("Content-Type"), mimeType}},
+        data);
+}
+
+void MultipartFormData::appendPartWithFormData(const QByteArray& data, const QString& name) {
+    require(!name.isNull(), "name");
+    appendPartWithHeaders(
+        {{QStringLiteral("Content-Disposition"), QStringLiteral("form-data; name=\"%1\"").arg(name)}}, data);
+}
+
+void MultipartFormData::appendPartWithHeaders(HeaderList headers, const QByteArray& body) {
+    BodyPart part;
+    part.headers = std::move(headers);
+    part.data = body;
+    part.bodyContentLength = quint64(body.size());
+    parts_.append(std::move(part));
+}
+
+bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error) {
+    const QString fileName = fileUrl.fileName();
+    return appendPartWithFileUrl(fileUrl, name, fileName, mimeTypeForPathExtension(fileName), error);
+}
+
+bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
+                                              const QString& mimeType, platform::Error* error) {
+    require(fileUrl.isValid(), "fileURL");
+    require(!name.isNull(), "name");
+    require(!fileName.isNull(), "fileName");
+    require(!mimeType.isNull(), "mimeType");
+    if (!fileUrl.isLocalFile()) {
+        if (error) *error = makeNetError(QStringLiteral("Expected URL to be a file URL"));
+        return false;
+    }
+    const QFileInfo info(fileUrl.toLocalFile());
+    if (!info.isFile() || !info.isReadable()) {
+        if (error) *error = makeNetError(QStringLiteral("File URL not reachable."));
+        return false;
+    }
+    BodyPart part;
+    part.headers = {{QStringLiteral("Content-Disposition"),
+                     QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(name, fileName)},
+                    {QStringLiteral("Content-Type"), mimeType}};
+    part.filePath = info.absoluteFilePath();
+    part.bodyContentLength = quint64(info.size());
+    parts_.append(std::move(part));
+    return true;
+}
+
+void MultipartFormData::appendFormParameters(const QVariant& parameters) {
+    for (const QueryStringPair& pair : queryStringPairsFromDictionary(parameters)) {
+        QByteArray data;
+        if (pair.value().typeId() == QMetaType::QByteArray)
+            data = pair.value().toByteArray();
+        else if (pair.hasValue())
+            data = pair.valueText().toUtf8();
+        appendPartWithFormData(data, pair.fieldText());
+    }
+}
+
+void MultipartFormData::throttleBandwidth(qint64 packetSize, std::chrono::milliseconds delay) {
+    packetSize_ = packetSize;
+    delay_ = delay;
+}
+
+QString MultipartFormData::contentType() const {
+    return QStringLiteral("multipart/form-data; boundary=%1").arg(boundary_);
+}
+
+quint64 MultipartFormData::contentLength() const {
+    return MultipartBodyDevice::contentLength(parts_, boundary_);
+}
+
+std::unique_ptr<MultipartBodyDevice> MultipartFormData::createBodyDevice() const {
+    if (parts_.isEmpty()) return nullptr;
+    auto device = std::make_unique<MultipartBodyDevice>(parts_, boundary_);
+    if (packetSize_ > 0) device->setPacketSize(packetSize_);
+    device->setDelay(delay_);
+    return device;
+}
+
+} // namespace qm::net

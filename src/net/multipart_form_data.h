@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/error.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <chrono>
+#include <memory>
+#include <utility>
+
+namespace qm::net {
+
+class MultipartBodyDevice;
+
+using HeaderList = QList<std::pair<QString, QString>>;
+
+// One form-data part. Its content is either held in memory or, when filePath is set, read from
+// the file while the body is sent.
+struct BodyPart {
+    HeaderList headers;
+    QByteArray data;
+    QString filePath;
+    quint64 bodyContentLength = 0;
+
+    bool isFile() const { return !filePath.isNull(); }
+};
+
+// Collects the parts of one multipart/form-data body under one random boundary.
+class MultipartFormData {
+public:
+    MultipartFormData();
+    explicit MultipartFormData(QString boundary);
+
+    // "Boundary+" and 16 upper-case hex digits from two independent random 32-bit numbers.
+    static QString createBoundary();
+
+    const QString& boundary() const { return boundary_; }
+    const QList<BodyPart>& parts() const { return parts_; }
+    bool isEmpty() const { return parts_.isEmpty(); }
+
+    // Missing (null) names, file names or MIME types throw platform::InvalidArgument.
+    void appendPartWithFileData(const QByteArray& data, const QString& name, const QString& fileName,
+                                const QString& mimeType);
+    void appendPartWithFormData(const QByteArray& data, const QString& name);
+    void appendPartWithHeaders(HeaderList headers, const QByteArray& body);
+    bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error = nullptr);
+    bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
+                               const QString& mimeType, platform::Error* error = nullptr);
+    // One form-data part per flattened pair, names unescaped: bytes as they are, no value as empty.
+    void appendFormParameters(const QVariant& parameters);
+
+    void throttleBandwidth(qint64 packetSize, std::chrono::milliseconds delay);
+
+    QString contentType() const;
+    quint64 contentLength() const;
+    // A fresh device each time, so a retried transfer can read the body again; null without parts.
+    std::unique_ptr<MultipartBodyDevice> createBodyDevice() const;
+
+private:
+    QString boundary_;
+    QList<BodyPart> parts_;
+    qint64 packetSize_ = 0;
+    std::chrono::milliseconds delay_{0};
+};
+
+} // namespace qm::net
