@@ -1,0 +1,74 @@
+#include "json/value.h"
+
+#include <QRegularExpression>
+
+#include <mutex>
+
+namespace qm::json {
+
+bool Decimal::isNaN() const {
+    static const QRegularExpression number(
+        QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$"));
+    return !number.match(text).hasMatch();
+}
+
+Object::Object(std::initializer_list<Member> members) {
+    for (const Member& member : members)
+        insert(member.first, member.second);
+}
+
+void Object::insert(const QString& key, const QVariant& value) {
+    for (Member& member : members_) {
+        if (member.first == key) {
+            member.second = value;
+            return;
+        }
+    }
+    members_.append({key, value});
+}
+
+QVariant Object::value(const QString& key) const {
+    for (const Member& member : members_) {
+        if (member.first == key)
+            return member.second;
+    }
+    return {};
+}
+
+bool Object::contains(const QString& key) const {
+    for (const Member& member : members_) {
+        if (member.first == key)
+            return true;
+    }
+    return false;
+}
+
+QStringList Object::keys() const {
+    QStringList keys;
+    keys.reserve(members_.size());
+    for (const Member& member : members_)
+        keys.append(member.first);
+    return keys;
+}
+
+QVariantMap Object::toVariantMap() const {
+    QVariantMap map;
+    for (const Member& member : members_)
+        map.insert(member.first, member.second);
+    return map;
+}
+
+void registerTypes() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QMetaType::registerConverter<Decimal, QString>([](const Decimal& d) { return d.text; });
+        QMetaType::registerConverter<Decimal, double>([](const Decimal& d) { return d.toDouble(); });
+        QMetaType::registerConverter<Object, QVariantMap>([](const Object& o) { return o.toVariantMap(); });
+    });
+}
+
+platform::Error makeError(const QString& message) {
+    return platform::Error(kErrorDomain, 0, message);
+}
+
+} // namespace qm::json
