@@ -115,7 +115,7 @@ TEST_F(SendDecisionTest, WithoutALinkedServiceTheReminderOffersSendOrConfigure) 
     host.pressSend(window);
     ASSERT_TRUE(host.testUi().answerOpenSheet(host::AlertDefaultReturn));
     ASSERT_EQ(window->sent.size(), 1);
-    EXPECT_EQ(host::toObject(window->sent.first().sender), window);   // the editor is the sender
+    EXPECT_EQ(window->sent.first().sender.lock(), window);   // the editor is the sender
     EXPECT_TRUE(window->sent.first().bodyHTML.contains(QStringLiteral("cid:big")));
     EXPECT_TRUE(pipeline.started.isEmpty());
 }
@@ -147,7 +147,7 @@ TEST_F(SendDecisionTest, UploadSheetAnswersEachHaveTheirAction) {
     host.pressSend(window);   // "Send Attachments"
     drainEvents();
     ASSERT_EQ(window->sent.size(), 1);
-    EXPECT_EQ(host::toObject(window->sent.first().sender), window);
+    EXPECT_EQ(window->sent.first().sender.lock(), window);
 
     host.pressSend(window);   // "Upload Attachments"
     drainEvents();

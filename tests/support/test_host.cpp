@@ -145,7 +145,7 @@ void TestHost::defineClasses() {
         runtime_, options_.composeClassName,
         [](host::InMemoryComposeWindow& window, const QVariant& sender) {
             auto& test = static_cast<TestComposeWindow&>(window);
-            test.sent.append({test.bodyHTML(), sender});
+            test.sent.append({test.bodyHTML(), host::toObject(sender)});
         },
         [](host::InMemoryComposeWindow& window, const QVariant&) { ++static_cast<TestComposeWindow&>(window).closeCount; },
         options_.composeWindowAnswers);

@@ -11,7 +11,8 @@ namespace qm::test {
 // What the host's send saw.
 struct SentMessage {
     QString bodyHTML;
-    QVariant sender;
+    // Weak: the sender is usually the window itself, which keeps this record.
+    std::weak_ptr<host::Object> sender;
 };
 
 // A compose window of the test host, with a record of what happened to it.
