@@ -35,7 +35,8 @@ AttachmentPipeline::AttachmentPipeline(PluginContext& context, QString workingDi
     : context_(context)
     , workingDirectory_(std::move(workingDirectory))
     , controllers_(context, *this)
-    , downloadBox_(context.bundle, context.settings) {}
+    , downloadBox_(context.bundle, context.settings)
+    , self_(std::make_shared<AttachmentPipeline*>(this)) {}
 
 QString AttachmentPipeline::localized(const char* text) const {
     return context_.bundle.localized(QString::fromUtf8(text));
@@ -80,12 +81,16 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
     const QString subject = editor.backEnd().subject();
     const QString workingDirectory = workingDirectory_;
     const EditorRef weakEditor = editor.object();
-    platform::dispatch::onGlobalPool([this, paths, ids, subject, workingDirectory, settings, weakEditor] {
+    // The pool task touches only the file system; the pipeline itself may be gone when it comes back.
+    std::weak_ptr<AttachmentPipeline*> alive = self_;
+    platform::dispatch::onGlobalPool([alive, paths, ids, subject, workingDirectory, settings, weakEditor] {
         const AttachmentCompressor::Result result =
             AttachmentCompressor::compress(paths, subject, workingDirectory, settings);
-        platform::dispatch::onMain([this, result, ids, weakEditor] {
-            if (const host::ObjectPtr object = weakEditor.lock())
-                compressionFinished(ComposeWindow(object), result, ids);
+        platform::dispatch::onMain([alive, result, ids, weakEditor] {
+            const auto pipeline = alive.lock();
+            const host::ObjectPtr object = weakEditor.lock();
+            if (pipeline && object)
+                (*pipeline)->compressionFinished(ComposeWindow(object), result, ids);
         });
     });
 }

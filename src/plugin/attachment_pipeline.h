@@ -51,6 +51,7 @@ private:
     QString workingDirectory_;
     UploadControllerRegistry controllers_;
     DownloadBox downloadBox_;
+    std::shared_ptr<AttachmentPipeline*> self_;   // work coming back from the pool checks it is still wanted
 };
 
 } // namespace qm::plugin
