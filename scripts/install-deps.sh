@@ -10,7 +10,7 @@ packages=(
   # platform layer
   libxml2-dev libplist-dev libzip-dev libcld2-dev libsecret-1-dev
   # tests
-  libgtest-dev libgmock-dev zip unzip xdg-utils
+  libgtest-dev libgmock-dev zip unzip xdg-utils libcpp-httplib-dev
   # the generic server uploader: libcurl (its OpenSSL flavour carries SFTP) and real servers for its tests
   libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client
   # the command-line host: MIME parsing with GMime, and a real SMTP server (aiosmtpd) for its tests
