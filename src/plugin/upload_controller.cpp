@@ -16,9 +16,14 @@ UploadController::UploadController(PluginContext& context, host::ObjectPtr edito
     : context_(context)
     , editor_(editor)
     , editorIdentity_(editor.get())
-    , delegate_(delegate) {
+    , delegate_(delegate)
+    , self_(std::make_shared<UploadController*>(this)) {
     fileStats_.reserve(5);
-    const host::InterfaceActions actions{{QStringLiteral("cancelUpload:"), [this] { cancelUpload(); }}};
+    // The host keeps the panel's actions; a click after this controller is gone must find nothing.
+    const host::InterfaceActions actions{{QStringLiteral("cancelUpload:"), [alive = std::weak_ptr<UploadController*>(self_)] {
+                                              if (const auto controller = alive.lock())
+                                                  (*controller)->cancelUpload();
+                                          }}};
     const auto loaded = loadNibNamed(context_, QStringLiteral("UploadProgressView"), actions);
     if (loaded) {
         progressPanel_ = loaded->outlet<host::Panel>(QStringLiteral("progressPanel"));

@@ -72,6 +72,7 @@ private:
     std::shared_ptr<host::Panel> progressPanel_;
     std::shared_ptr<host::ProgressIndicator> progressIndicator_;
     std::shared_ptr<host::TextField> progressText_;
+    std::shared_ptr<UploadController*> self_;
 };
 
 // One controller per compose window, found by the window's identity, kept until the window closes.
