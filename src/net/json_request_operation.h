@@ -1,0 +1,69 @@
+#pragma once
+
+#include "net/http_request_operation.h"
+
+#include <QThreadPool>
+
+namespace qm::net {
+
+// Shared by the decoding operations: the body is decoded on the class's own pool before the callbacks
+// run, and a decoding error outranks the inherited one.
+class DecodingRequestOperation : public HTTPRequestOperation {
+public:
+    // Hide the base ones: the decoding completion delivers through its own contexts.
+    void setSuccessCallbackContext(QObject* context);
+    void setFailureCallbackContext(QObject* context);
+
+protected:
+    using HTTPRequestOperation::HTTPRequestOperation;
+    // Runs on decodingPool(); computes and keeps the decoded field.
+    virtual void decode() = 0;
+    virtual std::optional<platform::Error> decodingError() = 0;
+    virtual QThreadPool& decodingPool() const = 0;
+    void setDecodingCompletion(std::function<void()> success, std::function<void(const platform::Error&)> failure);
+    static bool pathExtensionIs(const HTTPRequest& request, const QString& extension);
+
+private:
+    QPointer<QObject> successContext_, failureContext_;
+    bool hasSuccessContext_ = false, hasFailureContext_ = false;
+};
+
+// Decodes JSON text as the operation does; exposed for the encoding-failure case.
+std::optional<platform::Error> decodeJSONText(const QString& text, QVariant* value);
+
+class JSONRequestOperation : public DecodingRequestOperation {
+public:
+    using JSONSuccess = std::function<void(JSONRequestOperation&, const QVariant& json)>;
+    using JSONFailure = std::function<void(JSONRequestOperation&, const platform::Error&, const QVariant& json)>;
+
+    // Not started.
+    static std::shared_ptr<JSONRequestOperation> create(HTTPRequest request, JSONSuccess success = {},
+                                                        JSONFailure failure = {});
+
+    static StatusCodeSet acceptableStatusCodes() { return jsonSets().statusCodes(); }
+    static ContentTypeSet acceptableContentTypes() { return jsonSets().contentTypes(); }
+    static void addAcceptableStatusCodes(const StatusCodeSet& codes) { jsonSets().addStatusCodes(codes); }
+    static void addAcceptableContentTypes(const QSet<QString>& types) { jsonSets().addContentTypes(types); }
+    static bool canProcessRequest(const HTTPRequest& request);
+    const AcceptableSets& sets() const override { return jsonSets(); }
+
+    // Invalid when there is none; computed once, after the end, from a non-empty body.
+    QVariant responseJSON();
+    std::optional<platform::Error> JSONError();
+    QVariant responseObject() override { return responseJSON(); }
+    void setCompletionBlockWithSuccess(JSONSuccess success, JSONFailure failure);
+
+protected:
+    using DecodingRequestOperation::DecodingRequestOperation;
+    void decode() override { responseJSON(); }
+    std::optional<platform::Error> decodingError() override { return JSONError(); }
+    QThreadPool& decodingPool() const override;
+
+private:
+    static AcceptableSets& jsonSets();
+    bool decoded_ = false;
+    QVariant json_;
+    std::optional<platform::Error> jsonError_;
+};
+
+} // namespace qm::net

@@ -1,0 +1,262 @@
+#include <httplib.h>
+
+#include "net/json_request_operation.h"
+#include "net/property_list_request_operation.h"
+#include "net/xml_reader.h"
+#include "net/xml_request_operation.h"
+#include "platform/dispatch.h"
+#include "platform/property_list.h"
+#include "support/test_support.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace qm::net;
+using qm::platform::Error;
+using qm::test::waitUntil;
+
+namespace {
+
+class Server {
+public:
+    Server() {
+        server_.set_keep_alive_max_count(1);
+        auto reply = [this](const char* path, int status, std::string body, const char* type) {
+            server_.Get(path, [=](const httplib::Request&, httplib::Response& res) {
+                res.status = status;
+                res.set_content(body, type);
+            });
+        };
+        reply("/empty", 200, "", "application/json");
+        reply("/invalid", 200, "{\"a\": ", "application/json");
+        reply("/ok.json", 200, R"({"a": [1, 2]})", "text/javascript");
+        reply("/missing", 404, R"({"error": "missing"})", "application/json");
+        reply("/html", 200, "<p>x</p>", "text/html");
+        reply("/feed", 200, R"(<feed><item id="1">one</item><item id="2">two</item></feed>)", "text/xml");
+        reply("/broken.xml", 200, "<feed><item></feed>", "application/xml");
+        const QByteArray plist = qm::platform::plist::toXml(QVariantMap{{QStringLiteral("k"), 7}});
+        reply("/list.plist", 200, plist.toStdString(), "application/x-plist");
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~Server() {
+        server_.stop();
+        thread_.join();
+    }
+    HTTPRequest request(const char* path) const {
+        return HTTPRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(QLatin1String(path))));
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+struct Outcome {
+    std::atomic<int> successes{0}, failures{0};
+    std::optional<Error> error;
+    QVariant json;
+    bool onMainThread = false;
+};
+
+// Records where decoding ran.
+class ObservedJSONOperation : public JSONRequestOperation {
+public:
+    static std::shared_ptr<ObservedJSONOperation> create(HTTPRequest request) {
+        return std::shared_ptr<ObservedJSONOperation>(new ObservedJSONOperation(std::move(request)));
+    }
+    std::atomic<int> decodedOffMain{0}, decodedOnMain{0};
+
+protected:
+    using JSONRequestOperation::JSONRequestOperation;
+    void decode() override {
+        ++(qm::platform::dispatch::isMainThread() ? decodedOnMain : decodedOffMain);
+        JSONRequestOperation::decode();
+    }
+};
+
+std::shared_ptr<Outcome> runJSON(const std::shared_ptr<JSONRequestOperation>& op) {
+    auto outcome = std::make_shared<Outcome>();
+    op->setCompletionBlockWithSuccess(
+        [outcome](JSONRequestOperation&, const QVariant& json) {
+            outcome->json = json;
+            outcome->onMainThread = qm::platform::dispatch::isMainThread();
+            ++outcome->successes;
+        },
+        [outcome](JSONRequestOperation&, const Error& error, const QVariant& json) {
+            outcome->error = error;
+            outcome->json = json;
+            outcome->onMainThread = qm::platform::dispatch::isMainThread();
+            ++outcome->failures;
+        });
+    op->start();
+    EXPECT_TRUE(waitUntil([&] { return outcome->successes + outcome->failures > 0; }));
+    return outcome;
+}
+
+} // namespace
+
+TEST(ResponseDecoding, JSONDecodedOffTheMainThreadDeliveredOnIt) {
+    Server server;
+    auto op = ObservedJSONOperation::create(server.request("/ok.json"));
+    const auto outcome = runJSON(op);
+    EXPECT_EQ(outcome->successes, 1);
+    EXPECT_TRUE(outcome->onMainThread);
+    EXPECT_EQ(op->decodedOffMain, 1);
+    EXPECT_EQ(op->decodedOnMain, 0);
+    EXPECT_EQ(outcome->json.toMap().value(QStringLiteral("a")).toList().size(), 2);
+}
+
+TEST(ResponseDecoding, JSONEmptyBodySucceedsWithNoValue) {
+    Server server;
+    const auto outcome = runJSON(JSONRequestOperation::create(server.request("/empty")));
+    EXPECT_EQ(outcome->successes, 1);
+    EXPECT_FALSE(outcome->json.isValid());
+}
+
+TEST(ResponseDecoding, InvalidJSONFailsWithTheParseError) {
+    Server server;
+    auto op = JSONRequestOperation::create(server.request("/invalid"));
+    const auto outcome = runJSON(op);
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_FALSE(outcome->json.isValid());
+    EXPECT_EQ(outcome->error, op->JSONError());
+}
+
+TEST(ResponseDecoding, NotFoundCarriesTheStatusErrorAndTheDecodedBody) {
+    Server server;
+    const auto outcome = runJSON(JSONRequestOperation::create(server.request("/missing")));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->code, kNetErrorBadServerResponse);
+    EXPECT_EQ(outcome->json.toMap().value(QStringLiteral("error")).toString(), QStringLiteral("missing"));
+}
+
+TEST(ResponseDecoding, OtherContentTypeIsRejected) {
+    Server server;
+    const auto outcome = runJSON(JSONRequestOperation::create(server.request("/html")));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->code, kNetErrorCannotDecodeContentData);
+    EXPECT_EQ(JSONRequestOperation::acceptableContentTypes(),
+              (QSet<QString>{QStringLiteral("application/json"), QStringLiteral("text/json"),
+                             QStringLiteral("text/javascript")}));
+}
+
+TEST(ResponseDecoding, LoneSpaceAndUndecodableText) {
+    QVariant value;
+    EXPECT_FALSE(decodeJSONText(QStringLiteral(" "), &value));
+    EXPECT_FALSE(value.isValid());
+    const QString broken = QStringLiteral("[") + QChar(0xD800) + QStringLiteral("]");
+    const auto error = decodeJSONText(broken, &value);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, QStringLiteral("QMNetErrorDomain"));
+    EXPECT_EQ(error->code, -1016);
+    EXPECT_EQ(error->localizedDescription, QStringLiteral("Operation responseData failed decoding as a UTF-8 string"));
+    EXPECT_EQ(error->userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString(),
+              QStringLiteral("Could not decode string: ") + broken);
+}
+
+TEST(ResponseDecoding, ClaimsByPathExtensionOrAcceptHeader) {
+    const HTTPRequest json(QUrl(QStringLiteral("http://h/a/b.json?x=1")));
+    EXPECT_TRUE(JSONRequestOperation::canProcessRequest(json));
+    EXPECT_FALSE(XMLRequestOperation::canProcessRequest(json));
+    HTTPRequest plain(QUrl(QStringLiteral("http://h/a/b")));
+    EXPECT_FALSE(JSONRequestOperation::canProcessRequest(plain));
+    plain.setHeader("Accept", "text/html, text/json;q=0.5");
+    EXPECT_TRUE(JSONRequestOperation::canProcessRequest(plain));
+    EXPECT_TRUE(XMLRequestOperation::canProcessRequest(HTTPRequest(QUrl(QStringLiteral("http://h/f.xml")))));
+    EXPECT_TRUE(PropertyListRequestOperation::canProcessRequest(HTTPRequest(QUrl(QStringLiteral("http://h/f.plist")))));
+}
+
+TEST(ResponseDecoding, XMLDocumentAnswersXPath) {
+    Server server;
+    std::shared_ptr<XMLDocument> document;
+    std::atomic<int> calls{0};
+    auto op = XMLRequestOperation::createForDocument(
+        server.request("/feed"), [&](XMLRequestOperation&, const std::shared_ptr<XMLDocument>& d) {
+            document = d;
+            ++calls;
+        },
+        [&](XMLRequestOperation&, const Error&, const std::shared_ptr<XMLDocument>&) { ++calls; });
+    op->start();
+    ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
+    ASSERT_TRUE(document);
+    EXPECT_EQ(document, op->responseXMLDocument());
+    EXPECT_EQ(document->valuesForXPath(QStringLiteral("//item/@id")), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+    EXPECT_EQ(document->valuesForXPath(QStringLiteral("count(/feed/item)")), QStringList{QStringLiteral("2")});
+    EXPECT_TRUE(document->valuesForXPath(QStringLiteral("//[")).isEmpty());
+}
+
+TEST(ResponseDecoding, MalformedXMLFailsWithXMLError) {
+    Server server;
+    std::optional<Error> error;
+    auto op = XMLRequestOperation::createForDocument(
+        server.request("/broken.xml"), {},
+        [&](XMLRequestOperation&, const Error& e, const std::shared_ptr<XMLDocument>& d) {
+            EXPECT_FALSE(d);
+            error = e;
+        });
+    op->start();
+    ASSERT_TRUE(waitUntil([&] { return error.has_value(); }));
+    EXPECT_EQ(error, op->XMLError());
+}
+
+TEST(ResponseDecoding, XMLParserGivesEventsUntilDetachedByCancel) {
+    Server server;
+    std::shared_ptr<XMLParser> parser;
+    auto op = XMLRequestOperation::createForParser(
+        server.request("/feed"), [&](XMLRequestOperation&, const std::shared_ptr<XMLParser>& p) { parser = p; }, {});
+    op->start();
+    ASSERT_TRUE(waitUntil([&] { return parser != nullptr; }));
+    int starts = 0;
+    parser->setHandlers({[&](const QString&, const QVariantMap&) { ++starts; }, {}, {}});
+    EXPECT_TRUE(parser->parse());
+    EXPECT_EQ(starts, 3);
+    op->cancel();
+    starts = 0;
+    parser->parse();
+    EXPECT_EQ(starts, 0);
+}
+
+TEST(ResponseDecoding, PropertyListWithItsFormat) {
+    Server server;
+    QVariant plist;
+    auto op = PropertyListRequestOperation::create(
+        server.request("/list.plist"), [&](PropertyListRequestOperation&, const QVariant& p) { plist = p; });
+    op->start();
+    ASSERT_TRUE(waitUntil([&] { return plist.isValid(); }));
+    EXPECT_EQ(plist.toMap().value(QStringLiteral("k")).toInt(), 7);
+    EXPECT_EQ(op->propertyListFormat(), PropertyListRequestOperation::XMLFormat);
+}
+
+TEST(XMLReader, SiblingsBecomeAnArrayInDocumentOrder) {
+    const auto result = XMLReader::dictionaryForXMLString(QStringLiteral(R"(<r><item id="a"/><item>second</item></r>)"));
+    ASSERT_TRUE(result);
+    const QVariantList items = result->value(QStringLiteral("r")).toMap().value(QStringLiteral("item")).toList();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].toMap(), (QVariantMap{{QStringLiteral("id"), QStringLiteral("a")}}));
+    EXPECT_EQ(items[1].toMap().value(QStringLiteral("text")).toString(), QStringLiteral("second"));
+}
+
+TEST(XMLReader, ThirdSiblingIsAppended) {
+    const auto result = XMLReader::dictionaryForXMLString(QStringLiteral("<r><i>1</i><i>2</i><i>3</i></r>"));
+    const QVariantList items = result->value(QStringLiteral("r")).toMap().value(QStringLiteral("i")).toList();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[2].toMap().value(QStringLiteral("text")).toString(), QStringLiteral("3"));
+}
+
+TEST(XMLReader, OneBufferCarriesTextToTheNextElementThatEnds) {
+    const auto result = XMLReader::dictionaryForXMLString(QStringLiteral("<a>\n<b>x</b>\n</a>"));
+    ASSERT_TRUE(result);
+    const QVariantMap a = result->value(QStringLiteral("a")).toMap();
+    EXPECT_EQ(a.value(QStringLiteral("b")).toMap().value(QStringLiteral("text")).toString(), QStringLiteral("\nx"));
+    EXPECT_EQ(a.value(QStringLiteral("text")).toString(), QStringLiteral("\n"));
+}
+
+TEST(XMLReader, ParseErrorGivesNothingAndTheError) {
+    Error error;
+    EXPECT_FALSE(XMLReader::dictionaryForXMLData("<a><b></a>", &error));
+    EXPECT_NE(error.code, 0);
+    EXPECT_FALSE(error.localizedDescription.isEmpty());
+}
