@@ -6,8 +6,7 @@
 #include <functional>
 #include <memory>
 
-// Kept apart from http_request.h: the multipart and request headers each declare their own
-// qm::net::HeaderList, so no translation unit can include both.
+// The multipart side of the client: builds the body device from the parameters and the caller's parts.
 namespace qm::net {
 
 class MultipartFormData;

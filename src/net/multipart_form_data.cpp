@@ -49,7 +49,7 @@ void MultipartFormData::appendPartWithFormData(const QByteArray& data, const QSt
         {{QStringLiteral("Content-Disposition"), QStringLiteral("form-data; name=\"%1\"").arg(name)}}, data);
 }
 
-void MultipartFormData::appendPartWithHeaders(HeaderList headers, const QByteArray& body) {
+void MultipartFormData::appendPartWithHeaders(PartHeaderList headers, const QByteArray& body) {
     BodyPart part;
     part.headers = std::move(headers);
     part.data = body;

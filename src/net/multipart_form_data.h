@@ -15,12 +15,12 @@ namespace qm::net {
 
 class MultipartBodyDevice;
 
-using HeaderList = QList<std::pair<QString, QString>>;
+using PartHeaderList = QList<std::pair<QString, QString>>;
 
 // One form-data part. Its content is either held in memory or, when filePath is set, read from
 // the file while the body is sent.
 struct BodyPart {
-    HeaderList headers;
+    PartHeaderList headers;
     QByteArray data;
     QString filePath;
     quint64 bodyContentLength = 0;
@@ -45,7 +45,7 @@ public:
     void appendPartWithFileData(const QByteArray& data, const QString& name, const QString& fileName,
                                 const QString& mimeType);
     void appendPartWithFormData(const QByteArray& data, const QString& name);
-    void appendPartWithHeaders(HeaderList headers, const QByteArray& body);
+    void appendPartWithHeaders(PartHeaderList headers, const QByteArray& body);
     bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error = nullptr);
     bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
                                const QString& mimeType, platform::Error* error = nullptr);
