@@ -10,6 +10,7 @@
 #include "platform/settings_store.h"
 #include "platform/system_log.h"
 #include "uploaders/generic_uploader.h"
+#include "uploaders/owncloud_uploader.h"
 #include "uploaders/service_id.h"
 #include "uploaders/service_registry.h"
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     const upload::ServiceEnvironment serviceEnvironment{settings, credentials, bundle->name()};
     upload::ServiceRegistry services;
     services.registerService(upload::Generic, std::make_unique<upload::GenericUploaderClass>(serviceEnvironment, *bundle));
+    services.registerService(upload::OwnCloud, std::make_unique<upload::OwnCloudUploaderClass>(serviceEnvironment, *bundle));
 
     // A person answers at the terminal itself, which stays reachable when standard input carries the message.
     int promptFd = -1;

@@ -1,0 +1,303 @@
+#include "uploaders/owncloud_uploader.h"
+
+#include "accounts/settings_keys.h"
+#include "net/http_client.h"
+#include "net/http_client_multipart.h"
+#include "net/mime_type.h"
+#include "net/multipart_form_data.h"
+#include "net/xml_request_operation.h"
+#include "platform/data_additions.h"
+#include "platform/string_format.h"
+#include "uploaders/service_id.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QVariantMap>
+
+namespace qm::upload {
+
+namespace keys = accounts::keys;
+
+namespace {
+
+constexpr char kErrorDomain[] = "RVErrorDomain";
+constexpr char kShareCreationFailed[] = "Unknown problem during share creation.";
+constexpr char kWebDAVPath[] = "remote.php/webdav";
+constexpr char kSharesPath[] = "ocs/v1.php/apps/files_sharing/api/v1/shares";
+constexpr char kTestFileName[] = "dummy.bin";
+constexpr char kTestFileType[] = "binary/octet-stream";
+
+long statusOf(net::HTTPRequestOperation& operation) {
+    const std::optional<net::HTTPResponse> response = operation.response();
+    return response ? response->statusCode : 0;
+}
+
+} // namespace
+
+OwnCloudUploader::OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
+                                   QString keychainIdentifier)
+    : environment_(environment)
+    , bundle_(std::move(bundle))
+    , keychainIdentifier_(std::move(keychainIdentifier)) {}
+
+OwnCloudUploader::~OwnCloudUploader() = default;
+
+OwnCloudUploader::ServerLocation OwnCloudUploader::serverLocation(const QString& serverText) {
+    const QUrl url(serverText.trimmed());
+    const QString path = url.path(QUrl::FullyEncoded);
+    if (path.size() < 2)
+        return {url, path};
+    // Rebuilt from its parts rather than cut out of the text, so a host that begins like the path stays
+    // whole.
+    QUrl base;
+    base.setScheme(url.scheme());
+    base.setHost(url.host(QUrl::FullyDecoded), QUrl::DecodedMode);
+    base.setPort(url.port());
+    return {base, path};
+}
+
+QString OwnCloudUploader::joinPath(const QString& head, const QString& tail) {
+    if (head.isEmpty())
+        return tail;
+    if (tail.isEmpty())
+        return head;
+    QString left = head;
+    while (left.size() > 1 && left.endsWith(QLatin1Char('/')))
+        left.chop(1);
+    QString right = tail;
+    while (right.startsWith(QLatin1Char('/')))
+        right.remove(0, 1);
+    return left.endsWith(QLatin1Char('/')) ? left + right : left + QLatin1Char('/') + right;
+}
+
+QString OwnCloudUploader::remoteName(const QString& name, qint64 index) {
+    if (index == 0)
+        return name;
+    const QFileInfo info(name);
+    return platform::formatString(QStringLiteral("%@-%ld.%@"),
+                                  {info.completeBaseName(), index, info.suffix()});
+}
+
+QString OwnCloudUploader::escapedName(const QString& name) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(name, ":/?&=;+!@#$()',*"));
+}
+
+QString OwnCloudUploader::setting(const char* key) const {
+    return environment_.settings.stringForKey(QString::fromLatin1(key));
+}
+
+OwnCloudUploader::Account OwnCloudUploader::account(bool linking) const {
+    Account result;
+    result.serverText = setting(keys::ownCloudURL).trimmed();
+    result.location = serverLocation(result.serverText);
+    result.login = linking && !login().isNull() ? login() : setting(keys::ownCloudEmail);
+    result.password = linking && !password().isNull()
+                          ? password()
+                          : environment_.credentials.passwordFromKeychainItem(keychainIdentifier_, result.login);
+    result.folder = setting(keys::ownCloudDirectoryName);
+    if (result.folder.isEmpty())
+        result.folder = bundle_.name();
+    return result;
+}
+
+std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& account, bool acceptXML) {
+    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL);
+    if (acceptXML)
+        client->setDefaultHeader("Accept", "application/xml");
+    client->setAuthorizationHeaderWithUsername(account.login, account.password);
+    clients_.append(client);
+    return client;
+}
+
+void OwnCloudUploader::startUpload(const QString& path) {
+    const quint64 run = ++run_;
+    probeName(account(false), path, 0, run);
+}
+
+void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index, quint64 run) {
+    const QString name = remoteName(QFileInfo(path).fileName(), index);
+    const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
+                                               account.folder),
+                                      escapedName(name));
+    auto client = newClient(account, false);
+    const std::weak_ptr<int> alive = alive_;
+    client->getPath(
+        filePath, {},
+        [this, alive, account, path, index, run](net::HTTPRequestOperation&, const QVariant&) {
+            if (alive.expired() || run != run_)
+                return;
+            probeName(account, path, index + 1, run);
+        },
+        [this, alive, account, path, name, run](net::HTTPRequestOperation& operation, const platform::Error& error) {
+            if (alive.expired() || run != run_)
+                return;
+            if (statusOf(operation) == 404) {
+                storeFile(account, path, name, run);
+                return;
+            }
+            reportFailure(error, UploadFailed);
+        });
+}
+
+void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name, quint64 run) {
+    const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
+                                               account.folder),
+                                      escapedName(name));
+    auto client = newClient(account, false);
+    net::HTTPRequest request = client->requestWithMethod("PUT", filePath);
+    // Streamed from the file rather than read whole, so a large attachment never sits in memory.
+    auto file = std::make_shared<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)) {
+        // The platform's code for a file that cannot be read, so callers see the usual error.
+        reportFailure(platform::Error(QStringLiteral("NSCocoaErrorDomain"), 260, file->errorString()), UploadFailed);
+        return;
+    }
+    request.bodyLength = file->size();
+    request.bodyDevice = file;
+    QString type = net::mimeTypeForPathExtension(path);
+    if (type == QLatin1String("application/octet-stream"))
+        type = QString::fromLatin1(kTestFileType);
+    request.setHeader("Content-Type", type.toUtf8());
+    const std::weak_ptr<int> alive = alive_;
+    auto operation = client->HTTPRequestOperationWithRequest(
+        std::move(request),
+        [this, alive, account, name, run](net::HTTPRequestOperation&, const QVariant&) {
+            if (alive.expired() || run != run_)
+                return;
+            if (!createPublicLink()) {
+                reportLink(QUrl(account.serverText + QLatin1Char('/') + account.folder + QLatin1Char('/') +
+                                escapedName(name)));
+                return;
+            }
+            shareFile(account, name, run);
+        },
+        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
+            if (alive.expired() || run != run_)
+                return;
+            reportFailure(error, UploadFailed);
+        });
+    operation->setUploadProgressBlock([this, alive, run](qint64, qint64 written, qint64 expected) {
+        if (alive.expired() || run != run_ || !busy())
+            return;
+        reportProgress(expected > 0 ? static_cast<double>(written) / static_cast<double>(expected) : 1.0);
+    });
+    client->enqueueHTTPRequestOperation(operation);
+}
+
+void OwnCloudUploader::shareFile(const Account& account, const QString& name, quint64 run) {
+    auto client = newClient(account, true);
+    const QVariantMap parameters{{QStringLiteral("path"), joinPath(account.folder, name)},
+                                 {QStringLiteral("shareType"), 3}};
+    const std::weak_ptr<int> alive = alive_;
+    client->postPath(
+        joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
+        [this, alive, run](net::HTTPRequestOperation& operation, const QVariant&) {
+            if (alive.expired() || run != run_)
+                return;
+            const auto document = net::XMLDocument::parse(operation.responseData());
+            const QStringList urls = document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
+            if (urls.size() != 1) {
+                reportFailure(platform::Error(QString::fromLatin1(kErrorDomain), ShareCreationFailed,
+                                              bundle_.localized(QString::fromLatin1(kShareCreationFailed))),
+                              UploadFailed);
+                return;
+            }
+            reportLink(QUrl(urls.first() + QStringLiteral("&download")));
+        },
+        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
+            if (alive.expired() || run != run_)
+                return;
+            reportFailure(error, UploadFailed);
+        });
+}
+
+void OwnCloudUploader::cancelUpload() {
+    ++run_;
+    Uploader::cancelUpload();
+}
+
+void OwnCloudUploader::authenticate() {
+    testFolder(++run_);
+}
+
+void OwnCloudUploader::testFolder(quint64 run) {
+    const Account current = account(true);
+    auto client = newClient(current, true);
+    const QString folderPath = joinPath(current.location.path,
+                                        joinPath(QString::fromLatin1(kWebDAVPath), current.folder));
+    const std::weak_ptr<int> alive = alive_;
+    client->getPath(
+        folderPath, {},
+        [this, alive, client, folderPath, run](net::HTTPRequestOperation&, const QVariant&) {
+            if (alive.expired() || run != run_)
+                return;
+            testWrite(client, folderPath, run);
+        },
+        [this, alive, client, folderPath, run](net::HTTPRequestOperation& operation, const platform::Error& error) {
+            if (alive.expired() || run != run_)
+                return;
+            if (statusOf(operation) != 404) {
+                reportAuthentication(error);
+                return;
+            }
+            auto create = client->HTTPRequestOperationWithRequest(
+                client->requestWithMethod("MKCOL", folderPath),
+                [this, alive, run](net::HTTPRequestOperation&, const QVariant&) {
+                    if (!alive.expired() && run == run_)
+                        testFolder(run);
+                },
+                [this, alive, run](net::HTTPRequestOperation&, const platform::Error& createError) {
+                    if (!alive.expired() && run == run_)
+                        reportAuthentication(createError);
+                });
+            client->enqueueHTTPRequestOperation(create);
+        });
+}
+
+void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath,
+                                 quint64 run) {
+    const QByteArray bytes = platform::randomDataWithBytes(4);
+    const QString testPath = joinPath(folderPath, QString::fromLatin1(kTestFileName));
+    net::HTTPRequest request = client->multipartFormRequestWithMethod(
+        "PUT", testPath, {}, [&bytes](net::MultipartFormData& form) {
+            form.appendPartWithFileData(bytes, QString::fromLatin1(kTestFileName),
+                                        QString::fromLatin1(kTestFileName), QString::fromLatin1(kTestFileType));
+        });
+    const std::weak_ptr<int> alive = alive_;
+    auto write = client->HTTPRequestOperationWithRequest(
+        std::move(request),
+        [this, alive, client, testPath, run](net::HTTPRequestOperation&, const QVariant&) {
+            if (alive.expired() || run != run_)
+                return;
+            client->deletePath(
+                testPath, {},
+                [this, alive, run](net::HTTPRequestOperation&, const QVariant&) {
+                    if (!alive.expired() && run == run_)
+                        reportAuthentication(std::nullopt);
+                },
+                [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
+                    if (!alive.expired() && run == run_)
+                        reportAuthentication(error);
+                });
+        },
+        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
+            if (!alive.expired() && run == run_)
+                reportAuthentication(error);
+        });
+    client->enqueueHTTPRequestOperation(write);
+}
+
+OwnCloudUploaderClass::OwnCloudUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle)
+    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::ownCloudLinked),
+                              QString::fromLatin1(keys::ownCloudEmail))
+    , bundle_(std::move(bundle)) {}
+
+QString OwnCloudUploaderClass::name() const {
+    return serviceName(OwnCloud);
+}
+
+std::unique_ptr<Uploader> OwnCloudUploaderClass::create() const {
+    return std::make_unique<OwnCloudUploader>(environment(), bundle_, keychainIdentifier());
+}
+
+} // namespace qm::upload

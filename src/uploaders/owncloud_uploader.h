@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/bundle.h"
+#include "uploaders/uploader_class.h"
+
+#include <QList>
+#include <QUrl>
+#include <memory>
+
+namespace qm::net {
+class HTTPClient;
+}
+
+namespace qm::upload {
+
+enum OwnCloudUploaderErrorCode : int {
+    ShareCreationFailed = 411, // the share answer did not hold exactly one link
+};
+
+// Stores files over WebDAV on the user's own ownCloud server and, for a public link, shares each through
+// the server's sharing API.
+class OwnCloudUploader final : public Uploader {
+public:
+    OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier);
+    ~OwnCloudUploader() override;
+
+    // Clears busy only; what was sent runs out, and its outcome is dropped.
+    void cancelUpload() override;
+    // Checks that the folder exists (creating it when missing), can be written and cleaned up.
+    void authenticate() override;
+
+    // Where the server text points: the client's base URL and the path every request path begins with.
+    struct ServerLocation {
+        QUrl baseURL;
+        QString path;
+    };
+    static ServerLocation serverLocation(const QString& serverText);
+    // Path components joined with exactly one "/" between them.
+    static QString joinPath(const QString& head, const QString& tail);
+    // `name` for index 0, else "<stem>-<index>.<extension>".
+    static QString remoteName(const QString& name, qint64 index);
+    // Escapes what a URL does not allow, keeping its reserved characters.
+    static QString escapedName(const QString& name);
+
+protected:
+    void startUpload(const QString& path) override;
+
+private:
+    struct Account {
+        QString serverText;
+        ServerLocation location;
+        QString login;
+        QString password;
+        QString folder;
+    };
+    Account account(bool linking) const;
+    std::shared_ptr<net::HTTPClient> newClient(const Account& account, bool acceptXML);
+    void probeName(const Account& account, const QString& path, qint64 index, quint64 run);
+    void storeFile(const Account& account, const QString& path, const QString& name, quint64 run);
+    void shareFile(const Account& account, const QString& name, quint64 run);
+    void testFolder(quint64 run);
+    void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath, quint64 run);
+    QString setting(const char* key) const;
+
+    ServiceEnvironment environment_;
+    platform::Bundle bundle_;
+    QString keychainIdentifier_;
+    // Kept until the uploader goes: a request still under way needs its client.
+    QList<std::shared_ptr<net::HTTPClient>> clients_;
+    quint64 run_ = 0; // outcomes of a cancelled or replaced run are dropped
+    // Requests may answer after the uploader is gone; they check this first.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+class OwnCloudUploaderClass final : public FlagLinkedUploaderClass {
+public:
+    OwnCloudUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle);
+
+    QString name() const override;
+    std::unique_ptr<Uploader> create() const override;
+
+private:
+    platform::Bundle bundle_;
+};
+
+} // namespace qm::upload

@@ -1,0 +1,87 @@
+#include "cli_test_support.h"
+#include "accounts/settings_keys.h"
+#include "support/fake_owncloud.h"
+#include "support/test_support.h"
+#include "uploaders/owncloud_uploader.h"
+#include "uploaders/service_id.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace qm::test::cli {
+namespace {
+
+// A whole message through `quillmoor`: linked to an ownCloud server, sent, with the attachments stored in
+// its WebDAV folder and the message carrying their download links.
+class OwnCloudSendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        runner.services.registerService(upload::OwnCloud, std::make_unique<upload::OwnCloudUploaderClass>(
+                                                              runner.serviceEnvironment, runner.bundle));
+    }
+    void TearDown() override {
+        if (inputPipe[0] >= 0)
+            ::close(inputPipe[0]);
+    }
+
+    void passwordOnStandardInput(const QString& password) {
+        ASSERT_EQ(::pipe(inputPipe), 0);
+        const QByteArray line = password.toUtf8() + '\n';
+        ASSERT_EQ(::write(inputPipe[1], line.constData(), static_cast<size_t>(line.size())), line.size());
+        ::close(inputPipe[1]);
+        runner.inputFd = inputPipe[0];
+    }
+
+    CliRunner runner;
+    int inputPipe[2] = {-1, -1};
+};
+
+TEST_F(OwnCloudSendTest, LinkThenSendStoresAttachmentsAndSendsDownloadLinks) {
+    FakeOwnCloud server(QStringLiteral("/owncloud"));
+    passwordOnStandardInput(server.password());
+    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"),
+                          server.url(QStringLiteral("/owncloud")), QStringLiteral("--login"), server.user(),
+                          QStringLiteral("--password-stdin"), QStringLiteral("--folder"), QStringLiteral("Mail")}),
+              0)
+        << runner.err().toStdString();
+    EXPECT_TRUE(server.hasFolder(QStringLiteral("/Mail")));
+    EXPECT_FALSE(server.hasFile(QStringLiteral("/Mail/dummy.bin")));
+    EXPECT_TRUE(runner.settings.boolForKey(QString::fromLatin1(accounts::keys::ownCloudLinked)));
+
+    runner.setThreshold(0.0001);
+    const QString sent = runner.path(QStringLiteral("sent.eml"));
+    ASSERT_EQ(runner.run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"),
+                          QStringLiteral("--out"), sent, fixturePath(QStringLiteral("html_attachments.eml"))}),
+              0)
+        << runner.err().toStdString();
+
+    const ParsedMessage message = parseMessageFile(sent);
+    ASSERT_TRUE(message.valid);
+    EXPECT_TRUE(message.attachments.isEmpty());
+    EXPECT_EQ(server.file(QStringLiteral("/Mail/report.pdf")), fixturePdf());
+    int shares = 0;
+    for (const auto& request : server.requests())
+        if (request.method == "POST")
+            ++shares;
+    ASSERT_GT(shares, 0);
+    for (int id = 1; id <= shares; ++id) {
+        const QString link = server.shareURL(id) + QStringLiteral("&download");
+        QString escaped = link;
+        escaped.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
+        EXPECT_TRUE(message.html.contains(link) || message.html.contains(escaped))
+            << link.toStdString() << "\n" << message.html.toStdString();
+    }
+}
+
+TEST_F(OwnCloudSendTest, WrongPasswordDoesNotLink) {
+    FakeOwnCloud server;
+    passwordOnStandardInput(QStringLiteral("wrong"));
+    EXPECT_NE(runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"), server.url(),
+                          QStringLiteral("--login"), server.user(), QStringLiteral("--password-stdin")}),
+              0);
+    EXPECT_FALSE(runner.settings.boolForKey(QString::fromLatin1(accounts::keys::ownCloudLinked)));
+    EXPECT_FALSE(server.hasFolder(QStringLiteral("/Quillmoor")));
+}
+
+} // namespace
+} // namespace qm::test::cli

@@ -1,0 +1,298 @@
+#include "accounts/credential_store.h"
+#include "accounts/settings_keys.h"
+#include "platform/bundle.h"
+#include "platform/secret_store.h"
+#include "platform/settings_store.h"
+#include "support/fake_owncloud.h"
+#include "support/test_support.h"
+#include "uploaders/owncloud_uploader.h"
+#include "uploaders/service_id.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace qm::test {
+namespace {
+
+namespace keys = accounts::keys;
+using upload::OwnCloudUploader;
+
+constexpr int kWaitMs = 20000;
+
+struct OwnCloudRecorder final : upload::UploaderDelegate {
+    QList<double> progress;
+    QList<std::pair<int, platform::Error>> failures;
+    QList<QUrl> links;
+    QStringList linkFiles;
+    QList<std::optional<platform::Error>> authentications;
+
+    void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
+    void uploadFailedWithStatus(int status, const platform::Error& error) override { failures.append({status, error}); }
+    void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
+        EXPECT_TRUE(icon.isEmpty());
+        links.append(link);
+        linkFiles.append(file);
+    }
+    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override {
+        authentications.append(error);
+    }
+    qsizetype outcomes() const { return failures.size() + links.size(); }
+};
+
+class OwnCloudUploaderTest : public ::testing::Test {
+protected:
+    void SetUp() override { serviceClass = std::make_unique<upload::OwnCloudUploaderClass>(environment, bundle); }
+
+    void configure(FakeOwnCloud& server, const QString& path = {}, const QString& folder = {}) {
+        settings.setObject(QStringLiteral("  ") + server.url(path) + QStringLiteral(" \n"), keys::ownCloudURL);
+        settings.setObject(server.user(), keys::ownCloudEmail);
+        settings.setObject(folder, keys::ownCloudDirectoryName);
+        credentials.setPassword(server.password(), QStringLiteral("Quillmoor (ownCloud)"), server.user());
+    }
+
+    std::unique_ptr<upload::Uploader> make() {
+        auto uploader = serviceClass->create();
+        uploader->setDelegate(&recorder);
+        return uploader;
+    }
+
+    QString localFile(const QString& name, const QByteArray& bytes) {
+        const QString path = temp.filePath(QStringLiteral("local/") + name);
+        writeFile(path, bytes);
+        return path;
+    }
+
+    void upload(upload::Uploader& uploader, const QString& path, bool publicLink = true) {
+        const qsizetype before = recorder.outcomes();
+        ASSERT_TRUE(uploader.uploadFile(path, publicLink));
+        ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > before; }, kWaitMs));
+        waitUntil([] { return false; }, 150);
+        EXPECT_EQ(recorder.outcomes(), before + 1);
+        EXPECT_FALSE(uploader.busy());
+    }
+
+    void link(upload::Uploader& uploader) {
+        uploader.setCreatePublicLink(true);
+        uploader.authenticate();
+        ASSERT_TRUE(waitUntil([&] { return !recorder.authentications.isEmpty(); }, kWaitMs));
+        waitUntil([] { return false; }, 150);
+        EXPECT_EQ(recorder.authentications.size(), 1);
+    }
+
+    QTemporaryDir temp;
+    platform::SettingsStore settings{temp.filePath(QStringLiteral("settings.plist"))};
+    platform::MemorySecretStore secrets;
+    accounts::CredentialStore credentials{secrets};
+    upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
+    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                            {QStringLiteral("en")}};
+    std::unique_ptr<upload::OwnCloudUploaderClass> serviceClass;
+    OwnCloudRecorder recorder;
+};
+
+TEST(OwnCloudAddress, HostWithoutPathKeepsRelativePaths) {
+    const auto location = OwnCloudUploader::serverLocation(QStringLiteral(" https://cloud.example:8443 \n"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("https://cloud.example:8443")));
+    EXPECT_EQ(OwnCloudUploader::joinPath(OwnCloudUploader::joinPath(location.path, QStringLiteral("remote.php/webdav")),
+                                         QStringLiteral("Quillmoor")),
+              QStringLiteral("remote.php/webdav/Quillmoor"));
+}
+
+TEST(OwnCloudAddress, PathMovesToRequestPathsOnTheBareHost) {
+    const auto location = OwnCloudUploader::serverLocation(QStringLiteral("https://owncloudhost/owncloud"));
+    EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("https://owncloudhost")));
+    EXPECT_EQ(location.path, QStringLiteral("/owncloud"));
+    EXPECT_EQ(OwnCloudUploader::joinPath(location.path, QStringLiteral("remote.php/webdav")),
+              QStringLiteral("/owncloud/remote.php/webdav"));
+    EXPECT_EQ(OwnCloudUploader::joinPath(QStringLiteral("/owncloud/"), QStringLiteral("ocs")),
+              QStringLiteral("/owncloud/ocs"));
+}
+
+TEST(OwnCloudNames, NumberedAndEscaped) {
+    EXPECT_EQ(OwnCloudUploader::remoteName(QStringLiteral("report.pdf"), 0), QStringLiteral("report.pdf"));
+    EXPECT_EQ(OwnCloudUploader::remoteName(QStringLiteral("report.pdf"), 2), QStringLiteral("report-2.pdf"));
+    EXPECT_EQ(OwnCloudUploader::remoteName(QStringLiteral("README"), 1), QStringLiteral("README-1."));
+    EXPECT_EQ(OwnCloudUploader::escapedName(QStringLiteral("my report ä%.pdf")),
+              QStringLiteral("my%20report%20%C3%A4%25.pdf"));
+    EXPECT_EQ(OwnCloudUploader::escapedName(QStringLiteral("a+b(1).pdf")), QStringLiteral("a+b(1).pdf"));
+}
+
+TEST_F(OwnCloudUploaderTest, ClassNameAndLinkFlag) {
+    EXPECT_EQ(serviceClass->name(), QStringLiteral("ownCloud"));
+    EXPECT_EQ(serviceClass->keychainIdentifier(), QStringLiteral("Quillmoor (ownCloud)"));
+    settings.setObject(QStringLiteral("alice"), keys::ownCloudEmail);
+    credentials.setPassword(QStringLiteral("pw"), QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice"));
+    serviceClass->setIsLinked(true);
+    EXPECT_TRUE(serviceClass->isLinked());
+    serviceClass->setIsLinked(false);
+    EXPECT_FALSE(serviceClass->isLinked());
+    EXPECT_FALSE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice")));
+}
+
+TEST_F(OwnCloudUploaderTest, AccountTestCreatesMissingFolderThenRunsAgain) {
+    FakeOwnCloud server;
+    configure(server);
+    auto uploader = make();
+    link(*uploader);
+    ASSERT_FALSE(recorder.authentications.first().has_value())
+        << recorder.authentications.first()->localizedDescription.toStdString();
+    EXPECT_EQ(server.log(), (QStringList{QStringLiteral("GET /remote.php/webdav/Quillmoor"),
+                                         QStringLiteral("MKCOL /remote.php/webdav/Quillmoor"),
+                                         QStringLiteral("GET /remote.php/webdav/Quillmoor"),
+                                         QStringLiteral("PUT /remote.php/webdav/Quillmoor/dummy.bin"),
+                                         QStringLiteral("DELETE /remote.php/webdav/Quillmoor/dummy.bin")}));
+    EXPECT_TRUE(server.hasFolder(QStringLiteral("/Quillmoor")));
+    EXPECT_FALSE(server.hasFile(QStringLiteral("/Quillmoor/dummy.bin")));
+    const auto requests = server.requests();
+    EXPECT_EQ(requests[0].headers.value("accept"), "application/xml");
+    // The probe holds a multipart envelope around its four bytes.
+    EXPECT_TRUE(requests[3].headers.value("content-type").startsWith("multipart/form-data; boundary="));
+    EXPECT_TRUE(requests[3].body.contains("filename=\"dummy.bin\""));
+    EXPECT_TRUE(requests[3].body.contains("Content-Type: binary/octet-stream"));
+    EXPECT_FALSE(serviceClass->isLinked());
+}
+
+TEST_F(OwnCloudUploaderTest, AccountTestPrefersGivenLoginAndPassword) {
+    FakeOwnCloud server(QStringLiteral("/owncloud"));
+    configure(server, QStringLiteral("/owncloud"), QStringLiteral("Mail Files"));
+    settings.setObject(QStringLiteral("bob"), keys::ownCloudEmail);
+    auto uploader = make();
+    uploader->setLogin(server.user());
+    uploader->setPassword(server.password());
+    link(*uploader);
+    EXPECT_FALSE(recorder.authentications.first().has_value());
+    EXPECT_TRUE(server.hasFolder(QStringLiteral("/Mail Files")));
+    EXPECT_EQ(server.log().first(), QStringLiteral("GET /owncloud/remote.php/webdav/Mail Files"));
+}
+
+TEST_F(OwnCloudUploaderTest, AccountTestReportsWrongPassword) {
+    FakeOwnCloud server;
+    configure(server);
+    auto uploader = make();
+    uploader->setPassword(QStringLiteral("wrong"));
+    link(*uploader);
+    ASSERT_TRUE(recorder.authentications.first().has_value());
+    EXPECT_EQ(recorder.authentications.first()->code, -1011);
+    EXPECT_EQ(server.log().size(), 1);
+}
+
+TEST_F(OwnCloudUploaderTest, UploadSharesAndDeliversDownloadLink) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    const QByteArray bytes = QByteArray(300000, 'x') + "end";
+    const QString path = localFile(QStringLiteral("report.pdf"), bytes);
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, path));
+    ASSERT_EQ(recorder.links.size(), 1) << recorder.failures.value(0).second.localizedDescription.toStdString();
+    EXPECT_EQ(recorder.links.first(), QUrl(server.shareURL(1) + QStringLiteral("&download")));
+    EXPECT_EQ(recorder.linkFiles.first(), path);
+    EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/report.pdf")), bytes);
+    ASSERT_FALSE(recorder.progress.isEmpty());
+    EXPECT_DOUBLE_EQ(recorder.progress.last(), 1.0);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[1].method, "PUT");
+    EXPECT_EQ(requests[1].headers.value("content-type"), "application/pdf");
+    EXPECT_EQ(requests[2].method, "POST");
+    EXPECT_EQ(requests[2].path, QStringLiteral("/ocs/v1.php/apps/files_sharing/api/v1/shares"));
+    EXPECT_EQ(requests[2].body, "path=Quillmoor%2Freport.pdf&shareType=3");
+    EXPECT_EQ(requests[2].headers.value("accept"), "application/xml");
+}
+
+TEST_F(OwnCloudUploaderTest, TakenNamesGetNumbers) {
+    FakeOwnCloud server(QStringLiteral("/owncloud"));
+    configure(server, QStringLiteral("/owncloud"));
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    const QString path = localFile(QStringLiteral("notes.txt"), "hello");
+    auto uploader = make();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NO_FATAL_FAILURE(upload(*uploader, path));
+    ASSERT_EQ(recorder.links.size(), 3);
+    EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes.txt")));
+    EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes-1.txt")));
+    EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes-2.txt")));
+    EXPECT_TRUE(server.log().contains(QStringLiteral("PUT /owncloud/remote.php/webdav/Quillmoor/notes-2.txt")));
+    EXPECT_EQ(server.requests().last().body, "path=Quillmoor%2Fnotes-2.txt&shareType=3");
+}
+
+TEST_F(OwnCloudUploaderTest, WithoutPublicLinkNoShareIsRequested) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    const QString path = localFile(QStringLiteral("a b"), "data");
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, path, false));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_EQ(recorder.links.first().toString(QUrl::FullyEncoded), server.url(QStringLiteral("/Quillmoor/a%20b")));
+    EXPECT_FALSE(recorder.links.first().toString().contains(QStringLiteral("&download")));
+    for (const auto& request : server.requests())
+        EXPECT_NE(request.method, "POST");
+    EXPECT_EQ(server.requests().at(1).headers.value("content-type"), "binary/octet-stream");
+}
+
+TEST_F(OwnCloudUploaderTest, TwoURLsInShareAnswerFailWith411) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    server.setShareMode(FakeOwnCloud::ShareMode::TwoURLs);
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png")));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures.first().first, 1);
+    EXPECT_EQ(recorder.failures.first().second.domain, QStringLiteral("RVErrorDomain"));
+    EXPECT_EQ(recorder.failures.first().second.code, 411);
+    EXPECT_EQ(recorder.failures.first().second.localizedDescription,
+              QStringLiteral("Unknown problem during share creation."));
+}
+
+TEST_F(OwnCloudUploaderTest, FailedShareAnswerFailsWith411) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    server.setShareMode(FakeOwnCloud::ShareMode::Failure);
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png")));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures.first().second.code, 411);
+}
+
+TEST_F(OwnCloudUploaderTest, MissingFolderFailsThePut) {
+    FakeOwnCloud server;
+    configure(server);
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png")));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures.first().first, 1);
+    EXPECT_EQ(recorder.failures.first().second.code, -1011);
+    EXPECT_EQ(server.log().size(), 2);
+}
+
+TEST_F(OwnCloudUploaderTest, WrongPasswordFailsTheExistenceCheck) {
+    FakeOwnCloud server;
+    configure(server);
+    credentials.setPassword(QStringLiteral("nope"), QStringLiteral("Quillmoor (ownCloud)"), server.user());
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png")));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(server.log().size(), 1);
+}
+
+TEST_F(OwnCloudUploaderTest, BusyRefusesSecondUploadAndCancelSilences) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    const QString path = localFile(QStringLiteral("x.png"), "png");
+    auto uploader = make();
+    EXPECT_TRUE(uploader->uploadFile(path, true));
+    EXPECT_FALSE(uploader->uploadFile(path, true));
+    uploader->cancelUpload();
+    EXPECT_FALSE(uploader->busy());
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(recorder.outcomes(), 0);
+}
+
+} // namespace
+} // namespace qm::test
