@@ -79,7 +79,8 @@ QString OwnCloudUploader::remoteName(const QString& name, qint64 index) {
 }
 
 QString OwnCloudUploader::escapedName(const QString& name) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(name, ":/?&=;+!@#$()',*"));
+    // "?" and "#" would end the path of the WebDAV and share URLs, so a name never keeps them raw.
+    return QString::fromLatin1(QUrl::toPercentEncoding(name, ":/&=;+!@$()',*"));
 }
 
 QString OwnCloudUploader::setting(const char* key) const {

@@ -116,6 +116,7 @@ TEST(OwnCloudNames, NumberedAndEscaped) {
     EXPECT_EQ(OwnCloudUploader::escapedName(QStringLiteral("my report ä%.pdf")),
               QStringLiteral("my%20report%20%C3%A4%25.pdf"));
     EXPECT_EQ(OwnCloudUploader::escapedName(QStringLiteral("a+b(1).pdf")), QStringLiteral("a+b(1).pdf"));
+    EXPECT_EQ(OwnCloudUploader::escapedName(QStringLiteral("q?#1.pdf")), QStringLiteral("q%3F%231.pdf"));
 }
 
 TEST_F(OwnCloudUploaderTest, ClassNameAndLinkFlag) {
