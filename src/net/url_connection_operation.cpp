@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <chrono>
+
 namespace qm::net {
 
 using platform::Error;
@@ -16,6 +18,7 @@ struct URLConnectionOperation::Progress : std::enable_shared_from_this<Progress>
     ProgressBlock block;
     bool pending = false;
     qint64 delta = 0, total = 0, expected = -1;
+    std::chrono::steady_clock::time_point lastPost;
 
     void report(qint64 bytes, qint64 totalBytes, qint64 expectedBytes) {
         {
@@ -27,6 +30,13 @@ struct URLConnectionOperation::Progress : std::enable_shared_from_this<Progress>
             expected = expectedBytes;
             if (pending)
                 return;
+            // A fast transfer would otherwise wake the main thread once per chunk; the last report of a
+            // known size always goes out, so the deltas still add up to the total.
+            const auto now = std::chrono::steady_clock::now();
+            const bool last = expected < 0 || total >= expected;
+            if (!last && now - lastPost < std::chrono::milliseconds(20))
+                return;
+            lastPost = now;
             pending = true;
         }
         platform::dispatch::onMain([self = shared_from_this()] { self->deliver(); });
