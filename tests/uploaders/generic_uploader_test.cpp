@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
+#include "support/uploader_recorder.h"
+
 #include <gtest/gtest.h>
 
 namespace qm::platform {
@@ -29,31 +31,9 @@ namespace {
 namespace keys = accounts::keys;
 using upload::GenericUploader;
 
-constexpr int kWaitMs = 20000;
 const QString kNotFound = QStringLiteral("Remote File could not be found at '%1'.");
 const QString kCouldNotAuthenticate = QStringLiteral("Could not authenticate with remote server.");
 
-struct Recorder final : upload::UploaderDelegate {
-    QList<double> progress;
-    QList<std::pair<int, platform::Error>> failures;
-    QList<QUrl> links;
-    QStringList linkFiles;
-    QList<std::optional<platform::Error>> authentications;
-
-    void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
-    void uploadFailedWithStatus(int status, const platform::Error& error) override {
-        failures.append({status, error});
-    }
-    void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
-        EXPECT_TRUE(icon.isEmpty());
-        links.append(link);
-        linkFiles.append(file);
-    }
-    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override {
-        authentications.append(error);
-    }
-    qsizetype outcomes() const { return failures.size() + links.size(); }
-};
 
 QByteArray fileDigest(const QString& path) {
     QFile file(path);
@@ -97,22 +77,10 @@ protected:
         return path;
     }
 
-    // Uploads and waits for the one outcome; a second outcome would show up in the short wait after it.
-    void upload(upload::Uploader& uploader, const QString& path) {
-        const qsizetype before = recorder.outcomes();
-        ASSERT_TRUE(uploader.uploadFile(path, true));
-        ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > before; }, kWaitMs));
-        waitUntil([] { return false; }, 200);
-        EXPECT_EQ(recorder.outcomes(), before + 1);
-        EXPECT_FALSE(uploader.busy());
-    }
+    void upload(upload::Uploader& uploader, const QString& path) { uploadAndWait(uploader, recorder, path); }
 
     void link(upload::Uploader& uploader) {
-        uploader.setCreatePublicLink(true);
-        uploader.authenticate();
-        ASSERT_TRUE(waitUntil([&] { return !recorder.authentications.isEmpty(); }, kWaitMs));
-        waitUntil([] { return false; }, 200);
-        EXPECT_EQ(recorder.authentications.size(), 1);
+        linkAndWait(uploader, recorder);
         EXPECT_EQ(recorder.outcomes(), 0);
     }
 
@@ -135,7 +103,7 @@ protected:
                             {QStringLiteral("en")}};
     upload::FileTransfer::Options options;
     std::unique_ptr<upload::GenericUploaderClass> serviceClass;
-    Recorder recorder;
+    UploaderRecorder recorder;
 };
 
 TEST(GenericUploaderAddress, ServerTextSplitsIntoBaseAndFolder) {
@@ -272,7 +240,7 @@ TEST_F(GenericUploaderTest, WithoutPublicLinkTheRemoteURLIsTheLink) {
               QStringLiteral("https://files.example.org/pub"));
     auto uploader = make();
     ASSERT_TRUE(uploader->uploadFile(localFile(QStringLiteral("p.txt"), "p"), false));
-    ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > 0; }, kWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > 0; }, kUploaderWaitMs));
     ASSERT_EQ(recorder.links.size(), 1);
     EXPECT_EQ(recorder.links[0], servers->url(QStringLiteral("http"), QStringLiteral("/private/p.txt")));
 }
@@ -282,7 +250,7 @@ TEST_F(GenericUploaderTest, ServerTextWithoutPathStoresAtTheRoot) {
         QUrl server = servers->url(QString::fromLatin1(scheme));
         server.setPath(QString());
         configure(server.toString());
-        recorder = Recorder();
+        recorder = UploaderRecorder();
         auto uploader = make();
         const QString name =
             QStringLiteral("at-root-") + QString::fromLatin1(scheme) + QStringLiteral(".txt");
@@ -329,7 +297,7 @@ TEST_F(GenericUploaderTest, LinkingSucceedsWhenThePublicAddressServesTheFolder) 
         QDir().mkpath(served(QString::fromLatin1(scheme), folder));
         configure(servers->url(QString::fromLatin1(scheme), folder).toString(),
                   QUrl::fromLocalFile(served(QString::fromLatin1(scheme), folder)).toString());
-        recorder = Recorder();
+        recorder = UploaderRecorder();
         auto uploader = make();
         uploader->setLogin(QString::fromLatin1(FileServers::user));
         uploader->setPassword(QString::fromLatin1(FileServers::password));
@@ -396,7 +364,7 @@ TEST_F(GenericUploaderTest, APublicAddressOnAnotherURLGetsNoCredentials) {
 TEST_F(GenericUploaderTest, WrongPasswordWhileLinkingIsReportedOnce) {
     for (const char* scheme : {"http", "sftp"}) {
         configure(servers->url(QString::fromLatin1(scheme), QStringLiteral("/wrong/")).toString());
-        recorder = Recorder();
+        recorder = UploaderRecorder();
         auto uploader = make();
         uploader->setLogin(QString::fromLatin1(FileServers::user));
         uploader->setPassword(QStringLiteral("not the password"));
@@ -447,7 +415,7 @@ TEST_F(GenericUploaderTest, KeyFileWithPassPhraseLogsInOverSftp) {
     EXPECT_EQ(readFile(served(QStringLiteral("sftp"), QStringLiteral("/keyed/k.txt"))), QByteArray("k"));
 
     settings.setObject(QString(), keys::genericPrivateKey);
-    recorder = Recorder();
+    recorder = UploaderRecorder();
     upload(*uploader, localFile(QStringLiteral("k2.txt"), "k"));
     EXPECT_EQ(recorder.failures.size(), 1); // without the key the pass phrase is a wrong password
 }
@@ -466,7 +434,7 @@ TEST_F(GenericUploaderTest, LargeFileArrivesByteIdenticalWithRisingProgress) {
     const QByteArray digest = fileDigest(path);
     for (const char* scheme : {"sftp", "http"}) {
         configure(folderOn(QString::fromLatin1(scheme), QStringLiteral("/large/")).toString());
-        recorder = Recorder();
+        recorder = UploaderRecorder();
         auto uploader = make();
         upload(*uploader, path);
         ASSERT_EQ(recorder.links.size(), 1) << scheme;
@@ -490,7 +458,7 @@ TEST_F(GenericUploaderTest, CancelClearsBusyAndNothingIsReportedAfterwards) {
     auto uploader = make();
     ASSERT_TRUE(uploader->uploadFile(path, true));
     EXPECT_FALSE(uploader->uploadFile(path, true)); // one transfer at a time
-    ASSERT_TRUE(waitUntil([&] { return !recorder.progress.isEmpty(); }, kWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.progress.isEmpty(); }, kUploaderWaitMs));
     uploader->cancelUpload();
     EXPECT_FALSE(uploader->busy());
     const qsizetype progressAtCancel = recorder.progress.size();
@@ -511,7 +479,7 @@ TEST_F(GenericUploaderTest, AMissingFolderFailsTheUploadUntilLinkingMakesIt) {
     ASSERT_EQ(recorder.failures.size(), 1);
     EXPECT_EQ(recorder.failures[0].first, 1);
 
-    recorder = Recorder();
+    recorder = UploaderRecorder();
     link(*uploader);
     ASSERT_EQ(recorder.authentications.size(), 1);
     EXPECT_EQ(recorder.authentications[0], std::nullopt);
@@ -523,7 +491,7 @@ TEST_F(GenericUploaderTest, UnreachableServerFailsOnceWithStatus1) {
     for (const QString& server : {QStringLiteral("sftp://127.0.0.1:%1/x/").arg(freeLoopbackPort()),
                                   QStringLiteral("no scheme here")}) {
         configure(server);
-        recorder = Recorder();
+        recorder = UploaderRecorder();
         auto uploader = make();
         upload(*uploader, localFile(QStringLiteral("u.txt"), "u"));
         ASSERT_EQ(recorder.failures.size(), 1) << server.toStdString();

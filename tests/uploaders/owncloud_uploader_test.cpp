@@ -10,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include "support/uploader_recorder.h"
+
 #include <gtest/gtest.h>
 
 namespace qm::test {
@@ -18,27 +20,6 @@ namespace {
 namespace keys = accounts::keys;
 using upload::OwnCloudUploader;
 
-constexpr int kWaitMs = 20000;
-
-struct OwnCloudRecorder final : upload::UploaderDelegate {
-    QList<double> progress;
-    QList<std::pair<int, platform::Error>> failures;
-    QList<QUrl> links;
-    QStringList linkFiles;
-    QList<std::optional<platform::Error>> authentications;
-
-    void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
-    void uploadFailedWithStatus(int status, const platform::Error& error) override { failures.append({status, error}); }
-    void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
-        EXPECT_TRUE(icon.isEmpty());
-        links.append(link);
-        linkFiles.append(file);
-    }
-    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override {
-        authentications.append(error);
-    }
-    qsizetype outcomes() const { return failures.size() + links.size(); }
-};
 
 class OwnCloudUploaderTest : public ::testing::Test {
 protected:
@@ -64,21 +45,10 @@ protected:
     }
 
     void upload(upload::Uploader& uploader, const QString& path, bool publicLink = true) {
-        const qsizetype before = recorder.outcomes();
-        ASSERT_TRUE(uploader.uploadFile(path, publicLink));
-        ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > before; }, kWaitMs));
-        waitUntil([] { return false; }, 150);
-        EXPECT_EQ(recorder.outcomes(), before + 1);
-        EXPECT_FALSE(uploader.busy());
+        uploadAndWait(uploader, recorder, path, publicLink);
     }
 
-    void link(upload::Uploader& uploader) {
-        uploader.setCreatePublicLink(true);
-        uploader.authenticate();
-        ASSERT_TRUE(waitUntil([&] { return !recorder.authentications.isEmpty(); }, kWaitMs));
-        waitUntil([] { return false; }, 150);
-        EXPECT_EQ(recorder.authentications.size(), 1);
-    }
+    void link(upload::Uploader& uploader) { linkAndWait(uploader, recorder); }
 
     QTemporaryDir temp;
     platform::SettingsStore settings{temp.filePath(QStringLiteral("settings.plist"))};
@@ -88,7 +58,7 @@ protected:
     platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
                             {QStringLiteral("en")}};
     std::unique_ptr<upload::OwnCloudUploaderClass> serviceClass;
-    OwnCloudRecorder recorder;
+    UploaderRecorder recorder;
 };
 
 TEST(OwnCloudAddress, HostWithoutPathKeepsRelativePaths) {

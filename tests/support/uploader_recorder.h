@@ -1,0 +1,55 @@
+#pragma once
+
+#include "support/test_support.h"
+#include "uploaders/uploader.h"
+
+#include <QList>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+namespace qm::test {
+
+// Records every report of an uploader, for tests that drive a real service.
+struct UploaderRecorder final : upload::UploaderDelegate {
+    QList<double> progress;
+    QList<std::pair<int, platform::Error>> failures;
+    QList<QUrl> links;
+    QStringList linkFiles;
+    QList<std::optional<platform::Error>> authentications;
+
+    void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
+    void uploadFailedWithStatus(int status, const platform::Error& error) override { failures.append({status, error}); }
+    void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
+        EXPECT_TRUE(icon.isEmpty());
+        links.append(link);
+        linkFiles.append(file);
+    }
+    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override {
+        authentications.append(error);
+    }
+    qsizetype outcomes() const { return failures.size() + links.size(); }
+};
+
+inline constexpr int kUploaderWaitMs = 20000;
+
+// Uploads and waits for the one outcome; a second outcome would show up in the short wait after it.
+inline void uploadAndWait(upload::Uploader& uploader, const UploaderRecorder& recorder, const QString& path,
+                          bool publicLink = true) {
+    const qsizetype before = recorder.outcomes();
+    ASSERT_TRUE(uploader.uploadFile(path, publicLink));
+    ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() > before; }, kUploaderWaitMs));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(recorder.outcomes(), before + 1);
+    EXPECT_FALSE(uploader.busy());
+}
+
+// Links and waits for the one authentication report.
+inline void linkAndWait(upload::Uploader& uploader, const UploaderRecorder& recorder) {
+    uploader.setCreatePublicLink(true);
+    uploader.authenticate();
+    ASSERT_TRUE(waitUntil([&] { return !recorder.authentications.isEmpty(); }, kUploaderWaitMs));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(recorder.authentications.size(), 1);
+}
+
+} // namespace qm::test
