@@ -11,6 +11,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=../time_stats.sh
+source "$root/bench/time_stats.sh"
 bench=${BENCH:-$root/build-bench/bin/generic_upload_bench}
 size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-1}
@@ -66,12 +68,8 @@ measure() {
             { cat "$work/err.txt" >&2; echo "failed: $*" >&2; exit 1; }
         cmp -s "$work/payload.bin" "$target" || { echo "upload differs: $target" >&2; exit 1; }
         local line
-        line=$(awk -F': ' '
-            /Elapsed \(wall clock\)/ { n = split($2, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
-            /User time/ { cpu += $2 } /System time/ { cpu += $2 }
-            /Maximum resident set size/ { rss = $2 }
-            END { printf "%.2f %.2f %d\n", wall, cpu, rss }' "$work/time.txt")
-        if [[ -z $best || $(echo "$line $best" | awk '{print ($1 < $4)}') == 1 ]]; then best=$line; fi
+        line=$(time_stats "$work/time.txt")
+        if faster_than "$line" "$best"; then best=$line; fi
     done
     echo "$best"
 }

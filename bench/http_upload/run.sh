@@ -12,6 +12,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=../time_stats.sh
+source "$root/bench/time_stats.sh"
 bench=${BENCH:-$root/build-bench/bin/http_upload_bench}
 sink=${SINK:-$root/build-bench/bin/http_sink}
 size_mib=${SIZE_MIB:-1024}
@@ -55,12 +57,8 @@ measure() {
         got=$(grep -hE '^(201 )?[0-9]+$' "$work/out.txt" "$work/err.txt" | awk '{ print $NF; exit }')
         [[ -n $got && $got -ge $((size_mib << 20)) ]] || { echo "sink got ${got:-nothing}: $*" >&2; exit 1; }
         local line
-        line=$(awk -F': ' '
-            /Elapsed \(wall clock\)/ { n = split($2, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
-            /User time/ { cpu += $2 } /System time/ { cpu += $2 }
-            /Maximum resident set size/ { rss = $2 }
-            END { printf "%.2f %.2f %d\n", wall, cpu, rss }' "$work/time.txt")
-        if [[ -z $best || $(echo "$line $best" | awk '{print ($1 < $4)}') == 1 ]]; then best=$line; fi
+        line=$(time_stats "$work/time.txt")
+        if faster_than "$line" "$best"; then best=$line; fi
     done
     echo "$best"
 }

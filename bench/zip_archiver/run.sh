@@ -13,6 +13,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=../time_stats.sh
+source "$root/bench/time_stats.sh"
 bench=${BENCH:-$root/build-zip/bin/zip_archiver_bench}
 runs=${RUNS:-1}
 [[ -x $bench ]] || { echo "missing $bench: build the zip_archiver_bench target first" >&2; exit 1; }
@@ -119,10 +121,7 @@ measure() {
     local report
     report=$(mktemp)
     /usr/bin/time -v -o "$report" "$@" >/dev/null
-    awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i] }
-                /User time|System time/ { cpu += $2 }
-                /Maximum resident set size/ { rss = $2 }
-                END { printf "%.2f %.2f %d\n", s, cpu, rss }' "$report"
+    time_stats "$report"
     rm -f "$report"
 }
 
