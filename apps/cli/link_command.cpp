@@ -92,29 +92,28 @@ void LinkCommand::fail(const QString& title, const QString& message) {
 }
 
 bool LinkCommand::writeFields(int service, const CommandLine& line) {
-    platform::SettingsStore& settings = env_.settings;
+    // The page refuses a server text without a scheme before anything is stored.
+    if (service == upload::Generic && line.server && QUrl(line.server->trimmed()).scheme().isEmpty()) {
+        fail(env_.bundle.localized(QString::fromUtf8(texts::invalidServerTitle)),
+             env_.bundle.localized(QString::fromUtf8(texts::invalidServerText)));
+        return false;
+    }
     const QString accountKey = accounts::accountKeysForService(service).accountName;
-    if (line.login && !accountKey.isEmpty())
-        settings.setObject(*line.login, accountKey);
-    if (service == upload::Generic) {
-        if (line.server) {
-            // The page refuses a server text without a scheme before anything is stored.
-            if (QUrl(line.server->trimmed()).scheme().isEmpty()) {
-                fail(env_.bundle.localized(QString::fromUtf8(texts::invalidServerTitle)),
-                     env_.bundle.localized(QString::fromUtf8(texts::invalidServerText)));
-                return false;
-            }
-            settings.setObject(*line.server, keys::genericServer);
+    QList<std::pair<const std::optional<QString>*, QString>> fields;
+    if (!accountKey.isEmpty())
+        fields.append({&line.login, accountKey});
+    if (service == upload::Generic)
+        fields.append({{&line.server, keys::genericServer}, {&line.publicUrl, keys::genericPublicURL},
+                       {&line.privateKey, keys::genericPrivateKey}});
+    else if (service == upload::OwnCloud)
+        fields.append({{&line.server, keys::ownCloudURL}, {&line.folder, keys::ownCloudDirectoryName}});
+    for (const auto& [value, key] : fields) {
+        if (!*value)
+            continue;
+        if (const auto error = env_.settings.setObject(**value, key)) {
+            fail(QStringLiteral("quillmoor"), error->localizedDescription);
+            return false;
         }
-        if (line.publicUrl)
-            settings.setObject(*line.publicUrl, keys::genericPublicURL);
-        if (line.privateKey)
-            settings.setObject(*line.privateKey, keys::genericPrivateKey);
-    } else if (service == upload::OwnCloud) {
-        if (line.server)
-            settings.setObject(*line.server, keys::ownCloudURL);
-        if (line.folder)
-            settings.setObject(*line.folder, keys::ownCloudDirectoryName);
     }
     return true;
 }
@@ -155,7 +154,10 @@ int LinkCommand::link(const CommandLine& line) {
         fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)), error->localizedDescription);
         return ExitNotSent;
     }
-    env_.settings.setInteger(service, keys::selectedService);
+    if (const auto stored = env_.settings.setInteger(service, keys::selectedService)) {
+        fail(QStringLiteral("quillmoor"), stored->localizedDescription);
+        return ExitNotSent;
+    }
     env_.out.write((QString::fromUtf8(texts::linked).arg(serviceClass->name()) + u'\n').toUtf8());
     return ExitSent;
 }
