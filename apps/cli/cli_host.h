@@ -21,6 +21,7 @@ public:
     host::UiServices& ui() override { return ui_; }
     // The compose window class of this version is "DocumentEditor".
     QVersionNumber systemVersion() const override { return QVersionNumber(10, 9); }
+    bool staysOpen() const override { return false; }
 
     std::shared_ptr<host::InMemoryComposeWindow> newComposeWindow();
 

@@ -19,6 +19,9 @@ public:
     // The command that opens a URL in this host (the URL is appended), so that the plug-in's URL schemes
     // reach it; empty for hosts that cannot take URLs, which then claim nothing.
     virtual QString urlHandlerCommand() const { return {}; }
+    // Whether the host stays open after its first piece of work, so that the plug-in's delayed start-up
+    // notices (the welcome, the update check) reach a user; a one-shot command answers false.
+    virtual bool staysOpen() const { return true; }
 };
 
 } // namespace qm::host

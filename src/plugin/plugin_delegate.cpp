@@ -12,9 +12,10 @@
 
 namespace qm::plugin {
 
-PluginDelegate::PluginDelegate(PluginContext& context, QString workingDirectory)
+PluginDelegate::PluginDelegate(PluginContext& context, QString workingDirectory, UpdateToolLocations updateTool)
     : context_(context)
-    , workingDirectory_(std::move(workingDirectory)) {}
+    , workingDirectory_(std::move(workingDirectory))
+    , updateCheck_(context, std::move(updateTool)) {}
 
 void PluginDelegate::prepare() {
     if (prepared_)

@@ -1,16 +1,19 @@
 #pragma once
 
 #include "plugin/plugin_context.h"
+#include "plugin/update_check.h"
 
 namespace qm::plugin {
 
 // The plug-in's process-wide helper for start-up work: it empties the working directory of files left
-// by earlier runs, seeds the download box template, and greets a user who has not chosen a service yet.
+// by earlier runs, seeds the download box template, and greets a user who has not chosen a service yet,
+// and asks the outside update tool to look for a new version.
 class PluginDelegate {
 public:
     static constexpr char welcomeTitle[] = "Welcome to Quillmoor";
 
-    PluginDelegate(PluginContext& context, QString workingDirectory);
+    PluginDelegate(PluginContext& context, QString workingDirectory,
+                   UpdateToolLocations updateTool = UpdateToolLocations::system());
 
     // The creation work, once: clean the working directory, seed the template.
     void prepare();
@@ -19,10 +22,13 @@ public:
 
     // Fired 5 seconds after start-up.
     void showWelcome() const;
+    // Fired 10 seconds after start-up.
+    void checkForUpdate() const { updateCheck_.checkForUpdate(); }
 
 private:
     PluginContext& context_;
     QString workingDirectory_;
+    UpdateCheck updateCheck_;
     bool prepared_ = false;
 };
 

@@ -62,7 +62,10 @@ void QuillmoorBundle::initialize() {
         supportDirectory();
 
         delegate_.prepare();
-        platform::dispatch::after(5000, [this] { delegate_.showWelcome(); }, &timerContext_);
+        if (context_.host.staysOpen()) {
+            platform::dispatch::after(5000, [this] { delegate_.showWelcome(); }, &timerContext_);
+            platform::dispatch::after(10000, [this] { delegate_.checkForUpdate(); }, &timerContext_);
+        }
 
         recordVersion();
         platform::SystemLog::write(QString::fromLatin1(texts::loadedBundle));

@@ -47,8 +47,22 @@ inline constexpr char welcomeMessage[] =
 inline constexpr char yes[] = "Yes";
 inline constexpr char notNow[] = "Not now";
 
+// Update check.
+inline constexpr char updateManagerMissingTitle[] =
+    "The Plugin \u2018%@\u2019 is trying to update, however the \u2018Mail Plugin Manager\u2019 app is missing.\n\n"
+    "It is required by '%@' to look for updates.\n";
+inline constexpr char updateManagerMissingMessage[] =
+    "Click \u2018Download\u2019 to download the latest version, then put it into your Applications folder.";
+inline constexpr char download[] = "Download";
+
 // Diagnostics, not translated.
 inline constexpr char loadedBundle[] = "Loaded Bundle Quillmoor";
+inline constexpr char updateNilBundle[] = "ERROR in MPTLaunchCommandForBundle() Macro: Cannot pass a nil bundle";
+inline constexpr char updateToolNotFound[] =
+    "ERROR in MPTLaunchCommandForBundle() Macro: MailPluginTool application wasn't found anywhere";
+inline constexpr char updateFolderMissing[] =
+    "Unable to create the action file, since the required folder doesn't exist and I can't create it";
+inline constexpr char updateFileNotWritten[] = "Unable to write the contents of the action file";
 inline constexpr char criticalSizeNotPositive[] =
     "Critical file size should be above 0, if we have remaining attachments!";
 
