@@ -1,5 +1,6 @@
 #include "cli/cli_host.h"
 
+#include "host/interface_loading.h"
 #include "host/selectors.h"
 
 namespace qm::cli {
@@ -22,6 +23,7 @@ CliHost::CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send
                                return QVariant();
                            });
     application_ = std::make_shared<host::Object>(*app);
+    host::defineInterfaceLoadingClass(runtime_, ui_);
 }
 
 std::shared_ptr<host::InMemoryComposeWindow> CliHost::newComposeWindow() {

@@ -4,6 +4,7 @@
 #include "cli/exit_status.h"
 #include "cli/interrupt_watcher.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cerrno>
@@ -260,13 +261,15 @@ bool TerminalUi::openUrl(const QUrl& url) {
     return true;
 }
 
-std::optional<host::LoadedInterface> TerminalUi::loadInterface(const QString&, const QString& name,
-                                                              const host::InterfaceActions& actions) {
-    if (name != u"UploadProgressView")
+std::optional<host::LoadedInterface> TerminalUi::loadInterface(const QString& path, const host::InterfaceActions& actions) {
+    // The terminal draws the one panel it knows its own way; the file only names it.
+    if (QFileInfo(path).completeBaseName() != u"UploadProgressView")
         return std::nullopt;
     auto view = std::make_shared<ProgressView>(*this, options_.outputIsTerminal);
     host::LoadedInterface loaded;
-    loaded.connect(QStringLiteral("progressPanel"), std::make_shared<ProgressPanel>(view));
+    auto panel = std::make_shared<ProgressPanel>(view);
+    loaded.connect(QStringLiteral("progressPanel"), panel);
+    loaded.addTopLevelObject(panel);
     loaded.connect(QStringLiteral("progressIndicator"), std::make_shared<ProgressBar>(view));
     loaded.connect(QStringLiteral("progressText"), std::make_shared<ProgressText>(view));
     panelActions_ = actions;

@@ -40,8 +40,7 @@ public:
                          std::function<void(int)> completion) override;
     host::AlertResponse runModalAlert(const host::AlertRequest& request) override;
     bool openUrl(const QUrl& url) override;
-    std::optional<host::LoadedInterface> loadInterface(const QString& bundlePath, const QString& name,
-                                                       const host::InterfaceActions& actions) override;
+    std::optional<host::LoadedInterface> loadInterface(const QString& path, const host::InterfaceActions& actions) override;
     void beginSheet(const std::shared_ptr<host::Panel>& panel, const host::ObjectPtr& window,
                     std::function<void(int)> didEnd) override;
     void endSheet(const std::shared_ptr<host::Panel>& panel, int returnCode) override;

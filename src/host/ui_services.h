@@ -46,10 +46,10 @@ public:
     // Opens a URL in the handler the system has for it; false when nothing could open it.
     virtual bool openUrl(const QUrl& url) = 0;
 
-    // Loads the interface file `name` of the bundle at `bundlePath`, connecting its outlets and wiring its
-    // controls to `actions`; nullopt when the host cannot load it.
-    virtual std::optional<LoadedInterface> loadInterface(const QString& bundlePath, const QString& name,
-                                                         const InterfaceActions& actions) = 0;
+    // Loads the interface file at `path`, connecting its outlets and wiring its controls to `actions`;
+    // nullopt when the host cannot load it. Plug-ins reach this through the runtime's loading class
+    // (interface_loading.h), never directly.
+    virtual std::optional<LoadedInterface> loadInterface(const QString& path, const InterfaceActions& actions) = 0;
 
     // Shows `panel` as a sheet on `window` until endSheet(); `didEnd` then runs once with the return code,
     // after the panel is ordered out.

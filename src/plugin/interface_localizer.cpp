@@ -18,29 +18,44 @@ const char* const placeholderBindingOptions[] = {"NSNullPlaceholder", "NSNoSelec
 
 } // namespace
 
-std::optional<host::LoadedInterface>
-InterfaceLocalizer::loadNibNamed(const QString& name, const host::InterfaceActions& actions) const {
-    auto hostLoader = [&] { return ui_.loadInterface(bundle_.bundlePath(), name, actions); };
-
-    // The bundle's lookup skips Base.lproj, where the one copy of every interface file lives.
-    QString interfacePath = bundle_.pathForResource(name, QStringLiteral("ui"));
-    if (interfacePath.isNull())
-        interfacePath = bundle_.pathForResource(name, QStringLiteral("ui"), QStringLiteral("Base"));
-    if (interfacePath.isNull())
-        return hostLoader();
-
-    const QString table = QFileInfo(interfacePath).completeBaseName();
+QString InterfaceLocalizer::translationTable(const QString& path) const {
+    const QString table = QFileInfo(path).completeBaseName();
     const QString tablePath = bundle_.pathForResource(table, QStringLiteral("strings"));
     // The interface files are written in English already.
     if (tablePath.isNull() || QFileInfo(tablePath).dir().dirName() == QStringLiteral("en.lproj"))
-        return hostLoader();
+        return {};
+    return table;
+}
 
-    auto loaded = hostLoader();
-    if (loaded) {
-        host::InterfaceArray topLevelObjects(loaded->topLevelObjects());
-        localizeStringsInObject(&topLevelObjects, table);
+bool InterfaceLocalizer::loadAndTranslate(const QString& path, QVariantMap nameTable, const QString& table,
+                                          const SystemLoaders& system) const {
+    host::InterfaceArrayPtr topLevelObjects = host::topLevelObjectsFromNameTable(nameTable);
+    if (!topLevelObjects) {
+        topLevelObjects = std::make_shared<host::InterfaceArray>();
+        nameTable.insert(QString::fromLatin1(host::interface_loading::topLevelObjectsKey), QVariant::fromValue(topLevelObjects));
     }
+    const bool loaded = system.loadNibFile(path, nameTable);
+    localizeStringsInObject(topLevelObjects.get(), table);
     return loaded;
+}
+
+bool InterfaceLocalizer::loadNibNamed(const QString& name, const host::InterfaceOwnerPtr& owner,
+                                      const SystemLoaders& system) const {
+    const QString path = host::interfaceFileInBundle(bundle_, name);
+    const QString table = path.isNull() ? QString() : translationTable(path);
+    if (table.isNull())
+        return system.loadNibNamed(name, owner);
+    return loadAndTranslate(path, {{QString::fromLatin1(host::interface_loading::ownerKey), QVariant::fromValue(owner)}},
+                            table, system);
+}
+
+bool InterfaceLocalizer::loadNibFile(const QString& path, const QVariantMap& nameTable, const SystemLoaders& system) const {
+    const QString file = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const bool inBundle = file.startsWith(QDir::cleanPath(QFileInfo(bundle_.bundlePath()).absoluteFilePath()) + u'/');
+    const QString table = inBundle ? translationTable(file) : QString();
+    if (table.isNull())
+        return system.loadNibFile(path, nameTable);
+    return loadAndTranslate(path, nameTable, table, system);
 }
 
 QString InterfaceLocalizer::localizedStringForString(const QString& text, const QString& table) const {
@@ -221,9 +236,32 @@ void InterfaceLocalizer::localizeBindings(host::Control& control, const QString&
     }
 }
 
-std::optional<host::LoadedInterface> loadNibNamed(const PluginContext& context, const QString& name,
-                                                  const host::InterfaceActions& actions) {
-    return InterfaceLocalizer(context.bundle, context.host.ui()).loadNibNamed(name, actions);
+host::Class* LocalizingLoaders::defineCategoryClass(host::Runtime& runtime, const platform::Bundle& bundle) {
+    host::Class* category = runtime.addClass(QString::fromLatin1(categoryClassName));
+    if (!category)
+        return nullptr;
+    // Once merged and exchanged, the plug-in's names call the host's own loaders.
+    auto systemLoaders = [](const host::Class& loadingClass) {
+        return InterfaceLocalizer::SystemLoaders{
+            [&loadingClass](const QString& name, const host::InterfaceOwnerPtr& owner) {
+                return loadingClass.invokeClassMethod(QString::fromLatin1(loadNibNamedSelector), {name, QVariant::fromValue(owner)})
+                    .toBool();
+            },
+            [&loadingClass](const QString& path, const QVariantMap& nameTable) {
+                return loadingClass.invokeClassMethod(QString::fromLatin1(loadNibFileSelector), {path, nameTable, QVariant()})
+                    .toBool();
+            }};
+    };
+    category->addClassMethod(QString::fromLatin1(loadNibNamedSelector), [&bundle, systemLoaders](const host::Invocation& call) {
+        return QVariant(InterfaceLocalizer(bundle).loadNibNamed(call.argument(0).toString(),
+                                                                call.argument(1).value<host::InterfaceOwnerPtr>(),
+                                                                systemLoaders(call.receiverClass)));
+    });
+    category->addClassMethod(QString::fromLatin1(loadNibFileSelector), [&bundle, systemLoaders](const host::Invocation& call) {
+        return QVariant(InterfaceLocalizer(bundle).loadNibFile(call.argument(0).toString(), call.argument(1).toMap(),
+                                                               systemLoaders(call.receiverClass)));
+    });
+    return category;
 }
 
 } // namespace qm::plugin

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "host/interface_objects.h"
-#include "host/ui_services.h"
+#include "host/interface_loading.h"
 #include "platform/bundle.h"
 #include "plugin/plugin_context.h"
+
+#include <functional>
 
 #include <QString>
 #include <optional>
@@ -15,14 +16,20 @@ namespace qm::plugin {
 // freshly loaded objects is replaced by its entry there. Works on any host's interface model.
 class InterfaceLocalizer {
 public:
-    InterfaceLocalizer(const platform::Bundle& bundle, host::UiServices& ui)
-        : bundle_(bundle)
-        , ui_(ui) {}
+    // The host's own loaders, which the plug-in's stand in front of.
+    struct SystemLoaders {
+        std::function<bool(const QString& name, const host::InterfaceOwnerPtr& owner)> loadNibNamed;
+        std::function<bool(const QString& path, const QVariantMap& nameTable)> loadNibFile;
+    };
 
-    // Loads "<name>.ui" through the host and translates it; English, a missing table or an interface the
-    // plug-in bundle does not have leave the host's loading as it is.
-    std::optional<host::LoadedInterface> loadNibNamed(const QString& name,
-                                                      const host::InterfaceActions& actions) const;
+    explicit InterfaceLocalizer(const platform::Bundle& bundle)
+        : bundle_(bundle) {}
+
+    // Load through the host and translate. English, a missing table or an interface the plug-in bundle
+    // does not have leave the host's loading as it is. The file loader collects the top-level objects in
+    // the table's array, adding one (to a copy of the table) when the caller gave none.
+    bool loadNibNamed(const QString& name, const host::InterfaceOwnerPtr& owner, const SystemLoaders& system) const;
+    bool loadNibFile(const QString& path, const QVariantMap& nameTable, const SystemLoaders& system) const;
 
     // The object (or array of objects) and everything reachable from it, in `table`. Null does nothing.
     void localizeStringsInObject(host::InterfaceObject* object, const QString& table) const;
@@ -48,12 +55,22 @@ private:
             localizeStringsInObject(object.get(), table);
     }
 
+    // The table that translates the interface file at `path`, or null when the host's loading stands.
+    QString translationTable(const QString& path) const;
+    bool loadAndTranslate(const QString& path, QVariantMap nameTable, const QString& table, const SystemLoaders& system) const;
+
     const platform::Bundle& bundle_;
-    host::UiServices& ui_;
 };
 
-// For start-up, which routes the host's own loading of interface files here.
-std::optional<host::LoadedInterface> loadNibNamed(const PluginContext& context, const QString& name,
-                                                  const host::InterfaceActions& actions);
+// The plug-in's two loaders as class operations of a category class, for start-up to merge into the
+// host's loading class in front of the host's own.
+class LocalizingLoaders {
+public:
+    static constexpr char categoryClassName[] = "RVQMLocalization";
+    static constexpr char loadNibNamedSelector[] = "quillmoorLoadNibNamed:owner:";
+    static constexpr char loadNibFileSelector[] = "quillmoorLoadNibFile:externalNameTable:withZone:";
+
+    static host::Class* defineCategoryClass(host::Runtime& runtime, const platform::Bundle& bundle);
+};
 
 } // namespace qm::plugin

@@ -6,6 +6,7 @@
 #include "platform/property_list.h"
 #include "platform/system_log.h"
 #include "platform/url_scheme_handler.h"
+#include "plugin/interface_localizer.h"
 #include "plugin/texts.h"
 
 #include <QDir>
@@ -43,6 +44,7 @@ void QuillmoorBundle::initialize() {
         const QString composeName = composeWindowClassName(context_.host.systemVersion());
 
         mergeCategory(editor_.defineCategoryClass(), composeName);
+        mergeLocalizingLoaders();
 
         exchange(QStringLiteral("NSPreferences"), true, sel::sharedPreferences, QStringLiteral("quillmoorSharedPreferences"));
         exchange(composeName, false, sel::send, QString::fromLatin1(DocumentEditor::quillmoorSendSelector));
@@ -50,10 +52,11 @@ void QuillmoorBundle::initialize() {
                  QString::fromLatin1(DocumentEditor::quillmoorWindowWillCloseSelector));
         exchange(QStringLiteral("MailApp"), false, QStringLiteral("handleGURLAppleEvent:replyEvent:"),
                  QStringLiteral("quillmoorHandleGURLAppleEvent:replyEvent:"));
-        exchange(QStringLiteral("NSBundle"), true, QStringLiteral("loadNibFile:externalNameTable:withZone:"),
-                 QStringLiteral("quillmoorLoadNibFile:externalNameTable:withZone:"));
-        exchange(QStringLiteral("NSBundle"), true, QStringLiteral("loadNibNamed:owner:"),
-                 QStringLiteral("quillmoorLoadNibNamed:owner:"));
+        const QString loadingClass = QString::fromLatin1(host::interface_loading::className);
+        exchange(loadingClass, true, QString::fromLatin1(host::interface_loading::loadNibFile),
+                 QString::fromLatin1(LocalizingLoaders::loadNibFileSelector));
+        exchange(loadingClass, true, QString::fromLatin1(host::interface_loading::loadNibNamed),
+                 QString::fromLatin1(LocalizingLoaders::loadNibNamedSelector));
 
         claimUrlSchemes();
         if (host::Class* preferences = classLookup_.classFromString(QStringLiteral("NSPreferences")))
@@ -93,6 +96,16 @@ void QuillmoorBundle::mergeCategory(host::Class* category, const QString& target
     host::Class* target = classLookup_.classFromString(targetName);
     if (category && target)
         target->addMethodsFrom(*category);
+}
+
+void QuillmoorBundle::mergeLocalizingLoaders() {
+    // Each of the plug-in's loaders ends in the host's other one: both are exchanged, or neither is merged.
+    const host::Class* loading = classLookup_.classFromString(QString::fromLatin1(host::interface_loading::className));
+    if (!loading || !loading->respondsToClassMethod(QString::fromLatin1(host::interface_loading::loadNibNamed))
+        || !loading->respondsToClassMethod(QString::fromLatin1(host::interface_loading::loadNibFile)))
+        return;
+    mergeCategory(LocalizingLoaders::defineCategoryClass(context_.host.runtime(), context_.bundle),
+                  QString::fromLatin1(host::interface_loading::className));
 }
 
 void QuillmoorBundle::exchange(const QString& className, bool classMethod, const QString& hostSelector,

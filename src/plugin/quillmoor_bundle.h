@@ -41,6 +41,7 @@ public:
 private:
     void registerBundleClass();
     void mergeCategory(host::Class* category, const QString& targetName);
+    void mergeLocalizingLoaders();
     void exchange(const QString& className, bool classMethod, const QString& hostSelector, const QString& ownSelector);
     void claimUrlSchemes();
     void registerDefaults();

@@ -2,7 +2,7 @@
 
 #include "accounts/settings_keys.h"
 #include "plugin/active_service.h"
-#include "plugin/interface_localizer.h"
+#include "host/interface_loading.h"
 #include "plugin/texts.h"
 #include "uploaders/service_id.h"
 
@@ -24,8 +24,9 @@ UploadController::UploadController(PluginContext& context, host::ObjectPtr edito
                                               if (const auto controller = alive.lock())
                                                   (*controller)->cancelUpload();
                                           }}};
-    const auto loaded = loadNibNamed(context_, QStringLiteral("UploadProgressView"), actions);
-    if (loaded) {
+    const auto owner = std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{context_.bundle.bundlePath(), actions, {}});
+    if (host::loadInterfaceNamed(context_.host.runtime(), QStringLiteral("UploadProgressView"), owner) && owner->loaded) {
+        const host::LoadedInterface* loaded = &*owner->loaded;
         progressPanel_ = loaded->outlet<host::Panel>(QStringLiteral("progressPanel"));
         progressIndicator_ = loaded->outlet<host::ProgressIndicator>(QStringLiteral("progressIndicator"));
         progressText_ = loaded->outlet<host::TextField>(QStringLiteral("progressText"));

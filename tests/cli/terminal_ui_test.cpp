@@ -137,9 +137,9 @@ TEST_F(TerminalUiTest, AlertsPrintTitleAndText) {
 TEST_F(TerminalUiTest, ProgressPanelIsALinePerTenthOutsideATerminal) {
     TerminalUi ui(bundleIn("en"), {std::nullopt, -1, &output, false});
     bool cancelled = false;
-    const auto loaded = ui.loadInterface({}, "UploadProgressView", {{"cancelUpload:", [&cancelled] { cancelled = true; }}});
+    const auto loaded = ui.loadInterface("Base.lproj/UploadProgressView.ui", {{"cancelUpload:", [&cancelled] { cancelled = true; }}});
     ASSERT_TRUE(loaded);
-    EXPECT_FALSE(ui.loadInterface({}, "Preferences", {}));
+    EXPECT_FALSE(ui.loadInterface("Base.lproj/Preferences.ui", {}));
     auto panel = loaded->outlet<host::Panel>("progressPanel");
     auto bar = loaded->outlet<host::ProgressIndicator>("progressIndicator");
     auto text = loaded->outlet<host::TextField>("progressText");
@@ -164,7 +164,7 @@ TEST_F(TerminalUiTest, ProgressPanelIsALinePerTenthOutsideATerminal) {
 
 TEST_F(TerminalUiTest, ProgressPanelIsABarRedrawnInPlaceOnATerminal) {
     TerminalUi ui(bundleIn("en"), {std::nullopt, -1, &output, true});
-    const auto loaded = ui.loadInterface({}, "UploadProgressView", {});
+    const auto loaded = ui.loadInterface("Base.lproj/UploadProgressView.ui", {});
     auto panel = loaded->outlet<host::Panel>("progressPanel");
     ui.beginSheet(panel, nullptr, {});
     loaded->outlet<host::ProgressIndicator>("progressIndicator")->setDoubleValue(50);

@@ -47,15 +47,14 @@ void expectTexts(const host::InterfaceObject& object, Texts translated, Texts ke
         EXPECT_EQ(textOf(object, property), text);
 }
 
-// The host's loader: records each call and hands out the objects the test prepared.
+// The host's loader: records each file loaded and hands out the objects the test prepared.
 class RecordingLoader final : public host::UiServices {
 public:
-    QStringList loads;   // "<bundle path>|<name>"
+    QStringList loads;
     QList<host::InterfaceObjectPtr> objects;
 
-    std::optional<host::LoadedInterface> loadInterface(const QString& bundlePath, const QString& name,
-                                                       const host::InterfaceActions&) override {
-        loads.append(bundlePath + u'|' + name);
+    std::optional<host::LoadedInterface> loadInterface(const QString& path, const host::InterfaceActions&) override {
+        loads.append(path);
         host::LoadedInterface loaded;
         for (const auto& object : objects)
             loaded.addTopLevelObject(object);
@@ -66,6 +65,30 @@ public:
     bool openUrl(const QUrl&) override { return false; }
     void beginSheet(const std::shared_ptr<host::Panel>&, const host::ObjectPtr&, std::function<void(int)>) override {}
     void endSheet(const std::shared_ptr<host::Panel>&, int) override {}
+};
+
+// A host runtime whose loading class has the plug-in's loaders in front of its own, as start-up leaves it.
+struct LoadingRuntime {
+    LoadingRuntime(host::UiServices& ui, const platform::Bundle& plugin) {
+        host::defineInterfaceLoadingClass(runtime, ui);
+        putPluginInFront(runtime, plugin);
+    }
+    static void putPluginInFront(host::Runtime& runtime, const platform::Bundle& plugin) {
+        host::Class* loading = runtime.classNamed(QString::fromLatin1(host::interface_loading::className));
+        ASSERT_NE(loading, nullptr);
+        loading->addMethodsFrom(*LocalizingLoaders::defineCategoryClass(runtime, plugin));
+        ASSERT_TRUE(loading->exchangeClassMethods(host::interface_loading::loadNibNamed, LocalizingLoaders::loadNibNamedSelector));
+        ASSERT_TRUE(loading->exchangeClassMethods(host::interface_loading::loadNibFile, LocalizingLoaders::loadNibFileSelector));
+    }
+    bool loadNamed(const QString& name, const host::InterfaceOwnerPtr& owner) {
+        return host::loadInterfaceNamed(runtime, name, owner);
+    }
+    bool loadFile(const QString& path, const QVariantMap& nameTable) {
+        return runtime.classNamed(QString::fromLatin1(host::interface_loading::className))
+            ->invokeClassMethod(host::interface_loading::loadNibFile, {path, nameTable, QVariant()})
+            .toBool();
+    }
+    host::Runtime runtime;
 };
 
 // A bundle with the interface "Panel" in Base.lproj, a German table for it, and an English one that would
@@ -99,7 +122,7 @@ protected:
     const QString bundlePath = makeBundle();
     platform::Bundle german{bundlePath, {QStringLiteral("de")}};
     RecordingLoader loader;
-    InterfaceLocalizer localizer{german, loader};
+    InterfaceLocalizer localizer{german};
     const QString table = QStringLiteral("Panel");
 };
 
@@ -302,34 +325,76 @@ TEST_F(InterfaceLocalizerTest, ArraysNestAndSkipNulls) {
     walk(std::make_shared<host::InterfaceArray>());
 }
 
-TEST_F(InterfaceLocalizerTest, LoadingTranslatesOnlyThePlugInsOwnInterfacesInAForeignLanguage) {
+TEST_F(InterfaceLocalizerTest, LoadingByNameTranslatesOnlyThePlugInsOwnInterfacesInAForeignLanguage) {
     auto window = make<host::Window>({{TP::title, "Window"}});
     loader.objects = {window};
-    // English, an interface without a table, and a table without an interface: the host's loading alone.
+    const QString panelFile = bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/Panel.ui");
+    auto owner = [](const QString& bundle) { return std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{bundle, {}, {}}); };
+
+    // English, an interface without a table, and another bundle's interface that the plug-in has a table
+    // for: the host's loading alone.
     const platform::Bundle english(bundlePath, {QStringLiteral("en")});
-    EXPECT_TRUE(InterfaceLocalizer(english, loader).loadNibNamed("Panel", {}));
-    EXPECT_TRUE(localizer.loadNibNamed("Untranslated", {}));
-    EXPECT_TRUE(localizer.loadNibNamed("HostsOwn", {}));
+    EXPECT_TRUE(LoadingRuntime(loader, english).loadNamed("Panel", owner(bundlePath)));
+    LoadingRuntime loading(loader, german);
+    EXPECT_TRUE(loading.loadNamed("Untranslated", owner(bundlePath)));
+    const QString hostBundle = dir.filePath(QStringLiteral("Host.bundle"));
+    test::writeFile(hostBundle + QStringLiteral("/Contents/Resources/Base.lproj/HostsOwn.ui"), "<ui version=\"4.0\"/>");
+    EXPECT_TRUE(loading.loadNamed("HostsOwn", owner(hostBundle)));
+    EXPECT_FALSE(loading.loadNamed("Missing", owner(bundlePath)));
     expectTexts(*window, {}, {{TP::title, "Window"}});
 
     loader.objects.append(make<host::Menu>({{TP::title, "Unlisted"}}));
-    const auto loaded = localizer.loadNibNamed("Panel", {});
-    ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->topLevelObjects().size(), 2);
+    const auto panelOwner = owner(bundlePath);
+    ASSERT_TRUE(loading.loadNamed("Panel", panelOwner));
+    ASSERT_TRUE(panelOwner->loaded);
+    EXPECT_EQ(panelOwner->loaded->topLevelObjects().size(), 2);
     expectTexts(*window, {{TP::title, "Window"}});
-    EXPECT_EQ(loader.loads, (QStringList{english.bundlePath() + "|Panel", german.bundlePath() + "|Untranslated",
-                                         german.bundlePath() + "|HostsOwn", german.bundlePath() + "|Panel"}));
+    EXPECT_EQ(loader.loads, (QStringList{panelFile, bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/Untranslated.ui"),
+                                         hostBundle + QStringLiteral("/Contents/Resources/Base.lproj/HostsOwn.ui"), panelFile}));
 }
 
-TEST(InterfaceLocalizerBundle, TheProgressPanelLoadsInGerman) {
+TEST_F(InterfaceLocalizerTest, LoadingByFileCollectsTheTopLevelObjectsInTheCallersTableOrACopy) {
+    LoadingRuntime loading(loader, german);
+    const QString panelFile = bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/Panel.ui");
+    auto first = make<host::Window>({{TP::title, "Window"}});
+    loader.objects = {first};
+
+    auto collected = std::make_shared<host::InterfaceArray>();
+    auto owner = std::make_shared<host::InterfaceOwner>();
+    const QVariantMap table{{host::interface_loading::ownerKey, QVariant::fromValue(owner)},
+                            {host::interface_loading::topLevelObjectsKey, QVariant::fromValue(collected)}};
+    ASSERT_TRUE(loading.loadFile(panelFile, table));
+    EXPECT_EQ(collected->elements(), QList<host::InterfaceObjectPtr>{first});
+    ASSERT_TRUE(owner->loaded);
+    expectTexts(*first, {{TP::title, "Window"}});
+
+    auto second = make<host::Window>({{TP::title, "Window"}});
+    loader.objects = {second};
+    ASSERT_TRUE(loading.loadFile(panelFile, {}));   // no array of the caller's: translated all the same
+    expectTexts(*second, {{TP::title, "Window"}});
+
+    // A file of that name outside the plug-in bundle is not the plug-in's to translate.
+    const QString foreign = dir.filePath(QStringLiteral("elsewhere/Panel.ui"));
+    test::writeFile(foreign, "<ui version=\"4.0\"/>");
+    auto third = make<host::Window>({{TP::title, "Window"}});
+    loader.objects = {third};
+    ASSERT_TRUE(loading.loadFile(foreign, {}));
+    expectTexts(*third, {}, {{TP::title, "Window"}});
+    EXPECT_FALSE(loading.loadFile(dir.filePath(QStringLiteral("missing.ui")), {}));
+}
+
+TEST(InterfaceLocalizerBundle, TheProgressPanelLoadsInGermanThroughTheHost) {
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle");
     for (const QString language : {"de", "en"}) {
         test::TestHost host;
-        const auto loaded = InterfaceLocalizer(platform::Bundle(path, {language}), host.ui()).loadNibNamed("UploadProgressView", {});
-        ASSERT_TRUE(loaded);
+        const platform::Bundle bundle(path, {language});
+        LoadingRuntime::putPluginInFront(host.runtime(), bundle);
+        auto owner = std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{path, {}, {}});
+        ASSERT_TRUE(host::loadInterfaceNamed(host.runtime(), "UploadProgressView", owner));
+        ASSERT_TRUE(owner->loaded);
         const auto& panel = host.testUi().interfaces.last();
-        EXPECT_EQ(loaded->topLevelObjects(), QList<host::InterfaceObjectPtr>{panel.panel});
-        EXPECT_EQ(loaded->outlet<host::TextField>(QStringLiteral("progressText")), panel.text);
+        EXPECT_EQ(owner->loaded->topLevelObjects(), QList<host::InterfaceObjectPtr>{panel.panel});
+        EXPECT_EQ(owner->loaded->outlet<host::TextField>(QStringLiteral("progressText")), panel.text);
         EXPECT_EQ(textOf(*panel.cancelButton->cell(), TP::title), language == u"de" ? "Abbrechen" : "Cancel");
     }
 }

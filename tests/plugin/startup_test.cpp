@@ -95,6 +95,12 @@ TEST_F(StartupTest, InitializingWiresThePlugInOnceAndTheSendGoesThroughIt) {
     EXPECT_EQ(host.testUi().sheets.first().request.title, QStringLiteral("Quillmoor Attachment Reminder"));
     host.testUi().answerOpenSheet(host::AlertDefaultReturn);
     EXPECT_EQ(window->sent.size(), 1);
+    // Interface loading runs through the plug-in's loaders, which hand English to the host's.
+    const host::Class* loading = host.runtime().classNamed(QStringLiteral("NSBundle"));
+    EXPECT_TRUE(loading->respondsToClassMethod(QStringLiteral("quillmoorLoadNibFile:externalNameTable:withZone:")));
+    auto owner = std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{bundle.bundlePath(), {}, {}});
+    EXPECT_TRUE(host::loadInterfaceNamed(host.runtime(), QStringLiteral("UploadProgressView"), owner));
+    EXPECT_TRUE(owner->loaded);
     // Host operations the plug-in does not replace in this build stay the host's.
     EXPECT_FALSE(host.runtime().classNamed(QStringLiteral("NSPreferences"))
                      ->respondsToClassMethod(QStringLiteral("quillmoorSharedPreferences")));

@@ -84,13 +84,11 @@ QHash<QString, QString> widgetTexts(const QString& uiFile) {
 
 } // namespace
 
-std::optional<host::LoadedInterface> TestUiServices::loadInterface(const QString& bundlePath, const QString& name,
+std::optional<host::LoadedInterface> TestUiServices::loadInterface(const QString& file,
                                                                   const host::InterfaceActions& actions) {
-    // Only interfaces the bundle really has can be loaded.
-    const QString file = bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/") + name + QStringLiteral(".ui");
     if (!QFileInfo::exists(file))
         return std::nullopt;
-    Interface loaded{name, actions};
+    Interface loaded{QFileInfo(file).completeBaseName(), actions};
     const QHash<QString, QString> texts = widgetTexts(file);
     loaded.panel->setText(host::TextProperty::title, texts.value(QStringLiteral("progressPanel")));
     loaded.text->setStringValue(texts.value(QStringLiteral("progressText")));
@@ -163,6 +161,8 @@ void TestHost::defineClasses() {
         return QVariant();
     });
     application_ = std::make_shared<host::Object>(*app);
+
+    host::defineInterfaceLoadingClass(runtime_, ui_);
 
     host::Class* preferences = runtime_.addClass(QStringLiteral("NSPreferences"), root);
     preferences_ = std::make_shared<host::Object>(*preferences);

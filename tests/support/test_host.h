@@ -2,6 +2,7 @@
 
 #include "host/host.h"
 #include "host/in_memory_compose.h"
+#include "host/interface_loading.h"
 
 #include <QList>
 #include <deque>
@@ -87,8 +88,7 @@ public:
                          std::function<void(int)> completion) override;
     host::AlertResponse runModalAlert(const host::AlertRequest& request) override;
     bool openUrl(const QUrl& url) override;
-    std::optional<host::LoadedInterface> loadInterface(const QString& bundlePath, const QString& name,
-                                                       const host::InterfaceActions& actions) override;
+    std::optional<host::LoadedInterface> loadInterface(const QString& path, const host::InterfaceActions& actions) override;
     void beginSheet(const std::shared_ptr<host::Panel>& panel, const host::ObjectPtr& window,
                     std::function<void(int)> didEnd) override;
     void endSheet(const std::shared_ptr<host::Panel>& panel, int returnCode) override;
