@@ -12,7 +12,7 @@ packages=(
   # tests
   libgtest-dev libgmock-dev zip unzip xdg-utils libcpp-httplib-dev
   # the generic server uploader: libcurl (its OpenSSL flavour carries SFTP) and real servers for its tests
-  libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client
+  libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client openssl
   # the command-line host: MIME parsing with GMime, and a real SMTP server (aiosmtpd) for its tests
   libgmime-3.0-dev python3-aiosmtpd
   # the Secret Service integration tests: a private bus, a real keyring daemon and a peer client

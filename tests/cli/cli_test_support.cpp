@@ -256,14 +256,14 @@ SmtpSink::~SmtpSink() {
     }
 }
 
-QString SmtpSink::start(const QString& folder) {
+QString SmtpSink::start(const QString& folder, const QStringList& options) {
     folder_ = folder;
     port_ = freeLoopbackPort();
     const QString python = QStringLiteral(QUILLMOOR_DEBIAN_PYTHON);
     if (python.isEmpty() || !QFileInfo(python).isExecutable())
         return QStringLiteral("Debian's python3 was not found; scripts/install-deps.sh installs it with python3-aiosmtpd");
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(python, {QStringLiteral(QUILLMOOR_SMTP_SERVER), QString::number(port_), folder});
+    process_.start(python, QStringList{QStringLiteral(QUILLMOOR_SMTP_SERVER), QString::number(port_), folder} + options);
     if (!process_.waitForStarted(5000))
         return QStringLiteral("the SMTP server did not start: ") + process_.errorString();
     QByteArray said;

@@ -108,9 +108,12 @@ public:
     ~SmtpSink();
 
     // Starts the server and waits (bounded) until it accepts connections; an explanation on failure.
-    QString start(const QString& folder);
+    // `options` as smtp_sink.py takes them (TLS, STARTTLS, a required log-in).
+    QString start(const QString& folder, const QStringList& options = {});
 
-    QString url() const { return QStringLiteral("smtp://127.0.0.1:%1").arg(port_); }
+    QString url(const QString& scheme = QStringLiteral("smtp")) const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(port_);
+    }
     int port() const { return port_; }
     QString messagePath(int number) const;
     QStringList envelope(int number) const;   // MAIL FROM, then each RCPT TO

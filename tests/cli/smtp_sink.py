@@ -3,13 +3,19 @@
 it accepts as N.eml, with its envelope in N.envelope (MAIL FROM on the first line, one RCPT TO per line
 after it), in the folder given. Prints "READY" once it accepts connections and runs until it is killed.
 
-usage: smtp_sink.py PORT FOLDER
+usage: smtp_sink.py PORT FOLDER [--tls CERT KEY | --starttls CERT KEY] [--login USER PASSWORD]
+  --tls       TLS from the first byte (smtps)
+  --starttls  STARTTLS offered and required before anything else
+  --login     AUTH required (only over TLS), with this one account
 """
 import os
+import ssl
 import sys
 import threading
+import warnings
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult
 
 
 class Sink:
@@ -33,11 +39,41 @@ class Sink:
         return "250 Message accepted for delivery"
 
 
+def tls_context(cert, key):
+    # A context for both ends: the controller checks readiness by connecting through it as a client.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS)
+    context.load_cert_chain(cert, key)
+    return context
+
+
 def main():
     port = int(sys.argv[1])
     folder = sys.argv[2]
+    options = sys.argv[3:]
     os.makedirs(folder, exist_ok=True)
-    controller = Controller(Sink(folder), hostname="127.0.0.1", port=port)
+    settings = {}
+    while options:
+        option = options.pop(0)
+        if option == "--tls":
+            settings["ssl_context"] = tls_context(options.pop(0), options.pop(0))
+            # The whole connection is TLS; the server's own check only knows STARTTLS.
+            settings["auth_require_tls"] = False
+        elif option == "--starttls":
+            settings["tls_context"] = tls_context(options.pop(0), options.pop(0))
+            settings["require_starttls"] = True
+        elif option == "--login":
+            account = (options.pop(0).encode(), options.pop(0).encode())
+
+            def authenticate(server, session, envelope, mechanism, data, account=account):
+                return AuthResult(success=(data.login, data.password) == account)
+
+            settings["authenticator"] = authenticate
+            settings["auth_required"] = True
+        else:
+            sys.exit("unknown option " + option)
+    controller = Controller(Sink(folder), hostname="127.0.0.1", port=port, **settings)
     controller.start()
     print("READY", flush=True)
     try:

@@ -21,6 +21,14 @@ void writeFile(const QString& path, const QByteArray& bytes);
 // Reads a whole (small) test file.
 QByteArray readFile(const QString& path);
 
+// A self-signed certificate for 127.0.0.1 (also as subject alternative name) and its key, made with
+// openssl in `folder`; empty paths (and a failed test) when openssl fails.
+struct Certificate {
+    QString certificatePath;
+    QString keyPath;
+};
+Certificate makeSelfSignedCertificate(const QString& folder);
+
 } // namespace qm::test
 
 // Readable failure messages for Qt strings.
