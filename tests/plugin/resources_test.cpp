@@ -20,7 +20,8 @@ const QStringList userTexts{texts::reminderTitle,      texts::perFileFormat,  te
                             texts::informationTitle,   texts::compressFilesFailed, texts::compressFileFailed,
                             texts::uploadInformationIncomplete, texts::uploadNotStarted, texts::uploadNeedsRecipients,
                             texts::welcomeMessage,     texts::yes,            texts::notNow,
-                            "Welcome to Quillmoor"};
+                            "Welcome to Quillmoor",    QString::fromUtf8(texts::updateManagerMissingTitle),
+                            QString::fromUtf8(texts::updateManagerMissingMessage), texts::download};
 
 TEST(ResourcesTest, EveryUserTextIsInTheEnglishAndGermanTables) {
     for (const QString& language : {QStringLiteral("en"), QStringLiteral("de")}) {
