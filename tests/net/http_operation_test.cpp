@@ -1,5 +1,6 @@
 #include <httplib.h>
 
+#include "loopback_server.h"
 #include "net/http_request_operation.h"
 #include "platform/dispatch.h"
 #include "support/test_support.h"
@@ -24,26 +25,16 @@ namespace {
 class TestServer {
 public:
     explicit TestServer(std::unique_ptr<httplib::Server> server, QString scheme = QStringLiteral("http"))
-        : server_(std::move(server)), scheme_(std::move(scheme)) {
-        // One request per connection, so stopping never waits out an idle keep-alive connection.
-        server_->set_keep_alive_max_count(1);
-        port_ = server_->bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_->listen_after_bind(); });
-    }
-    ~TestServer() {
-        server_->stop();
-        thread_.join();
-    }
+        : server_(std::move(server)), scheme_(std::move(scheme)), loop_(*server_) {}
     httplib::Server& operator*() { return *server_; }
     QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme_).arg(port_).arg(path));
+        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme_).arg(loop_.port()).arg(path));
     }
 
 private:
     std::unique_ptr<httplib::Server> server_;
     QString scheme_;
-    int port_ = 0;
-    std::thread thread_;
+    qm::test::LoopbackServer loop_;
 };
 
 struct Outcome {
