@@ -72,10 +72,21 @@ struct URLConnectionOperation::Transfer {
     curl_off_t lastUp = 0, lastDown = 0;
     long status = 0;
     HeaderList responseHeaders;
+    // The last complete head. It becomes the response only once its body arrives or the exchange ends:
+    // until then it may be a redirect or a challenge that curl answers with another request.
+    std::optional<HTTPResponse> head;
 
     ~Transfer() {
         curl_easy_cleanup(easy);
         curl_slist_free_all(headerList);
+    }
+
+    void commitHead() {
+        if (!head)
+            return;
+        std::lock_guard guard(operation->lock_);
+        operation->response_ = std::move(head);
+        head.reset();
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -95,8 +106,7 @@ struct URLConnectionOperation::Transfer {
                 curl_easy_getinfo(self->easy, CURLINFO_EFFECTIVE_URL, &effective);
                 response.url = effective ? QUrl::fromEncoded(effective) : self->url;
                 response.headers = self->responseHeaders;
-                std::lock_guard guard(self->operation->lock_);
-                self->operation->response_ = std::move(response);
+                self->head = std::move(response);
             }
         } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
             self->responseHeaders.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
@@ -108,6 +118,7 @@ struct URLConnectionOperation::Transfer {
         auto* self = static_cast<Transfer*>(user);
         URLConnectionOperation* op = self->operation;
         const qint64 length = qint64(size * count);
+        self->commitHead();
         std::shared_ptr<QIODevice> output;
         {
             std::lock_guard guard(op->lock_);
@@ -360,9 +371,15 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     }
 
     const QByteArray method = request.method.toUpper();
+    // curl's own POST and PUT, because a custom method string would outlive a 303 (or a 301/302 after a
+    // POST) that must go on as a GET.
+    const bool post = method == "POST";
+    const bool put = method == "PUT" && request.hasBody();
     if (method == "HEAD")
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    else if (method != "GET" || request.hasBody())
+    else if (post)
+        curl_easy_setopt(e, CURLOPT_POST, 1L);
+    else if (!put && (method != "GET" || request.hasBody()))
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
     if (request.hasBody()) {
         if (request.bodyDevice) {
@@ -378,25 +395,32 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
             t->body = request.body;
             t->expectedUpload = t->body.size();
         }
-        curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+        if (post) {
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t->expectedUpload));
+        } else {
+            curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(t->expectedUpload));
+        }
         curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::onRead);
         curl_easy_setopt(e, CURLOPT_READDATA, t);
         curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
         curl_easy_setopt(e, CURLOPT_SEEKDATA, t);
-        curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(t->expectedUpload));
     } else if (method == "POST" || method == "PUT") {
         curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, 0L);
         curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
     }
 
-    bool hasExpect = false;
+    bool hasExpect = false, hasType = false;
     for (const auto& [name, value] : request.headers) {
         hasExpect = hasExpect || name.compare("Expect", Qt::CaseInsensitive) == 0;
+        hasType = hasType || name.compare("Content-Type", Qt::CaseInsensitive) == 0;
         const QByteArray line = value.isEmpty() ? name + ";" : name + ": " + value;
         t->headerList = curl_slist_append(t->headerList, line.constData());
     }
     if (!hasExpect)  // a platform connection sends the body at once, without waiting for 100 Continue
         t->headerList = curl_slist_append(t->headerList, "Expect:");
+    if (post && request.hasBody() && !hasType)  // curl would otherwise call the body a form
+        t->headerList = curl_slist_append(t->headerList, "Content-Type:");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
@@ -416,6 +440,7 @@ void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
         return;  // a run that a pause or cancel already dropped
     std::unique_ptr<Transfer> ended = std::move(transfer_);
     if (code == CURLE_OK) {
+        ended->commitHead();
         finish(std::nullopt);
         return;
     }
