@@ -75,6 +75,8 @@ struct URLConnectionOperation::Transfer {
     // The last complete head. It becomes the response only once its body arrives or the exchange ends:
     // until then it may be a redirect or a challenge that curl answers with another request.
     std::optional<HTTPResponse> head;
+    // Why the body device stopped the transfer; says more than curl's text for it.
+    std::optional<std::pair<int, QString>> bodyFailure;
 
     ~Transfer() {
         curl_easy_cleanup(easy);
@@ -141,7 +143,11 @@ struct URLConnectionOperation::Transfer {
         const qint64 wanted = qint64(size * count);
         if (self->device) {
             const qint64 got = self->device->read(buffer, wanted);
-            return got < 0 ? CURL_READFUNC_ABORT : size_t(got);
+            if (got < 0) {
+                self->bodyFailure = {kURLErrorUnknown, self->device->errorString()};
+                return CURL_READFUNC_ABORT;
+            }
+            return size_t(got);
         }
         const qint64 got = std::min(wanted, self->body.size() - self->bodyOffset);
         std::memcpy(buffer, self->body.constData() + self->bodyOffset, size_t(got));
@@ -155,9 +161,16 @@ struct URLConnectionOperation::Transfer {
         if (origin != SEEK_SET)
             return CURL_SEEKFUNC_CANTSEEK;
         if (self->device) {
-            if (self->device->isSequential())
+            // A sequential device can only start over, through reset(), and only if it knows how.
+            const bool sequential = self->device->isSequential();
+            if (sequential && offset != 0)
                 return CURL_SEEKFUNC_CANTSEEK;
-            return self->device->seek(offset) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+            if (sequential ? self->device->reset() : self->device->seek(offset))
+                return CURL_SEEKFUNC_OK;
+            self->bodyFailure = {kURLErrorRequestBodyStreamExhausted,
+                                 QStringLiteral("The request body cannot be sent again: %1")
+                                     .arg(self->device->errorString())};
+            return CURL_SEEKFUNC_FAIL;
         }
         self->bodyOffset = std::min<qint64>(offset, self->body.size());
         return CURL_SEEKFUNC_OK;
@@ -442,6 +455,10 @@ void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
     if (code == CURLE_OK) {
         ended->commitHead();
         finish(std::nullopt);
+        return;
+    }
+    if (ended->bodyFailure) {
+        finish(urlError(ended->bodyFailure->first, ended->bodyFailure->second, ended->url));
         return;
     }
     QString description = QString::fromUtf8(ended->errorBuffer);

@@ -21,6 +21,7 @@ inline constexpr int kURLErrorCannotFindHost = -1003;
 inline constexpr int kURLErrorCannotConnectToHost = -1004;
 inline constexpr int kURLErrorNetworkConnectionLost = -1005;
 inline constexpr int kURLErrorHTTPTooManyRedirects = -1007;
+inline constexpr int kURLErrorRequestBodyStreamExhausted = -1021;
 inline constexpr int kURLErrorSecureConnectionFailed = -1200;
 inline constexpr int kURLErrorServerCertificateUntrusted = -1202;
 inline constexpr auto kURLErrorFailingURLKey = "NSErrorFailingURLKey";

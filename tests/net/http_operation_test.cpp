@@ -2,9 +2,13 @@
 
 #include "loopback_server.h"
 #include "net/http_request_operation.h"
+#include "net/multipart_body_device.h"
+#include "net/multipart_form_data.h"
 #include "platform/dispatch.h"
+#include "sequential_stream.h"
 #include "support/test_support.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -498,6 +502,21 @@ std::shared_ptr<HTTPRequestOperation> operationFor(const QUrl& url, const QByteA
     return HTTPRequestOperation::create(HTTPRequest(url, method));
 }
 
+std::shared_ptr<HTTPRequestOperation> multipartOperation(const QUrl& url, const QByteArray& method,
+                                                         const MultipartFormData& form) {
+    // No multipart Content-Type: the test server would take the body apart, and the raw bytes are checked.
+    HTTPRequest request(url, method);
+    request.bodyDevice = form.createBodyDevice();
+    request.bodyLength = qint64(form.contentLength());
+    return HTTPRequestOperation::create(request);
+}
+
+QByteArray bodyOf(const MultipartFormData& form) {
+    auto device = form.createBodyDevice();
+    EXPECT_TRUE(device->open(QIODevice::ReadOnly));
+    return device->readAll();
+}
+
 long failingStatus(const Error& error) {
     return error.userInfo.value(QString::fromLatin1(kFailingURLResponseErrorKey)).value<HTTPResponse>().statusCode;
 }
@@ -527,6 +546,27 @@ TEST(HTTPOperationDigest, RightPasswordPassesTheFullCheckWrongOneEndsIn401) {
     EXPECT_EQ(failingStatus(*failed->error), 401);
     EXPECT_EQ(accepted, 1);
     EXPECT_TRUE(headerOf(log.all().back(), "Authorization").starts_with("Digest "));
+}
+
+TEST(HTTPOperationDigest, StreamedBodyIsSentAgainAfterTheChallenge) {
+    SeenLog log;
+    std::atomic<int> accepted{0};
+    TestServer server(digestServer(&log, &accepted));
+    auto stream = std::make_shared<QBuffer>();
+    stream->setData(QByteArray(300 * 1024, 'd') + "tail");
+    MultipartFormData form;
+    form.appendPartWithFormData("value", "field");
+    form.appendPartWithInputStream(stream, "file", "d.bin", quint64(stream->data().size()), "application/x-d");
+    const QByteArray body = bodyOf(form);
+
+    auto op = multipartOperation(server.url(QStringLiteral("/digest")), "PUT", form);
+    op->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("moor-secret")});
+    const auto outcome = run(op);
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    EXPECT_EQ(accepted, 1);
+    const auto seen = log.all();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(QByteArray::fromStdString(seen.back().body) == body);
 }
 
 TEST(HTTPOperationCookies, SentBackOnlyWhereTheyBelong) {
@@ -606,6 +646,74 @@ TEST(HTTPOperationRedirect, FollowedToTheFinalAnswerAndURL) {
     EXPECT_EQ(headerOf(seen[3], "Content-Length"), "");
 }
 
+TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
+    SeenLog log;
+    auto http = std::make_unique<httplib::Server>();
+    http->Put("/put", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_redirect("/stored", 307);
+    });
+    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.status = 201;
+    });
+    TestServer server(std::move(http));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("part.bin"));
+    QByteArray fileBytes(512 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < fileBytes.size(); ++i)
+        fileBytes[i] = char((i * 7 + i / 1021) & 0xff);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(fileBytes);
+    }
+    auto stream = std::make_shared<QBuffer>();
+    stream->setData(fileBytes.right(70000) + "stream end");
+    MultipartFormData form;
+    form.appendPartWithFormData("1", "first");
+    ASSERT_TRUE(form.appendPartWithFileUrl(QUrl::fromLocalFile(path), "file"));
+    form.appendPartWithInputStream(stream, "stream", "s.bin", quint64(stream->data().size()), "a/b");
+    const QByteArray body = bodyOf(form);
+
+    auto op = multipartOperation(server.url(QStringLiteral("/put")), "PUT", form);
+    const auto outcome = run(op);
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    EXPECT_EQ(op->response()->statusCode, 201);
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].method, "PUT");
+    EXPECT_EQ(seen[1].path, "/stored");
+    EXPECT_TRUE(QByteArray::fromStdString(seen[0].body) == body);
+    EXPECT_TRUE(QByteArray::fromStdString(seen[1].body) == body);
+}
+
+TEST(HTTPOperationRedirect, BodyThatCannotStartOverFailsInsteadOfGoingShort) {
+    SeenLog log;
+    auto http = std::make_unique<httplib::Server>();
+    http->Put("/put", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_redirect("/stored", 307);
+    });
+    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.status = 201;
+    });
+    TestServer server(std::move(http));
+    MultipartFormData form;
+    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(4096, 'p')), "pipe",
+                                   "p.bin", 4096, "a/b");
+    const auto outcome = run(multipartOperation(server.url(QStringLiteral("/put")), "PUT", form));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
+    EXPECT_EQ(outcome->error->code, kURLErrorRequestBodyStreamExhausted);
+    EXPECT_TRUE(outcome->error->localizedDescription.endsWith(
+        QStringLiteral("The stream of a part cannot be read a second time.")))
+        << outcome->error->localizedDescription.toStdString();
+    for (const Seen& seen : log.all())
+        EXPECT_NE(seen.path, "/stored");
+}
+
 TEST(HTTPOperationRedirect, LoopEndsInTooManyRedirects) {
     std::atomic<int> hops{0};
     auto http = std::make_unique<httplib::Server>();
@@ -620,4 +728,24 @@ TEST(HTTPOperationRedirect, LoopEndsInTooManyRedirects) {
     EXPECT_EQ(outcome->error->code, kURLErrorHTTPTooManyRedirects);
     EXPECT_GT(hops, 1);
     EXPECT_LT(hops, 100);
+}
+
+TEST(HTTPOperationBody, FailingStreamFailsTheRequestWithItsError) {
+    std::atomic<int> completed{0};
+    auto http = std::make_unique<httplib::Server>();
+    http->Post("/upload", [&](const httplib::Request&, httplib::Response& res) {
+        ++completed;
+        res.status = 201;
+    });
+    TestServer server(std::move(http));
+    MultipartFormData form;
+    form.appendPartWithFormData("x", "before");
+    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(256 * 1024, 'f'), 100000,
+                                                                                QStringLiteral("source went away")),
+                                   "file", "f.bin", 256 * 1024, "a/b");
+    const auto outcome = run(multipartOperation(server.url(QStringLiteral("/upload")), "POST", form));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
+    EXPECT_EQ(outcome->error->localizedDescription, QStringLiteral("source went away"));
+    EXPECT_EQ(completed, 0);
 }
