@@ -646,18 +646,23 @@ TEST(HTTPOperationRedirect, FollowedToTheFinalAnswerAndURL) {
     EXPECT_EQ(headerOf(seen[3], "Content-Length"), "");
 }
 
-TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
-    SeenLog log;
-    auto http = std::make_unique<httplib::Server>();
-    http->Put("/put", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+// A PUT to /put is sent on to /stored with 307, which keeps the method and wants the body again.
+std::unique_ptr<httplib::Server> temporaryRedirectServer(SeenLog* log) {
+    auto server = std::make_unique<httplib::Server>();
+    server->Put("/put", [=](const httplib::Request& req, httplib::Response& res) {
+        log->add(req);
         res.set_redirect("/stored", 307);
     });
-    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    server->Put("/stored", [=](const httplib::Request& req, httplib::Response& res) {
+        log->add(req);
         res.status = 201;
     });
-    TestServer server(std::move(http));
+    return server;
+}
+
+TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
+    SeenLog log;
+    TestServer server(temporaryRedirectServer(&log));
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("part.bin"));
     QByteArray fileBytes(512 * 1024, Qt::Uninitialized);
@@ -690,16 +695,7 @@ TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
 
 TEST(HTTPOperationRedirect, BodyThatCannotStartOverFailsInsteadOfGoingShort) {
     SeenLog log;
-    auto http = std::make_unique<httplib::Server>();
-    http->Put("/put", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
-        res.set_redirect("/stored", 307);
-    });
-    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
-        res.status = 201;
-    });
-    TestServer server(std::move(http));
+    TestServer server(temporaryRedirectServer(&log));
     MultipartFormData form;
     form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(4096, 'p')), "pipe",
                                    "p.bin", 4096, "a/b");
