@@ -58,6 +58,14 @@ struct URLConnectionOperation::Progress : std::enable_shared_from_this<Progress>
     }
 };
 
+namespace {
+
+QString cannotResend(const QIODevice& body) {
+    return QStringLiteral("The request body cannot be sent again: %1").arg(body.errorString());
+}
+
+} // namespace
+
 // The curl handle of one run and what its callbacks need; lives and dies on the network thread.
 struct URLConnectionOperation::Transfer {
     URLConnectionOperation* operation = nullptr;
@@ -142,6 +150,7 @@ struct URLConnectionOperation::Transfer {
         auto* self = static_cast<Transfer*>(user);
         const qint64 wanted = qint64(size * count);
         if (self->device) {
+            self->operation->bodyRead_ = true;
             const qint64 got = self->device->read(buffer, wanted);
             if (got < 0) {
                 self->bodyFailure = {kURLErrorUnknown, self->device->errorString()};
@@ -167,9 +176,7 @@ struct URLConnectionOperation::Transfer {
                 return CURL_SEEKFUNC_CANTSEEK;
             if (sequential ? self->device->reset() : self->device->seek(offset))
                 return CURL_SEEKFUNC_OK;
-            self->bodyFailure = {kURLErrorRequestBodyStreamExhausted,
-                                 QStringLiteral("The request body cannot be sent again: %1")
-                                     .arg(self->device->errorString())};
+            self->bodyFailure = {kURLErrorRequestBodyStreamExhausted, cannotResend(*self->device)};
             return CURL_SEEKFUNC_FAIL;
         }
         self->bodyOffset = std::min<qint64>(offset, self->body.size());
@@ -397,10 +404,13 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     if (request.hasBody()) {
         if (request.bodyDevice) {
             t->device = request.bodyDevice;
-            if (!t->device->isOpen())
+            if (!t->device->isOpen()) {
                 t->device->open(QIODevice::ReadOnly);
-            else if (!t->device->isSequential())
-                t->device->seek(0);  // a resumed run sends the body again
+            } else if ((bodyRead_ || !t->device->isSequential()) && !t->device->reset()) {
+                // A resumed run sends the body again from its first byte, or not at all.
+                finish(urlError(kURLErrorRequestBodyStreamExhausted, cannotResend(*t->device), request.url));
+                return;
+            }
             t->expectedUpload = request.bodyLength >= 0 ? request.bodyLength
                                 : (!t->device->isSequential() || t->device->size() > 0) ? t->device->size()
                                                                                          : -1;

@@ -134,6 +134,7 @@ private:
 
     // Network thread only.
     std::unique_ptr<Transfer> transfer_;
+    bool bodyRead_ = false;  // by an earlier run, which a resumed one must undo
     QByteArray received_buffer_;
     std::atomic<qint64> received_{0};
     // Keeps a running operation alive until it finishes.

@@ -745,3 +745,35 @@ TEST(HTTPOperationBody, FailingStreamFailsTheRequestWithItsError) {
     EXPECT_EQ(outcome->error->localizedDescription, QStringLiteral("source went away"));
     EXPECT_EQ(completed, 0);
 }
+
+TEST(HTTPOperationBody, ResumedUploadSendsTheWholeBodyAgain) {
+    SeenLog log;
+    auto http = std::make_unique<httplib::Server>();
+    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.status = 201;
+    });
+    TestServer server(std::move(http));
+    auto stream = std::make_shared<QBuffer>();
+    stream->setData(QByteArray(200 * 1024, 'r') + "end");
+    MultipartFormData form;
+    form.appendPartWithInputStream(stream, "file", "r.bin", quint64(stream->data().size()), "a/b");
+    const QByteArray body = bodyOf(form);
+    form.throttleBandwidth(4096, std::chrono::milliseconds(5));  // long enough to pause half-way
+
+    auto op = multipartOperation(server.url(QStringLiteral("/stored")), "PUT", form);
+    std::atomic<qint64> sent{0};
+    op->setUploadProgressBlock([&](qint64, qint64 total, qint64) { sent = total; });
+    auto outcome = watch(*op);
+    op->start();
+    ASSERT_TRUE(waitUntil([&] { return sent > 0; }));
+    op->pause();
+    ASSERT_TRUE(op->isPaused());
+    ASSERT_LT(sent, body.size());
+    op->resume();
+    ASSERT_TRUE(waitUntil([&] { return outcome->total() > 0; }, 20000));
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(QByteArray::fromStdString(seen[0].body) == body);
+}
