@@ -12,6 +12,7 @@ namespace qm::net {
 namespace {
 
 const QByteArray kCrlf = QByteArrayLiteral("\r\n");
+const QString kStreamReadTwice = QStringLiteral("The stream of a part cannot be read a second time.");
 
 } // namespace
 
@@ -46,7 +47,24 @@ quint64 MultipartBodyDevice::contentLength(const QList<BodyPart>& parts, const Q
 
 bool MultipartBodyDevice::open(OpenMode mode) {
     if ((mode & WriteOnly) || !(mode & ReadOnly)) return false;
+    restart();
+    return QIODevice::open(ReadOnly | Unbuffered);
+}
+
+bool MultipartBodyDevice::reset() {
+    if (!isOpen()) return false;
+    for (const BodyPart& part : parts_)
+        if (part.isStream() && part.stream->consumed && part.stream->device->isSequential()) {
+            fail(makeNetError(kStreamReadTwice));
+            return false;
+        }
+    restart();
+    return true;
+}
+
+void MultipartBodyDevice::restart() {
     file_.reset();
+    streamBegun_ = false;
     partIndex_ = 0;
     offset_ = 0;
     produced_ = 0;
@@ -54,7 +72,6 @@ bool MultipartBodyDevice::open(OpenMode mode) {
     streamError_.reset();
     phase_ = Phase::Head;
     framing_ = parts_.isEmpty() ? QByteArray() : head(parts_.first(), boundary_, true);
-    return QIODevice::open(ReadOnly | Unbuffered);
 }
 
 void MultipartBodyDevice::close() {
@@ -85,6 +102,7 @@ void MultipartBodyDevice::advance() {
         break;
     case Phase::Content:
         file_.reset();
+        streamBegun_ = false;
         phase_ = Phase::Tail;
         framing_ = tail(boundary_, last);
         break;
@@ -98,6 +116,12 @@ void MultipartBodyDevice::advance() {
 
 qint64 MultipartBodyDevice::readContent(const BodyPart& part, char* data, qint64 maxSize) {
     const qint64 want = std::min<qint64>(maxSize, qint64(part.bodyContentLength - offset_));
+    if (part.isStream()) {
+        if (!streamBegun_ && !beginStream(*part.stream)) return -1;
+        streamBegun_ = true;
+        return readSource(*part.stream->device, data, want,
+                          QStringLiteral("The stream ended before the length given for its part."));
+    }
     if (!part.isFile()) {
         std::memcpy(data, part.data.constData() + offset_, size_t(want));
         return want;
@@ -114,13 +138,34 @@ qint64 MultipartBodyDevice::readContent(const BodyPart& part, char* data, qint64
             return -1;
         }
     }
-    const qint64 got = file_->read(data, want);
+    return readSource(*file_, data, want, QStringLiteral("The file became shorter while it was being read."));
+}
+
+qint64 MultipartBodyDevice::readSource(QIODevice& source, char* data, qint64 maxSize, const QString& endedEarly) {
+    const qint64 got = source.read(data, maxSize);
     if (got <= 0) {
-        fail(makeNetError(got < 0 ? file_->errorString()
-                                  : QStringLiteral("The file became shorter while it was being read.")));
+        fail(makeNetError(got < 0 ? source.errorString() : endedEarly));
         return -1;
     }
     return got;
+}
+
+bool MultipartBodyDevice::beginStream(PartStream& stream) {
+    QIODevice& device = *stream.device;
+    if (!device.isOpen() && !device.open(QIODevice::ReadOnly)) {
+        fail(makeNetError(device.errorString()));
+        return false;
+    }
+    if (device.isSequential() && stream.consumed) {
+        fail(makeNetError(kStreamReadTwice));
+        return false;
+    }
+    if (!device.isSequential() && !device.seek(stream.start)) {
+        fail(makeNetError(device.errorString()));
+        return false;
+    }
+    stream.consumed = true;
+    return true;
 }
 
 qint64 MultipartBodyDevice::readData(char* data, qint64 maxSize) {

@@ -30,6 +30,9 @@ public:
 
     bool isSequential() const override { return true; }
     bool open(OpenMode mode) override;
+    // Starts over from the first byte, so a redirected or re-authenticated request can send the body
+    // again; false once a part's stream that cannot seek has been read.
+    bool reset() override;
     void close() override;
     qint64 size() const override;
     qint64 bytesAvailable() const override;
@@ -43,7 +46,10 @@ private:
 
     static QByteArray head(const BodyPart& part, const QString& boundary, bool initial);
     static QByteArray tail(const QString& boundary, bool final);
+    void restart();
     qint64 readContent(const BodyPart& part, char* data, qint64 maxSize);
+    qint64 readSource(QIODevice& source, char* data, qint64 maxSize, const QString& endedEarly);
+    bool beginStream(PartStream& stream);
     void fail(const platform::Error& error);
     void advance();
 
@@ -59,6 +65,7 @@ private:
     quint64 offset_ = 0;  // within the current phase
     qint64 produced_ = 0;
     std::unique_ptr<QFile> file_;
+    bool streamBegun_ = false;
     bool failed_ = false;
     std::optional<platform::Error> streamError_;
 };

@@ -18,6 +18,15 @@ void require(bool condition, const char* conditionText) {
                                             .arg(QString::fromLatin1(conditionText)));
 }
 
+PartHeaderList fileHeaders(const QString& name, const QString& fileName, const QString& mimeType) {
+    require(!name.isNull(), "name");
+    require(!fileName.isNull(), "fileName");
+    require(!mimeType.isNull(), "mimeType");
+    return {{QStringLiteral("Content-Disposition"),
+             QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(name, fileName)},
+            {QStringLiteral("Content-Type"), mimeType}};
+}
+
 } // namespace
 
 MultipartFormData::MultipartFormData() : boundary_(createBoundary()) {}
@@ -33,14 +42,7 @@ QString MultipartFormData::createBoundary() {
 
 void MultipartFormData::appendPartWithFileData(const QByteArray& data, const QString& name,
                                                const QString& fileName, const QString& mimeType) {
-    require(!name.isNull(), "name");
-    require(!fileName.isNull(), "fileName");
-    require(!mimeType.isNull(), "mimeType");
-    appendPartWithHeaders(
-        {{QStringLiteral("Content-Disposition"),
-          QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(name, fileName)},
-         {QStringLiteral("Content-Type"), mimeType}},
-        data);
+    appendPartWithHeaders(fileHeaders(name, fileName, mimeType), data);
 }
 
 void MultipartFormData::appendPartWithFormData(const QByteArray& data, const QString& name) {
@@ -65,9 +67,7 @@ bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString
 bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
                                               const QString& mimeType, platform::Error* error) {
     require(fileUrl.isValid(), "fileURL");
-    require(!name.isNull(), "name");
-    require(!fileName.isNull(), "fileName");
-    require(!mimeType.isNull(), "mimeType");
+    PartHeaderList headers = fileHeaders(name, fileName, mimeType);
     if (!fileUrl.isLocalFile()) {
         if (error) *error = makeNetError(QStringLiteral("Expected URL to be a file URL"));
         return false;
@@ -78,13 +78,23 @@ bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString
         return false;
     }
     BodyPart part;
-    part.headers = {{QStringLiteral("Content-Disposition"),
-                     QStringLiteral("form-data; name=\"%1\"; filename=\"%2\"").arg(name, fileName)},
-                    {QStringLiteral("Content-Type"), mimeType}};
+    part.headers = std::move(headers);
     part.filePath = info.absoluteFilePath();
     part.bodyContentLength = quint64(info.size());
     parts_.append(std::move(part));
     return true;
+}
+
+void MultipartFormData::appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name,
+                                                  const QString& fileName, quint64 length, const QString& mimeType) {
+    require(stream != nullptr, "inputStream");
+    BodyPart part;
+    part.headers = fileHeaders(name, fileName, mimeType);
+    part.stream = std::make_shared<PartStream>();
+    part.stream->start = stream->isOpen() && !stream->isSequential() ? stream->pos() : 0;
+    part.stream->device = std::move(stream);
+    part.bodyContentLength = length;
+    parts_.append(std::move(part));
 }
 
 void MultipartFormData::appendFormParameters(const QVariant& parameters) {

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -17,15 +18,25 @@ class MultipartBodyDevice;
 
 using PartHeaderList = QList<std::pair<QString, QString>>;
 
-// One form-data part. Its content is either held in memory or, when filePath is set, read from
-// the file while the body is sent.
+// A caller's stream as the content of a part. Every copy of the part shares it, so a body that reads it
+// again knows whether a stream that cannot seek was already consumed.
+struct PartStream {
+    std::shared_ptr<QIODevice> device;
+    qint64 start = 0;  // where the content begins in a seekable stream
+    bool consumed = false;
+};
+
+// One form-data part. Its content is held in memory, or read while the body is sent from the file at
+// filePath or from the caller's stream.
 struct BodyPart {
     PartHeaderList headers;
     QByteArray data;
     QString filePath;
+    std::shared_ptr<PartStream> stream;
     quint64 bodyContentLength = 0;
 
     bool isFile() const { return !filePath.isNull(); }
+    bool isStream() const { return stream != nullptr; }
 };
 
 // Collects the parts of one multipart/form-data body under one random boundary.
@@ -49,6 +60,10 @@ public:
     bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error = nullptr);
     bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
                                const QString& mimeType, platform::Error* error = nullptr);
+    // `length` bytes of `stream`, read from its current position while the body is sent. A stream that
+    // cannot seek can be sent once only; a body that must start over (redirect, authentication) then fails.
+    void appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name, const QString& fileName,
+                                   quint64 length, const QString& mimeType);
     // One form-data part per flattened pair, names unescaped: bytes as they are, no value as empty.
     void appendFormParameters(const QVariant& parameters);
 

@@ -58,6 +58,14 @@ struct URLConnectionOperation::Progress : std::enable_shared_from_this<Progress>
     }
 };
 
+namespace {
+
+QString cannotResend(const QIODevice& body) {
+    return QStringLiteral("The request body cannot be sent again: %1").arg(body.errorString());
+}
+
+} // namespace
+
 // The curl handle of one run and what its callbacks need; lives and dies on the network thread.
 struct URLConnectionOperation::Transfer {
     URLConnectionOperation* operation = nullptr;
@@ -72,10 +80,23 @@ struct URLConnectionOperation::Transfer {
     curl_off_t lastUp = 0, lastDown = 0;
     long status = 0;
     HeaderList responseHeaders;
+    // The last complete head. It becomes the response only once its body arrives or the exchange ends:
+    // until then it may be a redirect or a challenge that curl answers with another request.
+    std::optional<HTTPResponse> head;
+    // Why the body device stopped the transfer; says more than curl's text for it.
+    std::optional<std::pair<int, QString>> bodyFailure;
 
     ~Transfer() {
         curl_easy_cleanup(easy);
         curl_slist_free_all(headerList);
+    }
+
+    void commitHead() {
+        if (!head)
+            return;
+        std::lock_guard guard(operation->lock_);
+        operation->response_ = std::move(head);
+        head.reset();
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -95,8 +116,7 @@ struct URLConnectionOperation::Transfer {
                 curl_easy_getinfo(self->easy, CURLINFO_EFFECTIVE_URL, &effective);
                 response.url = effective ? QUrl::fromEncoded(effective) : self->url;
                 response.headers = self->responseHeaders;
-                std::lock_guard guard(self->operation->lock_);
-                self->operation->response_ = std::move(response);
+                self->head = std::move(response);
             }
         } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
             self->responseHeaders.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
@@ -108,6 +128,7 @@ struct URLConnectionOperation::Transfer {
         auto* self = static_cast<Transfer*>(user);
         URLConnectionOperation* op = self->operation;
         const qint64 length = qint64(size * count);
+        self->commitHead();
         std::shared_ptr<QIODevice> output;
         {
             std::lock_guard guard(op->lock_);
@@ -129,8 +150,13 @@ struct URLConnectionOperation::Transfer {
         auto* self = static_cast<Transfer*>(user);
         const qint64 wanted = qint64(size * count);
         if (self->device) {
+            self->operation->bodyRead_ = true;
             const qint64 got = self->device->read(buffer, wanted);
-            return got < 0 ? CURL_READFUNC_ABORT : size_t(got);
+            if (got < 0) {
+                self->bodyFailure = {kURLErrorUnknown, self->device->errorString()};
+                return CURL_READFUNC_ABORT;
+            }
+            return size_t(got);
         }
         const qint64 got = std::min(wanted, self->body.size() - self->bodyOffset);
         std::memcpy(buffer, self->body.constData() + self->bodyOffset, size_t(got));
@@ -144,9 +170,14 @@ struct URLConnectionOperation::Transfer {
         if (origin != SEEK_SET)
             return CURL_SEEKFUNC_CANTSEEK;
         if (self->device) {
-            if (self->device->isSequential())
+            // A sequential device can only start over, through reset(), and only if it knows how.
+            const bool sequential = self->device->isSequential();
+            if (sequential && offset != 0)
                 return CURL_SEEKFUNC_CANTSEEK;
-            return self->device->seek(offset) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+            if (sequential ? self->device->reset() : self->device->seek(offset))
+                return CURL_SEEKFUNC_OK;
+            self->bodyFailure = {kURLErrorRequestBodyStreamExhausted, cannotResend(*self->device)};
+            return CURL_SEEKFUNC_FAIL;
         }
         self->bodyOffset = std::min<qint64>(offset, self->body.size());
         return CURL_SEEKFUNC_OK;
@@ -360,17 +391,26 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     }
 
     const QByteArray method = request.method.toUpper();
+    // curl's own POST and PUT, because a custom method string would outlive a 303 (or a 301/302 after a
+    // POST) that must go on as a GET.
+    const bool post = method == "POST";
+    const bool put = method == "PUT" && request.hasBody();
     if (method == "HEAD")
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    else if (method != "GET" || request.hasBody())
+    else if (post)
+        curl_easy_setopt(e, CURLOPT_POST, 1L);
+    else if (!put && (method != "GET" || request.hasBody()))
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
     if (request.hasBody()) {
         if (request.bodyDevice) {
             t->device = request.bodyDevice;
-            if (!t->device->isOpen())
+            if (!t->device->isOpen()) {
                 t->device->open(QIODevice::ReadOnly);
-            else if (!t->device->isSequential())
-                t->device->seek(0);  // a resumed run sends the body again
+            } else if ((bodyRead_ || !t->device->isSequential()) && !t->device->reset()) {
+                // A resumed run sends the body again from its first byte, or not at all.
+                finish(urlError(kURLErrorRequestBodyStreamExhausted, cannotResend(*t->device), request.url));
+                return;
+            }
             t->expectedUpload = request.bodyLength >= 0 ? request.bodyLength
                                 : (!t->device->isSequential() || t->device->size() > 0) ? t->device->size()
                                                                                          : -1;
@@ -378,25 +418,32 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
             t->body = request.body;
             t->expectedUpload = t->body.size();
         }
-        curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+        if (post) {
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t->expectedUpload));
+        } else {
+            curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(t->expectedUpload));
+        }
         curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::onRead);
         curl_easy_setopt(e, CURLOPT_READDATA, t);
         curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
         curl_easy_setopt(e, CURLOPT_SEEKDATA, t);
-        curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(t->expectedUpload));
     } else if (method == "POST" || method == "PUT") {
         curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, 0L);
         curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
     }
 
-    bool hasExpect = false;
+    bool hasExpect = false, hasType = false;
     for (const auto& [name, value] : request.headers) {
         hasExpect = hasExpect || name.compare("Expect", Qt::CaseInsensitive) == 0;
+        hasType = hasType || name.compare("Content-Type", Qt::CaseInsensitive) == 0;
         const QByteArray line = value.isEmpty() ? name + ";" : name + ": " + value;
         t->headerList = curl_slist_append(t->headerList, line.constData());
     }
     if (!hasExpect)  // a platform connection sends the body at once, without waiting for 100 Continue
         t->headerList = curl_slist_append(t->headerList, "Expect:");
+    if (post && request.hasBody() && !hasType)  // curl would otherwise call the body a form
+        t->headerList = curl_slist_append(t->headerList, "Content-Type:");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
@@ -416,7 +463,12 @@ void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
         return;  // a run that a pause or cancel already dropped
     std::unique_ptr<Transfer> ended = std::move(transfer_);
     if (code == CURLE_OK) {
+        ended->commitHead();
         finish(std::nullopt);
+        return;
+    }
+    if (ended->bodyFailure) {
+        finish(urlError(ended->bodyFailure->first, ended->bodyFailure->second, ended->url));
         return;
     }
     QString description = QString::fromUtf8(ended->errorBuffer);

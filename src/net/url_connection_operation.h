@@ -21,6 +21,7 @@ inline constexpr int kURLErrorCannotFindHost = -1003;
 inline constexpr int kURLErrorCannotConnectToHost = -1004;
 inline constexpr int kURLErrorNetworkConnectionLost = -1005;
 inline constexpr int kURLErrorHTTPTooManyRedirects = -1007;
+inline constexpr int kURLErrorRequestBodyStreamExhausted = -1021;
 inline constexpr int kURLErrorSecureConnectionFailed = -1200;
 inline constexpr int kURLErrorServerCertificateUntrusted = -1202;
 inline constexpr auto kURLErrorFailingURLKey = "NSErrorFailingURLKey";
@@ -133,6 +134,7 @@ private:
 
     // Network thread only.
     std::unique_ptr<Transfer> transfer_;
+    bool bodyRead_ = false;  // by an earlier run, which a resumed one must undo
     QByteArray received_buffer_;
     std::atomic<qint64> received_{0};
     // Keeps a running operation alive until it finishes.

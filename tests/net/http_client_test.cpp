@@ -1,5 +1,6 @@
 #include <httplib.h>
 
+#include "loopback_server.h"
 #include "net/http_client.h"
 #include "platform/error.h"
 #include "support/test_support.h"
@@ -40,15 +41,11 @@ public:
         server_.Put(".*", handler);
         server_.Delete(".*", handler);
         server_.Patch(".*", handler);
-        server_.set_keep_alive_max_count(1);
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        loop_.emplace(server_);
     }
-    ~EchoServer() {
-        server_.stop();
-        thread_.join();
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(loop_->port()).arg(path));
     }
-    QUrl url(const QString& path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path)); }
     Seen last() {
         std::lock_guard lock(mutex_);
         return last_;
@@ -56,8 +53,7 @@ public:
 
 private:
     httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    std::optional<qm::test::LoopbackServer> loop_;
     std::mutex mutex_;
     Seen last_;
 };

@@ -1,9 +1,14 @@
 #include <httplib.h>
 
+#include "loopback_server.h"
 #include "net/http_request_operation.h"
+#include "net/multipart_body_device.h"
+#include "net/multipart_form_data.h"
 #include "platform/dispatch.h"
+#include "sequential_stream.h"
 #include "support/test_support.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -24,26 +29,16 @@ namespace {
 class TestServer {
 public:
     explicit TestServer(std::unique_ptr<httplib::Server> server, QString scheme = QStringLiteral("http"))
-        : server_(std::move(server)), scheme_(std::move(scheme)) {
-        // One request per connection, so stopping never waits out an idle keep-alive connection.
-        server_->set_keep_alive_max_count(1);
-        port_ = server_->bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_->listen_after_bind(); });
-    }
-    ~TestServer() {
-        server_->stop();
-        thread_.join();
-    }
+        : server_(std::move(server)), scheme_(std::move(scheme)), loop_(*server_) {}
     httplib::Server& operator*() { return *server_; }
     QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme_).arg(port_).arg(path));
+        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme_).arg(loop_.port()).arg(path));
     }
 
 private:
     std::unique_ptr<httplib::Server> server_;
     QString scheme_;
-    int port_ = 0;
-    std::thread thread_;
+    qm::test::LoopbackServer loop_;
 };
 
 struct Outcome {
@@ -414,4 +409,371 @@ TEST(HTTPOperation, CallbackContextOnAnotherThread) {
     EXPECT_EQ(ranOn.load(), &worker);
     worker.quit();
     worker.wait();
+}
+
+namespace {
+
+// What a test server was asked, in order.
+struct Seen {
+    std::string method, path, body;
+    httplib::Headers headers;
+};
+
+class SeenLog {
+public:
+    void add(const httplib::Request& req) {
+        std::lock_guard guard(mutex_);
+        seen_.push_back({req.method, req.path, req.body, req.headers});
+    }
+    std::vector<Seen> all() {
+        std::lock_guard guard(mutex_);
+        return seen_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+};
+
+std::string headerOf(const Seen& seen, const char* name) {
+    return httplib::detail::get_header_value(seen.headers, name, 0, "");
+}
+
+std::string md5(const std::string& text) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Md5).toHex().toStdString();
+}
+
+// The name=value and name="value" pairs after "Digest ".
+std::map<std::string, std::string> digestParameters(const std::string& header) {
+    std::map<std::string, std::string> parameters;
+    size_t at = header.find(' ');
+    while (at != std::string::npos && at < header.size()) {
+        while (at < header.size() && (header[at] == ' ' || header[at] == ','))
+            ++at;
+        const size_t equals = header.find('=', at);
+        if (equals == std::string::npos)
+            break;
+        const std::string name = header.substr(at, equals - at);
+        std::string value;
+        if (equals + 1 < header.size() && header[equals + 1] == '"') {
+            const size_t close = header.find('"', equals + 2);
+            value = header.substr(equals + 2, close - equals - 2);
+            at = close == std::string::npos ? close : close + 1;
+        } else {
+            const size_t comma = header.find(',', equals);
+            value = header.substr(equals + 1, comma == std::string::npos ? comma : comma - equals - 1);
+            at = comma;
+        }
+        parameters[name] = value;
+    }
+    return parameters;
+}
+
+// Digest access authentication (MD5, qop=auth) for user "quill", checked in full by the server.
+std::unique_ptr<httplib::Server> digestServer(SeenLog* log, std::atomic<int>* accepted) {
+    auto server = std::make_unique<httplib::Server>();
+    const auto handler = [=](const httplib::Request& req, httplib::Response& res) {
+        log->add(req);
+        static const std::string realm = "quill realm", nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+        const std::string header = req.get_header_value("Authorization");
+        if (header.starts_with("Digest ")) {
+            auto p = digestParameters(header);
+            const std::string ha1 = md5(p["username"] + ":" + realm + ":moor-secret");
+            const std::string ha2 = md5(req.method + ":" + p["uri"]);
+            const std::string expected =
+                md5(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" + p["qop"] + ":" + ha2);
+            if (p["username"] == "quill" && p["realm"] == realm && p["nonce"] == nonce && p["qop"] == "auth" &&
+                p["uri"] == req.target && !p["cnonce"].empty() && p["response"] == expected) {
+                ++*accepted;
+                res.set_content("digest ok " + std::to_string(req.body.size()), "text/plain");
+                return;
+            }
+        }
+        res.status = 401;
+        res.set_header("WWW-Authenticate",
+                       "Digest realm=\"" + realm + "\", nonce=\"" + nonce + "\", qop=\"auth\", algorithm=MD5");
+    };
+    server->Get("/digest", handler);
+    server->Put("/digest", handler);
+    return server;
+}
+
+std::shared_ptr<HTTPRequestOperation> operationFor(const QUrl& url, const QByteArray& method = "GET") {
+    return HTTPRequestOperation::create(HTTPRequest(url, method));
+}
+
+std::shared_ptr<HTTPRequestOperation> multipartOperation(const QUrl& url, const QByteArray& method,
+                                                         const MultipartFormData& form) {
+    // No multipart Content-Type: the test server would take the body apart, and the raw bytes are checked.
+    HTTPRequest request(url, method);
+    request.bodyDevice = form.createBodyDevice();
+    request.bodyLength = qint64(form.contentLength());
+    return HTTPRequestOperation::create(request);
+}
+
+QByteArray bodyOf(const MultipartFormData& form) {
+    auto device = form.createBodyDevice();
+    EXPECT_TRUE(device->open(QIODevice::ReadOnly));
+    return device->readAll();
+}
+
+long failingStatus(const Error& error) {
+    return error.userInfo.value(QString::fromLatin1(kFailingURLResponseErrorKey)).value<HTTPResponse>().statusCode;
+}
+
+} // namespace
+
+TEST(HTTPOperationDigest, RightPasswordPassesTheFullCheckWrongOneEndsIn401) {
+    SeenLog log;
+    std::atomic<int> accepted{0};
+    TestServer server(digestServer(&log, &accepted));
+
+    auto right = operationFor(server.url(QStringLiteral("/digest?folder=ab&x=1")));
+    right->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("moor-secret")});
+    const auto passed = run(right);
+    ASSERT_EQ(passed->successes, 1) << passed->error->localizedDescription.toStdString();
+    EXPECT_EQ(passed->object.toByteArray(), "digest ok 0");
+    EXPECT_EQ(accepted, 1);
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(headerOf(seen[0], "Authorization"), "");  // the credential answers the challenge only
+
+    auto wrong = operationFor(server.url(QStringLiteral("/digest")));
+    wrong->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("not-it")});
+    const auto failed = run(wrong);
+    ASSERT_EQ(failed->failures, 1);
+    EXPECT_EQ(failed->error->code, kNetErrorBadServerResponse);
+    EXPECT_EQ(failingStatus(*failed->error), 401);
+    EXPECT_EQ(accepted, 1);
+    EXPECT_TRUE(headerOf(log.all().back(), "Authorization").starts_with("Digest "));
+}
+
+TEST(HTTPOperationDigest, StreamedBodyIsSentAgainAfterTheChallenge) {
+    SeenLog log;
+    std::atomic<int> accepted{0};
+    TestServer server(digestServer(&log, &accepted));
+    auto stream = std::make_shared<QBuffer>();
+    stream->setData(QByteArray(300 * 1024, 'd') + "tail");
+    MultipartFormData form;
+    form.appendPartWithFormData("value", "field");
+    form.appendPartWithInputStream(stream, "file", "d.bin", quint64(stream->data().size()), "application/x-d");
+    const QByteArray body = bodyOf(form);
+
+    auto op = multipartOperation(server.url(QStringLiteral("/digest")), "PUT", form);
+    op->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("moor-secret")});
+    const auto outcome = run(op);
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    EXPECT_EQ(accepted, 1);
+    const auto seen = log.all();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(QByteArray::fromStdString(seen.back().body) == body);
+}
+
+TEST(HTTPOperationCookies, SentBackOnlyWhereTheyBelong) {
+    SeenLog log;
+    auto http = std::make_unique<httplib::Server>();
+    http->Get("/app/login", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_header("Set-Cookie", "qm_session=s1; Path=/app; HttpOnly");
+        res.set_content("in", "text/plain");
+    });
+    http->Get("/app/logout", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_header("Set-Cookie", "qm_session=; Path=/app; Max-Age=0");
+        res.set_content("out", "text/plain");
+    });
+    http->Get(R"(/(app|other)/check)", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_content("checked", "text/plain");
+    });
+    TestServer server(std::move(http));
+    const auto onHost = [&](const QString& host, const QString& path) {
+        QUrl url = server.url(path);
+        url.setHost(host);
+        return url;
+    };
+    const QString ip = QStringLiteral("127.0.0.1"), name = QStringLiteral("localhost");
+    for (const auto& [host, path] : std::vector<std::pair<QString, QString>>{{ip, QStringLiteral("/app/login")},
+                                                                              {ip, QStringLiteral("/app/check")},
+                                                                              {ip, QStringLiteral("/other/check")},
+                                                                              {name, QStringLiteral("/app/check")},
+                                                                              {ip, QStringLiteral("/app/logout")},
+                                                                              {ip, QStringLiteral("/app/check")}})
+        ASSERT_EQ(run(operationFor(onHost(host, path)))->successes, 1) << path.toStdString();
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(headerOf(seen[0], "Cookie"), "");
+    EXPECT_EQ(headerOf(seen[1], "Cookie"), "qm_session=s1");
+    EXPECT_EQ(headerOf(seen[2], "Cookie"), "");  // another path
+    EXPECT_EQ(headerOf(seen[3], "Cookie"), "");  // another host
+    EXPECT_EQ(headerOf(seen[5], "Cookie"), "");  // expired by the server
+}
+
+TEST(HTTPOperationRedirect, FollowedToTheFinalAnswerAndURL) {
+    SeenLog log;
+    auto http = std::make_unique<httplib::Server>();
+    http->Get("/moved", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_redirect("/final?from=moved", 302);
+    });
+    http->Post("/form", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_redirect("/final?from=form", 303);
+    });
+    http->Get("/final", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.set_content("final " + req.get_param_value("from"), "text/plain");
+    });
+    TestServer server(std::move(http));
+
+    auto get = operationFor(server.url(QStringLiteral("/moved")));
+    ASSERT_EQ(run(get)->object.toByteArray(), "final moved");
+    EXPECT_EQ(get->response()->statusCode, 200);
+    EXPECT_EQ(get->response()->url, server.url(QStringLiteral("/final?from=moved")));
+
+    HTTPRequest request(server.url(QStringLiteral("/form")), "POST");
+    request.body = "a=1&b=2";
+    request.setHeader("Content-Type", "application/x-www-form-urlencoded");
+    auto post = HTTPRequestOperation::create(request);
+    ASSERT_EQ(run(post)->object.toByteArray(), "final form");
+    EXPECT_EQ(post->response()->url, server.url(QStringLiteral("/final?from=form")));
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[2].method, "POST");
+    EXPECT_EQ(seen[2].body, "a=1&b=2");
+    EXPECT_EQ(seen[3].method, "GET");
+    EXPECT_EQ(seen[3].body, "");
+    EXPECT_EQ(headerOf(seen[3], "Content-Length"), "");
+}
+
+// A PUT to /put is sent on to /stored with 307, which keeps the method and wants the body again.
+std::unique_ptr<httplib::Server> temporaryRedirectServer(SeenLog* log) {
+    auto server = std::make_unique<httplib::Server>();
+    server->Put("/put", [=](const httplib::Request& req, httplib::Response& res) {
+        log->add(req);
+        res.set_redirect("/stored", 307);
+    });
+    server->Put("/stored", [=](const httplib::Request& req, httplib::Response& res) {
+        log->add(req);
+        res.status = 201;
+    });
+    return server;
+}
+
+TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
+    SeenLog log;
+    TestServer server(temporaryRedirectServer(&log));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("part.bin"));
+    QByteArray fileBytes(512 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < fileBytes.size(); ++i)
+        fileBytes[i] = char((i * 7 + i / 1021) & 0xff);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(fileBytes);
+    }
+    auto stream = std::make_shared<QBuffer>();
+    stream->setData(fileBytes.right(70000) + "stream end");
+    MultipartFormData form;
+    form.appendPartWithFormData("1", "first");
+    ASSERT_TRUE(form.appendPartWithFileUrl(QUrl::fromLocalFile(path), "file"));
+    form.appendPartWithInputStream(stream, "stream", "s.bin", quint64(stream->data().size()), "a/b");
+    const QByteArray body = bodyOf(form);
+
+    auto op = multipartOperation(server.url(QStringLiteral("/put")), "PUT", form);
+    const auto outcome = run(op);
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    EXPECT_EQ(op->response()->statusCode, 201);
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].method, "PUT");
+    EXPECT_EQ(seen[1].path, "/stored");
+    EXPECT_TRUE(QByteArray::fromStdString(seen[0].body) == body);
+    EXPECT_TRUE(QByteArray::fromStdString(seen[1].body) == body);
+}
+
+TEST(HTTPOperationRedirect, BodyThatCannotStartOverFailsInsteadOfGoingShort) {
+    SeenLog log;
+    TestServer server(temporaryRedirectServer(&log));
+    MultipartFormData form;
+    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(4096, 'p')), "pipe",
+                                   "p.bin", 4096, "a/b");
+    const auto outcome = run(multipartOperation(server.url(QStringLiteral("/put")), "PUT", form));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
+    EXPECT_EQ(outcome->error->code, kURLErrorRequestBodyStreamExhausted);
+    EXPECT_TRUE(outcome->error->localizedDescription.endsWith(
+        QStringLiteral("The stream of a part cannot be read a second time.")))
+        << outcome->error->localizedDescription.toStdString();
+    for (const Seen& seen : log.all())
+        EXPECT_NE(seen.path, "/stored");
+}
+
+TEST(HTTPOperationRedirect, LoopEndsInTooManyRedirects) {
+    std::atomic<int> hops{0};
+    auto http = std::make_unique<httplib::Server>();
+    http->Get(R"(/loop/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+        ++hops;
+        res.set_redirect("/loop/" + std::to_string((std::stoi(req.matches[1]) + 1) % 2), 302);
+    });
+    TestServer server(std::move(http));
+    const auto outcome = run(operationFor(server.url(QStringLiteral("/loop/0"))));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
+    EXPECT_EQ(outcome->error->code, kURLErrorHTTPTooManyRedirects);
+    EXPECT_GT(hops, 1);
+    EXPECT_LT(hops, 100);
+}
+
+TEST(HTTPOperationBody, FailingStreamFailsTheRequestWithItsError) {
+    std::atomic<int> completed{0};
+    auto http = std::make_unique<httplib::Server>();
+    http->Post("/upload", [&](const httplib::Request&, httplib::Response& res) {
+        ++completed;
+        res.status = 201;
+    });
+    TestServer server(std::move(http));
+    MultipartFormData form;
+    form.appendPartWithFormData("x", "before");
+    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(256 * 1024, 'f'), 100000,
+                                                                                QStringLiteral("source went away")),
+                                   "file", "f.bin", 256 * 1024, "a/b");
+    const auto outcome = run(multipartOperation(server.url(QStringLiteral("/upload")), "POST", form));
+    ASSERT_EQ(outcome->failures, 1);
+    EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
+    EXPECT_EQ(outcome->error->localizedDescription, QStringLiteral("source went away"));
+    EXPECT_EQ(completed, 0);
+}
+
+TEST(HTTPOperationBody, ResumedUploadSendsTheWholeBodyAgain) {
+    SeenLog log;
+    auto http = std::make_unique<httplib::Server>();
+    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
+        log.add(req);
+        res.status = 201;
+    });
+    TestServer server(std::move(http));
+    auto stream = std::make_shared<QBuffer>();
+    stream->setData(QByteArray(200 * 1024, 'r') + "end");
+    MultipartFormData form;
+    form.appendPartWithInputStream(stream, "file", "r.bin", quint64(stream->data().size()), "a/b");
+    const QByteArray body = bodyOf(form);
+    form.throttleBandwidth(4096, std::chrono::milliseconds(5));  // long enough to pause half-way
+
+    auto op = multipartOperation(server.url(QStringLiteral("/stored")), "PUT", form);
+    std::atomic<qint64> sent{0};
+    op->setUploadProgressBlock([&](qint64, qint64 total, qint64) { sent = total; });
+    auto outcome = watch(*op);
+    op->start();
+    ASSERT_TRUE(waitUntil([&] { return sent > 0; }));
+    op->pause();
+    ASSERT_TRUE(op->isPaused());
+    ASSERT_LT(sent, body.size());
+    op->resume();
+    ASSERT_TRUE(waitUntil([&] { return outcome->total() > 0; }, 20000));
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    const auto seen = log.all();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(QByteArray::fromStdString(seen[0].body) == body);
 }

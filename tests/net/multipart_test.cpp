@@ -1,7 +1,9 @@
 #include "net/mime_type.h"
 #include "net/multipart_body_device.h"
 #include "net/multipart_form_data.h"
+#include "sequential_stream.h"
 
+#include <QBuffer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 
 using namespace qm::net;
 using qm::platform::Error;
+using qm::test::SequentialStream;
 
 namespace {
 
@@ -280,4 +283,88 @@ TEST(Multipart, FileShrinkingDuringReadIsAReadError) {
 
 TEST(Multipart, FileVanishingDuringReadIsAReadError) {
     expectReadErrorAfter([](const QString& path) { ASSERT_TRUE(QFile::remove(path)); });
+}
+
+TEST(Multipart, InputStreamPartsCarryFileHeadersAndTheStreamFromItsPosition) {
+    auto seekable = std::make_shared<QBuffer>();
+    seekable->setData("skip:seekable content");
+    ASSERT_TRUE(seekable->open(QIODevice::ReadOnly));
+    seekable->seek(5);
+    MultipartFormData form(kBoundary);
+    form.appendPartWithFormData("1", "a");
+    form.appendPartWithInputStream(seekable, "s", "s.txt", 16, "text/plain");
+    form.appendPartWithInputStream(std::make_shared<SequentialStream>(QByteArray("\r\npiped\0", 8)), "p",
+                                   QString::fromUtf8("pïpe.bin"), 8, "application/x-pipe");
+    const QByteArray bytes = bodyOf(form);
+    EXPECT_EQ(quint64(bytes.size()), form.contentLength());
+    const auto parts = parseMultipart(bytes, kBoundary);
+    ASSERT_TRUE(parts.has_value());
+    ASSERT_EQ(parts->size(), 3);
+    EXPECT_EQ((*parts)[1].headers, (QList<std::pair<QByteArray, QByteArray>>{
+                                       {"Content-Disposition", "form-data; name=\"s\"; filename=\"s.txt\""},
+                                       {"Content-Type", "text/plain"}}));
+    EXPECT_EQ((*parts)[1].body, "seekable content");
+    EXPECT_EQ((*parts)[2].headers[0].second, QString::fromUtf8("form-data; name=\"p\"; filename=\"pïpe.bin\"").toUtf8());
+    EXPECT_EQ((*parts)[2].headers[1].second, "application/x-pipe");
+    EXPECT_EQ((*parts)[2].body, QByteArray("\r\npiped\0", 8));
+    EXPECT_THROW(form.appendPartWithInputStream(nullptr, "n", "f", 0, "a/b"), qm::platform::InvalidArgument);
+}
+
+TEST(Multipart, FailingOrShortStreamEndsTheBodyWithItsError) {
+    struct Case {
+        std::shared_ptr<QIODevice> stream;
+        QString error;
+    };
+    const QList<Case> cases{
+        {std::make_shared<SequentialStream>(QByteArray(100000, 's'), 70000, QStringLiteral("pipe broke")),
+         QStringLiteral("pipe broke")},
+        {std::make_shared<SequentialStream>(QByteArray(70000, 's')),
+         QStringLiteral("The stream ended before the length given for its part.")}};
+    for (const Case& c : cases) {
+        MultipartFormData form(kBoundary);
+        form.appendPartWithInputStream(c.stream, "s", "s.bin", 100000, "a/b");
+        auto device = form.createBodyDevice();
+        ASSERT_TRUE(device->open(QIODevice::ReadOnly));
+        QByteArray chunk(16 * 1024, '\0');
+        qint64 total = 0, n = 0;
+        while ((n = device->read(chunk.data(), chunk.size())) > 0) total += n;
+        EXPECT_EQ(n, -1);
+        EXPECT_LT(total, device->size());
+        ASSERT_TRUE(device->streamError().has_value());
+        EXPECT_EQ(device->streamError()->domain, "QMNetErrorDomain");
+        EXPECT_EQ(device->streamError()->localizedDescription, c.error);
+        EXPECT_EQ(device->errorString(), c.error);
+    }
+}
+
+TEST(Multipart, SeekableStreamIsReadAgainOneThatCannotSeekOnlyOnce) {
+    auto seekable = std::make_shared<QBuffer>();
+    seekable->setData("again");
+    MultipartFormData again(kBoundary);
+    again.appendPartWithInputStream(seekable, "s", "s.txt", 5, "text/plain");
+    auto device = again.createBodyDevice();
+    const QByteArray first = readAllOf(*device);
+    ASSERT_TRUE(first.contains("\r\n\r\nagain\r\n"));
+    ASSERT_TRUE(device->reset());
+    EXPECT_EQ(device->readAll(), first);
+    EXPECT_EQ(bodyOf(again), first);
+
+    MultipartFormData once(kBoundary);
+    once.appendPartWithInputStream(std::make_shared<SequentialStream>("once"), "p", "p.bin", 4, "a/b");
+    device = once.createBodyDevice();
+    EXPECT_TRUE(readAllOf(*device).contains("\r\n\r\nonce\r\n"));
+    EXPECT_FALSE(device->reset());
+    ASSERT_TRUE(device->streamError().has_value());
+    EXPECT_EQ(device->streamError()->localizedDescription,
+              QStringLiteral("The stream of a part cannot be read a second time."));
+    // A second body of the same form meets the consumed stream too, instead of sending it short.
+    auto second = once.createBodyDevice();
+    ASSERT_TRUE(second->open(QIODevice::ReadOnly));
+    QByteArray chunk(4096, '\0');
+    qint64 n = 0;
+    while ((n = second->read(chunk.data(), chunk.size())) > 0) {}
+    EXPECT_EQ(n, -1);
+    ASSERT_TRUE(second->streamError().has_value());
+    EXPECT_EQ(second->streamError()->localizedDescription,
+              QStringLiteral("The stream of a part cannot be read a second time."));
 }

@@ -1,5 +1,6 @@
 #include <httplib.h>
 
+#include "loopback_server.h"
 #include "net/oauth2_client.h"
 #include "platform/error.h"
 #include "platform/secret_store.h"
@@ -49,20 +50,13 @@ public:
             }
             answer(400, R"({"error":"invalid_grant"})");
         });
-        server_.set_keep_alive_max_count(1);
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        loop_.emplace(server_);
     }
-    ~TokenServer() {
-        server_.stop();
-        thread_.join();
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port_)); }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(loop_->port())); }
 
 private:
     httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    std::optional<qm::test::LoopbackServer> loop_;
 };
 
 struct Result {

@@ -1,5 +1,6 @@
 #include <httplib.h>
 
+#include "loopback_server.h"
 #include "net/json_request_operation.h"
 #include "net/property_list_request_operation.h"
 #include "net/xml_reader.h"
@@ -21,7 +22,6 @@ namespace {
 class Server {
 public:
     Server() {
-        server_.set_keep_alive_max_count(1);
         auto reply = [this](const char* path, int status, std::string body, const char* type) {
             server_.Get(path, [=](const httplib::Request&, httplib::Response& res) {
                 res.status = status;
@@ -37,21 +37,15 @@ public:
         reply("/broken.xml", 200, "<feed><item></feed>", "application/xml");
         const QByteArray plist = qm::platform::plist::toXml(QVariantMap{{QStringLiteral("k"), 7}});
         reply("/list.plist", 200, plist.toStdString(), "application/x-plist");
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    ~Server() {
-        server_.stop();
-        thread_.join();
+        loop_.emplace(server_);
     }
     HTTPRequest request(const char* path) const {
-        return HTTPRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(QLatin1String(path))));
+        return HTTPRequest(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(loop_->port()).arg(QLatin1String(path))));
     }
 
 private:
     httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    std::optional<qm::test::LoopbackServer> loop_;
 };
 
 struct Outcome {

@@ -43,9 +43,10 @@ bool acceptsConnections(int port);
 std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString& user,
                                             const QString& password, const QString& authorizedKeys,
                                             const QString& hostKey, QString* error);
-// `rclone serve webdav` over `folder` with Basic log-in.
+// `rclone serve webdav` over `folder` with Basic log-in, below the URL path `basePath` when one is given.
 std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QString& user,
-                                              const QString& password, QString* error);
+                                              const QString& password, QString* error,
+                                              const QString& basePath = {});
 // pyftpdlib over `folder`, writable for `user`.
 std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString& user,
                                            const QString& password, QString* error);

@@ -3,12 +3,15 @@
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
+#include "net/http_request_operation.h"
 #include "support/fake_owncloud.h"
+#include "support/real_servers.h"
 #include "support/test_support.h"
 #include "uploaders/owncloud_uploader.h"
 #include "uploaders/service_id.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 #include "support/uploader_recorder.h"
 
@@ -26,10 +29,14 @@ protected:
     void SetUp() override { serviceClass = std::make_unique<upload::OwnCloudUploaderClass>(environment, bundle); }
 
     void configure(FakeOwnCloud& server, const QString& path = {}, const QString& folder = {}) {
-        settings.setObject(QStringLiteral("  ") + server.url(path) + QStringLiteral(" \n"), keys::ownCloudURL);
-        settings.setObject(server.user(), keys::ownCloudEmail);
+        configure(server.url(path), server.user(), server.password(), folder);
+    }
+
+    void configure(const QString& url, const QString& user, const QString& password, const QString& folder) {
+        settings.setObject(QStringLiteral("  ") + url + QStringLiteral(" \n"), keys::ownCloudURL);
+        settings.setObject(user, keys::ownCloudEmail);
         settings.setObject(folder, keys::ownCloudDirectoryName);
-        credentials.setPassword(server.password(), QStringLiteral("Quillmoor (ownCloud)"), server.user());
+        credentials.setPassword(password, QStringLiteral("Quillmoor (ownCloud)"), user);
     }
 
     std::unique_ptr<upload::Uploader> make() {
@@ -263,6 +270,125 @@ TEST_F(OwnCloudUploaderTest, BusyRefusesSecondUploadAndCancelSilences) {
     EXPECT_FALSE(uploader->busy());
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(recorder.outcomes(), 0);
+}
+
+// rclone serving a folder at the WebDAV path of an ownCloud installed under /owncloud, with Basic log-in.
+class OwnCloudOnWebDAVTest : public OwnCloudUploaderTest {
+protected:
+    static constexpr char kUser[] = "carol";
+    static constexpr char kPassword[] = "dav-pass";
+
+    static void SetUpTestSuite() {
+        root = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(root->filePath(QStringLiteral("served")));
+        server = startWebdavServer(root->filePath(QStringLiteral("served")), QString::fromLatin1(kUser),
+                                   QString::fromLatin1(kPassword), &startError,
+                                   QStringLiteral("/owncloud/remote.php/webdav"));
+    }
+    static void TearDownTestSuite() {
+        server.reset();
+        root.reset();
+    }
+
+    void SetUp() override {
+        OwnCloudUploaderTest::SetUp();
+        ASSERT_TRUE(server) << startError.toStdString();
+        // One server for the suite, so each test works in a folder of its own.
+        folder = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        serverText = QStringLiteral("http://127.0.0.1:%1/owncloud").arg(server->port());
+        configure(serverText, QString::fromLatin1(kUser), QString::fromLatin1(kPassword), folder);
+    }
+
+    static QString served(const QString& path) { return root->filePath(QStringLiteral("served/") + path); }
+
+    static long failingStatus(const platform::Error& error) {
+        return error.userInfo.value(QString::fromLatin1(net::kFailingURLResponseErrorKey))
+            .value<net::HTTPResponse>()
+            .statusCode;
+    }
+
+    static inline std::unique_ptr<QTemporaryDir> root;
+    static inline std::unique_ptr<RealServer> server;
+    static inline QString startError;
+    QString folder, serverText;
+};
+
+TEST_F(OwnCloudOnWebDAVTest, AccountTestCreatesTheFolderAndCleansUp) {
+    // rclone answers GET on a folder only when the path ends in "/" (405 otherwise, where ownCloud answers
+    // both), so the folder is named with one.
+    settings.setObject(folder + QStringLiteral("/"), keys::ownCloudDirectoryName);
+    auto uploader = make();
+    link(*uploader);
+    ASSERT_FALSE(recorder.authentications.first().has_value())
+        << recorder.authentications.first()->localizedDescription.toStdString();
+    EXPECT_TRUE(QFileInfo(served(folder)).isDir());
+    EXPECT_TRUE(QDir(served(folder)).isEmpty());
+}
+
+TEST_F(OwnCloudOnWebDAVTest, AccountTestKeepsAnExistingFolder) {
+    writeFile(served(folder + QStringLiteral("/kept.txt")), "kept");
+    settings.setObject(folder + QStringLiteral("/"), keys::ownCloudDirectoryName);
+    auto uploader = make();
+    link(*uploader);
+    ASSERT_FALSE(recorder.authentications.first().has_value())
+        << recorder.authentications.first()->localizedDescription.toStdString();
+    EXPECT_EQ(QDir(served(folder)).entryList(QDir::Files), QStringList{QStringLiteral("kept.txt")});
+    EXPECT_EQ(readFile(served(folder + QStringLiteral("/kept.txt"))), "kept");
+}
+
+TEST_F(OwnCloudOnWebDAVTest, UploadStoresTheFileByteIdentical) {
+    QDir().mkpath(served(folder));
+    QByteArray bytes(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 131 + i / 4099) & 0xff);
+    const QString path = localFile(QStringLiteral("report 2026.pdf"), bytes);
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, path, false));
+    ASSERT_EQ(recorder.links.size(), 1) << recorder.failures.value(0).second.localizedDescription.toStdString();
+    EXPECT_EQ(recorder.links.first().toString(QUrl::FullyEncoded),
+              serverText + QLatin1Char('/') + folder + QStringLiteral("/report%202026.pdf"));
+    EXPECT_TRUE(readFile(served(folder + QStringLiteral("/report 2026.pdf"))) == bytes);
+    ASSERT_FALSE(recorder.progress.isEmpty());
+    EXPECT_DOUBLE_EQ(recorder.progress.last(), 1.0);
+}
+
+TEST_F(OwnCloudOnWebDAVTest, TakenNamesGetNumbersAndStayUntouched) {
+    writeFile(served(folder + QStringLiteral("/notes.txt")), "earlier");
+    const QString path = localFile(QStringLiteral("notes.txt"), "later");
+    auto uploader = make();
+    for (int i = 0; i < 2; ++i)
+        ASSERT_NO_FATAL_FAILURE(upload(*uploader, path, false));
+    ASSERT_EQ(recorder.links.size(), 2);
+    EXPECT_TRUE(recorder.links.last().toString().endsWith(QStringLiteral("/notes-2.txt")));
+    EXPECT_EQ(readFile(served(folder + QStringLiteral("/notes.txt"))), "earlier");
+    EXPECT_EQ(readFile(served(folder + QStringLiteral("/notes-1.txt"))), "later");
+    EXPECT_EQ(readFile(served(folder + QStringLiteral("/notes-2.txt"))), "later");
+}
+
+TEST_F(OwnCloudOnWebDAVTest, MissingFolderFailsTheUpload) {
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png"), false));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures.first().first, 1);
+    EXPECT_EQ(recorder.failures.first().second.code, -1011);
+    EXPECT_FALSE(QFileInfo::exists(served(folder)));
+}
+
+TEST_F(OwnCloudOnWebDAVTest, WrongPasswordFailsAccountTestAndUpload) {
+    QDir().mkpath(served(folder));
+    auto uploader = make();
+    uploader->setPassword(QStringLiteral("wrong"));
+    link(*uploader);
+    ASSERT_TRUE(recorder.authentications.first().has_value());
+    EXPECT_EQ(recorder.authentications.first()->code, -1011);
+    EXPECT_EQ(failingStatus(*recorder.authentications.first()), 401);
+
+    credentials.setPassword(QStringLiteral("wrong"), QStringLiteral("Quillmoor (ownCloud)"), QString::fromLatin1(kUser));
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png"), false));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures.first().second.code, -1011);
+    EXPECT_EQ(failingStatus(recorder.failures.first().second), 401);
+    EXPECT_TRUE(QDir(served(folder)).isEmpty());
 }
 
 } // namespace
