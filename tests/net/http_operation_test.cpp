@@ -11,7 +11,6 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
@@ -344,15 +343,8 @@ TEST(HTTPOperation, StreamedUploadIsByteIdenticalWithCoalescedProgress) {
 
 TEST(HTTPOperation, SelfSignedCertificateRefusedUnlessAllowed) {
     QTemporaryDir dir;
-    const QString cert = dir.filePath(QStringLiteral("cert.pem")), key = dir.filePath(QStringLiteral("key.pem"));
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert, QStringLiteral("-days"),
-                   QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
-    ASSERT_TRUE(openssl.waitForFinished(10000));
-    ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+    const auto [cert, key] = qm::test::makeSelfSignedCertificate(dir.path());
+    ASSERT_FALSE(cert.isEmpty());
 
     auto https = std::make_unique<httplib::SSLServer>(cert.toLocal8Bit().constData(), key.toLocal8Bit().constData());
     ASSERT_TRUE(https->is_valid());
