@@ -1,9 +1,13 @@
 #include "platform/string_format.h"
 
 #include <cstring>
+#include <limits>
 
 namespace qm::platform {
 namespace {
+
+// Widths and precisions up to 999.
+constexpr qsizetype maxFieldDigits = 3;
 
 bool isFlag(QChar c) { return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0'; }
 
@@ -61,7 +65,10 @@ QString formatString(const QString& format, const QVariantList& arguments) {
             qsizetype k = j;
             const QString position = digitsFrom(k);
             if (!position.isEmpty() && k < n && format.at(k) == u'$') {
-                index = position.toLongLong() - 1;
+                bool ok = false;
+                index = position.toLongLong(&ok) - 1;
+                if (!ok)
+                    index = std::numeric_limits<qsizetype>::max();   // no such argument: written out
                 j = k + 1;
             }
         }
@@ -84,7 +91,9 @@ QString formatString(const QString& format, const QVariantList& arguments) {
             break;
         }
         const char conversion = format.at(j).toLatin1();
-        const bool known = conversion != 0 && std::strchr("@sdiuxXfFeEgGc", conversion) != nullptr;
+        // A field wider than any text needs is a damaged translation, not a request for gigabytes.
+        const bool sane = width.size() <= maxFieldDigits && precision.size() <= maxFieldDigits;
+        const bool known = sane && conversion != 0 && std::strchr("@sdiuxXfFeEgGc", conversion) != nullptr;
         const qsizetype argumentIndex = index >= 0 ? index : next;
         if (!known || argumentIndex < 0 || argumentIndex >= arguments.size()) {
             result.append(format.mid(i, j - i + 1));

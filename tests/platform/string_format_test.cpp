@@ -22,6 +22,11 @@ TEST(StringFormatTest, MalformedOrMissingArgumentsAreWrittenOutNotRead) {
     EXPECT_EQ(formatString(QStringLiteral("%3$@"), {1}), QStringLiteral("%3$@"));
     EXPECT_EQ(formatString(QStringLiteral("odd %y and end %"), {1}), QStringLiteral("odd %y and end %"));
     EXPECT_EQ(formatString(QStringLiteral("%1.2"), {1}), QStringLiteral("%1.2"));
+    // Fields no text needs, and positions past any number, are damage too.
+    EXPECT_EQ(formatString(QStringLiteral("%14444444444.dd"), {1}), QStringLiteral("%14444444444.dd"));
+    EXPECT_EQ(formatString(QStringLiteral("%1.99999f|%9999@"), {1.0, QStringLiteral("x")}), QStringLiteral("%1.99999f|%9999@"));
+    EXPECT_EQ(formatString(QStringLiteral("%99999999999999999999$@"), {1}), QStringLiteral("%99999999999999999999$@"));
+    EXPECT_EQ(formatString(QStringLiteral("[%999d]"), {7}).size(), 1001);
 }
 
 } // namespace

@@ -1,0 +1,25 @@
+#include "json/json.h"
+#include "json/parser.h"
+#include "json/writer.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+// Any bytes: the reader answers a value or an error. A value it read is written back and read again to
+// the same text, so the two sides agree on every document the reader accepts.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
+    qm::json::Parser parser;
+    const QVariant value = parser.objectWithData(input);
+    if (!value.isValid())
+        return 0;
+    qm::json::Writer writer;
+    const QString written = writer.stringWithObject(value);
+    if (written.isNull())
+        return 0;   // a value the writer refuses (e.g. a non-finite number cannot come from text, but say why)
+    qm::json::Parser again;
+    const QVariant reread = again.objectWithString(written);
+    if (!reread.isValid() || writer.stringWithObject(reread) != written)
+        std::abort();
+    return 0;
+}
