@@ -50,8 +50,8 @@ bool DecodingRequestOperation::pathExtensionIs(const HTTPRequest& request, const
     return dot > 0 && last.mid(dot + 1) == extension;
 }
 
-void DecodingRequestOperation::setDecodingCompletion(std::function<void()> success,
-                                                     std::function<void(const Error&)> failure) {
+void DecodingRequestOperation::setDecodingCallbacks(std::function<void(DecodingRequestOperation&)> success,
+                                                    std::function<void(DecodingRequestOperation&, const Error&)> failure) {
     // Weak: the block belongs to the operation.
     std::weak_ptr<URLConnectionOperation> weak = weak_from_this();
     setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
@@ -73,9 +73,9 @@ void DecodingRequestOperation::setDecodingCompletion(std::function<void()> succe
                 context = failed ? self->failureContext_ : self->successContext_;
             }
             if (failed && failure)
-                deliver(hasContext, context, [self, failure, error = *failed] { failure(error); });
+                deliver(hasContext, context, [self, failure, error = *failed] { failure(*self, error); });
             else if (!failed && success)
-                deliver(hasContext, context, [self, success] { success(); });
+                deliver(hasContext, context, [self, success] { success(*self); });
         });
     });
 }
@@ -141,17 +141,7 @@ std::optional<Error> JSONRequestOperation::JSONError() {
 }
 
 void JSONRequestOperation::setCompletionBlockWithSuccess(JSONSuccess success, JSONFailure failure) {
-    std::weak_ptr<URLConnectionOperation> weak = weak_from_this();
-    auto self = [weak] { return std::static_pointer_cast<JSONRequestOperation>(weak.lock()); };
-    setDecodingCompletion(
-        [self, success] {
-            if (auto op = self(); op && success)
-                success(*op, op->responseJSON());
-        },
-        [self, failure](const Error& error) {
-            if (auto op = self(); op && failure)
-                failure(*op, error, op->responseJSON());
-        });
+    setDecodingCompletion(&JSONRequestOperation::responseJSON, std::move(success), std::move(failure));
 }
 
 } // namespace qm::net

@@ -20,10 +20,29 @@ protected:
     virtual void decode() = 0;
     virtual std::optional<platform::Error> decodingError() = 0;
     virtual QThreadPool& decodingPool() const = 0;
-    void setDecodingCompletion(std::function<void()> success, std::function<void(const platform::Error&)> failure);
+    // The callbacks get the operation as its own class and the decoded body, read through `decoded`.
+    template <typename Op, typename Decoded, typename Success, typename Failure>
+    void setDecodingCompletion(Decoded (Op::*decoded)(), Success success, Failure failure) {
+        std::function<void(DecodingRequestOperation&)> onSuccess;
+        std::function<void(DecodingRequestOperation&, const platform::Error&)> onFailure;
+        if (success)
+            onSuccess = [decoded, success](DecodingRequestOperation& op) {
+                auto& typed = static_cast<Op&>(op);
+                success(typed, (typed.*decoded)());
+            };
+        if (failure)
+            onFailure = [decoded, failure](DecodingRequestOperation& op, const platform::Error& error) {
+                auto& typed = static_cast<Op&>(op);
+                failure(typed, error, (typed.*decoded)());
+            };
+        setDecodingCallbacks(std::move(onSuccess), std::move(onFailure));
+    }
     static bool pathExtensionIs(const HTTPRequest& request, const QString& extension);
 
 private:
+    void setDecodingCallbacks(std::function<void(DecodingRequestOperation&)> success,
+                              std::function<void(DecodingRequestOperation&, const platform::Error&)> failure);
+
     QPointer<QObject> successContext_, failureContext_;
     bool hasSuccessContext_ = false, hasFailureContext_ = false;
 };

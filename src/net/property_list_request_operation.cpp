@@ -10,17 +10,7 @@ std::shared_ptr<PropertyListRequestOperation> PropertyListRequestOperation::crea
                                                                                    PlistSuccess success,
                                                                                    PlistFailure failure) {
     auto op = std::shared_ptr<PropertyListRequestOperation>(new PropertyListRequestOperation(std::move(request)));
-    std::weak_ptr<URLConnectionOperation> weak = op;
-    auto self = [weak] { return std::static_pointer_cast<PropertyListRequestOperation>(weak.lock()); };
-    op->setDecodingCompletion(
-        [self, success] {
-            if (auto o = self(); o && success)
-                success(*o, o->responsePropertyList());
-        },
-        [self, failure](const Error& error) {
-            if (auto o = self(); o && failure)
-                failure(*o, error, o->responsePropertyList());
-        });
+    op->setDecodingCompletion(&PropertyListRequestOperation::responsePropertyList, std::move(success), std::move(failure));
     return op;
 }
 

@@ -163,17 +163,7 @@ std::optional<Error> XMLParser::parserError() const {
 std::shared_ptr<XMLRequestOperation> XMLRequestOperation::createForDocument(HTTPRequest request, DocumentSuccess success,
                                                                             DocumentFailure failure) {
     auto op = std::shared_ptr<XMLRequestOperation>(new XMLRequestOperation(std::move(request)));
-    std::weak_ptr<URLConnectionOperation> weak = op;
-    auto self = [weak] { return std::static_pointer_cast<XMLRequestOperation>(weak.lock()); };
-    op->setDecodingCompletion(
-        [self, success] {
-            if (auto o = self(); o && success)
-                success(*o, o->responseXMLDocument());
-        },
-        [self, failure](const Error& error) {
-            if (auto o = self(); o && failure)
-                failure(*o, error, o->responseXMLDocument());
-        });
+    op->setDecodingCompletion(&XMLRequestOperation::responseXMLDocument, std::move(success), std::move(failure));
     return op;
 }
 
@@ -182,17 +172,7 @@ std::shared_ptr<XMLRequestOperation> XMLRequestOperation::createForParser(HTTPRe
     auto op = std::shared_ptr<XMLRequestOperation>(new XMLRequestOperation(std::move(request)));
     // The parser's user drives it; building a tree nobody asked for would be waste.
     op->wantsDocument_ = false;
-    std::weak_ptr<URLConnectionOperation> weak = op;
-    auto self = [weak] { return std::static_pointer_cast<XMLRequestOperation>(weak.lock()); };
-    op->setDecodingCompletion(
-        [self, success] {
-            if (auto o = self(); o && success)
-                success(*o, o->responseXMLParser());
-        },
-        [self, failure](const Error& error) {
-            if (auto o = self(); o && failure)
-                failure(*o, error, o->responseXMLParser());
-        });
+    op->setDecodingCompletion(&XMLRequestOperation::responseXMLParser, std::move(success), std::move(failure));
     return op;
 }
 
