@@ -58,28 +58,17 @@ wait_port "$sftp_port"
 wait_port "$webdav_port"
 host_sha256=$(ssh-keygen -l -E sha256 -f "$work/host_key.pub" | awk '{print $2}' | sed 's/^SHA256://')
 
-# measure NAME TARGET-FILE COMMAND...: keeps the fastest of $runs runs as "wall cpu rss_kib".
+# measure TARGET-FILE COMMAND...: the fastest of $runs uploads, each to a fresh target that must come out
+# identical to the payload.
 measure() {
-    local target=$1; shift
-    local best=
-    for _ in $(seq 1 "$runs"); do
-        rm -f "$target"
-        /usr/bin/time -v -o "$work/time.txt" "$@" >"$work/out.txt" 2>"$work/err.txt" ||
-            { cat "$work/err.txt" >&2; echo "failed: $*" >&2; exit 1; }
-        cmp -s "$work/payload.bin" "$target" || { echo "upload differs: $target" >&2; exit 1; }
-        local line
-        line=$(time_stats "$work/time.txt")
-        if faster_than "$line" "$best"; then best=$line; fi
-    done
-    echo "$best"
+    target=$1
+    shift
+    fastest_run "$runs" remove_target upload_arrived "$@"
 }
+remove_target() { rm -f "$target"; }
+upload_arrived() { cmp -s "$work/payload.bin" "$target" || { echo "upload differs: $target" >&2; return 1; }; }
 
-row() {
-    local protocol=$1 tool=$2 result=$3
-    read -r wall cpu rss <<<"$result"
-    awk -v p="$protocol" -v t="$tool" -v w="$wall" -v c="$cpu" -v r="$rss" -v m="$size_mib" \
-        'BEGIN { printf "| %-6s | %-15s | %7.2f | %8.0f | %6.2f | %7.1f |\n", p, t, w, m / w, c, r / 1024 }'
-}
+row() { throughput_row 6 15 "$1" "$2" "$3" "$size_mib"; }
 
 echo "| proto  | tool            |  wall s |    MiB/s |  CPU s | RSS MiB |"
 echo "|--------|-----------------|---------|----------|--------|---------|"
@@ -87,9 +76,12 @@ sftp_url="sftp://127.0.0.1:$sftp_port/up/"
 dav_url="http://127.0.0.1:$webdav_port/up/"
 mkdir -p "$work/sftp/up" "$work/webdav/up"
 
-row sftp GenericUploader "$(measure "$work/sftp/up/payload.bin" "$bench" "$sftp_url" "$work/payload.bin" "$user" "$pass")"
-row sftp "curl -T" "$(measure "$work/sftp/up/payload.bin" curl -sS --hostpubsha256 "$host_sha256" -u "$user:$pass" \
-    -T "$work/payload.bin" "${sftp_url}payload.bin")"
-row webdav GenericUploader "$(measure "$work/webdav/up/payload.bin" "$bench" "$dav_url" "$work/payload.bin" "$user" "$pass")"
-row webdav "curl -T" "$(measure "$work/webdav/up/payload.bin" curl -sS -f -u "$user:$pass" \
-    -T "$work/payload.bin" "${dav_url}payload.bin")"
+r=$(measure "$work/sftp/up/payload.bin" "$bench" "$sftp_url" "$work/payload.bin" "$user" "$pass") || exit 1
+row sftp GenericUploader "$r"
+r=$(measure "$work/sftp/up/payload.bin" curl -sS --hostpubsha256 "$host_sha256" -u "$user:$pass" \
+    -T "$work/payload.bin" "${sftp_url}payload.bin") || exit 1
+row sftp "curl -T" "$r"
+r=$(measure "$work/webdav/up/payload.bin" "$bench" "$dav_url" "$work/payload.bin" "$user" "$pass") || exit 1
+row webdav GenericUploader "$r"
+r=$(measure "$work/webdav/up/payload.bin" curl -sS -f -u "$user:$pass" -T "$work/payload.bin" "${dav_url}payload.bin") || exit 1
+row webdav "curl -T" "$r"

@@ -46,29 +46,16 @@ echo "generating $size_mib MiB of random bytes ..." >&2
 head -c $((size_mib << 20)) /dev/urandom > "$work/payload.bin"
 url="http://127.0.0.1:$port/up/payload.bin"
 
-# measure COMMAND...: keeps the fastest of $runs runs as "wall cpu rss_kib". The sink answers with the
-# byte count it got, so a run whose count is short of the file fails rather than looking fast.
-measure() {
-    local best=
-    for _ in $(seq 1 "$runs"); do
-        /usr/bin/time -v -o "$work/time.txt" "$@" >"$work/out.txt" 2>"$work/err.txt" ||
-            { cat "$work/err.txt" >&2; echo "failed: $*" >&2; exit 1; }
-        local got
-        got=$(grep -hE '^(201 )?[0-9]+$' "$work/out.txt" "$work/err.txt" | awk '{ print $NF; exit }')
-        [[ -n $got && $got -ge $((size_mib << 20)) ]] || { echo "sink got ${got:-nothing}: $*" >&2; exit 1; }
-        local line
-        line=$(time_stats "$work/time.txt")
-        if faster_than "$line" "$best"; then best=$line; fi
-    done
-    echo "$best"
+# measure COMMAND...: the fastest of $runs uploads. The sink answers with the byte count it got, so a run
+# whose count is short of the file fails rather than looking fast.
+measure() { fastest_run "$runs" : sink_got_all "$@"; }
+sink_got_all() {
+    local got
+    got=$(grep -hE '^(201 )?[0-9]+$' "$1" "$2" | awk '{ print $NF; exit }')
+    [[ -n $got && $got -ge $((size_mib << 20)) ]] || { echo "sink got ${got:-nothing}" >&2; return 1; }
 }
 
-row() {
-    local mode=$1 tool=$2 result=$3
-    read -r wall cpu rss <<<"$result"
-    awk -v p="$mode" -v t="$tool" -v w="$wall" -v c="$cpu" -v r="$rss" -v m="$size_mib" \
-        'BEGIN { printf "| %-9s | %-18s | %7.2f | %8.0f | %6.2f | %7.1f |\n", p, t, w, m / w, c, r / 1024 }'
-}
+row() { throughput_row 9 18 "$1" "$2" "$3" "$size_mib"; }
 
 echo "| mode      | tool               |  wall s |    MiB/s |  CPU s | RSS MiB |"
 echo "|-----------|--------------------|---------|----------|--------|---------|"

@@ -116,28 +116,13 @@ for i, n in enumerate(sizes(160 * MiB, 16 * MiB, 48 * MiB)):
 PY
 fi
 
-# Runs a command under /usr/bin/time -v; prints "seconds cpu_seconds peak_kib".
-measure() {
-    local report
-    report=$(mktemp)
-    /usr/bin/time -v -o "$report" "$@" >/dev/null
-    time_stats "$report"
-    rm -f "$report"
-}
-
 # Fastest of $runs runs; the archive is removed before each so both tools create it from scratch.
 best() {
-    local archive=$1; shift
-    local best="" s cpu rss
-    for ((r = 0; r < runs; r++)); do
-        rm -f "$archive"
-        read -r s cpu rss < <(measure "$@")
-        if [[ -z $best ]] || awk -v a="$s" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-            best="$s $cpu $rss"
-        fi
-    done
-    echo "$best"
+    archive=$1
+    shift
+    fastest_run "$runs" remove_archive : "$@"
 }
+remove_archive() { rm -f "$archive"; }
 
 rows=()
 for set in text media; do
