@@ -14,7 +14,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
-#include "support/uploader_recorder.h"
+#include "support/uploader_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ QByteArray fileDigest(const QString& path) {
     return hash.result();
 }
 
-class GenericUploaderTest : public ::testing::Test {
+class GenericUploaderTest : public UploaderFixture<upload::GenericUploaderClass> {
 protected:
     void SetUp() override {
         QString error;
@@ -65,20 +65,6 @@ protected:
         settings.setObject(publicURL, keys::genericPublicURL);
     }
 
-    std::unique_ptr<upload::Uploader> make() {
-        auto uploader = serviceClass->create();
-        uploader->setDelegate(&recorder);
-        return uploader;
-    }
-
-    QString localFile(const QString& name, const QByteArray& bytes) {
-        const QString path = temp.filePath(QStringLiteral("local/") + name);
-        writeFile(path, bytes);
-        return path;
-    }
-
-    void upload(upload::Uploader& uploader, const QString& path) { uploadAndWait(uploader, recorder, path); }
-
     void link(upload::Uploader& uploader) {
         linkAndWait(uploader, recorder);
         EXPECT_EQ(recorder.outcomes(), 0);
@@ -94,16 +80,7 @@ protected:
     }
 
     FileServers* servers = nullptr;
-    QTemporaryDir temp;
-    platform::SettingsStore settings{temp.filePath(QStringLiteral("settings.plist"))};
-    platform::MemorySecretStore secrets;
-    accounts::CredentialStore credentials{secrets};
-    upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
-    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
-                            {QStringLiteral("en")}};
     upload::FileTransfer::Options options;
-    std::unique_ptr<upload::GenericUploaderClass> serviceClass;
-    UploaderRecorder recorder;
 };
 
 TEST(GenericUploaderAddress, ServerTextSplitsIntoBaseAndFolder) {

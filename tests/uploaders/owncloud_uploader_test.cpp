@@ -13,7 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include "support/uploader_recorder.h"
+#include "support/uploader_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ namespace keys = accounts::keys;
 using upload::OwnCloudUploader;
 
 
-class OwnCloudUploaderTest : public ::testing::Test {
+class OwnCloudUploaderTest : public UploaderFixture<upload::OwnCloudUploaderClass> {
 protected:
     void SetUp() override { serviceClass = std::make_unique<upload::OwnCloudUploaderClass>(environment, bundle); }
 
@@ -39,33 +39,7 @@ protected:
         credentials.setPassword(password, QStringLiteral("Quillmoor (ownCloud)"), user);
     }
 
-    std::unique_ptr<upload::Uploader> make() {
-        auto uploader = serviceClass->create();
-        uploader->setDelegate(&recorder);
-        return uploader;
-    }
-
-    QString localFile(const QString& name, const QByteArray& bytes) {
-        const QString path = temp.filePath(QStringLiteral("local/") + name);
-        writeFile(path, bytes);
-        return path;
-    }
-
-    void upload(upload::Uploader& uploader, const QString& path, bool publicLink = true) {
-        uploadAndWait(uploader, recorder, path, publicLink);
-    }
-
     void link(upload::Uploader& uploader) { linkAndWait(uploader, recorder); }
-
-    QTemporaryDir temp;
-    platform::SettingsStore settings{temp.filePath(QStringLiteral("settings.plist"))};
-    platform::MemorySecretStore secrets;
-    accounts::CredentialStore credentials{secrets};
-    upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
-    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
-                            {QStringLiteral("en")}};
-    std::unique_ptr<upload::OwnCloudUploaderClass> serviceClass;
-    UploaderRecorder recorder;
 };
 
 TEST(OwnCloudAddress, HostWithoutPathKeepsRelativePaths) {
