@@ -222,17 +222,26 @@ std::unique_ptr<httplib::Server> slowServer(std::atomic<int>* requests, std::vec
     return server;
 }
 
-TEST(HTTPOperation, CancelDuringTransferFailsOnceAndNothingLater) {
+// A download of the trickling resource, started and under way.
+class SlowDownloadTest : public ::testing::Test {
+protected:
+    void startAndWaitForBytes() {
+        op->setDownloadProgressBlock([this](qint64, qint64 total, qint64) { received = total; });
+        op->start();
+        ASSERT_TRUE(waitUntil([&] { return received > 0; }));
+    }
+
     std::atomic<int> requests{0};
     std::vector<httplib::Headers> seen;
     std::mutex seenMutex;
-    TestServer server(slowServer(&requests, &seen, &seenMutex));
-    auto op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/slow"))));
+    TestServer server{slowServer(&requests, &seen, &seenMutex)};
+    std::shared_ptr<HTTPRequestOperation> op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/slow"))));
     std::atomic<qint64> received{0};
-    op->setDownloadProgressBlock([&](qint64, qint64 total, qint64) { received = total; });
-    auto outcome = watch(*op);
-    op->start();
-    ASSERT_TRUE(waitUntil([&] { return received > 0; }));
+    std::shared_ptr<Outcome> outcome = watch(*op);
+};
+
+TEST_F(SlowDownloadTest, CancelDuringTransferFailsOnceAndNothingLater) {
+    startAndWaitForBytes();
     EXPECT_TRUE(op->isExecuting());
     op->cancel();
     ASSERT_TRUE(waitUntil([&] { return outcome->total() > 0; }));
@@ -245,17 +254,8 @@ TEST(HTTPOperation, CancelDuringTransferFailsOnceAndNothingLater) {
     EXPECT_TRUE(op->isFinished());
 }
 
-TEST(HTTPOperation, PauseAndResumeAskForTheRest) {
-    std::atomic<int> requests{0};
-    std::vector<httplib::Headers> seen;
-    std::mutex seenMutex;
-    TestServer server(slowServer(&requests, &seen, &seenMutex));
-    auto op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/slow"))));
-    std::atomic<qint64> received{0};
-    op->setDownloadProgressBlock([&](qint64, qint64 total, qint64) { received = total; });
-    auto outcome = watch(*op);
-    op->start();
-    ASSERT_TRUE(waitUntil([&] { return received > 0; }));
+TEST_F(SlowDownloadTest, PauseAndResumeAskForTheRest) {
+    startAndWaitForBytes();
     op->pause();
     EXPECT_TRUE(op->isPaused());
     op->start();  // only resume leaves the paused state
