@@ -249,6 +249,12 @@ void CliRunner::setThreshold(double megabytes, bool perFile) {
     settings.setInteger(perFile ? 1 : 0, QString::fromLatin1(accounts::keys::fileSizeMode));
 }
 
+int CliRunner::sendUploadingEverything(const QString& fixture, const QString& out) {
+    setThreshold(0.0001);
+    return run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"), QStringLiteral("--out"), out,
+                fixturePath(fixture)});
+}
+
 SmtpSink::~SmtpSink() {
     if (process_.state() != QProcess::NotRunning) {
         process_.kill();

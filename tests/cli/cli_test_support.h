@@ -82,6 +82,8 @@ public:
     AutoUploaderClass& linkService(AutoUploaderClass::Behaviour behaviour);
     // Every attachment above `megabytes` (as a real) moves; 0.0001 MByte is about 100 bytes.
     void setThreshold(double megabytes, bool perFile = false);
+    // `send --answer upload --out OUT` of a fixture, with a threshold every attachment is over; the status.
+    int sendUploadingEverything(const QString& fixture, const QString& out);
 
     QString path(const QString& name) const { return folder.filePath(name); }
 
