@@ -21,6 +21,12 @@ bool Uploader::uploadFile(const QString& path, bool createPublicLink) {
 
 void Uploader::cancelUpload() { busy_ = false; }
 
+void Uploader::removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) {
+    const QString text = QStringLiteral("This service cannot remove the file it stored at %1.")
+                             .arg(link.toDisplayString(QUrl::RemoveUserInfo));
+    platform::dispatch::onMain([done = std::move(done), text] { done(platform::Error(QStringLiteral("Quillmoor"), 1, text)); });
+}
+
 void Uploader::deliver(std::function<void(UploaderDelegate&)> report) {
     Q_ASSERT_X(platform::dispatch::isMainThread(), "Uploader", "reports are made on the main thread");
     // Always queued: the delegate never runs inside the service's own call stack, so it may start the next

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,6 +67,11 @@ public:
 
     // The message's recipients, for services that send the files to them; others ignore it.
     virtual void setRecipientList(const QStringList& recipients) { (void)recipients; }
+
+    // Removes a file this service stored in an earlier upload, named by the link it reported, so that
+    // nothing stays behind when the message cannot be delivered after all. `done` runs once, on the main
+    // thread, after this call has returned. Services that cannot remove files answer with an error.
+    virtual void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done);
 
 protected:
     // Whether the service has everything an upload needs (a folder, a token, recipients, ...).
