@@ -13,35 +13,17 @@ platform::Bundle bundleIn(const QString& language) {
     return platform::Bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {language});
 }
 
-const QStringList userTexts{texts::reminderTitle,
-                            texts::perFileFormat,
-                            texts::totalFormat,
-                            texts::noServiceAppendix,
-                            texts::sendAttachments,
-                            texts::configureQuillmoor,
-                            texts::uploadAttachments,
-                            texts::cancel,
-                            texts::progressAutoSend,
-                            texts::progressManualSend,
-                            texts::errorTitle,
-                            texts::informationTitle,
-                            texts::compressFilesFailed,
-                            texts::compressFileFailed,
-                            texts::compressFilesFailedBecause,
-                            texts::compressFileFailedBecause,
-                            texts::copyFailed,
-                            texts::noLinkForFile,
-                            texts::boxNotInserted,
-                            texts::uploadInformationIncomplete,
-                            texts::uploadNotStarted,
-                            texts::uploadNeedsRecipients,
-                            texts::welcomeMessage,
-                            texts::yes,
-                            texts::notNow,
-                            "Welcome to Quillmoor",
-                            QString::fromUtf8(texts::updateManagerMissingTitle),
-                            QString::fromUtf8(texts::updateManagerMissingMessage),
-                            texts::download};
+const QStringList userTexts{texts::reminderTitle,      texts::perFileFormat,  texts::totalFormat,
+                            texts::noServiceAppendix,  texts::sendAttachments, texts::configureQuillmoor,
+                            texts::uploadAttachments,  texts::cancel,
+                            texts::progressAutoSend,   texts::progressManualSend, texts::errorTitle,
+                            texts::informationTitle,   texts::compressFilesFailed, texts::compressFileFailed,
+                            texts::compressFilesFailedBecause, texts::compressFileFailedBecause, texts::copyFailed,
+                            texts::noLinkForFile,      texts::boxNotInserted,
+                            texts::uploadInformationIncomplete, texts::uploadNotStarted, texts::uploadNeedsRecipients,
+                            texts::welcomeMessage,     texts::yes,            texts::notNow,
+                            "Welcome to Quillmoor",    QString::fromUtf8(texts::updateManagerMissingTitle),
+                            QString::fromUtf8(texts::updateManagerMissingMessage), texts::download};
 
 TEST(ResourcesTest, EveryUserTextIsInTheEnglishAndGermanTables) {
     for (const QString& language : {QStringLiteral("en"), QStringLiteral("de")}) {
