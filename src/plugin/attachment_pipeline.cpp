@@ -76,8 +76,9 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
             continue;
         }
         // The name comes from the message: it must not lead the copy out of the working directory.
-        const QString path =
-            nextAvailableFilePath(QDir(workingDirectory_).filePath(safeFileName(record.filename())));
+        // Hosts write under a temporary name a few characters longer (".partial", ".XXXXXX"): room for it.
+        const QString path = nextAvailableFilePath(
+            QDir(workingDirectory_).filePath(safeFileName(record.filename())), maxFileNameBytes - 8);
         if (const auto written = record.fileWrapper().writeTo(path); !written) {
             // A file that is neither copied nor left attached would be lost: the run stops here, before
             // anything is hidden, and gives the space back.
@@ -86,7 +87,7 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
             showInformation(
                 upload::UploadFailed,
                 platform::formatString(localized(texts::copyFailed),
-                                       {QFileInfo(path).fileName(), written.error().localizedDescription}));
+                                       {record.filename(), written.error().localizedDescription}));
             return;
         }
         paths.append(path);
