@@ -8,9 +8,15 @@ namespace qm::host {
 
 namespace sel = selectors;
 
-bool FileWrapper::writeTo(const QString& path) const {
+platform::Result<void> FileWrapper::writeTo(const QString& path) const {
     const QVariantList arguments{QUrl::fromLocalFile(path), WritingAtomic | WritingWithNameUpdating, QVariant()};
-    return callBool(sel::writeToURL, arguments);
+    const QVariant written = call(sel::writeToURL, arguments);
+    if (written.canConvert<platform::Error>())
+        return written.value<platform::Error>();
+    if (written.typeId() == QMetaType::Bool && written.toBool())
+        return {};
+    return platform::Error(QStringLiteral("QuillmoorHostErrorDomain"), 1,
+                           QStringLiteral("The attachment could not be written."));
 }
 
 QString AttachmentRecord::contentID() const { return callString(sel::contentID); }

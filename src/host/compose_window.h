@@ -2,6 +2,7 @@
 
 #include "host/dom_values.h"
 #include "host/object_facade.h"
+#include "platform/result.h"
 
 #include <QList>
 #include <QStringList>
@@ -12,8 +13,9 @@ namespace qm::host {
 class FileWrapper : public ObjectFacade {
 public:
     using ObjectFacade::ObjectFacade;
-    // Atomically, updating the name, with no earlier contents; false when not answered or not written.
-    bool writeTo(const QString& path) const;
+    // Atomically, updating the name, with no earlier contents. The host answers true, or the Error that
+    // says why nothing was written (a full disk, a name too long); not answered is an error too.
+    platform::Result<void> writeTo(const QString& path) const;
 
     static constexpr int WritingAtomic = 1;
     static constexpr int WritingWithNameUpdating = 2;
@@ -70,3 +72,5 @@ public:
 };
 
 } // namespace qm::host
+
+Q_DECLARE_METATYPE(qm::platform::Error)

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QUrl>
+#include <cerrno>
 
 namespace qm::host {
 
@@ -44,47 +45,57 @@ QVariant partOf(Class& partClass, const WindowRef& window) {
 
 namespace {
 
+platform::Error copyError(const QString& reason) {
+    return platform::Error(QStringLiteral("QuillmoorHostErrorDomain"), 1, reason);
+}
+
 // A folder attachment is written as a folder: made under a temporary name and renamed into place.
-bool copyFolder(const QString& from, const QString& to) {
+platform::Result<void> copyFolder(const QString& from, const QString& to) {
     const QDir source(from);
     if (!QDir().mkpath(to))
-        return false;
+        return copyError(qt_error_string(errno));
     for (const QFileInfo& entry : source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         const QString target = QDir(to).filePath(entry.fileName());
-        const bool copied = entry.isDir() && !entry.isSymLink() ? copyFolder(entry.filePath(), target)
-                                                                : copyFileAtomically(entry.filePath(), target);
+        auto copied = entry.isDir() && !entry.isSymLink() ? copyFolder(entry.filePath(), target)
+                                                          : copyFileAtomically(entry.filePath(), target);
         if (!copied)
-            return false;
+            return copied;
     }
-    return true;
+    return {};
 }
 
 } // namespace
 
-bool copyFileAtomically(const QString& from, const QString& to) {
+platform::Result<void> copyFileAtomically(const QString& from, const QString& to) {
     if (QFileInfo(from).isDir()) {
         const QString temporary = to + QStringLiteral(".partial");
         QDir(temporary).removeRecursively();
-        if (copyFolder(from, temporary) && QDir().rename(temporary, to))
-            return true;
-        QDir(temporary).removeRecursively();
-        return false;
+        auto copied = copyFolder(from, temporary);
+        if (copied && !QDir().rename(temporary, to))
+            copied = copyError(qt_error_string(errno));
+        if (!copied)
+            QDir(temporary).removeRecursively();
+        return copied;
     }
     QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        return copyError(source.errorString());
     QSaveFile target(to);
-    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly))
-        return false;
+    if (!target.open(QIODevice::WriteOnly))
+        return copyError(target.errorString());
     QByteArray buffer(1 << 16, Qt::Uninitialized);
     for (;;) {
         const qint64 n = source.read(buffer.data(), buffer.size());
         if (n < 0)
-            return false;
+            return copyError(source.errorString());
         if (n == 0)
             break;
         if (target.write(buffer.constData(), n) != n)
-            return false;
+            return copyError(target.errorString());
     }
-    return target.commit();
+    if (!target.commit())
+        return copyError(target.errorString());
+    return {};
 }
 
 InMemoryComposeWindow::InMemoryComposeWindow(Class& composeClass) : Object(composeClass) { setBodyHTML({}); }
@@ -179,7 +190,8 @@ Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeCl
         return toVariant(std::make_shared<Holder<QString>>(*wrapper, held<ComposeAttachment>(call).filePath));
     });
     wrapper->addInstanceMethod(sel::writeToURL, [](const Invocation& call) {
-        return QVariant(copyFileAtomically(held<QString>(call), call.argument(0).toUrl().toLocalFile()));
+        const auto written = copyFileAtomically(held<QString>(call), call.argument(0).toUrl().toLocalFile());
+        return written ? QVariant(true) : QVariant::fromValue(written.error());
     });
 
     editor->addInstanceMethod(sel::allowsRichText, [](const Invocation& call) {

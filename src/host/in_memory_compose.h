@@ -2,6 +2,7 @@
 
 #include "host/dom_values.h"
 #include "host/runtime.h"
+#include "platform/result.h"
 
 #include <QList>
 #include <QStringList>
@@ -57,7 +58,8 @@ public:
                          WindowAction windowWillClose, bool answersOperations = true);
 };
 
-// Copies a file through a fixed buffer into a temporary file renamed into place at the end.
-bool copyFileAtomically(const QString& from, const QString& to);
+// Copies a file through a fixed buffer into a temporary file renamed into place at the end; a folder is
+// copied whole under a temporary name. The error's text is the system's reason ("No space left on device").
+platform::Result<void> copyFileAtomically(const QString& from, const QString& to);
 
 } // namespace qm::host

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/error.h"
+
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace qm::plugin {
 
@@ -19,8 +22,13 @@ public:
         QStringList paths;            // what to upload, archives in place of what they hold
         Failure failure = Failure::None;
         QString failedName;           // the path list's description or the file name that failed
+        std::optional<platform::Error> error; // why it failed
+        // Whether the failure lies in the file (the archiver could not take it) rather than in the working
+        // directory (full disk, no permission), where the file type is beside the point.
+        bool failedOnTheFile() const;
     };
 
+    // On failure every copy and archive of the run is removed again: a full disk gets its space back.
     static Result compress(const QStringList& paths, const QString& subject, const QString& workingDirectory,
                            Settings settings);
 };

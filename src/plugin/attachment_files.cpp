@@ -1,24 +1,79 @@
 #include "plugin/attachment_files.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace qm::plugin {
+namespace {
 
-QString nextAvailableFilePath(const QString& path) {
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        return path;
-    const QFileInfo info(path);
-    const QString name = info.fileName();
+// Longer "extensions" are part of the name, and may be cut like it.
+constexpr qsizetype maxExtensionBytes = 32;
+
+qsizetype encodedSize(const QString& text) {
+    return QFile::encodeName(text).size();
+}
+
+// The longest start of `text` that encodes to at most `maxBytes`, ending between two whole characters.
+QString cutToBytes(const QString& text, qsizetype maxBytes) {
+    if (encodedSize(text) <= maxBytes)
+        return text;
+    qsizetype end = 0;
+    qsizetype bytes = 0;
+    while (end < text.size()) {
+        qsizetype next = end + (text.at(end).isHighSurrogate() && end + 1 < text.size() ? 2 : 1);
+        while (next < text.size() && text.at(next).isMark()) // a letter keeps its accents
+            ++next;
+        const qsizetype length = encodedSize(text.mid(end, next - end));
+        if (bytes + length > maxBytes)
+            break;
+        bytes += length;
+        end = next;
+    }
+    return text.left(end);
+}
+
+bool taken(const QString& path) {
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+}
+
+// Name split at its extension's dot; a leading dot starts a hidden name, not an extension.
+std::pair<QString, QString> splitExtension(const QString& name) {
     const qsizetype dot = name.lastIndexOf(u'.');
-    // A leading dot starts a hidden name, not an extension.
-    const bool hasExtension = dot > 0;
-    const QString stem = info.dir().filePath(hasExtension ? name.left(dot) : name);
-    const QString extension = hasExtension ? name.mid(dot + 1) : QString();
+    if (dot <= 0)
+        return {name, QString()};
+    return {name.left(dot), name.mid(dot + 1)};
+}
+
+} // namespace
+
+QString fitFileName(const QString& name, int maxBytes) {
+    if (encodedSize(name) <= maxBytes)
+        return name;
+    const auto [stem, extension] = splitExtension(name);
+    if (extension.isNull() || encodedSize(extension) > maxExtensionBytes)
+        return cutToBytes(name, maxBytes);
+    return cutToBytes(stem, maxBytes - 1 - encodedSize(extension)) + u'.' + extension;
+}
+
+QString nextAvailableFilePath(const QString& path, int maxBytes) {
+    const QFileInfo info(path);
+    const QString first = info.dir().filePath(fitFileName(info.fileName(), maxBytes));
+    if (!taken(first))
+        return first;
+    const auto [stem, extension] = splitExtension(info.fileName());
     QString candidate;
     for (int n = 1; n <= 998; ++n) {
-        candidate = QStringLiteral("%1-%2.%3").arg(stem).arg(n).arg(extension);
-        if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+        const QString number = QStringLiteral("-%1.").arg(n);
+        QString name = stem + number + extension;
+        if (encodedSize(name) > maxBytes) {
+            const QString kept = encodedSize(extension) > maxExtensionBytes
+                                     ? cutToBytes(extension, maxExtensionBytes)
+                                     : extension;
+            name = cutToBytes(stem, maxBytes - encodedSize(number + kept)) + number + kept;
+        }
+        candidate = info.dir().filePath(name);
+        if (!taken(candidate))
             break;
     }
     return candidate;
@@ -28,7 +83,9 @@ QString safeFileName(const QString& name) {
     QString last = name;
     last.replace(u'\\', u'/');
     last = last.section(u'/', -1);
-    last.remove(QChar(0));
+    for (QChar& c : last)
+        if (c.category() == QChar::Other_Control)
+            c = u'_';
     if (last == QLatin1String(".") || last == QLatin1String(".."))
         last.clear();
     return last.trimmed().isEmpty() ? QStringLiteral("attachment") : last;

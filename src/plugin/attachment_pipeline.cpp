@@ -29,6 +29,14 @@ constexpr char boxElementID[] = "QuillmoorAttachmentInfo";
 // simply gone when the work comes back.
 using EditorRef = std::weak_ptr<host::Object>;
 
+void removePath(const QString& path) {
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        QDir(path).removeRecursively();
+    else if (info.exists() || info.isSymLink())
+        QFile::remove(path);
+}
+
 } // namespace
 
 AttachmentPipeline::AttachmentPipeline(PluginContext& context, QString workingDirectory)
@@ -68,9 +76,20 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
             continue;
         }
         // The name comes from the message: it must not lead the copy out of the working directory.
-        const QString path =
-            nextAvailableFilePath(QDir(workingDirectory_).filePath(safeFileName(record.filename())));
-        record.fileWrapper().writeTo(path);
+        // Hosts write under a temporary name a few characters longer (".partial", ".XXXXXX"): room for it.
+        const QString path = nextAvailableFilePath(
+            QDir(workingDirectory_).filePath(safeFileName(record.filename())), maxFileNameBytes - 8);
+        if (const auto written = record.fileWrapper().writeTo(path); !written) {
+            // A file that is neither copied nor left attached would be lost: the run stops here, before
+            // anything is hidden, and gives the space back.
+            for (const QString& copy : paths)
+                removePath(copy);
+            showInformation(
+                upload::UploadFailed,
+                platform::formatString(localized(texts::copyFailed),
+                                       {record.filename(), written.error().localizedDescription}));
+            return;
+        }
         paths.append(path);
     }
     for (const QString& id : leftInMessage)
@@ -99,10 +118,18 @@ void AttachmentPipeline::compressionFinished(const ComposeWindow& editor, const 
                                              const QStringList& ids) {
     using Failure = AttachmentCompressor::Result::Failure;
     if (result.failure != Failure::None) {
-        const char* format = result.failure == Failure::SingleArchive ? texts::compressFilesFailed
-                                                                       : texts::compressFileFailed;
-        // Nothing is hidden yet, so there is nothing to restore; the alert says what failed.
-        showInformation(upload::UploadFailed, platform::formatString(localized(format), {result.failedName}));
+        const bool single = result.failure == Failure::SingleArchive;
+        // Nothing is hidden yet, so there is nothing to restore; the alert says what failed, and why when
+        // the file type has nothing to do with it.
+        const QString message =
+            !result.error || result.failedOnTheFile()
+                ? platform::formatString(
+                      localized(single ? texts::compressFilesFailed : texts::compressFileFailed),
+                      {result.failedName})
+                : platform::formatString(localized(single ? texts::compressFilesFailedBecause
+                                                          : texts::compressFileFailedBecause),
+                                         {result.failedName, result.error->localizedDescription});
+        showInformation(upload::UploadFailed, message);
         return;
     }
     commentAttachmentsForIDs(editor, ids);
@@ -230,24 +257,23 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
         cancelWithStatus(editor, upload::UploadFailed, error->localizedDescription);
         return;
     }
-    insertBox(editor, std::get<QString>(box));
-
-    for (const FileInfo& file : files) {
-        const QString path = file.value(file_info::path).toString();
-        const QFileInfo info(path);
-        if (info.isDir() && !info.isSymLink())
-            QDir(path).removeRecursively();
-        else if (info.exists() || info.isSymLink())
-            QFile::remove(path);
+    if (!insertBox(editor, std::get<QString>(box))) {
+        // Without the box the message would leave with neither files nor links; the copies stay for
+        // another try.
+        cancelWithStatus(editor, upload::UploadFailed, localized(texts::boxNotInserted));
+        return;
     }
+
+    for (const FileInfo& file : files)
+        removePath(file.value(file_info::path).toString());
     if (context_.settings.boolForKey(keys::autoSendEmail))
         DocumentEditor::hostSend(editor, host::toVariant(editor.object()));
 }
 
-void AttachmentPipeline::insertBox(const ComposeWindow& editor, const QString& boxHTML) const {
+bool AttachmentPipeline::insertBox(const ComposeWindow& editor, const QString& boxHTML) const {
     dom::Node body = editor.composeBody();
     if (body.isNull())
-        return;
+        return false;
     dom::Document document = editor.webViewEditor().webView().document();
     if (document.isNull())
         document = body.ownerDocument();
@@ -264,6 +290,7 @@ void AttachmentPipeline::insertBox(const ComposeWindow& editor, const QString& b
         body.appendChild(lineBreak);
         body.appendChild(box);
     }
+    return !box.parentNode().isNull();
 }
 
 } // namespace qm::plugin

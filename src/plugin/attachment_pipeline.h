@@ -43,7 +43,7 @@ private:
     void doUploadAttachments(const host::ComposeWindow& editor, const QStringList& paths, const QStringList& ids);
     void compressionFinished(const host::ComposeWindow& editor, const AttachmentCompressor::Result& result,
                              const QStringList& ids);
-    void insertBox(const host::ComposeWindow& editor, const QString& boxHTML) const;
+    bool insertBox(const host::ComposeWindow& editor, const QString& boxHTML) const;
     void showInformation(int status, const QString& message) const;
     QString localized(const char* text) const;
 

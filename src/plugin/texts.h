@@ -32,6 +32,15 @@ inline constexpr char errorTitle[] = "Quillmoor Error";
 inline constexpr char informationTitle[] = "Quillmoor Information";
 inline constexpr char compressFilesFailed[] = "Failed to compress files '%@'. Please check the file type and try again.";
 inline constexpr char compressFileFailed[] = "Failed to compress file '%@'. Please check the file type and try again.";
+// The same, when the working directory is at fault (full disk, no permission): the reason follows.
+inline constexpr char compressFilesFailedBecause[] = "Failed to compress files '%@': %@";
+inline constexpr char compressFileFailedBecause[] = "Failed to compress file '%@': %@";
+inline constexpr char copyFailed[] = "Failed to copy the attachment '%@': %@";
+inline constexpr char noLinkForFile[] = "The cloud service returned no download link for '%@'. Please try "
+                                        "again; your attachments are back in the "
+                                        "message.";
+inline constexpr char boxNotInserted[] =
+    "The download box could not be added to the message, so the message was not sent. Please try again.";
 inline constexpr char uploadInformationIncomplete[] = "Upload information is incomplete. Please try again.";
 inline constexpr char uploadNotStarted[] =
     "The upload could not be started. Please check the cloud service in the Quillmoor preferences and try again; "

@@ -1,8 +1,9 @@
 #include "plugin/upload_controller.h"
 
 #include "accounts/settings_keys.h"
-#include "plugin/active_service.h"
 #include "host/interface_loading.h"
+#include "platform/string_format.h"
+#include "plugin/active_service.h"
 #include "plugin/texts.h"
 #include "uploaders/service_id.h"
 
@@ -129,6 +130,12 @@ void UploadController::uploadProgress(double fraction, const QString& file) {
 void UploadController::createdLink(const QUrl& link, const QString& file, const QUrl& iconURL) {
     if (!active_)
         return;
+    if (!link.isValid() || link.isEmpty()) {
+        // A box entry without an address would send the message with a file neither attached nor linked.
+        const QString format = context_.bundle.localized(QString::fromLatin1(texts::noLinkForFile));
+        endRun(upload::UploadFailed, platform::formatString(format, {QFileInfo(file).fileName()}));
+        return;
+    }
     forEachStatOf(file, [&](FileInfo& stats) {
         stats.insert(file_info::linkURL, link);
         if (!iconURL.isEmpty())
@@ -142,6 +149,7 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
     const auto pending = std::find_if(fileStats_.cbegin(), fileStats_.cend(),
                                       [](const FileInfo& stats) { return !stats.contains(file_info::linkURL); });
     if (pending == fileStats_.cend()) {
+        active_ = false;
         if (progressIndicator_)
             progressIndicator_->stopAnimation();
         // Last: the delegate may send the message and close its window, which ends this controller.
@@ -149,13 +157,22 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
         delegate_.receivedShareLinks(*this, files);
         return;
     }
-    uploader_->uploadFile(pending->value(file_info::path).toString(), true);
+    if (!uploader_->uploadFile(pending->value(file_info::path).toString(), true))
+        endRun(upload::UploadFailed, context_.bundle.localized(QString::fromLatin1(texts::uploadNotStarted)));
 }
 
 void UploadController::uploadFailedWithStatus(int status, const platform::Error& error) {
     if (!active_)
         return;
-    delegate_.cancelWithStatus(*this, status, error.localizedDescription);
+    endRun(status, error.localizedDescription);
+}
+
+void UploadController::endRun(int status, const QString& message) {
+    // Whatever the uploader still reports belongs to a run that is over.
+    active_ = false;
+    if (progressIndicator_)
+        progressIndicator_->stopAnimation();
+    delegate_.cancelWithStatus(*this, status, message);
 }
 
 UploadController& UploadControllerRegistry::uploadControllerForDelegate(const host::ObjectPtr& editor) {

@@ -25,9 +25,13 @@ public:
 // Drives one upload run for one compose window: one uploader of the active service, the files one after
 // the other in order, per-file statistics, and a progress panel that the window shows as a sheet.
 //
-//   inactive --uploadFiles()--> active --(link for every file | failure)--> reported to the delegate
+//   inactive --uploadFiles()--> active --(link for every file | failure)--> inactive, reported to the
+//   delegate
 //                                 |
-//                                 +--cancelUpload()--> inactive: later uploader reports are ignored
+//                                 +--cancelUpload()--> inactive
+//
+// Uploader reports that reach an inactive controller are ignored. A failure is also an empty link, or a
+// next file that does not start.
 class UploadController final : public upload::UploaderDelegate {
 public:
     UploadController(PluginContext& context, host::ObjectPtr editor, UploadControllerDelegate& delegate);
@@ -58,6 +62,8 @@ public:
 
 private:
     void updateProgressBar();
+    // Ends the run as a failure (or with information) reported to the delegate.
+    void endRun(int status, const QString& message);
     void forEachStatOf(const QString& file, const std::function<void(FileInfo&)>& update);
 
     PluginContext& context_;

@@ -2,6 +2,7 @@
 #include "support/test_support.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <zip.h>
 
@@ -47,6 +48,18 @@ protected:
         writeFile(path, content);
         (target ? target : window)->addAttachment({id, path, name, claimedBytes});
         return path;
+    }
+
+    // An attachment whose file is `content` and whose name in the message is `name`.
+    void attachNamed(const QString& id, const QString& name, const QByteArray& content) {
+        const QString path = folder.filePath(QStringLiteral("source/%1/file").arg(id));
+        writeFile(path, content);
+        window->addAttachment({id, path, name, 6 * MiB});
+    }
+
+    QString alertText() {
+        const auto& alerts = host.testUi().modalAlerts;
+        return waitUntil([&] { return !alerts.isEmpty(); }) ? alerts.first().informativeText : QString();
     }
 
     QString workPath(const QString& name) const { return attachmentPipeline->workingDirectory() + u'/' + name; }
@@ -195,21 +208,105 @@ TEST_F(PipelineTest, SameNamesGetNumberedAndNamesCannotLeaveTheWorkingDirectory)
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("escape.txt"))));
 }
 
-TEST_F(PipelineTest, AnArchiverFailureReportsTheFileAndHidesNothing) {
+TEST_F(PipelineTest, ArchivesTakeFreeNamesBesideTheUsersOwnArchives) {
     settings.setBool(true, keys::compressFiles);
-    attachFile(QStringLiteral("r"), QStringLiteral("report.pdf"), "%PDF", 6 * MiB);
-    // A non-empty folder where the archive must go: the archive cannot be put in place.
-    writeFile(workPath("report.pdf.zip/blocker"), "x");
-    const QString bodyBefore = window->bodyHTML();
+    attachFile(QStringLiteral("c"), QStringLiteral("data.csv"), "a,b", 3 * MiB);
+    attachFile(QStringLiteral("z"), QStringLiteral("data.csv.zip"), "PK own", 3 * MiB);
+    writeFile(folder.filePath(QStringLiteral("source/X/x.txt")), "x");
+    window->addAttachment(
+        {QStringLiteral("f"), folder.filePath(QStringLiteral("source/X")), QStringLiteral("X"), 3 * MiB});
+    attachFile(QStringLiteral("y"), QStringLiteral("X.zip"), "PK X", 3 * MiB);
     host.pressSend(window);
-    ASSERT_TRUE(waitUntil([&] { return !host.testUi().modalAlerts.isEmpty(); }));
-    const host::AlertRequest& alert = host.testUi().modalAlerts.first();
-    EXPECT_EQ(alert.title, QStringLiteral("Quillmoor Error"));
-    EXPECT_EQ(alert.informativeText,
-              QStringLiteral("Failed to compress file 'report.pdf'. Please check the file type and try again."));
-    EXPECT_EQ(window->bodyHTML(), bodyBefore);
-    EXPECT_TRUE(window->sent.isEmpty());
-    EXPECT_EQ(testService->lastCreated, nullptr);
+    ASSERT_TRUE(waitForUploads(1));
+    EXPECT_EQ(readFile(workPath("data.csv.zip")), "PK own");
+    uploadAll({QStringLiteral("https://f/1"), QStringLiteral("https://f/2"), QStringLiteral("https://f/3"),
+               QStringLiteral("https://f/4")});
+    EXPECT_EQ(uploader()->started, (QStringList{workPath("data.csv-1.zip"), workPath("data.csv.zip"),
+                                                workPath("X-1.zip"), workPath("X.zip")}));
+    EXPECT_EQ(window->sent.size(), 1);
+}
+
+TEST_F(PipelineTest, TheSingleArchiveHoldsEveryFileWhateverTheNamesBesideIt) {
+    settings.setBool(true, keys::compressToSingleZip);
+    window->subject = QStringLiteral("report");
+    attachFile(QStringLiteral("r"), QStringLiteral("report"), "R", 3 * MiB);
+    attachFile(QStringLiteral("b"), QStringLiteral("b.bin"), "B", 3 * MiB);
+    attachFile(QStringLiteral("z"), QStringLiteral("report.zip"), "PK own", 3 * MiB);
+    host.pressSend(window);
+    ASSERT_TRUE(waitForUploads(1));
+    EXPECT_EQ(uploader()->started, QStringList{workPath("report.zip")});
+    EXPECT_EQ(namesInArchive(workPath("report.zip")),
+              (QStringList{QStringLiteral("report/"), QStringLiteral("report/b.bin"),
+                           QStringLiteral("report/report"), QStringLiteral("report/report.zip")}));
+}
+
+TEST_F(PipelineTest, EachRunGetsAFreshSingleArchiveAndLongSubjectsAreShortened) {
+    settings.setBool(true, keys::compressToSingleZip);
+    window->subject = QStringLiteral("trip");
+    attachFile(QStringLiteral("a"), QStringLiteral("a.txt"), "a", 3 * MiB);
+    attachFile(QStringLiteral("b"), QStringLiteral("b.txt"), "b", 3 * MiB);
+    host.pressSend(window);
+    uploadAll({QStringLiteral("https://f/1")});
+    ASSERT_EQ(window->sent.size(), 1);
+
+    for (const QString& subject : {QStringLiteral("trip"), QString(300, u'S')}) {
+        window = host.newComposeWindow();
+        window->subject = subject;
+        attachFile(QStringLiteral("c"), QStringLiteral("c.txt"), "c", 3 * MiB);
+        attachFile(QStringLiteral("d"), QStringLiteral("d.txt"), "d", 3 * MiB);
+        testService->lastCreated = nullptr;
+        host.pressSend(window);
+        ASSERT_TRUE(waitForUploads(1)) << alertText().toStdString();
+        const QFileInfo archive(uploader()->started.first());
+        EXPECT_LE(QFile::encodeName(archive.fileName()).size(), 255);
+        EXPECT_EQ(namesInArchive(archive.filePath()).mid(1),
+                  (QStringList{archive.completeBaseName() + QStringLiteral("/c.txt"),
+                               archive.completeBaseName() + QStringLiteral("/d.txt")}));
+        uploadAll({QStringLiteral("https://f/2")});
+    }
+}
+
+TEST_F(PipelineTest, AFullDiskStopsTheRunWithItsReasonAndTheMessageUnchanged) {
+    constexpr qsizetype limit = 64 * 1024;
+    QByteArray noise(limit - 48, Qt::Uninitialized); // fits as a copy, not as an archive (stored, not packed)
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    for (const bool zip : {false, true}) {
+        settings.setBool(zip, keys::compressFiles);
+        window = host.newComposeWindow();
+        attachFile(QStringLiteral("a"), QStringLiteral("a.pdf"), "A", 3 * MiB);
+        attachFile(QStringLiteral("b"), QStringLiteral("b.bin"), zip ? noise : noise + noise, 3 * MiB);
+        const QString bodyBefore = window->bodyHTML();
+        host.testUi().modalAlerts.clear();
+        const FileSizeLimit full(limit);
+        host.pressSend(window);
+        const QString text = alertText();
+        EXPECT_TRUE(text.startsWith(zip ? QStringLiteral("Failed to compress file 'b.bin': ")
+                                        : QStringLiteral("Failed to copy the attachment 'b.bin': ")))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("File too large"))) << text.toStdString();
+        EXPECT_EQ(window->bodyHTML(), bodyBefore);
+        EXPECT_TRUE(window->sent.isEmpty());
+        EXPECT_EQ(testService->lastCreated, nullptr);
+        EXPECT_TRUE(QDir(workPath({})).isEmpty()) << "nothing of the stopped run stays behind";
+    }
+}
+
+TEST_F(PipelineTest, LongNamesAreShortenedKeepingTheExtensionAndControlCharactersReplaced) {
+    const QString longName = QString(300, u'\u00e9') + QStringLiteral(".pdf");
+    attachNamed(QStringLiteral("l1"), longName, "1");
+    attachNamed(QStringLiteral("l2"), longName, "2");
+    attachNamed(QStringLiteral("c"), QStringLiteral("tab\there\nnew\x01\x7f.txt"), "3");
+    host.pressSend(window);
+    uploadAll({QStringLiteral("https://f/1"), QStringLiteral("https://f/2"), QStringLiteral("https://f/3")});
+    ASSERT_EQ(uploader()->started.size(), 3) << alertText().toStdString();
+    for (int i : {0, 1}) {
+        const QString name = QFileInfo(uploader()->started[i]).fileName();
+        EXPECT_LE(QFile::encodeName(name).size(), 255);
+        EXPECT_TRUE(name.endsWith(i ? QStringLiteral("-1.pdf") : QStringLiteral("\u00e9.pdf")))
+            << name.toStdString();
+    }
+    EXPECT_EQ(uploader()->started[2], workPath("tab_here_new__.txt"));
+    EXPECT_EQ(window->sent.size(), 1);
 }
 
 TEST_F(PipelineTest, AnUploadFailureBringsTheAttachmentsBackWithTheServicesMessage) {
@@ -316,6 +413,21 @@ TEST_F(PipelineTest, AnUploadThatCannotStartRestoresTheAttachmentsAndSaysWhy) {
     EXPECT_TRUE(ui.modalAlerts.first().informativeText.startsWith(QStringLiteral("The upload could not be started.")));
     EXPECT_EQ(objectIDs(), QStringList{QStringLiteral("cid:a")});
     EXPECT_TRUE(ui.panelSheetsShown.isEmpty());
+}
+
+TEST_F(PipelineTest, WhenTheBoxCannotGoInNothingIsSentAndTheCopiesStay) {
+    attachFile(QStringLiteral("a"), QStringLiteral("a.pdf"), "A", 6 * MiB);
+    host.pressSend(window);
+    ASSERT_TRUE(waitForUploads(1));
+    // The body is gone by the time the link arrives.
+    host::Class* webView = host.runtime().classNamed(QStringLiteral("DocumentEditorWebView"));
+    ASSERT_TRUE(webView->addInstanceMethod(QStringLiteral("noBody"),
+                                           [](const host::Invocation&) { return QVariant(); }));
+    ASSERT_TRUE(webView->exchangeInstanceMethods(QStringLiteral("contentElement"), QStringLiteral("noBody")));
+    uploadAll({QStringLiteral("https://f/a")});
+    EXPECT_FALSE(alertText().isEmpty());
+    EXPECT_TRUE(window->sent.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(workPath("a.pdf")));
 }
 
 TEST_F(PipelineTest, ClosingTheWindowDropsItsController) {

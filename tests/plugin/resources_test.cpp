@@ -18,6 +18,8 @@ const QStringList userTexts{texts::reminderTitle,      texts::perFileFormat,  te
                             texts::uploadAttachments,  texts::cancel,
                             texts::progressAutoSend,   texts::progressManualSend, texts::errorTitle,
                             texts::informationTitle,   texts::compressFilesFailed, texts::compressFileFailed,
+                            texts::compressFilesFailedBecause, texts::compressFileFailedBecause, texts::copyFailed,
+                            texts::noLinkForFile,      texts::boxNotInserted,
                             texts::uploadInformationIncomplete, texts::uploadNotStarted, texts::uploadNeedsRecipients,
                             texts::welcomeMessage,     texts::yes,            texts::notNow,
                             "Welcome to Quillmoor",    QString::fromUtf8(texts::updateManagerMissingTitle),

@@ -97,6 +97,36 @@ TEST_F(UploadControllerTest, FailureIsPassedOnWithItsTextAndCancelSilencesTheUpl
     EXPECT_EQ(delegate.cancels.size(), 2);
 }
 
+TEST_F(UploadControllerTest, ARunEndsInactiveAndFailsWhenTheNextFileCannotStartOrALinkIsEmpty) {
+    const QString a = sparseFile(QStringLiteral("a.pdf"), 100);
+    const QString b = sparseFile(QStringLiteral("b.pdf"), 100);
+    ASSERT_TRUE(controller.uploadFiles({a, b}, {QStringLiteral("a")}, {}));
+    uploader().ready = false;
+    uploader().finish(QUrl(QStringLiteral("https://f/a")));
+    drainEvents();
+    ASSERT_EQ(delegate.cancels.size(), 1);
+    EXPECT_EQ(delegate.cancels.last().first, 1);
+    EXPECT_FALSE(controller.active());
+
+    ASSERT_TRUE(controller.uploadFiles({a}, {QStringLiteral("a")}, {}));
+    uploader().finish(QUrl());
+    drainEvents();
+    ASSERT_EQ(delegate.cancels.size(), 2);
+    EXPECT_TRUE(delegate.cancels.last().second.contains(QStringLiteral("'a.pdf'")))
+        << delegate.cancels.last().second.toStdString();
+    EXPECT_FALSE(controller.active());
+
+    ASSERT_TRUE(controller.uploadFiles({a}, {QStringLiteral("a")}, {}));
+    uploader().fail(platform::Error(QStringLiteral("x"), 1, QStringLiteral("down")));
+    drainEvents();
+    EXPECT_FALSE(controller.active());
+    ASSERT_TRUE(controller.uploadFiles({a}, {QStringLiteral("a")}, {}));
+    uploader().finish(QUrl(QStringLiteral("https://f/a")));
+    drainEvents();
+    EXPECT_EQ(delegate.linkSets.size(), 1);
+    EXPECT_FALSE(controller.active());
+}
+
 TEST_F(UploadControllerTest, NothingStartsWithoutFilesOrService) {
     EXPECT_FALSE(controller.uploadFiles({}, {}, {}));
     services.setIsLinked(false, 9);

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace qm::test {
 
@@ -32,6 +34,23 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+FileSizeLimit::FileSizeLimit(long long bytes) {
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    previous_[0] = limit.rlim_cur;
+    previous_[1] = limit.rlim_max;
+    // Without this the kernel ends the process instead of failing the write.
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = rlim_t(bytes);
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    const rlimit limit{rlim_t(previous_[0]), rlim_t(previous_[1])};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler_);
 }
 
 Certificate makeSelfSignedCertificate(const QString& folder) {

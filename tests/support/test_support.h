@@ -29,6 +29,20 @@ struct Certificate {
 };
 Certificate makeSelfSignedCertificate(const QString& folder);
 
+// While it lives, no file of this process can grow past `bytes`: writes beyond fail as on a full disk
+// (with EFBIG instead of ENOSPC), without a file system of its own.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long long previous_[2];
+    void (*previousHandler_)(int);
+};
+
 } // namespace qm::test
 
 // Readable failure messages for Qt strings.
