@@ -19,7 +19,10 @@ namespace {
 // A signal handler may use only what is set up beforehand and async-signal-safe calls: the folder's path
 // is copied into a fixed buffer, and the removal uses raw directory reads and unlinkat.
 char folderPath[PATH_MAX] = {};
-struct sigaction previousActions[TerminationCleanup::signalCount];
+// A reader of standard output that went away ends the run as well.
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+constexpr int handledCount = sizeof handledSignals / sizeof handledSignals[0];
+struct sigaction previousActions[handledCount];
 
 void removeContents(int directory, int depth) {
     // Entries removed while reading may make the reader skip some: read again until nothing is left.
@@ -71,17 +74,17 @@ TerminationCleanup::TerminationCleanup(const QString& folder) {
     struct sigaction action = {};
     action.sa_handler = onTerminatingSignal;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < signalCount; ++i)
-        sigaddset(&action.sa_mask, endingSignals[i]);
-    for (int i = 0; i < signalCount; ++i)
-        ::sigaction(endingSignals[i], &action, &previousActions[i]);
+    for (const int signal : handledSignals)
+        sigaddset(&action.sa_mask, signal);
+    for (int i = 0; i < handledCount; ++i)
+        ::sigaction(handledSignals[i], &action, &previousActions[i]);
 }
 
 TerminationCleanup::~TerminationCleanup() {
     if (!folderPath[0])
         return;
-    for (int i = 0; i < signalCount; ++i)
-        ::sigaction(endingSignals[i], &previousActions[i], nullptr);
+    for (int i = 0; i < handledCount; ++i)
+        ::sigaction(handledSignals[i], &previousActions[i], nullptr);
     folderPath[0] = '\0';
 }
 
