@@ -621,7 +621,8 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
     repairHeaders(GMIME_OBJECT(message.get()), cutHeaders);
     for (const QString& header : cutHeaders)
         loaded.warnings.append(
-            QStringLiteral("the header \"%1\" holds a NUL character: what follows it is left out")
+            QStringLiteral("the header \"%1\" is cut short by a NUL character (or the end of the file): "
+                           "what follows it is left out")
                 .arg(header));
     loaded.subject = gmime::toQString(g_mime_message_get_subject(message.get()));
     QStringList ignored;

@@ -239,7 +239,7 @@ TEST_F(MessageWriterTest, ANulOrABareCrInAHeaderBreaksNoOtherHeader) {
     auto result = qm::cli::MessageLoader(folder.path()).load(folder.filePath(QStringLiteral("nul.eml")));
     ASSERT_TRUE(std::holds_alternative<LoadedMessage>(result));
     loaded = std::get<LoadedMessage>(result);
-    EXPECT_TRUE(loaded.warnings.join(u' ').contains(QStringLiteral("\"X-Cut\" holds a NUL")));
+    EXPECT_TRUE(loaded.warnings.join(u' ').contains(QStringLiteral("\"X-Cut\" is cut short by a NUL")));
     auto window = host.newComposeWindow();
     loaded.fill(*window);
     for (const bool crlf : {false, true}) {
