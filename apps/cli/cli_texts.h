@@ -26,6 +26,11 @@ inline constexpr char interrupted[] = "interrupted. Nothing was sent.";
 inline constexpr char cancelled[] = "cancelled. Nothing was sent.";
 inline constexpr char uploadEnded[] = "the attachments were not uploaded. Nothing was sent.";
 inline constexpr char notSent[] = "the message was not sent.";
+inline constexpr char standardInput[] = "standard input";
+inline constexpr char sentAsItCame[] =
+    "the message is %1: it is sent as it is, unchanged, without moving its attachments to the cloud";
+inline constexpr char uploadsRemoved[] = "the files uploaded for it were removed from the service again: %1";
+inline constexpr char uploadNotRemoved[] = "an uploaded file could not be removed, remove it yourself: %1";
 inline constexpr char openAddress[] = "Open this address in a web browser: %1";
 inline constexpr char uploading[] = "Uploading";
 

@@ -3,6 +3,7 @@
 #include "cli/cli_host.h"
 #include "cli/interrupt_watcher.h"
 #include "cli/plugin_loader.h"
+#include "plugin/upload_controller.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -99,6 +100,16 @@ std::variant<ComposeSession::Outcome, platform::Error> ComposeSession::pressSend
         window->invoke(QStringLiteral("send:"), {host::toVariant(window)});
         poll.start();
         loop.exec();
+    }
+    // Read before the window closes, which ends its upload controller.
+    if (plugin->pipeline().controllers().size() > 0) {
+        const plugin::UploadController& controller = plugin->pipeline().controllers().uploadControllerForDelegate(window);
+        for (const plugin::FileInfo& file : controller.fileStatsArray()) {
+            const QUrl link = file.value(QString::fromLatin1(plugin::file_info::linkURL)).toUrl();
+            if (!link.isEmpty())
+                outcome.uploadedLinks.append(link);
+        }
+        outcome.service = plugin::UploadController::activeService(plugin->context());
     }
     // The window closes as after any send or cancel, so the plug-in lets go of it.
     window->invoke(QStringLiteral("windowWillClose:"), {QVariant()});

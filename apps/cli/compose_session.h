@@ -7,6 +7,8 @@
 #include "cli/terminal_ui.h"
 #include "platform/error.h"
 
+#include <QUrl>
+
 #include <optional>
 #include <variant>
 
@@ -33,6 +35,9 @@ public:
         bool uploadCancelled = false;
         std::optional<AnswerRole> lastAnswer;
         bool uploadShown = false;
+        // What the run stored on the service, for removing it when the message cannot be delivered.
+        int service = -1;
+        QList<QUrl> uploadedLinks;
     };
 
     ComposeSession(Environment& environment, const LoadedMessage& message, std::optional<AnswerRole> answer,

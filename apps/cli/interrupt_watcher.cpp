@@ -1,5 +1,7 @@
 #include "cli/interrupt_watcher.h"
 
+#include "cli/termination_cleanup.h"
+
 #include <QSocketNotifier>
 
 #include <atomic>
@@ -14,14 +16,11 @@ namespace {
 // A signal handler reaches only globals; the self-pipe hands the signal to the event loop.
 int wakeFds[2] = {-1, -1};
 std::atomic<bool> wasInterrupted{false};
-struct sigaction previousAction;
+struct sigaction previousActions[TerminationCleanup::signalCount];
 
-void onSignal(int) {
-    if (wasInterrupted.exchange(true)) {
-        ::signal(SIGINT, SIG_DFL);
-        ::raise(SIGINT);
-        return;
-    }
+void onSignal(int signal) {
+    if (wasInterrupted.exchange(true))
+        TerminationCleanup::endProcess(signal);
     const char byte = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(wakeFds[1], &byte, 1);
 }
@@ -44,13 +43,15 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt) : onInterr
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;   // no SA_RESTART: a prompt waiting for a line gives up
-    ::sigaction(SIGINT, &action, &previousAction);
+    for (int i = 0; i < TerminationCleanup::signalCount; ++i)
+        ::sigaction(TerminationCleanup::endingSignals[i], &action, &previousActions[i]);
 }
 
 InterruptWatcher::~InterruptWatcher() {
     if (!notifier_)
         return;
-    ::sigaction(SIGINT, &previousAction, nullptr);
+    for (int i = 0; i < TerminationCleanup::signalCount; ++i)
+        ::sigaction(TerminationCleanup::endingSignals[i], &previousActions[i], nullptr);
     notifier_.reset();
     ::close(wakeFds[0]);
     ::close(wakeFds[1]);

@@ -26,7 +26,8 @@ struct LoadedMessage {
     QList<LoadedAttachment> attachments;
     QString sender;                   // the first From address, for the SMTP envelope
     QStringList envelopeRecipients;   // the bare addresses of To, Cc and Bcc, each once
-    QStringList warnings;             // what the parser tolerated, for the user
+    QStringList warnings;             // what the parser tolerated and damage found in attachments, for the user
+    QString protection;               // "signed" or "encrypted": no part may change, the body is not loaded
     std::shared_ptr<const SourceMessage> source;
 
     // Fills a compose window: body, attachment records, subject, recipients, rich or plain.

@@ -28,7 +28,8 @@ struct ParseIssues {
 };
 
 QString issueText(GMimeParserWarning code, const char* item) {
-    const QString detail = item && *item ? QStringLiteral(" (%1)").arg(QString::fromUtf8(item).left(60)) : QString();
+    const QString detail =
+        item && *item ? QStringLiteral(" (%1)").arg(QString::fromUtf8(item).left(60)) : QString();
     switch (code) {
     case GMIME_CRIT_INVALID_HEADER_NAME:
         return QStringLiteral("a header has an invalid name") + detail;
@@ -43,7 +44,7 @@ QString issueText(GMimeParserWarning code, const char* item) {
     case GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT:
         return QStringLiteral("a part has neither headers nor content");
     case GMIME_WARN_TRUNCATED_MESSAGE:
-        return QStringLiteral("the message ends before the closing boundary of a multipart");
+        return QStringLiteral("it ends before the closing boundary of a multipart: the message is cut off");
     case GMIME_WARN_MALFORMED_MULTIPART:
         return QStringLiteral("a multipart has no parts");
     case GMIME_WARN_MALFORMED_MESSAGE:
@@ -58,9 +59,12 @@ void collectIssue(gint64, GMimeParserWarning code, const gchar* item, gpointer d
     const QString text = issueText(code, item);
     if (text.isEmpty())
         return;
-    const bool critical = code == GMIME_CRIT_INVALID_HEADER_NAME || code == GMIME_CRIT_CONFLICTING_HEADER ||
-                          code == GMIME_CRIT_CONFLICTING_PARAMETER || code == GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY ||
-                          code == GMIME_CRIT_NESTING_OVERFLOW || code == GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT;
+    // A message cut off inside a part would go out with half an attachment.
+    const bool critical = code == GMIME_WARN_TRUNCATED_MESSAGE || code == GMIME_CRIT_INVALID_HEADER_NAME ||
+                          code == GMIME_CRIT_CONFLICTING_HEADER || code == GMIME_CRIT_CONFLICTING_PARAMETER ||
+                          code == GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY ||
+                          code == GMIME_CRIT_NESTING_OVERFLOW ||
+                          code == GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT;
     QStringList& list = critical ? issues->critical : issues->tolerated;
     if (!list.contains(text))
         list.append(text);
@@ -137,7 +141,8 @@ QString textOf(GMimeObject* object) {
 
 // The Content-IDs an HTML text refers to ("cid:" URLs, which may be percent-encoded).
 QSet<QString> referencedIDs(const QString& html) {
-    static const QRegularExpression cid(QStringLiteral("cid:([^\"'\\s)>]+)"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression cid(QStringLiteral("cid:([^\"'\\s)>]+)"),
+                                        QRegularExpression::CaseInsensitiveOption);
     QSet<QString> ids;
     for (auto it = cid.globalMatch(html); it.hasNext();) {
         const QString id = it.next().captured(1);
@@ -145,6 +150,98 @@ QSet<QString> referencedIDs(const QString& html) {
         ids.insert(QUrl::fromPercentEncoding(id.toUtf8()));
     }
     return ids;
+}
+
+// SMTP refuses lines longer than 998 octets (RFC 5321), so a part that has them cannot go out as it came.
+constexpr qsizetype kLongestLine = 998;
+
+class LineLengths {
+public:
+    void scan(const char* data, size_t size) {
+        for (size_t i = 0; i < size && !tooLong_; ++i) {
+            current_ = data[i] == '\n' ? 0 : current_ + 1;
+            tooLong_ = current_ > kLongestLine + 1; // the CR of a CRLF does not count
+        }
+    }
+    bool tooLong() const { return tooLong_; }
+
+private:
+    qsizetype current_ = 0;
+    bool tooLong_ = false;
+};
+
+bool hasLongLines(GMimeDataWrapper* content) {
+    GMimeStream* in = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!in)
+        return false;
+    g_mime_stream_reset(in);
+    LineLengths lines;
+    char buffer[8192];
+    for (ssize_t n; !lines.tooLong() && (n = g_mime_stream_read(in, buffer, sizeof buffer)) > 0;)
+        lines.scan(buffer, static_cast<size_t>(n));
+    g_mime_stream_reset(in);
+    return lines.tooLong();
+}
+
+// "signed" or "encrypted" when rewriting any part of the message would break its signature or its
+// encryption; empty otherwise. Forwarded messages are opaque attachments and do not count.
+QString protectionOf(GMimeObject* object) {
+    const QString type = gmime::mimeTypeOf(object);
+    if (type == u"multipart/signed")
+        return QStringLiteral("signed");
+    if (type == u"multipart/encrypted" || type == u"application/pkcs7-mime" ||
+        type == u"application/x-pkcs7-mime")
+        return QStringLiteral("encrypted");
+    if (GMIME_IS_MULTIPART(object)) {
+        GMimeMultipart* multipart = GMIME_MULTIPART(object);
+        for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+            const QString inner = protectionOf(g_mime_multipart_get_part(multipart, i));
+            if (!inner.isEmpty())
+                return inner;
+        }
+    }
+    return {};
+}
+
+// Header values as the parser keeps them, made safe to write again: a NUL ends GMime's copy of a value
+// before its line end, which would join the next header to it, and a bare CR is no line end in any
+// transport. The names of headers that lost text go to `cut`.
+void repairHeaders(GMimeObject* object, QStringList& cut) {
+    GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+    for (int i = 0; headers && i < g_mime_header_list_get_count(headers); ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
+        const char* raw = g_mime_header_get_raw_value(header);
+        if (!raw)
+            continue;
+        QByteArray value(raw);
+        bool changed = false;
+        if (!value.endsWith('\n')) {
+            value.append('\n');
+            changed = true;
+            const QString name = gmime::toQString(g_mime_header_get_name(header));
+            if (!cut.contains(name))
+                cut.append(name);
+        }
+        for (qsizetype at = value.indexOf('\r'); at >= 0; at = value.indexOf('\r', at + 1)) {
+            if (value.at(at + 1) != '\n') {
+                value[at] = ' ';
+                changed = true;
+            }
+        }
+        if (changed)
+            g_mime_header_set_raw_value(header, value.constData());
+    }
+    if (GMIME_IS_MULTIPART(object)) {
+        GMimeMultipart* multipart = GMIME_MULTIPART(object);
+        for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
+            repairHeaders(g_mime_multipart_get_part(multipart, i), cut);
+    } else if (GMIME_IS_MESSAGE_PART(object)) {
+        if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)))
+            repairHeaders(GMIME_OBJECT(inner), cut);
+    } else if (GMIME_IS_MESSAGE(object)) {
+        if (GMimeObject* body = g_mime_message_get_mime_part(GMIME_MESSAGE(object)))
+            repairHeaders(body, cut);
+    }
 }
 
 class Walker {
@@ -175,9 +272,6 @@ private:
             walk(preferredAlternative(multipart));
         } else if (type == u"multipart/related") {
             related(multipart);
-        } else if (type == u"multipart/signed") {
-            // The message is composed anew, so the old signature could not stay valid.
-            walk(g_mime_multipart_get_part(multipart, 0));
         } else {
             for (int i = 0; i < count; ++i)
                 walk(g_mime_multipart_get_part(multipart, i));
@@ -198,9 +292,10 @@ private:
     void related(GMimeMultipart* multipart) {
         const int count = g_mime_multipart_get_count(multipart);
         GMimeObject* root = g_mime_multipart_get_part(multipart, 0);
-        const QString start = gmime::toQString(g_mime_object_get_content_type_parameter(GMIME_OBJECT(multipart), "start"))
-                                  .remove(u'<')
-                                  .remove(u'>');
+        const QString start =
+            gmime::toQString(g_mime_object_get_content_type_parameter(GMIME_OBJECT(multipart), "start"))
+                .remove(u'<')
+                .remove(u'>');
         for (int i = 0; i < count && !start.isEmpty(); ++i) {
             GMimeObject* part = g_mime_multipart_get_part(multipart, i);
             if (gmime::toQString(g_mime_object_get_content_id(part)) == start)
@@ -218,7 +313,8 @@ private:
             if (part == root)
                 continue;
             const QString id = gmime::toQString(g_mime_object_get_content_id(part));
-            // A related part the HTML never shows would vanish for the recipient; it travels as an attachment.
+            // A related part the HTML never shows would vanish for the recipient; it travels as an
+            // attachment.
             if (!id.isEmpty() && referenced.contains(id) && GMIME_IS_PART(part))
                 inlineParts.append({id, gmime::Ref<GMimeObject>::retain(part)});
             else
@@ -230,42 +326,174 @@ private:
         const QString type = gmime::mimeTypeOf(object);
         const QString disposition = gmime::toQString(g_mime_object_get_disposition(object)).toLower();
         const QString filename = gmime::toQString(g_mime_part_get_filename(GMIME_PART(object)));
-        const bool bodyText = (type == u"text/plain" || type == u"text/html") && disposition != u"attachment" &&
-                              filename.isEmpty();
+        // A text part marked inline is part of the body even when it carries a name (mail programs name
+        // the pieces of a body they split around an attachment).
+        const bool bodyText = (type == u"text/plain" || type == u"text/html") &&
+                              disposition != u"attachment" &&
+                              (filename.isEmpty() || disposition == u"inline");
         if (!bodyText) {
             attachment(object);
             return;
         }
-        pieces.append({type == u"text/html" ? Piece::Kind::Html : Piece::Kind::Plain, textOf(object), object});
+        const GMimeContentEncoding encoding = g_mime_part_get_content_encoding(GMIME_PART(object));
+        if ((encoding == GMIME_CONTENT_ENCODING_DEFAULT || encoding == GMIME_CONTENT_ENCODING_7BIT ||
+             encoding == GMIME_CONTENT_ENCODING_8BIT || encoding == GMIME_CONTENT_ENCODING_BINARY) &&
+            hasLongLines(g_mime_part_get_content(GMIME_PART(object))))
+            g_mime_part_set_content_encoding(GMIME_PART(object), GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+        pieces.append(
+            {type == u"text/html" ? Piece::Kind::Html : Piece::Kind::Plain, textOf(object), object});
     }
 };
 
-// Writes a part's decoded content to `path`.
-std::optional<platform::Error> decodeTo(GMimeObject* object, const QString& path) {
-    GError* error = nullptr;
-    gmime::Ref<GMimeStream> out = gmime::Ref<GMimeStream>::adopt(g_mime_stream_fs_open(
-        QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600, &error));
-    if (!out) {
-        const QString reason = error ? QString::fromUtf8(error->message) : QString();
-        g_clear_error(&error);
-        return cliError(AttachmentFailed, QStringLiteral("cannot create %1: %2").arg(path, reason));
+QString systemError(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
     }
-    gint64 written = 0;
+    return true;
+}
+
+// Watches Base64 text go by: what a decoder silently skips or drops is damage the user must hear of.
+class Base64Check {
+public:
+    void scan(const char* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            const auto c = static_cast<unsigned char>(data[i]);
+            if (g_ascii_isalnum(static_cast<gchar>(c)) || c == '+' || c == '/')
+                padded_ ? ++invalid_ : ++digits_;
+            else if (c == '=')
+                padded_ = true;
+            else if (c != '\n' && c != '\r' && c != ' ' && c != '\t')
+                ++invalid_;
+        }
+    }
+    // The padding an unpadded last group needs so that a decoder yields its bytes; a lone digit holds
+    // less than a byte and cannot be completed.
+    QByteArray missingPadding() const {
+        if (padded_)
+            return {};
+        return digits_ % 4 == 2   ? QByteArrayLiteral("==")
+               : digits_ % 4 == 3 ? QByteArrayLiteral("=")
+                                  : QByteArray();
+    }
+    QString damage() const {
+        QStringList found;
+        if (invalid_ > 0)
+            found.append(QStringLiteral("%1 characters that are not Base64 were skipped").arg(invalid_));
+        if (digits_ % 4 == 1)
+            found.append(QStringLiteral("its last Base64 group is incomplete"));
+        if (found.isEmpty())
+            return {};
+        return found.join(QStringLiteral(" and ")) +
+               (digits_ < 2 ? QStringLiteral(": it arrives empty") : QStringLiteral(": it may be damaged"));
+    }
+
+private:
+    qint64 digits_ = 0;
+    qint64 invalid_ = 0;
+    bool padded_ = false;
+};
+
+// Writes a part's decoded content to `path`. Decoded here rather than by GMime's stream writer, so that
+// a failing write reports its own reason (a full disk) and damaged Base64 is noticed: `damage` then
+// says what is wrong with it.
+std::optional<platform::Error> decodeTo(GMimeObject* object, const QString& path, const QString& name,
+                                        QString* damage, bool* longLines) {
+    const auto failed = [&name](int code) {
+        return cliError(AttachmentFailed,
+                        QStringLiteral("cannot save the attachment \"%1\" in the temporary folder: %2")
+                            .arg(name, systemError(code)));
+    };
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return failed(errno);
+    const auto writeFailed = [&failed, fd](int code) {
+        ::close(fd);
+        return failed(code);
+    };
+
     if (GMIME_IS_MESSAGE_PART(object)) {
         GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-        written = message ? g_mime_object_write_to_stream(GMIME_OBJECT(message), nullptr, out.get()) : 0;
+        auto out = gmime::Ref<GMimeStream>::adopt(g_mime_stream_pipe_new(fd));
+        g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(out.get()), FALSE);
+        errno = 0;
+        if (message && g_mime_object_write_to_stream(GMIME_OBJECT(message), nullptr, out.get()) < 0)
+            return writeFailed(errno ? errno : EIO);
     } else if (GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object))) {
-        written = g_mime_data_wrapper_write_to_stream(content, out.get());
+        const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+        const bool decodes = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+                             encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+                             encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+        GMimeEncoding state;
+        g_mime_encoding_init_decode(&state, decodes ? encoding : GMIME_CONTENT_ENCODING_BASE64);
+        Base64Check check;
+        LineLengths lines;
+        GMimeStream* in = g_mime_data_wrapper_get_stream(content);
+        g_mime_stream_reset(in);
+        constexpr size_t chunk = 1 << 16;
+        QByteArray input(chunk, Qt::Uninitialized);
+        QByteArray output(static_cast<qsizetype>(g_mime_encoding_outlen(&state, chunk)) + 16,
+                          Qt::Uninitialized);
+        for (;;) {
+            const ssize_t n = g_mime_stream_read(in, input.data(), chunk);
+            // GMime's bounded streams answer -1 at their end.
+            if (n < 0 && g_mime_stream_eos(in))
+                break;
+            if (n < 0) {
+                ::close(fd);
+                return cliError(
+                    UnreadableMessage,
+                    QStringLiteral("cannot read the attachment \"%1\" from the message").arg(name));
+            }
+            if (n == 0)
+                break;
+            if (!decodes) {
+                lines.scan(input.constData(), static_cast<size_t>(n));
+                if (!writeAll(fd, input.constData(), static_cast<size_t>(n)))
+                    return writeFailed(errno);
+                continue;
+            }
+            lines.scan(input.constData(), static_cast<size_t>(n));
+            if (encoding == GMIME_CONTENT_ENCODING_BASE64)
+                check.scan(input.constData(), static_cast<size_t>(n));
+            const size_t decoded =
+                g_mime_encoding_step(&state, input.constData(), static_cast<size_t>(n), output.data());
+            if (!writeAll(fd, output.constData(), decoded))
+                return writeFailed(errno);
+        }
+        if (decodes) {
+            const QByteArray padding =
+                encoding == GMIME_CONTENT_ENCODING_BASE64 ? check.missingPadding() : QByteArray();
+            const size_t decoded = g_mime_encoding_flush(&state, padding.constData(),
+                                                         static_cast<size_t>(padding.size()), output.data());
+            if (!writeAll(fd, output.constData(), decoded))
+                return writeFailed(errno);
+        }
+        if (damage)
+            *damage = check.damage();
+        if (longLines)
+            *longLines = lines.tooLong();
     }
-    if (written < 0 || g_mime_stream_flush(out.get()) != 0 || g_mime_stream_close(out.get()) != 0)
-        return cliError(AttachmentFailed, QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    if (::close(fd) != 0)
+        return failed(errno);
     return std::nullopt;
 }
 
 QString attachmentName(GMimeObject* object, const QString& mimeType, int number) {
     if (GMIME_IS_MESSAGE_PART(object)) {
         GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-        QString subject = message ? gmime::toQString(g_mime_message_get_subject(message)).simplified() : QString();
+        QString subject =
+            message ? gmime::toQString(g_mime_message_get_subject(message)).simplified() : QString();
         subject.replace(u'/', u'-');
         return (subject.isEmpty() ? QStringLiteral("Message") : subject) + QStringLiteral(".eml");
     }
@@ -296,12 +524,14 @@ void appendAddresses(InternetAddressList* list, QStringList& display, QStringLis
     for (int i = 0; i < count; ++i) {
         InternetAddress* address = internet_address_list_get_address(list, i);
         if (INTERNET_ADDRESS_IS_GROUP(address)) {
-            appendAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), display, bare);
+            appendAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), display,
+                            bare);
             continue;
         }
         if (!INTERNET_ADDRESS_IS_MAILBOX(address))
             continue;
-        const QString addr = gmime::toQString(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+        const QString addr =
+            gmime::toQString(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
         if (addr.isEmpty())
             continue;
         const QString name = gmime::toQString(internet_address_get_name(address)).trimmed();
@@ -313,12 +543,14 @@ void appendAddresses(InternetAddressList* list, QStringList& display, QStringLis
 
 } // namespace
 
-MessageLoader::MessageLoader(QString attachmentFolder) : attachmentFolder_(std::move(attachmentFolder)) {}
+MessageLoader::MessageLoader(QString attachmentFolder)
+    : attachmentFolder_(std::move(attachmentFolder)) {}
 
 std::optional<platform::Error> MessageLoader::spool(int fd, const QString& path) {
     QFile target(path);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return cliError(UnreadableMessage, QStringLiteral("cannot create %1: %2").arg(path, target.errorString()));
+        return cliError(UnreadableMessage,
+                        QStringLiteral("cannot create %1: %2").arg(path, target.errorString()));
     QByteArray buffer(1 << 16, Qt::Uninitialized);
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
@@ -330,20 +562,25 @@ std::optional<platform::Error> MessageLoader::spool(int fd, const QString& path)
         if (n == 0)
             break;
         if (target.write(buffer.constData(), n) != n)
-            return cliError(UnreadableMessage, QStringLiteral("cannot write %1: %2").arg(path, target.errorString()));
+            return cliError(UnreadableMessage,
+                            QStringLiteral("cannot write %1: %2").arg(path, target.errorString()));
     }
     if (!target.flush())
-        return cliError(UnreadableMessage, QStringLiteral("cannot write %1: %2").arg(path, target.errorString()));
+        return cliError(UnreadableMessage,
+                        QStringLiteral("cannot write %1: %2").arg(path, target.errorString()));
     return std::nullopt;
 }
 
-std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& path) const {
+std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& path,
+                                                                 const QString& shownName) const {
     gmime::initialize();
+    // Errors name what the user gave: a spooled standard input is "standard input", not the spool file.
+    const QString name = shownName.isEmpty() ? path : shownName;
     const QFileInfo info(path);
     if (!info.exists())
-        return cliError(UnreadableMessage, QStringLiteral("%1: no such file").arg(path));
+        return cliError(UnreadableMessage, QStringLiteral("%1: no such file").arg(name));
     if (!info.isFile())
-        return cliError(UnreadableMessage, QStringLiteral("%1: not a regular file").arg(path));
+        return cliError(UnreadableMessage, QStringLiteral("%1: not a regular file").arg(name));
 
     GError* openError = nullptr;
     auto stream = gmime::Ref<GMimeStream>::adopt(
@@ -351,7 +588,7 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
     if (!stream) {
         const QString reason = openError ? QString::fromUtf8(openError->message) : QString();
         g_clear_error(&openError);
-        return cliError(UnreadableMessage, QStringLiteral("%1: %2").arg(path, reason));
+        return cliError(UnreadableMessage, QStringLiteral("%1: %2").arg(name, reason));
     }
 
     ParseIssues issues;
@@ -365,29 +602,46 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
     g_mime_parser_options_free(options);
 
     if (!message)
-        return cliError(MalformedMessage, QStringLiteral("%1: not a message: it does not begin with headers").arg(path));
+        return cliError(MalformedMessage,
+                        QStringLiteral("%1: not a message: it does not begin with headers").arg(name));
     if (!issues.critical.isEmpty())
-        return cliError(MalformedMessage, QStringLiteral("%1: malformed message: %2").arg(path, issues.critical.join(QStringLiteral("; "))));
+        return cliError(MalformedMessage, QStringLiteral("%1: malformed message: %2")
+                                              .arg(name, issues.critical.join(QStringLiteral("; "))));
     GMimeObject* top = g_mime_message_get_mime_part(message.get());
     if (!top)
-        return cliError(MalformedMessage, QStringLiteral("%1: malformed message: it has no body").arg(path));
-
-    Walker walker;
-    walker.walk(top);
+        return cliError(MalformedMessage, QStringLiteral("%1: malformed message: it has no body").arg(name));
 
     auto source = std::make_shared<SourceMessage>();
     source->message = message;
-    source->inlineParts = walker.inlineParts;
+    source->path = path;
 
     LoadedMessage loaded;
     loaded.warnings = issues.tolerated;
+    QStringList cutHeaders;
+    repairHeaders(GMIME_OBJECT(message.get()), cutHeaders);
+    for (const QString& header : cutHeaders)
+        loaded.warnings.append(
+            QStringLiteral("the header \"%1\" is cut short by a NUL character (or the end of the file): "
+                           "what follows it is left out")
+                .arg(header));
     loaded.subject = gmime::toQString(g_mime_message_get_subject(message.get()));
     QStringList ignored;
     QStringList senders;
     appendAddresses(g_mime_message_get_from(message.get()), ignored, senders);
     loaded.sender = senders.value(0);
     for (GMimeAddressType type : {GMIME_ADDRESS_TYPE_TO, GMIME_ADDRESS_TYPE_CC, GMIME_ADDRESS_TYPE_BCC})
-        appendAddresses(g_mime_message_get_addresses(message.get(), type), loaded.recipients, loaded.envelopeRecipients);
+        appendAddresses(g_mime_message_get_addresses(message.get(), type), loaded.recipients,
+                        loaded.envelopeRecipients);
+    loaded.protection = protectionOf(top);
+    if (!loaded.protection.isEmpty()) {
+        // Never shown in a compose window: it leaves as it came.
+        loaded.source = std::move(source);
+        return loaded;
+    }
+
+    Walker walker;
+    walker.walk(top);
+    source->inlineParts = walker.inlineParts;
     loaded.richText = std::any_of(walker.pieces.cbegin(), walker.pieces.cend(),
                                   [](const Piece& piece) { return piece.kind == Piece::Kind::Html; });
 
@@ -403,19 +657,41 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
             body += compose_body::fromHtml(piece.text);
             break;
         case Piece::Kind::Plain:
-            body += loaded.richText ? QStringLiteral("<div>%1</div>").arg(compose_body::fromPlainText(piece.text, nullptr))
-                                    : compose_body::fromPlainText(piece.text, &wrapPlainQuote);
+            body +=
+                loaded.richText
+                    ? QStringLiteral("<div>%1</div>").arg(compose_body::fromPlainText(piece.text, nullptr))
+                    : compose_body::fromPlainText(piece.text, &wrapPlainQuote);
             break;
         case Piece::Kind::Attachment: {
             ++number;
             const QString mimeType = GMIME_IS_MESSAGE_PART(piece.part) ? QStringLiteral("message/rfc822")
                                                                        : gmime::mimeTypeOf(piece.part);
-            const QString id = uniqueContentID(gmime::toQString(g_mime_object_get_content_id(piece.part)), contentIDs);
+            const QString id =
+                uniqueContentID(gmime::toQString(g_mime_object_get_content_id(piece.part)), contentIDs);
             contentIDs.append(id);
-            const QString file = QDir(attachmentFolder_).filePath(QStringLiteral("attachment-%1").arg(number));
-            if (auto error = decodeTo(piece.part, file))
+            const QString file =
+                QDir(attachmentFolder_).filePath(QStringLiteral("attachment-%1").arg(number));
+            const QString filename = attachmentName(piece.part, mimeType, number);
+            QString damage;
+            bool longLines = false;
+            if (auto error = decodeTo(piece.part, file, filename, &damage, &longLines))
                 return *error;
-            loaded.attachments.append({{id, file, attachmentName(piece.part, mimeType, number), std::nullopt}, mimeType});
+            // Encoded anew from the decoded file, with lines a transport takes; otherwise it goes as it came.
+            if (longLines && GMIME_IS_PART(piece.part)) {
+                auto decoded = gmime::Ref<GMimeStream>::adopt(g_mime_stream_fs_open(
+                    QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC, 0, nullptr));
+                if (decoded) {
+                    auto content = gmime::Ref<GMimeDataWrapper>::adopt(
+                        g_mime_data_wrapper_new_with_stream(decoded.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+                    g_mime_part_set_content(GMIME_PART(piece.part), content.get());
+                    g_mime_part_set_content_encoding(GMIME_PART(piece.part), GMIME_CONTENT_ENCODING_BASE64);
+                }
+            }
+            if (!damage.isEmpty())
+                loaded.warnings.append(
+                    QStringLiteral("the attachment \"%1\" is not valid Base64: %2").arg(filename, damage));
+            loaded.attachments.append({{id, file, filename, std::nullopt}, mimeType});
+            source->attachmentParts.append({id, file, gmime::Ref<GMimeObject>::retain(piece.part)});
             body += compose_body::objectElement(id, mimeType);
             break;
         }

@@ -15,6 +15,7 @@ namespace qm::cli {
 //   element at its place in the body;
 // - the parts of a multipart/related body that its HTML refers to through "cid:" stay inline: they are
 //   kept as parsed, neither attachments nor measured;
+// - text parts marked inline are body text even when named, wherever they stand;
 // - the first quoted message (blockquote type="cite", with the citation line before it; in plain text
 //   the first run of "> " lines) wrapped in an element of class "AppleOriginalContents".
 // The file is parsed in place and attachments are decoded through a buffer, so memory does not grow
@@ -24,7 +25,9 @@ public:
     // Decoded attachments go into `attachmentFolder`, which the caller keeps private and removes.
     explicit MessageLoader(QString attachmentFolder);
 
-    std::variant<LoadedMessage, platform::Error> load(const QString& path) const;
+    // Errors name the file `shownName` when one is given ("standard input" for a spooled one), else `path`.
+    // A signed or encrypted message loads with its headers and `protection` only: it is sent as it came.
+    std::variant<LoadedMessage, platform::Error> load(const QString& path, const QString& shownName = {}) const;
 
     // Copies everything readable from `fd` into a new file at `path` through a buffer: the parser needs a
     // file it can seek, which standard input may not be.

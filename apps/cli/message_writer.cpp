@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace qm::cli {
 
@@ -30,12 +31,15 @@ bool isSevenBitText(const QByteArray& bytes) {
 Ref<GMimeObject> textPart(const QString& text, const char* subtype) {
     const QByteArray bytes = text.toUtf8();
     auto part = Ref<GMimeObject>::adopt(GMIME_OBJECT(g_mime_text_part_new_with_subtype(subtype)));
-    auto stream = Ref<GMimeStream>::adopt(g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
-    auto content = Ref<GMimeDataWrapper>::adopt(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    auto stream = Ref<GMimeStream>::adopt(
+        g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size())));
+    auto content = Ref<GMimeDataWrapper>::adopt(
+        g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     g_mime_part_set_content(GMIME_PART(part.get()), content.get());
     g_mime_object_set_content_type_parameter(part.get(), "charset", "utf-8");
-    g_mime_part_set_content_encoding(GMIME_PART(part.get()), isSevenBitText(bytes) ? GMIME_CONTENT_ENCODING_7BIT
-                                                                                    : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    g_mime_part_set_content_encoding(GMIME_PART(part.get()), isSevenBitText(bytes)
+                                                                 ? GMIME_CONTENT_ENCODING_7BIT
+                                                                 : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
     return part;
 }
 
@@ -46,14 +50,42 @@ Ref<GMimeObject> multipart(const char* subtype, const QList<Ref<GMimeObject>>& p
     return result;
 }
 
-std::variant<Ref<GMimeObject>, platform::Error> attachmentPart(const LoadedAttachment& attachment) {
+// The attachment's part as it came, when the attachment is still the file it was decoded to: its headers
+// and encoded bytes go out unchanged. It is marked as an attachment where it was not one (a part of a
+// multipart/related that the body never showed).
+Ref<GMimeObject> originalPart(const LoadedAttachment& attachment, const SourceMessage* source) {
+    if (!source)
+        return {};
+    for (const AttachmentPart& known : source->attachmentParts) {
+        if (known.contentID != attachment.attachment.contentID ||
+            known.filePath != attachment.attachment.filePath)
+            continue;
+        GMimeObject* part = known.part.get();
+        if (g_ascii_strcasecmp(g_mime_object_get_disposition(part) ? g_mime_object_get_disposition(part) : "",
+                               "attachment") != 0) {
+            g_mime_object_set_disposition(part, "attachment");
+            g_mime_object_set_content_disposition_parameter(
+                part, "filename", attachment.attachment.filename.toUtf8().constData());
+        }
+        return known.part;
+    }
+    return {};
+}
+
+std::variant<Ref<GMimeObject>, platform::Error> attachmentPart(const LoadedAttachment& attachment,
+                                                               const SourceMessage* source) {
+    if (Ref<GMimeObject> original = originalPart(attachment, source))
+        return original;
     const QByteArray path = QFile::encodeName(attachment.attachment.filePath);
     GError* error = nullptr;
-    auto stream = Ref<GMimeStream>::adopt(g_mime_stream_fs_open(path.constData(), O_RDONLY | O_CLOEXEC, 0, &error));
+    auto stream =
+        Ref<GMimeStream>::adopt(g_mime_stream_fs_open(path.constData(), O_RDONLY | O_CLOEXEC, 0, &error));
     if (!stream) {
         const QString reason = error ? QString::fromUtf8(error->message) : QString();
         g_clear_error(&error);
-        return cliError(AttachmentFailed, QStringLiteral("cannot read attachment %1: %2").arg(attachment.attachment.filePath, reason));
+        return cliError(
+            AttachmentFailed,
+            QStringLiteral("cannot read attachment %1: %2").arg(attachment.attachment.filePath, reason));
     }
     const QByteArray name = attachment.attachment.filename.toUtf8();
     const QByteArray contentID = attachment.attachment.contentID.toUtf8();
@@ -65,7 +97,8 @@ std::variant<Ref<GMimeObject>, platform::Error> attachmentPart(const LoadedAttac
         g_mime_parser_set_persist_stream(parser.get(), TRUE);
         auto inner = Ref<GMimeMessage>::adopt(g_mime_parser_construct_message(parser.get(), nullptr));
         if (inner) {
-            auto part = Ref<GMimeObject>::adopt(GMIME_OBJECT(g_mime_message_part_new_with_message("rfc822", inner.get())));
+            auto part = Ref<GMimeObject>::adopt(
+                GMIME_OBJECT(g_mime_message_part_new_with_message("rfc822", inner.get())));
             g_mime_object_set_disposition(part.get(), "attachment");
             g_mime_object_set_content_disposition_parameter(part.get(), "filename", name.constData());
             g_mime_object_set_content_id(part.get(), contentID.constData());
@@ -80,7 +113,8 @@ std::variant<Ref<GMimeObject>, platform::Error> attachmentPart(const LoadedAttac
     const qsizetype slash = type.indexOf('/');
     auto part = Ref<GMimeObject>::adopt(GMIME_OBJECT(
         g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData())));
-    auto content = Ref<GMimeDataWrapper>::adopt(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    auto content = Ref<GMimeDataWrapper>::adopt(
+        g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     g_mime_part_set_content(GMIME_PART(part.get()), content.get());
     g_mime_part_set_content_encoding(GMIME_PART(part.get()), GMIME_CONTENT_ENCODING_BASE64);
     g_mime_object_set_disposition(part.get(), "attachment");
@@ -110,13 +144,96 @@ QByteArray messageIDDomain(GMimeMessage* source) {
     return "localhost";
 }
 
+bool writeAll(int fd, const char* data, qsizetype size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Line ends as the transport wants them: LF alone becomes CRLF when `crlf`, nothing else changes.
+class LineEnds {
+public:
+    explicit LineEnds(bool crlf)
+        : crlf_(crlf) {}
+    QByteArray convert(const QByteArray& bytes) {
+        if (!crlf_)
+            return bytes;
+        QByteArray out;
+        out.reserve(bytes.size() + bytes.size() / 32);
+        for (const char c : bytes) {
+            if (c == '\n' && !afterCR_)
+                out.append('\r');
+            out.append(c);
+            afterCR_ = c == '\r';
+        }
+        return out;
+    }
+
+private:
+    bool crlf_;
+    bool afterCR_ = false;
+};
+
 } // namespace
 
-std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& message, int fd, const Options& options) {
+std::optional<platform::Error> MessageWriter::writeAsItCame(const QString& path, int fd,
+                                                            const Options& options) {
+    const auto failed = [] {
+        return cliError(
+            WriteFailed,
+            QStringLiteral("cannot write the message: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return cliError(UnreadableMessage,
+                        QStringLiteral("cannot read the message again: %1").arg(file.errorString()));
+    LineEnds ends(options.crlf);
+    // The header block, line by line: only Bcc (with its folded lines) may go.
+    bool skipping = false;
+    for (;;) {
+        const QByteArray line = file.readLine(1 << 16);
+        if (line.isEmpty())
+            return std::nullopt;
+        const bool continuation = line.startsWith(' ') || line.startsWith('\t');
+        if (!continuation)
+            skipping = !options.keepBcc && line.left(4).compare("bcc:", Qt::CaseInsensitive) == 0;
+        if (skipping)
+            continue;
+        const QByteArray out = ends.convert(line);
+        if (!writeAll(fd, out.constData(), out.size()))
+            return failed();
+        if (line == "\n" || line == "\r\n")
+            break;
+    }
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return cliError(UnreadableMessage,
+                            QStringLiteral("cannot read the message again: %1").arg(file.errorString()));
+        if (n == 0)
+            return std::nullopt;
+        const QByteArray out = ends.convert(buffer.left(n));
+        if (!writeAll(fd, out.constData(), out.size()))
+            return failed();
+    }
+}
+
+std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& message, int fd,
+                                                    const Options& options) {
     gmime::initialize();
 
     Ref<GMimeObject> body;
-    if (message.richText) {
+    if (message.unchanged && message.source) {
+        body = Ref<GMimeObject>::retain(g_mime_message_get_mime_part(message.source->message.get()));
+    } else if (message.richText) {
         Ref<GMimeObject> html = textPart(message.html, "html");
         QList<Ref<GMimeObject>> related{html};
         if (message.source)
@@ -131,10 +248,10 @@ std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& messa
     } else {
         body = textPart(message.text, "plain");
     }
-    if (!message.attachments.isEmpty()) {
+    if (!message.attachments.isEmpty() && !(message.unchanged && message.source)) {
         QList<Ref<GMimeObject>> parts{body};
         for (const LoadedAttachment& attachment : message.attachments) {
-            auto part = attachmentPart(attachment);
+            auto part = attachmentPart(attachment, message.source.get());
             if (auto* error = std::get_if<platform::Error>(&part))
                 return *error;
             parts.append(std::get<Ref<GMimeObject>>(part));
@@ -153,8 +270,9 @@ std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& messa
                 continue;
             // The raw value keeps the header exactly as it was encoded and folded.
             g_mime_header_list_append(to, g_mime_header_get_raw_name(header), "", nullptr);
-            g_mime_header_set_raw_value(g_mime_header_list_get_header_at(to, g_mime_header_list_get_count(to) - 1),
-                                        g_mime_header_get_raw_value(header));
+            g_mime_header_set_raw_value(
+                g_mime_header_list_get_header_at(to, g_mime_header_list_get_count(to) - 1),
+                g_mime_header_get_raw_value(header));
         }
     }
     g_mime_message_set_mime_part(outgoing.get(), body.get());
@@ -165,13 +283,15 @@ std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& messa
     g_mime_message_set_message_id(outgoing.get(), id.get());
 
     GMimeFormatOptions* format = g_mime_format_options_new();
-    g_mime_format_options_set_newline_format(format, options.crlf ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX);
+    g_mime_format_options_set_newline_format(format, options.crlf ? GMIME_NEWLINE_FORMAT_DOS
+                                                                  : GMIME_NEWLINE_FORMAT_UNIX);
     // GMime's file stream seeks before every write, which pipes (SMTP, sendmail, a piped standard output)
     // refuse; its pipe stream only writes, and does so for files as well.
     auto fileStream = Ref<GMimeStream>::adopt(g_mime_stream_pipe_new(fd));
     g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(fileStream.get()), FALSE);
     // GMime writes in small pieces; the buffer turns them into whole blocks per system call.
-    auto stream = Ref<GMimeStream>::adopt(g_mime_stream_buffer_new(fileStream.get(), GMIME_STREAM_BUFFER_BLOCK_WRITE));
+    auto stream =
+        Ref<GMimeStream>::adopt(g_mime_stream_buffer_new(fileStream.get(), GMIME_STREAM_BUFFER_BLOCK_WRITE));
     errno = 0;
     const ssize_t written = g_mime_object_write_to_stream(GMIME_OBJECT(outgoing.get()), format, stream.get());
     const bool flushed = written >= 0 && g_mime_stream_flush(stream.get()) == 0;

@@ -5,6 +5,8 @@
 
 #include <QMimeDatabase>
 
+#include <algorithm>
+
 namespace qm::cli {
 
 namespace dom = platform::dom;
@@ -13,6 +15,17 @@ OutgoingMessage OutgoingMessage::fromWindow(const host::InMemoryComposeWindow& w
     OutgoingMessage outgoing;
     outgoing.richText = window.richText;
     outgoing.source = loaded.source;
+
+    const auto sameAttachment = [](const host::ComposeAttachment& a, const LoadedAttachment& b) {
+        return a.contentID == b.attachment.contentID && a.filePath == b.attachment.filePath;
+    };
+    const QList<host::ComposeAttachment> attachments = window.attachments();
+    // The window's document is compared with the one the loaded body makes: the same parser, so the same
+    // markup when the plug-in left the body alone.
+    outgoing.unchanged = loaded.source && window.richText == loaded.richText && attachments.size() == loaded.attachments.size() &&
+                         std::equal(attachments.cbegin(), attachments.cend(), loaded.attachments.cbegin(), sameAttachment) &&
+                         window.document().toHTML() ==
+                             dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(loaded.bodyHTML)).toHTML();
 
     // A copy: the window keeps what the plug-in put there.
     const dom::Document document = dom::Document::parseHTML(window.document().toHTML());
@@ -37,7 +50,7 @@ OutgoingMessage OutgoingMessage::fromWindow(const host::InMemoryComposeWindow& w
         outgoing.text = HtmlToText::convert(document.body(), HtmlToText::Mode::Plain);
     }
 
-    for (const host::ComposeAttachment& attachment : window.attachments()) {
+    for (const host::ComposeAttachment& attachment : attachments) {
         if (!shown.contains(attachment.contentID))
             continue;
         QString mimeType;

@@ -13,6 +13,8 @@ struct OutgoingMessage {
     QList<LoadedAttachment> attachments;      // only those whose object element is still in the body
     QStringList inlineContentIDs;             // the inline parts the HTML still refers to
     std::shared_ptr<const SourceMessage> source;
+    // Nothing was changed in the window: the message leaves with the structure and parts it came with.
+    bool unchanged = false;
 
     // Object elements, and the comments that hide attachments (any comment holding "<object"), never
     // reach the recipient.

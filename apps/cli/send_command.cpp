@@ -5,20 +5,59 @@
 #include "cli/compose_session.h"
 #include "cli/exit_status.h"
 #include "cli/message_loader.h"
-#include "cli/message_writer.h"
 #include "cli/sendmail_submitter.h"
 #include "cli/smtp_submitter.h"
+#include "cli/termination_cleanup.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace qm::cli {
 
-SendCommand::SendCommand(Environment& environment) : env_(environment) {}
+namespace {
 
-void SendCommand::report(const QString& text) { env_.err.write((QStringLiteral("quillmoor: ") + text + u'\n').toUtf8()); }
+constexpr int kRemovalTimeoutMilliseconds = 120000;
+
+} // namespace
+
+SendCommand::SendCommand(Environment& environment)
+    : env_(environment) {}
+
+void SendCommand::report(const QString& text) {
+    env_.err.write((QStringLiteral("quillmoor: ") + text + u'\n').toUtf8());
+}
+
+std::optional<QString> SendCommand::checkDestination(const Destination& destination) const {
+    switch (destination.kind) {
+    case Destination::Kind::File: {
+        const QFileInfo target(destination.file);
+        const QFileInfo folder(target.absolutePath());
+        if (target.isDir())
+            return QStringLiteral("cannot write %1: it is a folder").arg(destination.file);
+        if (!folder.isDir())
+            return QStringLiteral("cannot write %1: the folder %2 does not exist")
+                .arg(destination.file, folder.filePath());
+        if (!folder.isWritable())
+            return QStringLiteral("cannot write %1: the folder %2 is not writable")
+                .arg(destination.file, folder.filePath());
+        return std::nullopt;
+    }
+    case Destination::Kind::Sendmail: {
+        const QFileInfo program(env_.sendmailProgram);
+        if (!program.isFile() || !program.isExecutable())
+            return QStringLiteral("cannot run %1: there is no such program").arg(env_.sendmailProgram);
+        return std::nullopt;
+    }
+    case Destination::Kind::StandardOutput:
+    case Destination::Kind::Smtp:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
 
 int SendCommand::run(const CommandLine& line) {
     // Decoded attachments and a spooled standard input live here, readable by the user alone.
@@ -27,7 +66,9 @@ int SendCommand::run(const CommandLine& line) {
         report(QStringLiteral("cannot make a temporary folder: %1").arg(scratch.errorString()));
         return ExitNotSent;
     }
-    QFile::setPermissions(scratch.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const TerminationCleanup cleanup(scratch.path());
+    QFile::setPermissions(scratch.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString attachmentFolder = scratch.filePath(QStringLiteral("attachments"));
     const QString workingDirectory = scratch.filePath(QStringLiteral("work"));
     if (!QDir().mkpath(attachmentFolder) || !QDir().mkpath(workingDirectory)) {
@@ -36,11 +77,13 @@ int SendCommand::run(const CommandLine& line) {
     }
 
     QString messagePath = line.message;
+    QString shownName;
     if (messagePath == u"-") {
         messagePath = scratch.filePath(QStringLiteral("message.eml"));
+        shownName = QString::fromLatin1(texts::standardInput);
         if (const auto error = MessageLoader::spool(env_.inputFd, messagePath)) {
             report(error->localizedDescription);
-            return ExitUsage;
+            return ExitNotSent;
         }
     }
     if (line.destination.kind == Destination::Kind::File && line.message != u"-") {
@@ -50,19 +93,36 @@ int SendCommand::run(const CommandLine& line) {
             return ExitUsage;
         }
     }
+    // What would fail the delivery is found before anything is uploaded.
+    if (const auto problem = checkDestination(line.destination)) {
+        report(*problem);
+        report(QString::fromUtf8(texts::notSent));
+        return ExitNotSent;
+    }
 
-    auto loadedOrError = MessageLoader(attachmentFolder).load(messagePath);
+    auto loadedOrError = MessageLoader(attachmentFolder).load(messagePath, shownName);
     if (const auto* error = std::get_if<platform::Error>(&loadedOrError)) {
         report(error->localizedDescription);
-        return ExitUsage;
+        // Only a message that cannot be read or understood is a usage error; a full disk is not.
+        return error->code == AttachmentFailed ? ExitNotSent : ExitUsage;
     }
     const LoadedMessage& loaded = std::get<LoadedMessage>(loadedOrError);
     for (const QString& warning : loaded.warnings)
         report(QStringLiteral("warning: %1").arg(warning));
-    if (line.destination.kind == Destination::Kind::Smtp && (loaded.sender.isEmpty() || loaded.envelopeRecipients.isEmpty())) {
+    if (line.destination.kind == Destination::Kind::Smtp &&
+        (loaded.sender.isEmpty() || loaded.envelopeRecipients.isEmpty())) {
         report(loaded.sender.isEmpty() ? QStringLiteral("the message has no From address to submit it from")
                                        : QStringLiteral("the message has no recipient"));
         return ExitUsage;
+    }
+    const Envelope envelope{loaded.sender, loaded.envelopeRecipients};
+
+    if (!loaded.protection.isEmpty()) {
+        report(QString::fromUtf8(texts::sentAsItCame).arg(loaded.protection));
+        const QString path = messagePath;
+        return deliver(line.destination, envelope, [path](int fd, const MessageWriter::Options& options) {
+            return MessageWriter::writeAsItCame(path, fd, options);
+        });
     }
 
     auto result = ComposeSession(env_, loaded, line.answer, workingDirectory).pressSend();
@@ -71,8 +131,16 @@ int SendCommand::run(const CommandLine& line) {
         return ExitNotSent;
     }
     const ComposeSession::Outcome& outcome = std::get<ComposeSession::Outcome>(result);
-    if (outcome.outgoing)
-        return deliver(line.destination, *outcome.outgoing, Envelope{loaded.sender, loaded.envelopeRecipients});
+    if (outcome.outgoing) {
+        const OutgoingMessage& message = *outcome.outgoing;
+        const int status =
+            deliver(line.destination, envelope, [&message](int fd, const MessageWriter::Options& options) {
+                return MessageWriter::write(message, fd, options);
+            });
+        if (status != ExitSent)
+            removeUploads(outcome.service, outcome.uploadedLinks);
+        return status;
+    }
     if (outcome.stop) {
         report(outcome.stop->reason);
         return outcome.stop->exitStatus;
@@ -90,35 +158,38 @@ int SendCommand::run(const CommandLine& line) {
     return ExitNotSent;
 }
 
-int SendCommand::deliver(const Destination& destination, const OutgoingMessage& message, const Envelope& envelope) {
+int SendCommand::deliver(const Destination& destination, const Envelope& envelope, const Writer& writer) {
     std::optional<platform::Error> error;
     QString done;
     switch (destination.kind) {
     case Destination::Kind::StandardOutput:
-        error = MessageWriter::write(message, env_.messageOutputFd, {});
+        error = writer(env_.messageOutputFd, {});
         break;
     case Destination::Kind::File: {
         // Written beside and renamed into place: a failed run leaves no half message behind.
         QSaveFile file(destination.file);
         if (!file.open(QIODevice::WriteOnly)) {
-            error = cliError(WriteFailed, QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
+            error = cliError(WriteFailed,
+                             QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
             break;
         }
-        error = MessageWriter::write(message, file.handle(), {});
+        error = writer(file.handle(), {});
         if (!error && !file.commit())
-            error = cliError(WriteFailed, QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
+            error = cliError(WriteFailed,
+                             QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
         done = QStringLiteral("the message was written to %1").arg(destination.file);
         break;
     }
     case Destination::Kind::Smtp:
-        error = SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials)).submit(envelope, [&message](int fd) {
-            return MessageWriter::write(message, fd, {.keepBcc = false, .crlf = true});
-        });
-        done = QStringLiteral("the message was submitted to %1").arg(destination.smtp.toString(QUrl::RemoveUserInfo));
+        error =
+            SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials))
+                .submit(envelope, [&writer](int fd) { return writer(fd, {.keepBcc = false, .crlf = true}); });
+        done = QStringLiteral("the message was submitted to %1")
+                   .arg(destination.smtp.toString(QUrl::RemoveUserInfo));
         break;
     case Destination::Kind::Sendmail:
-        error = SendmailSubmitter(env_.sendmailProgram).submit([&message](int fd) {
-            return MessageWriter::write(message, fd, {.keepBcc = true, .crlf = false});
+        error = SendmailSubmitter(env_.sendmailProgram).submit([&writer](int fd) {
+            return writer(fd, {.keepBcc = true, .crlf = false});
         });
         done = QStringLiteral("the message was handed to %1").arg(env_.sendmailProgram);
         break;
@@ -131,6 +202,61 @@ int SendCommand::deliver(const Destination& destination, const OutgoingMessage& 
     if (!done.isEmpty())
         report(done);
     return ExitSent;
+}
+
+void SendCommand::removeUploads(int service, const QList<QUrl>& links) {
+    if (links.isEmpty())
+        return;
+    upload::UploaderClass* serviceClass = env_.services.classForService(service);
+    const std::shared_ptr<upload::Uploader> uploader = serviceClass ? serviceClass->create() : nullptr;
+    // The removals run one after the other, as uploads do; shared state outlives a loop that timed out.
+    struct State {
+        QList<QUrl> pending;
+        QStringList failures;
+        int removed = 0;
+        QEventLoop loop;
+    };
+    auto state = std::make_shared<State>();
+    state->pending = links;
+    if (!uploader) {
+        for (const QUrl& link : links)
+            state->failures.append(QStringLiteral("%1: the service is not available")
+                                       .arg(link.toDisplayString(QUrl::RemoveUserInfo)));
+        state->pending.clear();
+    }
+    // Each answer starts the next removal; a late answer after the timeout finds nothing left to do.
+    auto next = std::make_shared<std::function<void()>>();
+    *next = [state, uploader, weakNext = std::weak_ptr<std::function<void()>>(next)] {
+        const auto self = weakNext.lock();
+        if (!self || state->pending.isEmpty()) {
+            state->loop.quit();
+            return;
+        }
+        const QUrl link = state->pending.takeFirst();
+        uploader->removeUploadedFile(link, [state, link, self](platform::Result<void> result) {
+            if (result)
+                ++state->removed;
+            else
+                state->failures.append(QStringLiteral("%1: %2").arg(
+                    link.toDisplayString(QUrl::RemoveUserInfo), result.error().localizedDescription));
+            (*self)();
+        });
+    };
+    if (!state->pending.isEmpty()) {
+        QTimer::singleShot(0, &state->loop, [next] { (*next)(); });
+        QTimer::singleShot(kRemovalTimeoutMilliseconds, &state->loop, [state] {
+            for (const QUrl& link : std::as_const(state->pending))
+                state->failures.append(
+                    QStringLiteral("%1: no answer in time").arg(link.toDisplayString(QUrl::RemoveUserInfo)));
+            state->pending.clear();
+            state->loop.quit();
+        });
+        state->loop.exec();
+    }
+    if (state->removed > 0)
+        report(QString::fromUtf8(texts::uploadsRemoved).arg(state->removed));
+    for (const QString& failure : std::as_const(state->failures))
+        report(QString::fromUtf8(texts::uploadNotRemoved).arg(failure));
 }
 
 } // namespace qm::cli

@@ -3,7 +3,10 @@
 #include "cli/command_line.h"
 #include "cli/delivery.h"
 #include "cli/environment.h"
+#include "cli/message_writer.h"
 #include "cli/outgoing_message.h"
+
+#include <functional>
 
 namespace qm::cli {
 
@@ -11,6 +14,10 @@ namespace qm::cli {
 // a compose session, and when the host's own send is reached writes or submits the message (exit 0, or 1
 // when that fails); a run that ends without a send exits 1 with its reason, or 2 when a question had no
 // answer.
+//
+// A signed or encrypted message skips the plug-in and leaves as it came. What would make the delivery
+// fail is checked before anything is uploaded; when it fails all the same, the files the run uploaded
+// are removed from the service again.
 //
 // Delivery runs after the session's event loop has ended, when the plug-in has nothing left to do: a
 // blocking SMTP dialogue or sendmail pipe then keeps nothing waiting on the main thread.
@@ -20,7 +27,12 @@ public:
     int run(const CommandLine& line);
 
 private:
-    int deliver(const Destination& destination, const OutgoingMessage& message, const Envelope& envelope);
+    using Writer =
+        std::function<std::optional<platform::Error>(int fd, const MessageWriter::Options& options)>;
+
+    std::optional<QString> checkDestination(const Destination& destination) const;
+    int deliver(const Destination& destination, const Envelope& envelope, const Writer& writer);
+    void removeUploads(int service, const QList<QUrl>& links);
     void report(const QString& text);
 
     Environment& env_;

@@ -33,6 +33,34 @@ size_t readMessage(char* buffer, size_t size, size_t count, void* data) {
     }
 }
 
+// The server's replies as they arrive (only what the server says: what we send may hold a password).
+// Keeps the last refusal (4xx or 5xx), all its lines, so that a refusal is shown in the server's own words.
+struct ReplyLog {
+    QByteArray partial;
+    QList<QByteArray> lines;
+    QByteArray last;
+};
+
+int logReply(CURL*, curl_infotype type, char* data, size_t size, void* log) {
+    if (type != CURLINFO_HEADER_IN)
+        return 0;
+    auto* replies = static_cast<ReplyLog*>(log);
+    replies->partial.append(data, static_cast<qsizetype>(size));
+    for (qsizetype end = replies->partial.indexOf('\n'); end >= 0; end = replies->partial.indexOf('\n')) {
+        const QByteArray line = replies->partial.left(end).trimmed();
+        replies->partial.remove(0, end + 1);
+        replies->lines.append(line);
+        // "250-..." continues a reply, "250 ..." (or a bare code) ends it.
+        if (line.size() < 4 || line.at(3) != '-') {
+            // Only a refusal explains a failure; the goodbye after it does not.
+            if (line.startsWith('4') || line.startsWith('5'))
+                replies->last = replies->lines.join(' ');
+            replies->lines.clear();
+        }
+    }
+    return 0;
+}
+
 QByteArray bracketed(const QString& address) { return '<' + address.toUtf8() + '>'; }
 
 QByteArray certificateAuthorityFile() {
@@ -119,6 +147,10 @@ std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope, c
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    ReplyLog replies;
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, logReply);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &replies);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
 
     feeder.start(source);
     const CURLcode result = curl_easy_perform(curl);
@@ -138,7 +170,10 @@ std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope, c
         QString reason = QString::fromUtf8(errorText).trimmed();
         if (reason.isEmpty())
             reason = QString::fromUtf8(curl_easy_strerror(result));
-        if (response > 0)
+        // libcurl's own text ("Weird server reply") hides why the server refused: its reply says it.
+        if (response >= 400 && !replies.last.isEmpty())
+            reason = QStringLiteral("the server answered \"%1\" (%2)").arg(QString::fromUtf8(replies.last), reason);
+        else if (response > 0)
             reason += QStringLiteral(" (server reply %1)").arg(response);
         return cliError(SubmissionFailed, QStringLiteral("SMTP submission to %1 failed: %2")
                                               .arg(server.toString(QUrl::RemoveUserInfo), reason));

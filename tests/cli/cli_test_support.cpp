@@ -5,6 +5,7 @@
 #include "accounts/settings_keys.h"
 #include "cli/application.h"
 #include "support/test_support.h"
+#include "platform/dispatch.h"
 #include "uploaders/uploader.h"
 
 #include <QCoreApplication>
@@ -177,6 +178,15 @@ public:
         Uploader::cancelUpload();
     }
 
+    void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override {
+        platform::dispatch::onMain([this, link, done = std::move(done)] {
+            if (owner_.removalFails)
+                return done(platform::Error(QStringLiteral("TestUploadDomain"), 8, QStringLiteral("The test server keeps it.")));
+            owner_.removed.append(link);
+            done({});
+        });
+    }
+
 protected:
     void startUpload(const QString& path) override {
         const QString name = QFileInfo(path).fileName();
@@ -229,10 +239,18 @@ int CliRunner::run(const QStringList& arguments) {
         environment.sendmailProgram = sendmailProgram;
     // The plug-in's support folder and known hosts stay inside the test's folder.
     const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
     qputenv("XDG_DATA_HOME", folder.filePath(QStringLiteral("data")).toUtf8());
+    QDir().mkpath(folder.filePath(QStringLiteral("tmp")));
+    qputenv("TMPDIR", folder.filePath(QStringLiteral("tmp")).toUtf8());
     const int status = qm::cli::Application(environment).run(arguments);
     savedDataHome.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", savedDataHome);
+    savedTemp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTemp);
     return status;
+}
+
+QStringList CliRunner::leftovers() const {
+    return QDir(folder.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour) {

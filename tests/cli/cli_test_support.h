@@ -66,6 +66,9 @@ public:
     Behaviour behaviour;
     mutable QStringList uploaded;   // file names, in order
     mutable int cancelled = 0;
+    // Removal of stored files: recorded, or refused when `removalFails`.
+    mutable QList<QUrl> removed;
+    bool removalFails = false;
 };
 
 // One invocation of `quillmoor` in this process: settings in a private folder, the real bundle, a
@@ -82,6 +85,8 @@ public:
     AutoUploaderClass& linkService(AutoUploaderClass::Behaviour behaviour);
     // Every attachment above `megabytes` (as a real) moves; 0.0001 MByte is about 100 bytes.
     void setThreshold(double megabytes, bool perFile = false);
+    // The temporary folders runs leave behind in TMPDIR, which points into the test's folder during run().
+    QStringList leftovers() const;
     // `send --answer upload --out OUT` of a fixture, with a threshold every attachment is over; the status.
     int sendUploadingEverything(const QString& fixture, const QString& out);
 

@@ -190,6 +190,48 @@ TEST_F(MessageLoaderTest, MalformedMessagesAreRefusedWithAReason) {
     EXPECT_TRUE(std::holds_alternative<platform::Error>(MessageLoader(folder.path()).load(folder.path())));
 }
 
+TEST_F(MessageLoaderTest, DamageIsRefusedOrNamedWithItsRealReason) {
+    auto cut = MessageLoader(folder.path()).load(fixturePath("truncated_attachment.eml"), "standard input");
+    ASSERT_TRUE(std::holds_alternative<platform::Error>(cut)) << "a message cut off inside an attachment is not sent";
+    EXPECT_EQ(std::get<platform::Error>(cut).code, qm::cli::MalformedMessage);
+    EXPECT_TRUE(std::get<platform::Error>(cut).localizedDescription.startsWith("standard input: malformed message: "));
+    EXPECT_TRUE(std::get<platform::Error>(cut).localizedDescription.contains("cut off"));
+
+    const LoadedMessage base64 = loadText("From: a@example.org\nTo: b@example.org\nSubject: b64\nMIME-Version: 1.0\n"
+                                          "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n"
+                                          "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: base64\n\nQUJDRA\n"
+                                          "--b\nContent-Type: application/octet-stream; name=b.bin\nContent-Transfer-Encoding: base64\n\n!!!!\n--b--\n");
+    ASSERT_EQ(base64.attachments.size(), 2);
+    EXPECT_EQ(readFile(base64.attachments[0].attachment.filePath), "ABCD") << "an unpadded last group is decoded whole";
+    EXPECT_EQ(base64.warnings, QStringList{"the attachment \"b.bin\" is not valid Base64: 4 characters that are not Base64 "
+                                           "were skipped: it arrives empty"});
+
+    // A full disk while decoding says so.
+    QTemporaryDir full;
+    ASSERT_TRUE(QFile::link("/dev/full", full.filePath("attachment-1")));
+    auto error = MessageLoader(full.path()).load(fixturePath("html_attachments.eml"));
+    ASSERT_TRUE(std::holds_alternative<platform::Error>(error));
+    EXPECT_EQ(std::get<platform::Error>(error).code, qm::cli::AttachmentFailed);
+    EXPECT_TRUE(std::get<platform::Error>(error).localizedDescription.contains("\"report.pdf\""));
+    EXPECT_TRUE(std::get<platform::Error>(error).localizedDescription.contains("No space left on device"));
+}
+
+TEST_F(MessageLoaderTest, PartsKeepTheRoleTheSenderGaveThem) {
+    for (const auto& [fixture, protection] : {std::pair{"pgp_signed.eml", "signed"}, std::pair{"smime_encrypted.eml", "encrypted"}}) {
+        const LoadedMessage message = load(fixture);
+        EXPECT_EQ(message.protection, protection);
+        EXPECT_TRUE(message.attachments.isEmpty()) << "nothing of it is taken apart";
+        EXPECT_EQ(message.envelopeRecipients, QStringList{"ada@example.com"});
+    }
+    const LoadedMessage between = load("inline_text_between.eml");
+    EXPECT_EQ(names(between), QStringList{"photo.png"});
+    EXPECT_TRUE(between.bodyHTML.contains("Taken at the harbour at dawn."));
+    const LoadedMessage apple = load("apple_pdf_between_html.eml");
+    EXPECT_EQ(names(apple), QStringList{"draft.pdf"});
+    EXPECT_LT(apple.bodyHTML.indexOf("the draft:"), apple.bodyHTML.indexOf("<object"));
+    EXPECT_LT(apple.bodyHTML.indexOf("<object"), apple.bodyHTML.indexOf("my notes"));
+}
+
 TEST_F(MessageLoaderTest, TheMessageFileIsLeftUntouchedAndSpoolCopiesADescriptor) {
     const QString copy = folder.filePath("copy.eml");
     ASSERT_TRUE(QFile::copy(fixturePath("html_attachments.eml"), copy));

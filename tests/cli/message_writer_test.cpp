@@ -3,6 +3,7 @@
 #include "cli/cli_host.h"
 #include "cli/cli_error.h"
 #include "cli/message_loader.h"
+#include "cli/compose_body.h"
 #include "cli/message_writer.h"
 #include "cli/outgoing_message.h"
 #include "cli/terminal_ui.h"
@@ -55,6 +56,17 @@ protected:
         return parseMessageFile(path);
     }
 
+    // A change the plug-in could make that leaves the text alone: the message is then composed anew.
+    static void edit(host::InMemoryComposeWindow& window) {
+        window.document().body().setAttribute(QStringLiteral("data-edited"), QStringLiteral("yes"));
+    }
+    // The bytes from the first boundary or body line on, where the headers end.
+    // Files are written with the local line ends, whatever the fixture has.
+    static QByteArray bodyOf(QByteArray bytes) {
+        bytes.replace("\r\n", "\n");
+        return bytes.mid(bytes.indexOf("\n\n"));
+    }
+
     QTemporaryDir folder;
     platform::Bundle bundle;
     QBuffer errors;
@@ -68,6 +80,7 @@ protected:
 TEST_F(MessageWriterTest, RichMessageWithAttachmentsHasAlternativeBodyAndTheFilesByteForByte) {
     auto window = open(QStringLiteral("html_attachments.eml"));
     ASSERT_TRUE(window);
+    edit(*window);
     const ParsedMessage sent = write(*window);
     ASSERT_TRUE(sent.valid);
     EXPECT_EQ(sent.structure, (QStringList{QStringLiteral("multipart/mixed"), QStringLiteral(" multipart/alternative"),
@@ -125,6 +138,7 @@ TEST_F(MessageWriterTest, HiddenAttachmentsAndRemovedObjectsAreNotSentAndLeaveNo
 TEST_F(MessageWriterTest, PlainTextMessageStaysPlainText) {
     auto window = open(QStringLiteral("plain_text.eml"));
     ASSERT_TRUE(window);
+    edit(*window);
     const ParsedMessage sent = write(*window);
     EXPECT_EQ(sent.structure, QStringList{QStringLiteral("text/plain")});
     EXPECT_EQ(sent.text, QStringLiteral("Hallo Ada,\n\nanbei nichts, nur ein Grüß aus Köln. Dieser Absatz ist so lang, dass er "
@@ -135,6 +149,7 @@ TEST_F(MessageWriterTest, PlainTextMessageStaysPlainText) {
 TEST_F(MessageWriterTest, InlineImagesAreSentAgainAsRelatedParts) {
     auto window = open(QStringLiteral("related_inline.eml"));
     ASSERT_TRUE(window);
+    edit(*window);
     const ParsedMessage sent = write(*window);
     EXPECT_EQ(sent.structure, (QStringList{QStringLiteral("multipart/mixed"), QStringLiteral(" multipart/alternative"),
                                            QStringLiteral("  text/plain"), QStringLiteral("  multipart/related"),
@@ -150,6 +165,7 @@ TEST_F(MessageWriterTest, InlineImagesAreSentAgainAsRelatedParts) {
 TEST_F(MessageWriterTest, ReplyKeepsItsQuoteAndNonAsciiNamesSurvive) {
     auto reply = open(QStringLiteral("reply_quoted.eml"));
     ASSERT_TRUE(reply);
+    edit(*reply);
     const ParsedMessage sentReply = write(*reply);
     EXPECT_TRUE(sentReply.text.contains(QStringLiteral("On 05.03.24 09:14, Jane Doe wrote:\n> Hi Ada,\n> here is the report.\n>> Earlier still.\n")))
         << sentReply.text.toStdString();
@@ -177,6 +193,7 @@ TEST_F(MessageWriterTest, AForwardedMessageTravelsAsMessageRfc822) {
     EXPECT_EQ(loaded.attachments[0].mimeType, QStringLiteral("message/rfc822"));
     auto window = host.newComposeWindow();
     loaded.fill(*window);
+    edit(*window);
     const ParsedMessage sent = write(*window);
     EXPECT_TRUE(sent.structure.contains(QStringLiteral(" message/rfc822")));
     EXPECT_FALSE(lastBytes.contains("Content-Transfer-Encoding: base64")) << "message/rfc822 is never encoded";
@@ -188,12 +205,48 @@ TEST_F(MessageWriterTest, AForwardedMessageTravelsAsMessageRfc822) {
 TEST_F(MessageWriterTest, AnUnreadableAttachmentIsAnError) {
     auto window = open(QStringLiteral("alternative_attachments.eml"));
     ASSERT_TRUE(window);
-    ASSERT_TRUE(QFile::remove(loaded.attachments[0].attachment.filePath));
+    // Only an attachment that is not the part it came as is read from its file.
+    window->addAttachment({QStringLiteral("added@example.org"), folder.filePath(QStringLiteral("gone.bin")), QStringLiteral("gone.bin"), std::nullopt}, false);
+    window->setBodyHTML(loaded.bodyHTML + qm::cli::compose_body::objectElement(QStringLiteral("added@example.org"), QStringLiteral("application/octet-stream")));
     QFile file(folder.filePath(QStringLiteral("broken.eml")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     const auto error = MessageWriter::write(OutgoingMessage::fromWindow(*window, loaded), file.handle(), {});
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, qm::cli::AttachmentFailed);
+}
+
+TEST_F(MessageWriterTest, WhatTheWindowDidNotChangeLeavesAsItCame) {
+    for (const char* fixture : {"html_attachments.eml", "inline_text_between.eml", "related_inline.eml", "apple_pdf_between_html.eml"}) {
+        SCOPED_TRACE(fixture);
+        auto window = open(QString::fromLatin1(fixture));
+        ASSERT_TRUE(window);
+        write(*window);
+        EXPECT_EQ(bodyOf(lastBytes), bodyOf(readFile(fixturePath(QString::fromLatin1(fixture)))));
+    }
+    // Composed anew, the attachment that stays is still the part it came as: its headers and its Base64 lines.
+    auto window = open(QStringLiteral("html_attachments.eml"));
+    ASSERT_TRUE(window);
+    plugin::AttachmentPipeline::commentAttachmentsForIDs(host::ComposeWindow(window), {loaded.attachments[1].attachment.contentID});
+    write(*window);
+    const QByteArray source = readFile(fixturePath(QStringLiteral("html_attachments.eml")));
+    const qsizetype pdf = source.indexOf("Content-Disposition: attachment;\n\tfilename=report.pdf");
+    EXPECT_TRUE(lastBytes.contains(source.mid(pdf, source.indexOf("\n--", pdf) - pdf)));
+}
+
+TEST_F(MessageWriterTest, ANulOrABareCrInAHeaderBreaksNoOtherHeader) {
+    writeFile(folder.filePath(QStringLiteral("nul.eml")), QByteArrayLiteral("From: a@example.org\nTo: b@example.org\nX-Cut: one\0two\n"
+                                                                            "Subject: kept\nX-Carriage: bare\rreturn\n\nHello.\n"));
+    auto result = qm::cli::MessageLoader(folder.path()).load(folder.filePath(QStringLiteral("nul.eml")));
+    ASSERT_TRUE(std::holds_alternative<LoadedMessage>(result));
+    loaded = std::get<LoadedMessage>(result);
+    EXPECT_TRUE(loaded.warnings.join(u' ').contains(QStringLiteral("\"X-Cut\" is cut short by a NUL")));
+    auto window = host.newComposeWindow();
+    loaded.fill(*window);
+    for (const bool crlf : {false, true}) {
+        const ParsedMessage sent = write(*window, {.keepBcc = false, .crlf = crlf});
+        EXPECT_EQ(sent.headers.value(QStringLiteral("subject")), QStringLiteral("kept"));
+        EXPECT_EQ(lastBytes.count('\r'), crlf ? lastBytes.count('\n') : 0);
+    }
 }
 
 } // namespace

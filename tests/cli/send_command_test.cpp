@@ -11,7 +11,14 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcessEnvironment>
+
 #include <csignal>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -204,6 +211,82 @@ TEST_F(SendCommandTest, SendmailGetsTheMessageWithBccAndItsOptionsAndItsFailureM
     EXPECT_TRUE(cli.err().contains("cannot run"));
 }
 
+TEST_F(SendCommandTest, SignedAndEncryptedMessagesLeaveAsTheyCame) {
+    auto& service = cli.linkService(Behaviour::Link);
+    cli.setThreshold(0.0001);
+    for (const auto& [fixture, said] : {std::pair{"pgp_signed.eml", "the message is signed: it is sent as it is"},
+                                        std::pair{"smime_encrypted.eml", "the message is encrypted: it is sent as it is"}}) {
+        EXPECT_EQ(send(cli, "upload", fixture), ExitSent) << cli.err().toStdString();
+        EXPECT_TRUE(cli.err().contains(said));
+        EXPECT_EQ(readFile(cli.path("sent.eml")), readFile(fixturePath(fixture)));
+    }
+    EXPECT_TRUE(service.uploaded.isEmpty());
+}
+
+TEST_F(SendCommandTest, AttachmentsBetweenBodyPartsGoUpAndInlineTextStays) {
+    auto& service = cli.linkService(Behaviour::Link);
+    cli.setThreshold(0.00001);   // about 10 bytes: even these small files go up
+    EXPECT_EQ(send(cli, "upload", "apple_pdf_between_html.eml"), ExitSent) << cli.err().toStdString();
+    EXPECT_EQ(service.uploaded, QStringList{"draft.pdf"});
+    EXPECT_TRUE(sent(cli).attachments.isEmpty());
+    service.uploaded.clear();
+    EXPECT_EQ(send(cli, "upload", "inline_text_between.eml"), ExitSent) << cli.err().toStdString();
+    EXPECT_EQ(service.uploaded, QStringList{"photo.png"});
+    EXPECT_TRUE(sent(cli).text.contains("Taken at the harbour at dawn."));
+}
+
+TEST_F(SendCommandTest, ACutOffMessageAndAStandardInputErrorSayWhatIsWrong) {
+    EXPECT_EQ(send(cli, {}, "truncated_attachment.eml"), ExitUsage);
+    EXPECT_TRUE(cli.err().contains("cut off")) << cli.err().toStdString();
+    EXPECT_TRUE(nothingSent(cli));
+    const int input = ::open(QFile::encodeName(fixturePath("malformed_no_boundary.eml")).constData(), O_RDONLY);
+    cli.inputFd = input;
+    EXPECT_EQ(cli.run({"send", "--out", cli.path("sent.eml"), "-"}), ExitUsage);
+    ::close(input);
+    EXPECT_TRUE(cli.err().startsWith("quillmoor: standard input: malformed message")) << cli.err().toStdString();
+}
+
+TEST_F(SendCommandTest, WhatCannotBeDeliveredIsNotUploadedOrIsTakenBack) {
+    auto& service = cli.linkService(Behaviour::Link);
+    cli.setThreshold(0.0001);
+    cli.sendmailProgram = cli.path("missing-sendmail");
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}), ExitNotSent);
+    EXPECT_TRUE(cli.err().contains("there is no such program")) << cli.err().toStdString();
+    writeFile(cli.path("file"), "not a folder");
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--out", cli.path("file/sent.eml"), fixturePath("html_attachments.eml")}), ExitNotSent);
+    EXPECT_TRUE(cli.err().contains("does not exist")) << cli.err().toStdString();
+    EXPECT_TRUE(service.uploaded.isEmpty()) << "checked before anything was uploaded";
+
+    fakeSendmail(cli, "cat > /dev/null\nexit 75\n");
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}), ExitNotSent);
+    EXPECT_EQ(service.removed, (QList<QUrl>{QUrl("https://files.example.net/s/report.pdf"), QUrl("https://files.example.net/s/data.bin")}));
+    EXPECT_TRUE(cli.err().contains("removed from the service again: 2"));
+    service.removalFails = true;
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}), ExitNotSent);
+    EXPECT_TRUE(cli.err().contains("could not be removed, remove it yourself: https://files.example.net/s/report.pdf: The test server keeps it."));
+}
+
+TEST_F(SendCommandTest, EverySignalThatEndsTheRunCleansUpAsCtrlCDoes) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        CliRunner runner;
+        auto& service = runner.linkService(Behaviour::Hang);
+        runner.setThreshold(0.0001);
+        QTimer stop;
+        stop.setInterval(5);
+        QObject::connect(&stop, &QTimer::timeout, [&] {
+            if (!service.uploaded.isEmpty()) {
+                stop.stop();
+                ::raise(signal);
+            }
+        });
+        stop.start();
+        EXPECT_EQ(send(runner, "upload"), ExitNotSent);
+        EXPECT_EQ(service.cancelled, 1);
+        EXPECT_TRUE(runner.leftovers().isEmpty()) << runner.leftovers().join(' ').toStdString();
+    }
+}
+
 // A message with one attachment of `bytes` pseudo-random bytes, written as it is generated; their digest.
 QByteArray writeLargeMessage(const QString& path, qint64 bytes) {
     QFile file(path);
@@ -243,6 +326,50 @@ TEST_F(SendCommandTest, MemoryStaysFlatWhateverTheSizeOfTheAttachment) {
     ASSERT_EQ(message.attachments.size(), 1);
     EXPECT_EQ(message.attachments.first().bytes.size(), size);
     EXPECT_EQ(QCryptographicHash::hash(message.attachments.first().bytes, QCryptographicHash::Sha256), digest);
+}
+
+// The real program, killed while its message is still being written to a pipe nobody reads.
+TEST(SendProcessTest, ASignalWhileTheMessageLeavesRemovesTheWorkingCopies) {
+    QTemporaryDir folder;
+    const QString input = folder.filePath("big.eml");
+    writeLargeMessage(input, 1 << 20);
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGPIPE}) {
+        SCOPED_TRACE(signal);
+        const QString temp = folder.filePath(QStringLiteral("tmp-%1").arg(signal));
+        ASSERT_TRUE(QDir().mkpath(temp));
+        QStringList variables = QProcessEnvironment::systemEnvironment().toStringList();
+        variables << "TMPDIR=" + temp << "QUILLMOOR_CONFIG_DIR=" + folder.filePath("config") << "XDG_DATA_HOME=" + folder.filePath("data");
+        std::vector<QByteArray> storage;
+        for (const QString& variable : variables)
+            storage.push_back(variable.toLocal8Bit());
+        std::vector<char*> environment;
+        for (QByteArray& variable : storage)
+            environment.push_back(variable.data());
+        environment.push_back(nullptr);
+        const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/quillmoor");
+        const QByteArray message = QFile::encodeName(input);
+        char* const arguments[] = {const_cast<char*>(program.constData()), const_cast<char*>("send"), const_cast<char*>(message.constData()), nullptr};
+        int output[2];
+        ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);   // the child holds no read end of its own
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        pid_t child = -1;
+        ASSERT_EQ(posix_spawn(&child, program.constData(), &actions, nullptr, arguments, environment.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(output[1]);
+        pollfd ready{output[0], POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, 30000), 1) << "the message began to leave";
+        // The reader going away is what raises SIGPIPE.
+        signal == SIGPIPE ? ::close(output[0]) : ::kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (signal != SIGPIPE)
+            ::close(output[0]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_TRUE(QDir(temp).isEmpty()) << QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+    }
 }
 
 } // namespace

@@ -4,9 +4,11 @@ it accepts as N.eml, with its envelope in N.envelope (MAIL FROM on the first lin
 after it), in the folder given. Prints "READY" once it accepts connections and runs until it is killed.
 
 usage: smtp_sink.py PORT FOLDER [--tls CERT KEY | --starttls CERT KEY] [--login USER PASSWORD]
+                    [--refuse-sender ADDRESS]
   --tls       TLS from the first byte (smtps)
   --starttls  STARTTLS offered and required before anything else
   --login     AUTH required (only over TLS), with this one account
+  --refuse-sender  MAIL FROM this address is refused with a 550 reply of the server's own wording
 """
 import os
 import ssl
@@ -23,6 +25,14 @@ class Sink:
         self.folder = folder
         self.count = 0
         self.lock = threading.Lock()
+        self.refused_sender = None
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if address == self.refused_sender:
+            return "550 5.7.1 Sender " + address + " is not allowed to relay through this server"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         with self.lock:
@@ -54,6 +64,7 @@ def main():
     options = sys.argv[3:]
     os.makedirs(folder, exist_ok=True)
     settings = {}
+    sink = Sink(folder)
     while options:
         option = options.pop(0)
         if option == "--tls":
@@ -71,9 +82,11 @@ def main():
 
             settings["authenticator"] = authenticate
             settings["auth_required"] = True
+        elif option == "--refuse-sender":
+            sink.refused_sender = options.pop(0)
         else:
             sys.exit("unknown option " + option)
-    controller = Controller(Sink(folder), hostname="127.0.0.1", port=port, **settings)
+    controller = Controller(sink, hostname="127.0.0.1", port=port, **settings)
     controller.start()
     print("READY", flush=True)
     try:

@@ -90,6 +90,19 @@ TEST_F(SmtpTest, AMessageWithoutRecipientsIsRefusedBeforeAnythingHappens) {
     EXPECT_EQ(sink.received(), 0);
 }
 
+TEST(SmtpRefusalTest, ARefusedSenderShowsTheServersWordsAndTakesTheUploadsBack) {
+    CliRunner cli;
+    SmtpSink sink;
+    const QString problem = sink.start(cli.path("received"), {"--refuse-sender", "jane@example.org"});
+    ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+    auto& service = cli.linkService(Behaviour::Link);
+    cli.setThreshold(0.0001);
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--smtp", sink.url(), fixturePath("html_attachments.eml")}), qm::cli::ExitNotSent);
+    EXPECT_TRUE(cli.err().contains("Sender jane@example.org is not allowed to relay through this server")) << cli.err().toStdString();
+    EXPECT_EQ(service.removed.size(), 2);
+    EXPECT_EQ(sink.received(), 0);
+}
+
 // Submission over TLS to servers that require a log-in: TLS from the first byte (smtps) and STARTTLS.
 class SmtpTlsTest : public ::testing::Test {
 protected:
