@@ -21,6 +21,10 @@ int Application::run(const QStringList& arguments) {
         return ExitUsage;
     }
     const CommandLine& line = std::get<CommandLine>(parsed);
+    // Read as empty, the file would silently give every setting its default.
+    if (const auto problem = env_.settings.fileProblem())
+        env_.err.write(
+            (QStringLiteral("quillmoor: warning: ") + problem->localizedDescription + u'\n').toUtf8());
     switch (line.command) {
     case CommandLine::Command::Help:
         env_.out.write(texts::usage);
@@ -42,7 +46,7 @@ int Application::run(const QStringList& arguments) {
         if (line.configAction == u"get")
             return config.get(line.key);
         if (line.configAction == u"set")
-            return config.set(line.key, line.value);
+            return config.set(line.key, line.value, line.force);
         return config.unset(line.key);
     }
     }

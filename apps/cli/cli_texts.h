@@ -4,8 +4,9 @@
 namespace qm::cli::texts {
 
 inline constexpr char usage[] =
-    "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | --sendmail] MESSAGE\n"
-    "       quillmoor config list | get KEY | set KEY VALUE | unset KEY\n"
+    "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | --sendmail] "
+    "MESSAGE\n"
+    "       quillmoor config list | get KEY | set [--force] KEY VALUE | unset KEY\n"
     "       quillmoor services\n"
     "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
     "                              [--private-key FILE] [--folder NAME]\n"

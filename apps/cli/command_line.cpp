@@ -80,10 +80,14 @@ Result parseSend(const QStringList& arguments) {
     return line;
 }
 
-Result parseConfig(const QStringList& arguments) {
+Result parseConfig(QStringList arguments) {
     CommandLine line;
     line.command = CommandLine::Command::Config;
     const QString action = arguments.value(0);
+    if (action == u"set" && arguments.value(1) == u"--force") {
+        line.force = true;
+        arguments.removeAt(1);
+    }
     const qsizetype wanted = action == u"list" ? 1 : action == u"get" || action == u"unset" ? 2 : action == u"set" ? 3 : -1;
     if (wanted < 0)
         return QStringLiteral("config takes list, get KEY, set KEY VALUE or unset KEY");

@@ -31,6 +31,7 @@ struct CommandLine {
     QString configAction;
     QString key;
     QString value;
+    bool force = false; // set: store a key the program does not know (yet)
 
     // link and unlink: the service by identifier or name, and the fields of its account
     QString service;

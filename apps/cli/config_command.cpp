@@ -1,13 +1,134 @@
 #include "cli/config_command.h"
 
+#include "accounts/settings_keys.h"
 #include "cli/exit_status.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
+#include <cmath>
 
 namespace qm::cli {
+
+namespace {
+
+namespace keys = accounts::keys;
+
+enum class Kind { Boolean, Integer, Real, String, Url, Template };
+
+struct KnownKey {
+    const char* key;
+    Kind kind;
+    qint64 low = 0, high = 0; // Integer
+    const char* takes = nullptr;
+};
+
+constexpr char kBooleanText[] = "YES or NO";
+constexpr char kUrlText[] = "an absolute URL such as https://host/path";
+
+// Every key the program reads or writes. A mistyped key or value would otherwise act as absent or as 0:
+// "QuillmoorMinFileSize abc" is a threshold of 0 MiB, and every attachment goes up.
+const KnownKey kKnownKeys[] = {
+    {keys::selectedService, Kind::Integer, 0, 10, "a service identifier from 0 to 10 (10: none)"},
+    {keys::fileSizeMode, Kind::Integer, 0, 1,
+     "0 or 1 (1: each attachment on its own, 0: all of them together)"},
+    {keys::minFileSize, Kind::Real, 0, 0, "a number of MiB, 0 or more"},
+    {keys::askBeforeUpload, Kind::Boolean},
+    {keys::autoSendEmail, Kind::Boolean},
+    {keys::compressFiles, Kind::Boolean},
+    {keys::compressToSingleZip, Kind::Boolean},
+    {keys::translateInfoBox, Kind::Boolean},
+    {keys::infoBoxTemplate, Kind::Template, 0, 0, "an HTML template that contains BOX_LINKLIST"},
+    {keys::version, Kind::String},
+    {keys::downloadBetaUpdates, Kind::Boolean},
+    {keys::suppressMissingManagerAlert, Kind::Boolean},
+    {keys::dontAskForPlugins, Kind::Boolean},
+    {keys::dropboxLinked, Kind::Boolean},
+    {keys::youSendItEmail, Kind::String},
+    {keys::cloudAppEmail, Kind::String},
+    {keys::cloudAppLinked, Kind::Boolean},
+    {keys::cloudAppBaseURL, Kind::Url},
+    {keys::droplrEmail, Kind::String},
+    {keys::droplrLinked, Kind::Boolean},
+    {keys::dropmarkEmail, Kind::String},
+    {keys::dropmarkLinked, Kind::Boolean},
+    {keys::dropmarkUserID, Kind::String},
+    {keys::dropmarkToken, Kind::String},
+    {keys::dropmarkCollectionID, Kind::String},
+    {keys::mediaFireEmail, Kind::String},
+    {keys::mediaFireLinked, Kind::Boolean},
+    {keys::mediaFireFolderKey, Kind::String},
+    {keys::boxFolderId, Kind::String},
+    {keys::googleDriveFolderId, Kind::String},
+    {keys::ownCloudEmail, Kind::String},
+    {keys::ownCloudLinked, Kind::Boolean},
+    {keys::ownCloudURL, Kind::Url},
+    {keys::ownCloudDirectoryName, Kind::String},
+    {keys::genericLogin, Kind::String},
+    {keys::genericLinked, Kind::Boolean},
+    {keys::genericServer, Kind::Url},
+    {keys::genericPrivateKey, Kind::String},
+    {keys::genericPublicURL, Kind::Url},
+};
+
+const KnownKey* knownKey(const QString& key) {
+    for (const KnownKey& known : kKnownKeys) {
+        if (key == QLatin1String(known.key))
+            return &known;
+    }
+    return nullptr;
+}
+
+std::optional<QVariant> valueOfKind(const KnownKey& known, const QString& text) {
+    const QVariant typed = ConfigCommand::parseValue(text);
+    switch (known.kind) {
+    case Kind::Boolean: {
+        const QString word = text.toLower();
+        if (word == u"yes" || word == u"true" || word == u"1")
+            return true;
+        if (word == u"no" || word == u"false" || word == u"0")
+            return false;
+        return std::nullopt;
+    }
+    case Kind::Integer:
+        if (typed.typeId() == QMetaType::LongLong && typed.toLongLong() >= known.low &&
+            typed.toLongLong() <= known.high)
+            return typed;
+        return std::nullopt;
+    case Kind::Real:
+        if ((typed.typeId() == QMetaType::LongLong || typed.typeId() == QMetaType::Double) &&
+            std::isfinite(typed.toDouble()) && typed.toDouble() >= 0.0)
+            return typed.toDouble();
+        return std::nullopt;
+    case Kind::Url: {
+        const QUrl url(text.trimmed(), QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty() && (!url.host().isEmpty() || url.isLocalFile()))
+            return text;
+        return std::nullopt;
+    }
+    case Kind::Template:
+        return text.contains(QLatin1String("BOX_LINKLIST")) ? std::optional<QVariant>(text) : std::nullopt;
+    case Kind::String:
+        return text; // never by its form: a folder id "0123" stays as it is
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::variant<QVariant, QString>> ConfigCommand::checkedValue(const QString& key,
+                                                                           const QString& text) {
+    const KnownKey* known = knownKey(key);
+    if (known == nullptr)
+        return std::nullopt;
+    if (auto value = valueOfKind(*known, text))
+        return *value;
+    return QString::fromUtf8(known->takes                   ? known->takes
+                             : known->kind == Kind::Boolean ? kBooleanText
+                                                            : kUrlText);
+}
 
 ConfigCommand::ConfigCommand(platform::SettingsStore& settings, QIODevice& out, QIODevice& err)
     : settings_(settings)
@@ -91,8 +212,26 @@ int ConfigCommand::get(const QString& key) {
     return ExitSent;
 }
 
-int ConfigCommand::set(const QString& key, const QString& value) {
-    if (const auto error = settings_.setObject(parseValue(value), key)) {
+int ConfigCommand::set(const QString& key, const QString& value, bool force) {
+    QVariant stored;
+    if (const auto checked = checkedValue(key, value)) {
+        if (const auto* takes = std::get_if<QString>(&*checked)) {
+            err_.write(QStringLiteral("quillmoor: %1 was not set: it takes %2, not \"%3\"\n")
+                           .arg(key, *takes, value)
+                           .toUtf8());
+            return ExitNotSent;
+        }
+        stored = std::get<QVariant>(*checked);
+    } else if (force) {
+        stored = parseValue(value);
+    } else {
+        err_.write(QStringLiteral("quillmoor: %1 is an unknown setting and was not set (check its spelling; "
+                                  "config set --force stores it anyway)\n")
+                       .arg(key)
+                       .toUtf8());
+        return ExitNotSent;
+    }
+    if (const auto error = settings_.setObject(stored, key)) {
         err_.write(QStringLiteral("quillmoor: %1 was not set: %2\n").arg(key, error->localizedDescription).toUtf8());
         return ExitNotSent;
     }

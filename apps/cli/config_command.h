@@ -3,6 +3,8 @@
 #include "platform/settings_store.h"
 
 #include <QIODevice>
+#include <optional>
+#include <variant>
 
 namespace qm::cli {
 
@@ -14,10 +16,15 @@ public:
 
     int list();                                          // every key, "(default)" after registered values
     int get(const QString& key);                         // 1 when the key has no value
-    int set(const QString& key, const QString& value);
+    // A key the program reads takes only values of its type and range, stored with that type; any other
+    // key is refused unless `force`, and then typed by its form.
+    int set(const QString& key, const QString& value, bool force = false);
     int unset(const QString& key);
 
     static QVariant parseValue(const QString& text);
+    // The value `text` gives the known `key`, or what the key takes instead; nullopt for unknown keys.
+    static std::optional<std::variant<QVariant, QString>> checkedValue(const QString& key,
+                                                                       const QString& text);
     // YES/NO, numbers (reals always with a fraction or exponent, so they read back as reals), strings as
     // they are; arrays and dictionaries as JSON. `singleLine` escapes line breaks for listings.
     static QString formatValue(const QVariant& value, bool singleLine = false);

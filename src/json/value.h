@@ -29,6 +29,10 @@ struct Decimal {
     // True when the text is not a JSON number (the decimal not-a-number).
     bool isNaN() const;
     double toDouble() const { return text.toDouble(); }
+    // Integer reads: exact for an integer that fits the type, a double's rounding for other numbers that
+    // fit; *ok is false (and the result 0) otherwise.
+    qint64 toLongLong(bool* ok) const;
+    quint64 toULongLong(bool* ok) const;
     bool operator==(const Decimal&) const = default;
 };
 
@@ -57,8 +61,9 @@ private:
     QList<Member> members_;
 };
 
-// Registers the conversions Decimal -> QString/double and Object -> QVariantMap, so toString(), toDouble()
-// and toMap() work on parsed values. Idempotent and thread-safe; the parser calls it.
+// Registers the conversions Decimal -> QString/double/qint64/quint64 and Object -> QVariantMap, so
+// toString(), toDouble(), toLongLong(), toULongLong() and toMap() work on parsed values. Idempotent and
+// thread-safe; the parser calls it.
 void registerTypes();
 
 platform::Error makeError(const QString& message);

@@ -76,6 +76,41 @@ void insertBefore(xmlNodePtr reference, xmlNodePtr node) {
     reference->prev = node;
 }
 
+void insertAfter(xmlNodePtr reference, xmlNodePtr node) {
+    node->parent = reference->parent;
+    node->prev = reference;
+    node->next = reference->next;
+    if (reference->next)
+        reference->next->prev = node;
+    else
+        reference->parent->last = node;
+    reference->next = node;
+}
+
+// libxml2 does not know the newer void elements (wbr, embed, source, track, keygen, bgsound) and nests
+// whatever follows them inside them, where no writer puts it back; a browser puts it after them.
+void moveContentOutOfVoidElements(xmlDocPtr doc) {
+    const xmlNodePtr root = reinterpret_cast<xmlNodePtr>(doc);
+    xmlNodePtr node = root->children;
+    while (node != nullptr) {
+        if (node->type != XML_ELEMENT_NODE) {
+            // Entity references have children too, but they belong to the entity.
+        } else if (isVoidElement(node->name)) {
+            while (xmlNodePtr last = node->last) {
+                xmlUnlinkNode(last);
+                insertAfter(node, last);
+            }
+        } else if (node->children != nullptr) {
+            node = node->children;
+            continue;
+        }
+        while (node != nullptr && node->next == nullptr)
+            node = node->parent == root ? nullptr : node->parent;
+        if (node != nullptr)
+            node = node->next;
+    }
+}
+
 void unwrap(xmlNodePtr element) {
     while (xmlNodePtr child = element->children) {
         xmlUnlinkNode(child);
@@ -176,6 +211,8 @@ xmlDocPtr parseHtmlDocument(const QByteArray& utf8, bool browserTree) {
     xmlDocPtr doc = ctxt->myDoc;
     ctxt->myDoc = nullptr;
     htmlFreeParserCtxt(ctxt);
+    if (doc != nullptr)
+        moveContentOutOfVoidElements(doc);
     if (browserTree) {
         if (doc == nullptr) {
             doc = htmlNewDocNoDtD(nullptr, nullptr);

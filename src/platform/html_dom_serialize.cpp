@@ -1,6 +1,7 @@
 #include "platform/html_dom_internal.h"
 
 #include <cstring>
+#include <libxml/HTMLparser.h>
 
 // libxml2's own HTML dump is not used: it percent-escapes non-ASCII in href/src, drops the value of
 // attributes it deems boolean, and leaves & and < unescaped in attribute values. This follows the browser
@@ -21,8 +22,72 @@ bool nameIn(const xmlChar* name, std::initializer_list<const char*> names) {
     return false;
 }
 
+xmlDocPtr parseQuietly(const char* html) {
+    QuietErrors quiet;
+    return htmlReadMemory(html, int(std::strlen(html)), nullptr, "UTF-8",
+                          HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
+}
+
+QByteArray textOfMarkup(const char* html) {
+    xmlDocPtr doc = parseQuietly(html);
+    const QByteArray text = textOf(reinterpret_cast<xmlNodePtr>(doc));
+    xmlFreeDoc(doc);
+    return text;
+}
+
+struct RawTextRules {
+    // The elements whose content the parser keeps as raw text. In others, text is escaped like anywhere: a
+    // parser that reads <xmp>&lt;b&gt;</xmp> as the text "<b>" would read the raw text back as markup.
+    QList<QByteArray> elements;
+    // Whether the parser drops a form feed inside raw text. Then one placed after "</" keeps text that
+    // contains "</script" from closing the element early, and is gone again on the next parse.
+    bool dropsFormFeed = false;
+};
+
+// Asked of the parser once: HTML parsers differ on both (libxml2 before 2.14 keeps only script and style
+// raw).
+const RawTextRules& rawTextRules() {
+    static const RawTextRules rules = [] {
+        ensureLibxmlInitialized();
+        RawTextRules found;
+        for (const char* name :
+             {"style", "script", "xmp", "iframe", "noembed", "noframes", "plaintext", "noscript"}) {
+            const QByteArray probe = "<" + QByteArray(name) + ">&amp;</" + QByteArray(name) + ">";
+            if (textOfMarkup(probe.constData()) == "&amp;")
+                found.elements.append(name);
+        }
+        found.dropsFormFeed = textOfMarkup("<script>a\f</script>") == "a";
+        return found;
+    }();
+    return rules;
+}
+
 bool isRawTextElement(const xmlChar* name) {
-    return nameIn(name, {"style", "script", "xmp", "iframe", "noembed", "noframes", "plaintext"});
+    if (name == nullptr)
+        return false;
+    for (const QByteArray& raw : rawTextRules().elements) {
+        if (xmlStrcasecmp(name, BAD_CAST raw.constData()) == 0)
+            return true;
+    }
+    return false;
+}
+
+void appendRawText(QByteArray& out, const xmlChar* element, const xmlChar* text) {
+    const QByteArray closing = "</" + QByteArray(reinterpret_cast<const char*>(element));
+    const QByteArray content(reinterpret_cast<const char*>(text));
+    if (!rawTextRules().dropsFormFeed || !content.contains("</")) {
+        out += content;
+        return;
+    }
+    qsizetype from = 0;
+    for (qsizetype at = content.indexOf("</"); at >= 0; at = content.indexOf("</", at + 2)) {
+        if (content.mid(at, closing.size()).compare(closing, Qt::CaseInsensitive) != 0)
+            continue;
+        out += content.mid(from, at + 2 - from);
+        out += '\f';
+        from = at + 2;
+    }
+    out += content.mid(from);
 }
 
 // U+00A0 is written as &nbsp; like browsers do, so that it stays visible in the markup.
@@ -75,7 +140,7 @@ void appendChildren(QByteArray& out, xmlNodePtr node) {
     for (xmlNodePtr child = node->children; child; child = child->next) {
         // libxml2 stores script and style content as CDATA sections.
         if (raw && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) && child->content)
-            out += reinterpret_cast<const char*>(child->content);
+            appendRawText(out, node->name, child->content);
         else
             appendNode(out, child);
     }

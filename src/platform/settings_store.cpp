@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace qm::platform {
 namespace {
@@ -139,40 +141,81 @@ void SettingsStore::loadLocked() const {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     loaded_ = true;
-    damaged_ = false;
+    state_ = FileState::Absent;
+    problem_.clear();
     user_.clear();
     stamp_ = {};
     racy_ = false;
 
     const QByteArray nativePath = QFile::encodeName(path_);
     struct stat info {};
-    if (::stat(nativePath.constData(), &info) != 0)
-        return;
-    stamp_ = stampOf(info);
-
-    QString problem;
-    QFile file(path_);
-    if (file.open(QIODevice::ReadOnly)) {
-        // The stamp of the file actually read, in case it was replaced after stat().
-        if (::fstat(file.handle(), &info) == 0)
-            stamp_ = stampOf(info);
-        const auto parsed = plist::parse(file.readAll(), &problem);
-        if (parsed && parsed->typeId() == QMetaType::QVariantMap)
-            user_ = parsed->toMap();
-        else if (parsed)
-            problem = QStringLiteral("its root is not a dictionary");
+    if (::stat(nativePath.constData(), &info) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            state_ = FileState::Unreadable;
+            problem_ = QString::fromLocal8Bit(strerror(errno));
+        }
     } else {
-        problem = file.errorString();
+        stamp_ = stampOf(info);
+        QFile file(path_);
+        if (file.open(QIODevice::ReadOnly)) {
+            // The stamp of the file actually read, in case it was replaced after stat().
+            if (::fstat(file.handle(), &info) == 0)
+                stamp_ = stampOf(info);
+            const auto parsed = plist::parse(file.readAll(), &problem_);
+            if (file.error() != QFileDevice::NoError) {
+                state_ = FileState::Unreadable;
+                problem_ = file.errorString();
+            } else if (parsed && parsed->typeId() == QMetaType::QVariantMap) {
+                state_ = FileState::Valid;
+                user_ = parsed->toMap();
+            } else {
+                state_ = FileState::Damaged;
+                if (parsed)
+                    problem_ = QStringLiteral("its root is not a dictionary");
+            }
+        } else {
+            state_ = FileState::Unreadable;
+            problem_ = file.errorString();
+        }
+        racy_ = nanoseconds(now) - nanoseconds(stamp_.changed) < kRacyWindowNs;
     }
-    racy_ = nanoseconds(now) - nanoseconds(stamp_.changed) < kRacyWindowNs;
 
-    if (problem.isEmpty())
+    if (state_ != FileState::Damaged && state_ != FileState::Unreadable)
         return;
-    damaged_ = true;
     if (reportedDamage_ != stamp_) {
         reportedDamage_ = stamp_;
-        SystemLog::write(QStringLiteral("Settings file %1 is damaged and is read as empty: %2").arg(path_, problem));
+        SystemLog::write(
+            QStringLiteral("Settings file %1 is %2 and is read as empty: %3")
+                .arg(path_,
+                     state_ == FileState::Damaged ? QStringLiteral("damaged") : QStringLiteral("unreadable"),
+                     problem_));
     }
+}
+
+QString SettingsStore::backupPath() const {
+    QString candidate = path_ + QStringLiteral(".damaged");
+    struct stat info {};
+    for (int n = 2; ::lstat(QFile::encodeName(candidate).constData(), &info) == 0; ++n)
+        candidate = path_ + QStringLiteral(".damaged.%1").arg(n);
+    return candidate;
+}
+
+std::optional<Error> SettingsStore::fileProblem() const {
+    QMutexLocker lock(&mutex_);
+    userLayerLocked();
+    if (state_ == FileState::Damaged)
+        return Error(
+            errorDomain(), Damaged,
+            QStringLiteral("The settings file %1 is damaged (%2) and is read as empty; the next change "
+                           "moves it aside to %3.")
+                .arg(path_, problem_, QFileInfo(backupPath()).fileName()));
+    if (state_ == FileState::Unreadable)
+        return Error(
+            errorDomain(), Unreadable,
+            QStringLiteral("The settings file %1 cannot be read (%2); the settings are read as empty and "
+                           "cannot be changed.")
+                .arg(path_, problem_));
+    return std::nullopt;
 }
 
 QVariantMap SettingsStore::userLayerLocked() const {
@@ -184,6 +227,24 @@ QVariantMap SettingsStore::userLayerLocked() const {
     }
     loadLocked();
     return user_;
+}
+
+int SettingsStore::moveAside(QString* aside) const {
+    const QByteArray from = QFile::encodeName(path_);
+    // Bounded: a name is taken only by a file that exists, and each attempt starts from the first free one.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *aside = backupPath();
+        const QByteArray to = QFile::encodeName(*aside);
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+            return 0;
+        if (errno == EINVAL || errno == ENOSYS) { // a file system without it: a hard link is exclusive too
+            if (::link(from.constData(), to.constData()) == 0)
+                return ::unlink(from.constData()) == 0 ? 0 : errno;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
 }
 
 std::optional<Error> SettingsStore::modify(const QString& key, const std::optional<QVariant>& value) {
@@ -206,6 +267,11 @@ std::optional<Error> SettingsStore::modify(const QString& key, const std::option
 
     QMutexLocker cache(&mutex_);
     loadLocked();  // the current content: another process may have written since our last read
+    // Replacing what could not be read would lose it.
+    if (state_ == FileState::Unreadable)
+        return Error(
+            errorDomain(), Unreadable,
+            QStringLiteral("The settings could not be saved: %1 cannot be read (%2).").arg(path_, problem_));
     if (!value && !user_.contains(key))
         return std::nullopt;
     QVariantMap next = user_;
@@ -223,17 +289,20 @@ std::optional<Error> SettingsStore::modify(const QString& key, const std::option
         return Error(errorDomain(), WriteFailed,
                      QStringLiteral("The settings could not be saved to %1: %2").arg(path_, why));
     };
-    if (damaged_ && stamp_.exists) {
-        const QString aside = path_ + QStringLiteral(".damaged");
-        if (std::rename(QFile::encodeName(path_).constData(), QFile::encodeName(aside).constData()) != 0)
+    if (state_ == FileState::Damaged) {
+        QString aside;
+        if (const int error = moveAside(&aside))
             return writeFailed(QStringLiteral("the damaged file could not be moved aside (%1)")
-                                   .arg(QString::fromLocal8Bit(strerror(errno))));
+                                   .arg(QString::fromLocal8Bit(strerror(error))));
         SystemLog::write(QStringLiteral("Moved the damaged settings file aside to %1 and started a new one at %2")
                              .arg(aside, path_));
     }
 
     QSaveFile out(path_);
-    if (!out.open(QIODevice::WriteOnly) || out.write(xml) != xml.size() || !out.commit())
+    // It may hold a service token: private to the user, also when an earlier version left it readable.
+    if (!out.open(QIODevice::WriteOnly) ||
+        !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        out.write(xml) != xml.size() || !out.commit())
         return writeFailed(out.errorString());
     loaded_ = false;
     return std::nullopt;

@@ -16,7 +16,7 @@ namespace qm::platform {
 // Thread-safe.
 class SettingsStore {
 public:
-    enum ErrorCode { LockTimeout = 1, WriteFailed = 2, NotAPropertyList = 3 };
+    enum ErrorCode { LockTimeout = 1, WriteFailed = 2, NotAPropertyList = 3, Unreadable = 4, Damaged = 5 };
     static QString errorDomain();
 
     explicit SettingsStore(QString filePath);
@@ -41,6 +41,11 @@ public:
     std::optional<Error> setFloat(double value, const QString& key);
     std::optional<Error> setObject(const QVariant& value, const QString& key);  // invalid QVariant removes
     std::optional<Error> removeObjectForKey(const QString& key);
+
+    // Why the user layer is read as empty although the file is there: it is damaged (the next write moves it
+    // aside under a name no earlier copy has) or cannot be read (writes fail and leave it alone). One line,
+    // for the user.
+    std::optional<Error> fileProblem() const;
 
     void registerDefaults(const QVariantMap& defaults);
     QVariantMap userValues() const;
@@ -70,7 +75,11 @@ private:
     mutable bool racy_ = false;  // written too recently for the stamp to tell a later write apart
     mutable FileStamp stamp_;
     mutable QVariantMap user_;
-    mutable bool damaged_ = false;
+    enum class FileState { Absent, Valid, Damaged, Unreadable };
+    QString backupPath() const;          // the first free name for a damaged file
+    int moveAside(QString* aside) const; // renames the damaged file to backupPath(); 0 or an errno
+    mutable FileState state_ = FileState::Absent;
+    mutable QString problem_;
     mutable std::optional<FileStamp> reportedDamage_;
 };
 

@@ -2,6 +2,10 @@
 
 #include "cli/config_command.h"
 
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace qm::test::cli {
@@ -54,6 +58,77 @@ TEST(ConfigCommandTest, SetGetListUnsetThroughTheCommandLine) {
     EXPECT_TRUE(cli.err().contains("NoSuchKey is not set"));
     EXPECT_EQ(config({"get"}), 2);
     EXPECT_TRUE(cli.err().contains("usage:"));
+}
+
+TEST(ConfigCommandTest, KnownKeysAreCheckedForTypeAndRangeAndUnknownOnesNeedForce) {
+    CliRunner cli;
+    const auto set = [&cli](const QString& key, const QString& value, bool force = false) {
+        return cli.run(force ? QStringList{"config", "set", "--force", key, value}
+                             : QStringList{"config", "set", key, value});
+    };
+    const struct {
+        const char* key;
+        const char* value;
+        const char* complaint; // nullptr: accepted
+    } cases[] = {
+        {"QuillmoorMinFileSize", "abc", "a number of MiB"},
+        {"QuillmoorMinFileSize", "-1", "a number of MiB"},
+        {"QuillmoorMinFileSize", "nan", "a number of MiB"},
+        {"QuillmoorFileSizeMode", "2", "0 or 1"},
+        {"QuillmoorFileSizeMode", "1.5", "0 or 1"},
+        {"QuillmoorSelectedService", "11", "0 to 10"},
+        {"QuillmoorAskBeforeUpload", "maybe", "YES or NO"},
+        {"RVQuillmoorGenericLinked", "2", "YES or NO"},
+        {"RVQuillmoorInfoBoxTemplate", "<p>no list</p>", "BOX_LINKLIST"},
+        {"QuillmoorGenericPublicURL", "files.example.org", "URL"},
+        {"QuillmoorMinFileSize", "3", nullptr},
+        {"QuillmoorAskBeforeUpload", "no", nullptr},
+        {"RVQuillmoorBoxFolderId", "0123", nullptr},
+        {"QuillmoorGenericPublicURL", "https://files.example.org/x", nullptr},
+    };
+    for (const auto& c : cases) {
+        const QVariant before = cli.settings.userValues().value(c.key);
+        EXPECT_EQ(set(c.key, c.value), c.complaint ? 1 : 0) << c.key << " " << c.value;
+        if (c.complaint) {
+            EXPECT_TRUE(cli.err().contains(c.complaint)) << cli.err().toStdString();
+            EXPECT_EQ(cli.settings.userValues().value(c.key), before) << c.key;
+        }
+    }
+    // Stored with the type the plug-in reads, whatever the form of the text.
+    EXPECT_EQ(cli.settings.objectForKey("QuillmoorMinFileSize")->typeId(), QMetaType::Double);
+    EXPECT_EQ(cli.settings.objectForKey("QuillmoorAskBeforeUpload"), QVariant(false));
+    EXPECT_EQ(cli.settings.objectForKey("RVQuillmoorBoxFolderId"), QVariant("0123"));
+
+    EXPECT_EQ(set("QuillmoorMinFileSise", "5"), 1);
+    EXPECT_TRUE(cli.err().contains("unknown setting")) << cli.err().toStdString();
+    EXPECT_TRUE(cli.err().contains("--force"));
+    EXPECT_FALSE(cli.settings.objectForKey("QuillmoorMinFileSise"));
+    EXPECT_EQ(set("QuillmoorFutureKey", "5", true), 0);
+    EXPECT_EQ(cli.settings.objectForKey("QuillmoorFutureKey"), QVariant(qint64(5)));
+}
+
+// Whatever the command, a settings file that is read as empty is named on standard error, once.
+TEST(ConfigCommandTest, ADamagedOrUnreadableSettingsFileIsReportedByEveryCommand) {
+    CliRunner cli;
+    const QString file = cli.settings.filePath();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    qm::test::writeFile(file, "<plist><dict>");
+    for (const QStringList& command : {QStringList{"config", "list"}, QStringList{"services"},
+                                       QStringList{"config", "get", "QuillmoorMinFileSize"}}) {
+        cli.run(command);
+        EXPECT_EQ(cli.err().count(file), 1)
+            << command.join(' ').toStdString() << ": " << cli.err().toStdString();
+        EXPECT_TRUE(cli.err().contains("damaged"));
+    }
+    EXPECT_EQ(cli.run({"config", "set", "QuillmoorMinFileSize", "2"}), 0);
+    EXPECT_EQ(cli.run({"config", "list"}), 0);
+    EXPECT_EQ(cli.err(), "") << "the next change moved it aside";
+
+    QFile::remove(file);
+    QDir().mkpath(file);
+    EXPECT_EQ(cli.run({"config", "set", "QuillmoorMinFileSize", "3"}), 1);
+    EXPECT_TRUE(cli.err().contains("cannot be read")) << cli.err().toStdString();
+    EXPECT_TRUE(QFileInfo(file).isDir());
 }
 
 TEST(ServicesCommandTest, ListsEveryIdentifierWithItsStateAndMarksTheActiveOne) {

@@ -92,6 +92,30 @@ TEST(JsonParserTest, NumbersByTokenLength) {
     EXPECT_EQ(first(parse(QStringLiteral("[12345678901]"))).toLongLong(), 12345678901LL);
 }
 
+TEST(JsonParserTest, IntegerReadsOfLongNumbersAreExactWhereTheyFit) {
+    // Millisecond dates and sizes over 100 GB are longer than 11 digits, so they arrive as decimals.
+    const QVariantList numbers =
+        parse(QStringLiteral("[1370000000000,-9223372036854775808,9223372036854775807,18446744073709551615,"
+                             "9223372036854775808,123456789012345678901,1234567.5,2.5000000e10]"))
+            .toList();
+    ASSERT_EQ(numbers.size(), 8);
+    bool ok = false;
+    EXPECT_EQ(numbers[0].toLongLong(&ok), 1370000000000LL);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(numbers[0].toULongLong(), 1370000000000ULL);
+    EXPECT_EQ(numbers[1].toLongLong(), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(numbers[2].toLongLong(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(numbers[3].toULongLong(&ok), std::numeric_limits<quint64>::max());
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(numbers[4].toLongLong(&ok), 0);
+    EXPECT_FALSE(ok) << "past 64 bits an integer read fails instead of wrapping";
+    EXPECT_EQ(numbers[4].toULongLong(), 9223372036854775808ULL);
+    EXPECT_EQ(numbers[5].toLongLong(&ok), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(numbers[6].toLongLong(), QVariant(1234567.5).toLongLong()) << "as a double's integer read";
+    EXPECT_EQ(numbers[7].toLongLong(), 25000000000LL);
+}
+
 TEST(JsonParserTest, StringEscapes) {
     EXPECT_EQ(first(parse(QStringLiteral(R"(["a\"\\\/\b\f\n\r\tz"])"))).toString(), "a\"\\/\b\f\n\r\tz");
     EXPECT_EQ(first(parse(QStringLiteral(R"(["\u00e9\u20AC\ud83d\ude00"])"))).toString(),

@@ -360,3 +360,33 @@ TEST(DomNode, EqualityIsIdentityOfTheUnderlyingNode) {
     EXPECT_EQ(viaTag.ownerDocument().body(), document.body());
     EXPECT_EQ(document.documentElement().parentNode().type(), Node::Type::Document);
 }
+
+// Each pass of a body through parse and write keeps its text and its escaping: the message is parsed and
+// written several times before it leaves.
+TEST(DomRoundTrip, TextAfterVoidElementsAndInsideLegacyTextElementsSurvivesEveryPass) {
+    const struct {
+        QString html, text;
+    } cases[] = {
+        {"See https://example.org/a/very/long/<wbr>path for the plan.",
+         "See https://example.org/a/very/long/path for the plan."},
+        {"a<embed src=x>b<source>c<track>d<keygen>e<bgsound>f<br>g", "abcdefg"},
+        {"<xmp>&lt;b&gt;x&lt;/b&gt;</xmp><iframe>&lt;i&gt;</iframe><noembed>&amp;lt;</noembed>"
+         "<noframes>&lt;p&gt;</noframes><plaintext>&lt;u&gt;</plaintext>",
+         "<b>x</b><i>&lt;<p><u>"},
+        {"<script>a</scr\fipt</script>b", "a</scriptb"},
+        {"<style>x</sty\fle</style>y", "x</styley"},
+    };
+    for (const auto& c : cases) {
+        QString html = c.html;
+        for (int pass = 1; pass <= 3; ++pass) {
+            const Document document = Document::parseHTML(html);
+            EXPECT_EQ(document.stringValue(), c.text) << "pass " << pass << ": " << html.toStdString();
+            html = document.toHTML();
+        }
+    }
+    const Document wbr = Document::parseHTML(cases[0].html);
+    EXPECT_EQ(firstElement(wbr, "wbr").childNodes().size(), 0);
+    EXPECT_EQ(wbr.body().innerHTML(), "See https://example.org/a/very/long/<wbr>path for the plan.");
+    EXPECT_EQ(Document::parseTidyHTML(cases[1].html).nodesForXPath("//wbr/node() | //embed/node()").size(),
+              0);
+}

@@ -158,7 +158,7 @@ TEST_F(SettingsTest, SameSizeRawRewriteIsSeenRightAwayAndLater) {
     EXPECT_FALSE(store.objectForKey("k").has_value());
 }
 
-TEST_F(SettingsTest, WritesAreAtomicAndCreateAPrivateFolder) {
+TEST_F(SettingsTest, WritesAreAtomicAndPrivateToTheUser) {
     SettingsStore store(path());
     for (int i = 0; i < 5; ++i)
         ASSERT_FALSE(store.setInteger(i, QStringLiteral("k%1").arg(i)));
@@ -167,7 +167,13 @@ TEST_F(SettingsTest, WritesAreAtomicAndCreateAPrivateFolder) {
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(folder.path()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_EQ(onDisk().size(), 5);
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "it may hold a service token";
+    ::chmod(QFile::encodeName(path()).constData(), 0644); // as an earlier version left it
+    ASSERT_FALSE(store.setInteger(5, "k5"));
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(onDisk().size(), 6);
     EXPECT_TRUE(readFile(path()).startsWith("<?xml"));
 }
 
@@ -208,19 +214,58 @@ TEST_F(SettingsTest, DamagedFileIsReportedOnceAndReadAsEmpty) {
     EXPECT_EQ(listLog.lines.size(), 1);
 }
 
-TEST_F(SettingsTest, FirstChangeMovesTheDamagedFileAside) {
-    const QByteArray garbage("not a property list at all");
-    writeFile(path(), garbage);
+TEST_F(SettingsTest, EachDamageIsMovedAsideWithoutOverwritingAnEarlierOne) {
     writeFile(path() + ".damaged", "an older damaged file");
     LogLines log(path());
     SettingsStore store(path());
-    EXPECT_TRUE(store.userValues().isEmpty());
-    ASSERT_FALSE(store.setBool(true, "fresh"));
-    EXPECT_EQ(readFile(path() + ".damaged"), garbage);
-    EXPECT_EQ(onDisk(), (QVariantMap{{"fresh", true}}));
-    EXPECT_TRUE(store.boolForKey("fresh"));
-    ASSERT_EQ(log.lines.size(), 2) << log.lines.join('\n').toStdString();
-    EXPECT_TRUE(log.lines[1].contains(".damaged"));
+    for (const QByteArray& garbage :
+         {QByteArray("not a property list at all"), QByteArray("<plist><dict><key>")}) {
+        writeFile(path(), garbage);
+        EXPECT_TRUE(store.userValues().isEmpty());
+        const auto problem = store.fileProblem();
+        ASSERT_TRUE(problem);
+        EXPECT_EQ(problem->code, SettingsStore::Damaged);
+        EXPECT_TRUE(problem->localizedDescription.contains("damaged"))
+            << problem->localizedDescription.toStdString();
+        ASSERT_FALSE(store.setBool(true, "fresh"));
+        EXPECT_FALSE(store.fileProblem());
+        EXPECT_EQ(onDisk(), (QVariantMap{{"fresh", true}}));
+    }
+    EXPECT_EQ(readFile(path() + ".damaged"), "an older damaged file");
+    EXPECT_EQ(readFile(path() + ".damaged.2"), "not a property list at all");
+    EXPECT_EQ(readFile(path() + ".damaged.3"), "<plist><dict><key>");
+    EXPECT_TRUE(log.lines.last().contains(".damaged.3")) << log.lines.join('\n').toStdString();
+}
+
+// Something that cannot be read is not known to be damaged: it is read as empty but never replaced.
+TEST_F(SettingsTest, UnreadableFileIsReportedAndNeverMovedOrOverwritten) {
+    QDir().mkpath(path());
+    writeFile(path() + "/inside", "x");
+    SettingsStore store(path());
+    store.registerDefaults({{"a", 1}});
+    EXPECT_EQ(store.integerForKey("a"), 1);
+    const auto problem = store.fileProblem();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->code, SettingsStore::Unreadable);
+    EXPECT_TRUE(problem->localizedDescription.contains("cannot be read"))
+        << problem->localizedDescription.toStdString();
+    const auto error = store.setBool(true, "k");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, SettingsStore::Unreadable);
+    EXPECT_TRUE(QFileInfo(path()).isDir());
+    EXPECT_FALSE(QFileInfo::exists(path() + ".damaged"));
+
+    if (::geteuid() != 0) { // permissions do not hold back root
+        const QString file = dir.filePath("locked/settings.plist");
+        SettingsStore locked(file);
+        ASSERT_FALSE(locked.setInteger(7, "n"));
+        QFile::setPermissions(file, QFileDevice::Permissions());
+        EXPECT_EQ(locked.integerForKey("n"), 0);
+        EXPECT_EQ(locked.fileProblem().value_or(Error()).code, SettingsStore::Unreadable);
+        EXPECT_TRUE(locked.setInteger(8, "n"));
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        EXPECT_EQ(locked.integerForKey("n"), 7);
+    }
 }
 
 TEST_F(SettingsTest, ReadsFromManyThreadsWhileWriting) {
