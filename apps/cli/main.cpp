@@ -1,16 +1,16 @@
 // quillmoor: the command-line host. Loads a message file into a compose window, lets the plug-in decide at
 // Send, and writes or submits the message; also reads and writes the settings and lists the services.
 
+#include "accounts/credential_store.h"
 #include "cli/application.h"
 #include "cli/environment.h"
 #include "cli/exit_status.h"
-#include "accounts/credential_store.h"
 #include "platform/bundle.h"
 #include "platform/secret_service_store.h"
 #include "platform/settings_store.h"
 #include "platform/system_log.h"
-#include "uploaders/generic_uploader.h"
-#include "uploaders/owncloud_uploader.h"
+#include "services/generic/generic_uploader.h"
+#include "services/owncloud/owncloud_uploader.h"
 #include "uploaders/service_id.h"
 #include "uploaders/service_registry.h"
 

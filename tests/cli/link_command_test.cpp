@@ -1,8 +1,8 @@
 #include "accounts/settings_keys.h"
 #include "cli/link_command.h"
 #include "cli_test_support.h"
+#include "services/generic/generic_uploader.h"
 #include "support/test_support.h"
-#include "uploaders/generic_uploader.h"
 
 #include <QDir>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "cli_test_support.h"
+#include "services/generic/generic_uploader.h"
 #include "support/real_servers.h"
 #include "support/test_support.h"
-#include "uploaders/generic_uploader.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "uploaders/owncloud_uploader.h"
+#include "services/owncloud/owncloud_uploader.h"
 
 #include "accounts/settings_keys.h"
 #include "net/http_client.h"

@@ -1,4 +1,4 @@
-#include "uploaders/generic_uploader.h"
+#include "services/generic/generic_uploader.h"
 
 #include "accounts/settings_keys.h"
 #include "platform/data_additions.h"
