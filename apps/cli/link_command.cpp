@@ -91,9 +91,42 @@ void LinkCommand::fail(const QString& title, const QString& message) {
     env_.err.write(QStringLiteral("%1: %2\n").arg(title, message).toUtf8());
 }
 
-bool LinkCommand::writeFields(int service, const CommandLine& line) {
+platform::Result<LinkCommand::Account> LinkCommand::account(int service, const CommandLine& line) const {
+    const QString accountKey = accounts::accountKeysForService(service).accountName;
+    Account account;
+    account.login = line.login;
+    account.server = line.server;
+    if (line.passwordFromStdin)
+        account.password = readPassword(env_.inputFd);
+    if (!line.server)
+        return account;
+    QUrl address(line.server->trimmed());
+    if (address.password().isEmpty())
+        return account;
+    // The settings file is plain text: a password inside the address moves to the credential store, and
+    // the account name beside it to the account's field.
+    auto refuse = [](const QString& reason) {
+        return platform::Error(QStringLiteral("quillmoor"), 1,
+                               QStringLiteral("the password in --server is not stored: %1").arg(reason));
+    };
+    if (accountKey.isEmpty() || !env_.credentials)
+        return refuse(QStringLiteral("this service keeps no password here"));
+    if (line.passwordFromStdin)
+        return refuse(QStringLiteral("--password-stdin gives another one; give the password once"));
+    const QString user = address.userName();
+    if (line.login && !user.isEmpty() && *line.login != user)
+        return refuse(QStringLiteral("--login names another account than the address (%1)").arg(user));
+    account.password = address.password();
+    if (!line.login && !user.isEmpty())
+        account.login = user;
+    address.setUserInfo({});
+    account.server = address.toString();
+    return account;
+}
+
+bool LinkCommand::writeFields(int service, const CommandLine& line, const Account& account) {
     // The page refuses a server text without a scheme before anything is stored.
-    if (service == upload::Generic && line.server && QUrl(line.server->trimmed()).scheme().isEmpty()) {
+    if (service == upload::Generic && account.server && QUrl(account.server->trimmed()).scheme().isEmpty()) {
         fail(env_.bundle.localized(QString::fromUtf8(texts::invalidServerTitle)),
              env_.bundle.localized(QString::fromUtf8(texts::invalidServerText)));
         return false;
@@ -101,12 +134,13 @@ bool LinkCommand::writeFields(int service, const CommandLine& line) {
     const QString accountKey = accounts::accountKeysForService(service).accountName;
     QList<std::pair<const std::optional<QString>*, QString>> fields;
     if (!accountKey.isEmpty())
-        fields.append({&line.login, accountKey});
+        fields.append({&account.login, accountKey});
     if (service == upload::Generic)
-        fields.append({{&line.server, keys::genericServer}, {&line.publicUrl, keys::genericPublicURL},
+        fields.append({{&account.server, keys::genericServer},
+                       {&line.publicUrl, keys::genericPublicURL},
                        {&line.privateKey, keys::genericPrivateKey}});
     else if (service == upload::OwnCloud)
-        fields.append({{&line.server, keys::ownCloudURL}, {&line.folder, keys::ownCloudDirectoryName}});
+        fields.append({{&account.server, keys::ownCloudURL}, {&line.folder, keys::ownCloudDirectoryName}});
     for (const auto& [value, key] : fields) {
         if (!*value)
             continue;
@@ -124,32 +158,37 @@ int LinkCommand::link(const CommandLine& line) {
     if (!serviceClass)
         return status;
     const int service = serviceFromText(line.service, env_.services);
-    if (!writeFields(service, line))
+    const platform::Result<Account> account = this->account(service, line);
+    if (!account) {
+        fail(QStringLiteral("quillmoor"), account.error().localizedDescription);
+        return ExitUsage;
+    }
+    if (!writeFields(service, line, *account))
         return ExitNotSent;
 
     const QString accountKey = accounts::accountKeysForService(service).accountName;
     const QString login = accountKey.isEmpty() ? QString() : env_.settings.stringForKey(accountKey);
-    const QString password = line.passwordFromStdin ? readPassword(env_.inputFd) : QString();
 
     LinkingOutcome outcome;
     std::unique_ptr<upload::Uploader> uploader = serviceClass->create();
     uploader->setDelegate(&outcome);
     uploader->setLogin(login);
-    if (line.passwordFromStdin)
-        uploader->setPassword(password);
+    if (account->password)
+        uploader->setPassword(*account->password);
     uploader->setCreatePublicLink(true);
     uploader->authenticate();
-    const std::optional<platform::Error> error = outcome.wait();
+    std::optional<platform::Error> error = outcome.wait();
     uploader->setDelegate(nullptr);
 
-    env_.services.setIsLinked(!error, service);
     const QString label = serviceClass->keychainIdentifier();
-    if (env_.credentials && line.passwordFromStdin) {
-        if (error)
-            env_.credentials->removeKeychainItem(label, login);
-        else
-            env_.credentials->setPassword(password, label, login);
-    }
+    // A link whose password is not kept would fail at the first upload: it is no link.
+    if (!error && account->password &&
+        (!env_.credentials || !env_.credentials->setPassword(*account->password, label, login)))
+        error = platform::Error(QStringLiteral("quillmoor"), 1,
+                                QString::fromUtf8(texts::passwordNotStored).arg(serviceClass->name()));
+    env_.services.setIsLinked(!error, service);
+    if (error && account->password && env_.credentials)
+        env_.credentials->removeKeychainItem(label, login);
     if (error) {
         fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)), error->localizedDescription);
         return ExitNotSent;

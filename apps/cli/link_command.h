@@ -2,6 +2,7 @@
 
 #include "cli/command_line.h"
 #include "cli/environment.h"
+#include "platform/result.h"
 
 namespace qm::cli {
 
@@ -21,7 +22,14 @@ public:
 private:
     // The class of the named service; nullptr with the exit status in `status` (and the reason told).
     upload::UploaderClass* resolve(const QString& text, int* status);
-    bool writeFields(int service, const CommandLine& line);
+    // What the command line says of the account: a password found in the server address is taken out of it.
+    struct Account {
+        std::optional<QString> login;
+        std::optional<QString> password;
+        std::optional<QString> server;
+    };
+    platform::Result<Account> account(int service, const CommandLine& line) const;
+    bool writeFields(int service, const CommandLine& line, const Account& account);
     void fail(const QString& title, const QString& message);
 
     Environment& env_;

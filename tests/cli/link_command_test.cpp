@@ -86,6 +86,52 @@ TEST_F(LinkCommandTest, APublicAddressThatDoesNotServeTheFolderFailsTheLinkAndDr
     EXPECT_TRUE(QFileInfo::exists(cloud() + QStringLiteral("/dummy.bin"))) << "the test file stays for the user to see";
 }
 
+TEST_F(LinkCommandTest, APasswordThatCannotBeStoredFailsTheLinkAndLeavesTheServiceUnlinked) {
+    passwordOnStandardInput("s3cret");
+    runner.secrets.locked = true;
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
+                          QStringLiteral("ada"), QStringLiteral("--password-stdin"),
+                          QStringLiteral("--server"), cloudURL()}),
+              1);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("the password could not be stored")))
+        << runner.err().toStdString();
+    EXPECT_FALSE(runner.out().contains(QStringLiteral("is linked")));
+    EXPECT_FALSE(runner.services.isLinkedForService(9));
+    EXPECT_FALSE(runner.settings.objectForKey(keys::selectedService));
+}
+
+// A password written into the server address is kept in the credential store, never in the settings file.
+TEST_F(LinkCommandTest, APasswordInTheServerAddressMovesToTheCredentialStore) {
+    QUrl withSecret(cloudURL());
+    withSecret.setUserName(QStringLiteral("ada"));
+    withSecret.setPassword(QStringLiteral("s3cret"));
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--server"),
+                          withSecret.toString()}),
+              0)
+        << runner.err().toStdString();
+    EXPECT_EQ(runner.settings.stringForKey(keys::genericServer), cloudURL());
+    EXPECT_EQ(runner.settings.stringForKey(keys::genericLogin), QStringLiteral("ada"));
+    EXPECT_EQ(runner.credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                                          QStringLiteral("ada")),
+              QStringLiteral("s3cret"));
+    EXPECT_FALSE(readFile(runner.path(QStringLiteral("config/settings.plist"))).contains("s3cret"));
+
+    // Refused, with nothing stored: two passwords, or two different account names.
+    passwordOnStandardInput("other");
+    const QString server = runner.settings.stringForKey(keys::genericServer);
+    EXPECT_EQ(
+        runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--password-stdin"),
+                    QStringLiteral("--server"), withSecret.toString()}),
+        2);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("--password-stdin"))) << runner.err().toStdString();
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
+                          QStringLiteral("bob"), QStringLiteral("--server"), withSecret.toString()}),
+              2);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("--login"))) << runner.err().toStdString();
+    EXPECT_EQ(runner.settings.stringForKey(keys::genericLogin), QStringLiteral("ada"));
+    EXPECT_EQ(runner.settings.stringForKey(keys::genericServer), server);
+}
+
 TEST_F(LinkCommandTest, ServicesAreNamedByNumberOrNameAndUnbuiltOnesAreRefused) {
     EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("9"), runner.services), 9);
     EXPECT_EQ(qm::cli::LinkCommand::serviceFromText(QStringLiteral("owncloud"), runner.services), 8);
