@@ -9,9 +9,7 @@
 #include "platform/secret_service_store.h"
 #include "platform/settings_store.h"
 #include "platform/system_log.h"
-#include "services/generic/generic_uploader.h"
-#include "services/owncloud/owncloud_uploader.h"
-#include "uploaders/service_id.h"
+#include "services/built_in_services.h"
 #include "uploaders/service_registry.h"
 
 #include <QCoreApplication>
@@ -39,9 +37,8 @@ int main(int argc, char** argv) {
     platform::SecretServiceStore secrets;
     accounts::CredentialStore credentials(secrets);
     const upload::ServiceEnvironment serviceEnvironment{settings, credentials, bundle->name()};
-    upload::ServiceRegistry services;
-    services.registerService(upload::Generic, std::make_unique<upload::GenericUploaderClass>(serviceEnvironment, *bundle));
-    services.registerService(upload::OwnCloud, std::make_unique<upload::OwnCloudUploaderClass>(serviceEnvironment, *bundle));
+    upload::ServiceRegistry services(bundle->name());
+    upload::registerBuiltInServices(services, serviceEnvironment, *bundle);
 
     // A person answers at the terminal itself, which stays reachable when standard input carries the message.
     int promptFd = -1;

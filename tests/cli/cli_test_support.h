@@ -61,7 +61,6 @@ public:
     enum class Behaviour { Link, Fail, Hang };
 
     AutoUploaderClass(const upload::ServiceEnvironment& environment, Behaviour behaviour);
-    QString name() const override { return QStringLiteral("Generic"); }
     std::unique_ptr<upload::Uploader> create() const override;
 
     Behaviour behaviour;

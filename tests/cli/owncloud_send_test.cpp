@@ -16,8 +16,8 @@ namespace {
 class OwnCloudSendTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        runner.services.registerService(upload::OwnCloud, std::make_unique<upload::OwnCloudUploaderClass>(
-                                                              runner.serviceEnvironment, runner.bundle));
+        runner.services.registerService(
+            std::make_unique<upload::OwnCloudUploaderClass>(runner.serviceEnvironment, runner.bundle));
     }
     void TearDown() override {
         if (inputPipe[0] >= 0)

@@ -21,8 +21,8 @@ protected:
         ASSERT_NE(servers, nullptr) << error.toStdString();
         upload::FileTransfer::Options options;
         options.knownHostsFile = runner.path(QStringLiteral("known_hosts"));
-        runner.services.registerService(9, std::make_unique<upload::GenericUploaderClass>(runner.serviceEnvironment,
-                                                                                          runner.bundle, options));
+        runner.services.registerService(std::make_unique<upload::GenericUploaderClass>(
+            runner.serviceEnvironment, runner.bundle, options));
     }
     void TearDown() override {
         if (inputPipe[0] >= 0)

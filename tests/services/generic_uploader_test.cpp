@@ -159,9 +159,8 @@ TEST_F(GenericUploaderTest, ClassNamesTheServiceKeepsTheFlagAndMakesUploaders) {
     EXPECT_NE(dynamic_cast<GenericUploader*>(serviceClass->create().get()), nullptr);
 
     upload::ServiceRegistry registry;
-    registry.registerService(upload::Generic,
-                             std::make_unique<upload::GenericUploaderClass>(environment, bundle));
-    EXPECT_EQ(registry.nameOfService(9), QStringLiteral("Generic"));
+    registry.registerService(std::make_unique<upload::GenericUploaderClass>(environment, bundle));
+    EXPECT_EQ(registry.classForService(upload::ServiceId::Generic)->name(), QStringLiteral("Generic"));
 }
 
 class GenericUploaderServerTest : public GenericUploaderTest,
