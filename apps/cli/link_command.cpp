@@ -22,26 +22,26 @@ public:
         finish(error);
     }
     void createdLink(const QUrl&, const QString&, const QUrl&) override {}
-    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override { finish(error); }
+    void didFinishAuthenticationWithError(const platform::Result<void>& outcome) override { finish(outcome); }
 
-    std::optional<platform::Error> wait() {
+    platform::Result<void> wait() {
         if (!done_)
             loop_.exec();
-        return error_;
+        return outcome_;
     }
 
 private:
-    void finish(const std::optional<platform::Error>& error) {
+    void finish(const platform::Result<void>& outcome) {
         if (done_)
             return;
         done_ = true;
-        error_ = error;
+        outcome_ = outcome;
         loop_.quit();
     }
 
     QEventLoop loop_;
     bool done_ = false;
-    std::optional<platform::Error> error_;
+    platform::Result<void> outcome_;
 };
 
 QString readPassword(int fd) {
@@ -190,20 +190,21 @@ int LinkCommand::link(const CommandLine& line) {
         uploader->setPassword(*account->password);
     uploader->setCreatePublicLink(true);
     uploader->authenticate();
-    std::optional<platform::Error> error = outcome.wait();
+    platform::Result<void> linked = outcome.wait();
     uploader->setDelegate(nullptr);
 
     const QString label = serviceClass.keychainIdentifier();
     // A link whose password is not kept would fail at the first upload: it is no link.
-    if (!error && account->password &&
+    if (linked && account->password &&
         (!env_.credentials || !env_.credentials->setPassword(*account->password, label, login)))
-        error = platform::Error(QStringLiteral("quillmoor"), ExitNotSent,
-                                QString::fromUtf8(texts::passwordNotStored).arg(service.name()));
-    env_.services.setIsLinked(!error, service.id);
-    if (error && account->password && env_.credentials)
+        linked = platform::Error(QStringLiteral("quillmoor"), ExitNotSent,
+                                 QString::fromUtf8(texts::passwordNotStored).arg(service.name()));
+    env_.services.setIsLinked(linked.hasValue(), service.id);
+    if (!linked && account->password && env_.credentials)
         env_.credentials->removeKeychainItem(label, login);
-    if (error) {
-        fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)), error->localizedDescription);
+    if (!linked) {
+        fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)),
+             linked.error().localizedDescription);
         return ExitNotSent;
     }
     if (const auto stored =

@@ -77,7 +77,8 @@ void Uploader::reportAuthentication(const std::optional<platform::Error>& error)
     if (!linking_)
         return;
     linking_ = false;
-    deliver([error](UploaderDelegate& d) { d.didFinishAuthenticationWithError(error); });
+    const platform::Result<void> outcome = error ? platform::Result<void>(*error) : platform::Result<void>();
+    deliver([outcome](UploaderDelegate& d) { d.didFinishAuthenticationWithError(outcome); });
 }
 
 } // namespace qm::upload

@@ -23,8 +23,8 @@ public:
     virtual void uploadFailedWithStatus(UploadStatus status, const platform::Error& error) = 0;
     // The file is stored and publicly reachable under `link`; `iconURL` may be empty.
     virtual void createdLink(const QUrl& link, const QString& file, const QUrl& iconURL) = 0;
-    // Linking ended; nullopt when it succeeded. Optional: the default ignores it.
-    virtual void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) { (void)error; }
+    // Linking ended, linked or with the error that says why not. Optional: the default ignores it.
+    virtual void didFinishAuthenticationWithError(const platform::Result<void>& outcome) { (void)outcome; }
 };
 
 // One service's uploader, alive for one upload run or one linking attempt.

@@ -26,8 +26,8 @@ struct UploaderRecorder final : upload::UploaderDelegate {
         links.append(link);
         linkFiles.append(file);
     }
-    void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override {
-        authentications.append(error);
+    void didFinishAuthenticationWithError(const platform::Result<void>& outcome) override {
+        authentications.append(outcome ? std::nullopt : std::optional<platform::Error>(outcome.error()));
     }
     qsizetype outcomes() const { return failures.size() + links.size(); }
 };
