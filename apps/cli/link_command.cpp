@@ -7,6 +7,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <algorithm>
 
 namespace qm::cli {
 
@@ -87,16 +88,18 @@ void LinkCommand::fail(const QString& title, const QString& message) {
 
 namespace {
 
-// The value the command line gives for one of a service's fields.
+// The options of `link` that fill a service's fields, with the values given.
+QList<std::pair<QString, std::optional<QString>>> fieldOptions(const CommandLine& line) {
+    return {{QStringLiteral("server"), line.server},
+            {QStringLiteral("public-url"), line.publicUrl},
+            {QStringLiteral("private-key"), line.privateKey},
+            {QStringLiteral("folder"), line.folder}};
+}
+
 std::optional<QString> optionValue(const CommandLine& line, const QString& option) {
-    const std::pair<const char*, const std::optional<QString>*> options[] = {
-        {"server", &line.server},
-        {"public-url", &line.publicUrl},
-        {"private-key", &line.privateKey},
-        {"folder", &line.folder}};
-    for (const auto& [name, value] : options)
-        if (option == QLatin1String(name))
-            return *value;
+    for (const auto& [name, value] : fieldOptions(line))
+        if (name == option)
+            return value;
     return std::nullopt;
 }
 
@@ -108,6 +111,18 @@ platform::Result<LinkCommand::Account> LinkCommand::account(const upload::Servic
         return platform::Error(QStringLiteral("quillmoor"), ExitUsage,
                                QStringLiteral("the password in --server is not stored: %1").arg(reason));
     };
+    auto usage = [](const QString& text) {
+        return platform::Error(QStringLiteral("quillmoor"), ExitUsage, text);
+    };
+    for (const auto& [name, value] : fieldOptions(line)) {
+        const bool taken =
+            std::any_of(service.fields.cbegin(), service.fields.cend(),
+                        [&name](const upload::AccountField& field) { return field.option == name; });
+        if (value && !taken)
+            return usage(QStringLiteral("%1 takes no --%2").arg(service.name(), name));
+    }
+    if (service.accountKey.isEmpty() && (line.login || line.passwordFromStdin))
+        return usage(QStringLiteral("%1 takes no account name or password").arg(service.name()));
     Account account;
     account.login = line.login;
     if (line.passwordFromStdin)
@@ -117,6 +132,9 @@ platform::Result<LinkCommand::Account> LinkCommand::account(const upload::Servic
         if (!value)
             continue;
         QUrl address(value->trimmed());
+        if (field.kind == upload::AccountField::Kind::PublicAddress && !address.userInfo().isEmpty())
+            return usage(QStringLiteral("--%1 is read by anyone and cannot carry an account name or password")
+                             .arg(field.option));
         if (field.kind == upload::AccountField::Kind::ServerAddress && !address.password().isEmpty()) {
             // The settings file is plain text: a password inside the address moves to the credential
             // store, and the account name beside it to the account's field.

@@ -20,6 +20,7 @@ struct AccountField {
     enum class Kind {
         Text,
         ServerAddress, // a URL with a scheme; a password written into it never reaches the settings
+        PublicAddress, // a URL anyone reads: it carries no user information
         FilePath,
     };
     QString option;     // the option of `quillmoor link`, without "--"

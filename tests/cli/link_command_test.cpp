@@ -128,6 +128,14 @@ TEST_F(LinkCommandTest, APasswordInTheServerAddressMovesToTheCredentialStore) {
                           QStringLiteral("bob"), QStringLiteral("--server"), withSecret.toString()}),
               2);
     EXPECT_TRUE(runner.err().contains(QStringLiteral("--login"))) << runner.err().toStdString();
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--public-url"),
+                          withSecret.toString()}),
+              2);
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--folder"),
+                          QStringLiteral("x")}),
+              2);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("Generic takes no --folder")))
+        << runner.err().toStdString();
     EXPECT_EQ(runner.settings.stringForKey(keys::genericLogin), QStringLiteral("ada"));
     EXPECT_EQ(runner.settings.stringForKey(keys::genericServer), server);
 }
