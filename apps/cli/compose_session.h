@@ -36,7 +36,7 @@ public:
         std::optional<AnswerRole> lastAnswer;
         bool uploadShown = false;
         // What the run stored on the service, for removing it when the message cannot be delivered.
-        int service = -1;
+        upload::ServiceId service = upload::ServiceId::None;
         QList<QUrl> uploadedLinks;
     };
 

@@ -204,7 +204,7 @@ int SendCommand::deliver(const Destination& destination, const Envelope& envelop
     return ExitSent;
 }
 
-void SendCommand::removeUploads(int service, const QList<QUrl>& links) {
+void SendCommand::removeUploads(upload::ServiceId service, const QList<QUrl>& links) {
     if (links.isEmpty())
         return;
     upload::UploaderClass* serviceClass = env_.services.classForService(service);

@@ -32,7 +32,7 @@ private:
 
     std::optional<QString> checkDestination(const Destination& destination) const;
     int deliver(const Destination& destination, const Envelope& envelope, const Writer& writer);
-    void removeUploads(int service, const QList<QUrl>& links);
+    void removeUploads(upload::ServiceId service, const QList<QUrl>& links);
     void report(const QString& text);
 
     Environment& env_;

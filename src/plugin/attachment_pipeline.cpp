@@ -85,7 +85,7 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
             for (const QString& copy : paths)
                 removePath(copy);
             showInformation(
-                upload::UploadFailed,
+                upload::UploadStatus::Failed,
                 platform::formatString(localized(texts::copyFailed),
                                        {record.filename(), written.error().localizedDescription}));
             return;
@@ -129,7 +129,7 @@ void AttachmentPipeline::compressionFinished(const ComposeWindow& editor, const 
                 : platform::formatString(localized(single ? texts::compressFilesFailedBecause
                                                           : texts::compressFileFailedBecause),
                                          {result.failedName, result.error->localizedDescription});
-        showInformation(upload::UploadFailed, message);
+        showInformation(upload::UploadStatus::Failed, message);
         return;
     }
     commentAttachmentsForIDs(editor, ids);
@@ -148,10 +148,11 @@ void AttachmentPipeline::doUploadAttachments(const ComposeWindow& editor, const 
     // The attachments are hidden already: bring them back and say why nothing happens, instead of leaving
     // the user with a message that lost its files.
     uncommentAttachmentsForIDs(editor, ids);
-    const bool needsRecipients =
-        UploadController::activeService(context_) == upload::YouSendIt && recipientList(editor).isEmpty();
-    showInformation(upload::UploadFailed, localized(needsRecipients ? texts::uploadNeedsRecipients
-                                                                    : texts::uploadNotStarted));
+    const upload::ServiceDescription* service =
+        context_.services.descriptionOfService(UploadController::activeService(context_));
+    const bool needsRecipients = service && service->needsRecipients && recipientList(editor).isEmpty();
+    showInformation(upload::UploadStatus::Failed,
+                    localized(needsRecipients ? texts::uploadNeedsRecipients : texts::uploadNotStarted));
 }
 
 void AttachmentPipeline::editorWillClose(const ComposeWindow& editor) {
@@ -208,22 +209,24 @@ QStringList AttachmentPipeline::recipientList(const ComposeWindow& editor) {
     return addresses;
 }
 
-void AttachmentPipeline::cancelWithStatus(UploadController& controller, int status, const QString& message) {
+void AttachmentPipeline::cancelWithStatus(UploadController& controller, upload::UploadStatus status,
+                                          const QString& message) {
     if (const host::ObjectPtr editor = controller.editor())
         cancelWithStatus(ComposeWindow(editor), status, message);
 }
 
-void AttachmentPipeline::cancelWithStatus(const ComposeWindow& editor, int status, const QString& message) {
+void AttachmentPipeline::cancelWithStatus(const ComposeWindow& editor, upload::UploadStatus status,
+                                          const QString& message) {
     UploadController& controller = controllers_.uploadControllerForDelegate(editor.object());
     uncommentAttachmentsForIDs(editor, controller.fileIDArray());
     if (controller.progressPanel())
         context_.host.ui().endSheet(controller.progressPanel());
-    if (status != upload::UploadCancelledByUser)
+    if (status != upload::UploadStatus::CancelledByUser)
         showInformation(status, message);
 }
 
-void AttachmentPipeline::showInformation(int status, const QString& message) const {
-    const char* title = status == upload::UploadFailed ? texts::errorTitle : texts::informationTitle;
+void AttachmentPipeline::showInformation(upload::UploadStatus status, const QString& message) const {
+    const char* title = status == upload::UploadStatus::Failed ? texts::errorTitle : texts::informationTitle;
     runAlertPanel(context_, localized(title), QStringLiteral("%@"), {}, {}, {}, {message});
 }
 
@@ -242,7 +245,8 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
     }
     for (const FileInfo& file : files) {
         if (!file.contains(file_info::path) || !file.contains(file_info::size) || !file.contains(file_info::linkURL)) {
-            cancelWithStatus(editor, upload::UploadFailed, localized(texts::uploadInformationIncomplete));
+            cancelWithStatus(editor, upload::UploadStatus::Failed,
+                             localized(texts::uploadInformationIncomplete));
             return;
         }
     }
@@ -254,13 +258,13 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
     if (const auto* error = std::get_if<platform::Error>(&box)) {
         // A broken resource must not cost the user the attachments.
         platform::SystemLog::write(error->localizedDescription);
-        cancelWithStatus(editor, upload::UploadFailed, error->localizedDescription);
+        cancelWithStatus(editor, upload::UploadStatus::Failed, error->localizedDescription);
         return;
     }
     if (!insertBox(editor, std::get<QString>(box))) {
         // Without the box the message would leave with neither files nor links; the copies stay for
         // another try.
-        cancelWithStatus(editor, upload::UploadFailed, localized(texts::boxNotInserted));
+        cancelWithStatus(editor, upload::UploadStatus::Failed, localized(texts::boxNotInserted));
         return;
     }
 

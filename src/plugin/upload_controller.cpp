@@ -5,7 +5,6 @@
 #include "platform/string_format.h"
 #include "plugin/active_service.h"
 #include "plugin/texts.h"
-#include "uploaders/service_id.h"
 
 #include <QFileInfo>
 
@@ -40,7 +39,7 @@ UploadController::~UploadController() {
         uploader_->setDelegate(nullptr);
 }
 
-int UploadController::activeService(const PluginContext& context) {
+upload::ServiceId UploadController::activeService(const PluginContext& context) {
     return plugin::activeService(context.settings, context.services);
 }
 
@@ -67,20 +66,20 @@ bool UploadController::uploadFiles(const QStringList& paths, const QStringList& 
 
     if (uploader_)
         uploader_->setDelegate(nullptr);
-    const int service = activeService(context_);
-    const upload::UploaderClass* serviceClass = context_.services.classForService(service);
+    const upload::UploaderClass* serviceClass = context_.services.classForService(activeService(context_));
     uploader_ = serviceClass ? serviceClass->create() : nullptr;
-    if (service == upload::NoService || !uploader_)
+    if (!uploader_)
         return false;
 
-    if (service == upload::YouSendIt) {
+    const upload::ServiceDescription& service = serviceClass->description();
+    if (service.needsRecipients) {
         if (recipients.isEmpty())
             return false;
         uploader_->setRecipientList(recipients);
-        if (progressIndicator_) {
-            progressIndicator_->setIndeterminate(true);
-            progressIndicator_->startAnimation();
-        }
+    }
+    if (!service.reportsProgress && progressIndicator_) {
+        progressIndicator_->setIndeterminate(true);
+        progressIndicator_->startAnimation();
     }
 
     uploader_->setDelegate(this);
@@ -92,7 +91,7 @@ void UploadController::cancelUpload() {
     active_ = false;
     if (uploader_)
         uploader_->cancelUpload();
-    delegate_.cancelWithStatus(*this, upload::UploadCancelledByUser, QString());
+    delegate_.cancelWithStatus(*this, upload::UploadStatus::CancelledByUser, QString());
 }
 
 void UploadController::forEachStatOf(const QString& file, const std::function<void(FileInfo&)>& update) {
@@ -133,7 +132,7 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
     if (!link.isValid() || link.isEmpty()) {
         // A box entry without an address would send the message with a file neither attached nor linked.
         const QString format = context_.bundle.localized(QString::fromLatin1(texts::noLinkForFile));
-        endRun(upload::UploadFailed, platform::formatString(format, {QFileInfo(file).fileName()}));
+        endRun(upload::UploadStatus::Failed, platform::formatString(format, {QFileInfo(file).fileName()}));
         return;
     }
     forEachStatOf(file, [&](FileInfo& stats) {
@@ -158,16 +157,16 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
         return;
     }
     if (!uploader_->uploadFile(pending->value(file_info::path).toString(), true))
-        endRun(upload::UploadFailed, context_.bundle.localized(QString::fromLatin1(texts::uploadNotStarted)));
+        endRun(upload::UploadStatus::Failed, context_.bundle.localized(QString::fromLatin1(texts::uploadNotStarted)));
 }
 
-void UploadController::uploadFailedWithStatus(int status, const platform::Error& error) {
+void UploadController::uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) {
     if (!active_)
         return;
     endRun(status, error.localizedDescription);
 }
 
-void UploadController::endRun(int status, const QString& message) {
+void UploadController::endRun(upload::UploadStatus status, const QString& message) {
     // Whatever the uploader still reports belongs to a run that is over.
     active_ = false;
     if (progressIndicator_)

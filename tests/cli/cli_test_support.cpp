@@ -6,6 +6,7 @@
 #include "cli/application.h"
 #include "support/test_support.h"
 #include "platform/dispatch.h"
+#include "support/test_uploader.h"
 #include "uploaders/uploader.h"
 
 #include <QCoreApplication>
@@ -172,11 +173,8 @@ namespace {
 
 class AutoUploader final : public upload::Uploader {
 public:
-    explicit AutoUploader(const AutoUploaderClass& owner) : owner_(owner) {}
-    void cancelUpload() override {
-        ++owner_.cancelled;
-        Uploader::cancelUpload();
-    }
+    explicit AutoUploader(const AutoUploaderClass& owner)
+        : owner_(owner) {}
 
     void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override {
         platform::dispatch::onMain([this, link, done = std::move(done)] {
@@ -188,6 +186,7 @@ public:
     }
 
 protected:
+    void stopTransfer() override { ++owner_.cancelled; }
     void startUpload(const QString& path) override {
         const QString name = QFileInfo(path).fileName();
         owner_.uploaded.append(name);
@@ -211,8 +210,9 @@ private:
 } // namespace
 
 AutoUploaderClass::AutoUploaderClass(const upload::ServiceEnvironment& environment, Behaviour behaviour)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(accounts::keys::genericLinked),
-                              QString::fromLatin1(accounts::keys::genericLogin))
+    : FlagLinkedUploaderClass(environment,
+                              testDescription(upload::ServiceId::Generic, accounts::keys::genericLinked,
+                                              accounts::keys::genericLogin))
     , behaviour(behaviour) {}
 
 std::unique_ptr<upload::Uploader> AutoUploaderClass::create() const { return std::make_unique<AutoUploader>(*this); }
@@ -256,8 +256,8 @@ QStringList CliRunner::leftovers() const {
 AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour) {
     auto serviceClass = std::make_unique<AutoUploaderClass>(serviceEnvironment, behaviour);
     AutoUploaderClass& result = *serviceClass;
-    services.registerService(9, std::move(serviceClass));
-    services.setIsLinked(true, 9);
+    services.registerService(std::move(serviceClass));
+    services.setIsLinked(true, upload::ServiceId::Generic);
     settings.setInteger(9, QString::fromLatin1(accounts::keys::selectedService));
     return result;
 }

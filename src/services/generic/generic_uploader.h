@@ -23,12 +23,6 @@ public:
                     QString keychainIdentifier, FileTransfer::Options transferOptions = {});
     ~GenericUploader() override;
 
-    // Aborts the transfer under way; nothing of it is reported afterwards.
-    void cancelUpload() override;
-    // Test write of "dummy.bin", read back through the public address (anonymously) or, without one, from
-    // the server with the login; then deleted.
-    void authenticate() override;
-
     // Where the server text points: the base URL (scheme, user, host, port) and the folder path in it.
     struct ServerLocation {
         QUrl baseURL;
@@ -42,13 +36,17 @@ public:
 
 protected:
     void startUpload(const QString& path) override;
+    // Test write of "dummy.bin", read back through the public address (anonymously) or, without one, from
+    // the server with the login; then deleted.
+    void startAuthentication() override;
+    // Aborts the transfer under way.
+    void stopTransfer() override;
 
 private:
     FileTransfer& fileManager();
     void handleChallenge(const TransferChallenge& challenge, ChallengeReply reply);
-    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
-                   quint64 run);
-    void checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run);
+    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken);
+    void checkTestFile(const QUrl& remote, const QByteArray& bytes);
     QString localized(const char* text) const;
     QString setting(const char* key) const;
     QUrl folderURL(const ServerLocation& location, const QString& name = {}) const;
@@ -59,8 +57,6 @@ private:
     FileTransfer::Options transferOptions_;
     std::unique_ptr<FileTransfer> fileManager_;
     std::shared_ptr<TransferOperation> operation_;
-    bool linking_ = false;
-    quint64 run_ = 0; // outcomes of an earlier run (cancelled or replaced) are dropped
 };
 
 class GenericUploaderClass final : public FlagLinkedUploaderClass {
@@ -69,7 +65,6 @@ public:
     GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
                          FileTransfer::Options transferOptions = {});
 
-    QString name() const override;
     std::unique_ptr<Uploader> create() const override;
 
 private:

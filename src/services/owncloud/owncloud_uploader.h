@@ -24,11 +24,6 @@ public:
     OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier);
     ~OwnCloudUploader() override;
 
-    // Clears busy only; what was sent runs out, and its outcome is dropped.
-    void cancelUpload() override;
-    // Checks that the folder exists (creating it when missing), can be written and cleaned up.
-    void authenticate() override;
-
     // Where the server text points: the client's base URL and the path every request path begins with.
     struct ServerLocation {
         QUrl baseURL;
@@ -44,6 +39,9 @@ public:
 
 protected:
     void startUpload(const QString& path) override;
+    // Checks that the folder exists (creating it when missing), can be written and cleaned up.
+    void startAuthentication() override;
+    // No stopTransfer(): what was sent runs out, and the base drops its outcome.
 
 private:
     struct Account {
@@ -55,11 +53,11 @@ private:
     };
     Account account(bool linking) const;
     std::shared_ptr<net::HTTPClient> newClient(const Account& account, bool acceptXML);
-    void probeName(const Account& account, const QString& path, qint64 index, quint64 run);
-    void storeFile(const Account& account, const QString& path, const QString& name, quint64 run);
-    void shareFile(const Account& account, const QString& name, quint64 run);
-    void testFolder(quint64 run);
-    void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath, quint64 run);
+    void probeName(const Account& account, const QString& path, qint64 index);
+    void storeFile(const Account& account, const QString& path, const QString& name);
+    void shareFile(const Account& account, const QString& name);
+    void testFolder();
+    void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath);
     QString setting(const char* key) const;
 
     ServiceEnvironment environment_;
@@ -67,16 +65,12 @@ private:
     QString keychainIdentifier_;
     // Kept until the uploader goes: a request still under way needs its client.
     QList<std::shared_ptr<net::HTTPClient>> clients_;
-    quint64 run_ = 0; // outcomes of a cancelled or replaced run are dropped
-    // Requests may answer after the uploader is gone; they check this first.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 class OwnCloudUploaderClass final : public FlagLinkedUploaderClass {
 public:
     OwnCloudUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle);
 
-    QString name() const override;
     std::unique_ptr<Uploader> create() const override;
 
 private:

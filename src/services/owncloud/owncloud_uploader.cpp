@@ -1,4 +1,4 @@
-#include "uploaders/owncloud_uploader.h"
+#include "services/owncloud/owncloud_uploader.h"
 
 #include "accounts/settings_keys.h"
 #include "net/http_client.h"
@@ -8,7 +8,7 @@
 #include "net/xml_request_operation.h"
 #include "platform/data_additions.h"
 #include "platform/string_format.h"
-#include "uploaders/service_id.h"
+#include "services/owncloud/owncloud_service.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -112,36 +112,30 @@ std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& acco
 }
 
 void OwnCloudUploader::startUpload(const QString& path) {
-    const quint64 run = ++run_;
-    probeName(account(false), path, 0, run);
+    probeName(account(false), path, 0);
 }
 
-void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index, quint64 run) {
+void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index) {
     const QString name = remoteName(QFileInfo(path).fileName(), index);
     const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
                                                account.folder),
                                       escapedName(name));
     auto client = newClient(account, false);
-    const std::weak_ptr<int> alive = alive_;
-    client->getPath(
-        filePath, {},
-        [this, alive, account, path, index, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
-            probeName(account, path, index + 1, run);
-        },
-        [this, alive, account, path, name, run](net::HTTPRequestOperation& operation, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
-            if (statusOf(operation) == 404) {
-                storeFile(account, path, name, run);
-                return;
-            }
-            reportFailure(error, UploadFailed);
-        });
+    client->getPath(filePath, {},
+                    inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
+                        probeName(account, path, index + 1);
+                    }),
+                    inRun([this, account, path, name](net::HTTPRequestOperation& operation,
+                                                      const platform::Error& error) {
+                        if (statusOf(operation) == 404) {
+                            storeFile(account, path, name);
+                            return;
+                        }
+                        reportFailure(error);
+                    }));
 }
 
-void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name, quint64 run) {
+void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name) {
     const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
                                                account.folder),
                                       escapedName(name));
@@ -151,7 +145,7 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
         // The platform's code for a file that cannot be read, so callers see the usual error.
-        reportFailure(platform::Error(QStringLiteral("NSCocoaErrorDomain"), 260, file->errorString()), UploadFailed);
+        reportFailure(platform::Error(QStringLiteral("NSCocoaErrorDomain"), 260, file->errorString()));
         return;
     }
     request.bodyLength = file->size();
@@ -160,143 +154,95 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     if (type == QLatin1String("application/octet-stream"))
         type = QString::fromLatin1(kTestFileType);
     request.setHeader("Content-Type", type.toUtf8());
-    const std::weak_ptr<int> alive = alive_;
     auto operation = client->HTTPRequestOperationWithRequest(
-        std::move(request),
-        [this, alive, account, name, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
+        std::move(request), inRun([this, account, name](net::HTTPRequestOperation&, const QVariant&) {
             if (!createPublicLink()) {
                 reportLink(QUrl(account.serverText + QLatin1Char('/') + account.folder + QLatin1Char('/') +
                                 escapedName(name)));
                 return;
             }
-            shareFile(account, name, run);
-        },
-        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
-            reportFailure(error, UploadFailed);
-        });
-    operation->setUploadProgressBlock([this, alive, run](qint64, qint64 written, qint64 expected) {
-        if (alive.expired() || run != run_ || !busy())
-            return;
+            shareFile(account, name);
+        }),
+        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) { reportFailure(error); }));
+    operation->setUploadProgressBlock(inRun([this](qint64, qint64 written, qint64 expected) {
         reportProgress(expected > 0 ? static_cast<double>(written) / static_cast<double>(expected) : 1.0);
-    });
+    }));
     client->enqueueHTTPRequestOperation(operation);
 }
 
-void OwnCloudUploader::shareFile(const Account& account, const QString& name, quint64 run) {
+void OwnCloudUploader::shareFile(const Account& account, const QString& name) {
     auto client = newClient(account, true);
     const QVariantMap parameters{{QStringLiteral("path"), joinPath(account.folder, name)},
                                  {QStringLiteral("shareType"), 3}};
-    const std::weak_ptr<int> alive = alive_;
     client->postPath(
         joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
-        [this, alive, run](net::HTTPRequestOperation& operation, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
+        inRun([this](net::HTTPRequestOperation& operation, const QVariant&) {
             const auto document = net::XMLDocument::parse(operation.responseData());
             const QStringList urls = document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
             if (urls.size() != 1) {
                 reportFailure(platform::Error(QString::fromLatin1(kErrorDomain), ShareCreationFailed,
-                                              bundle_.localized(QString::fromLatin1(kShareCreationFailed))),
-                              UploadFailed);
+                                              bundle_.localized(QString::fromLatin1(kShareCreationFailed))));
                 return;
             }
             reportLink(QUrl(urls.first() + QStringLiteral("&download")));
-        },
-        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
-            reportFailure(error, UploadFailed);
-        });
+        }),
+        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) { reportFailure(error); }));
 }
 
-void OwnCloudUploader::cancelUpload() {
-    ++run_;
-    Uploader::cancelUpload();
+void OwnCloudUploader::startAuthentication() {
+    testFolder();
 }
 
-void OwnCloudUploader::authenticate() {
-    testFolder(++run_);
-}
-
-void OwnCloudUploader::testFolder(quint64 run) {
+void OwnCloudUploader::testFolder() {
     const Account current = account(true);
     auto client = newClient(current, true);
-    const QString folderPath = joinPath(current.location.path,
-                                        joinPath(QString::fromLatin1(kWebDAVPath), current.folder));
-    const std::weak_ptr<int> alive = alive_;
+    const QString folderPath =
+        joinPath(current.location.path, joinPath(QString::fromLatin1(kWebDAVPath), current.folder));
     client->getPath(
-        folderPath, {},
-        [this, alive, client, folderPath, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
-            testWrite(client, folderPath, run);
-        },
-        [this, alive, client, folderPath, run](net::HTTPRequestOperation& operation, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
+        folderPath, {}, inRun([this, client, folderPath](net::HTTPRequestOperation&, const QVariant&) {
+            testWrite(client, folderPath);
+        }),
+        inRun([this, client, folderPath](net::HTTPRequestOperation& operation, const platform::Error& error) {
             if (statusOf(operation) != 404) {
                 reportAuthentication(error);
                 return;
             }
             auto create = client->HTTPRequestOperationWithRequest(
                 client->requestWithMethod("MKCOL", folderPath),
-                [this, alive, run](net::HTTPRequestOperation&, const QVariant&) {
-                    if (!alive.expired() && run == run_)
-                        testFolder(run);
-                },
-                [this, alive, run](net::HTTPRequestOperation&, const platform::Error& createError) {
-                    if (!alive.expired() && run == run_)
-                        reportAuthentication(createError);
+                [this](net::HTTPRequestOperation&, const QVariant&) { testFolder(); },
+                [this](net::HTTPRequestOperation&, const platform::Error& createError) {
+                    reportAuthentication(createError);
                 });
             client->enqueueHTTPRequestOperation(create);
-        });
+        }));
 }
 
-void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath,
-                                 quint64 run) {
+void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath) {
     const QByteArray bytes = platform::randomDataWithBytes(4);
     const QString testPath = joinPath(folderPath, QString::fromLatin1(kTestFileName));
-    net::HTTPRequest request = client->multipartFormRequestWithMethod(
-        "PUT", testPath, {}, [&bytes](net::MultipartFormData& form) {
+    net::HTTPRequest request =
+        client->multipartFormRequestWithMethod("PUT", testPath, {}, [&bytes](net::MultipartFormData& form) {
             form.appendPartWithFileData(bytes, QString::fromLatin1(kTestFileName),
                                         QString::fromLatin1(kTestFileName), QString::fromLatin1(kTestFileType));
         });
-    const std::weak_ptr<int> alive = alive_;
     auto write = client->HTTPRequestOperationWithRequest(
-        std::move(request),
-        [this, alive, client, testPath, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
+        std::move(request), inRun([this, client, testPath](net::HTTPRequestOperation&, const QVariant&) {
             client->deletePath(
                 testPath, {},
-                [this, alive, run](net::HTTPRequestOperation&, const QVariant&) {
-                    if (!alive.expired() && run == run_)
-                        reportAuthentication(std::nullopt);
-                },
-                [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-                    if (!alive.expired() && run == run_)
-                        reportAuthentication(error);
+                [this](net::HTTPRequestOperation&, const QVariant&) { reportAuthentication(std::nullopt); },
+                [this](net::HTTPRequestOperation&, const platform::Error& error) {
+                    reportAuthentication(error);
                 });
-        },
-        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-            if (!alive.expired() && run == run_)
-                reportAuthentication(error);
-        });
+        }),
+        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) {
+            reportAuthentication(error);
+        }));
     client->enqueueHTTPRequestOperation(write);
 }
 
 OwnCloudUploaderClass::OwnCloudUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::ownCloudLinked),
-                              QString::fromLatin1(keys::ownCloudEmail))
+    : FlagLinkedUploaderClass(environment, ownCloudService())
     , bundle_(std::move(bundle)) {}
-
-QString OwnCloudUploaderClass::name() const {
-    return serviceName(OwnCloud);
-}
 
 std::unique_ptr<Uploader> OwnCloudUploaderClass::create() const {
     return std::make_unique<OwnCloudUploader>(environment(), bundle_, keychainIdentifier());

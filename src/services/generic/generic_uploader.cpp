@@ -1,9 +1,9 @@
-#include "uploaders/generic_uploader.h"
+#include "services/generic/generic_uploader.h"
 
 #include "accounts/settings_keys.h"
 #include "platform/data_additions.h"
 #include "platform/string_format.h"
-#include "uploaders/service_id.h"
+#include "services/generic/generic_service.h"
 
 #include <QFileInfo>
 
@@ -95,42 +95,34 @@ QUrl GenericUploader::folderURL(const ServerLocation& location, const QString& n
 }
 
 void GenericUploader::startUpload(const QString& path) {
-    linking_ = false;
-    const quint64 run = ++run_;
     const ServerLocation location = serverLocation(setting(keys::genericServer));
     operation_ = fileManager().contentsOfDirectory(
         folderURL(location),
-        [this, run, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
-            if (run != run_)
-                return;
+        inRun([this, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
             if (error) {
                 // A cancelled challenge has reported already.
                 if (!isTransferCancelled(error))
-                    reportFailure(*error, UploadFailed);
+                    reportFailure(*error);
                 return;
             }
-            storeFile(path, location, names, run);
-        });
+            storeFile(path, location, names);
+        }));
 }
 
-void GenericUploader::storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
-                                quint64 run) {
+void GenericUploader::storeFile(const QString& path, const ServerLocation& location,
+                                const QStringList& taken) {
     const QString name = availableName(QFileInfo(path).fileName(), taken);
     const QUrl remote = folderURL(location, name);
     const qint64 size = QFileInfo(path).size();
     operation_ = fileManager().createFile(
-        remote, path, true,
-        [this, run, size](qint64 written, qint64) {
-            if (run == run_ && busy())
-                reportProgress(
-                    size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size)) : 1.0);
-        },
-        [this, run, remote, name](const std::optional<platform::Error>& error) {
-            if (run != run_)
-                return;
+        remote, path, true, inRun([this, size](qint64 written, qint64) {
+            reportProgress(size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size))
+                                    : 1.0);
+        }),
+        inRun([this, remote, name](const std::optional<platform::Error>& error) {
             if (error) {
                 if (!isTransferCancelled(error))
-                    reportFailure(*error, UploadFailed);
+                    reportFailure(*error);
                 return;
             }
             QUrl link = remote;
@@ -138,37 +130,31 @@ void GenericUploader::storeFile(const QString& path, const ServerLocation& locat
             if (createPublicLink() && !publicAddress.isEmpty())
                 link = publicLink(publicAddress, name);
             reportLink(link);
-        });
+        }));
 }
 
-void GenericUploader::cancelUpload() {
-    ++run_;
+void GenericUploader::stopTransfer() {
     if (operation_)
         operation_->cancel();
     operation_.reset();
-    Uploader::cancelUpload();
 }
 
-void GenericUploader::authenticate() {
-    linking_ = true;
-    const quint64 run = ++run_;
+void GenericUploader::startAuthentication() {
     const QByteArray bytes = platform::randomDataWithBytes(4);
     const QUrl remote =
         folderURL(serverLocation(setting(keys::genericServer)), QString::fromLatin1(kTestFileName));
     operation_ = fileManager().createFile(
-        remote, bytes, true, [this, run, remote, bytes](const std::optional<platform::Error>& error) {
-            if (run != run_)
-                return;
+        remote, bytes, true, inRun([this, remote, bytes](const std::optional<platform::Error>& error) {
             if (error) {
                 if (!isTransferCancelled(error))
                     reportAuthentication(error);
                 return;
             }
-            checkTestFile(remote, bytes, run);
-        });
+            checkTestFile(remote, bytes);
+        }));
 }
 
-void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run) {
+void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes) {
     QUrl check = remote;
     const QString publicAddress = setting(keys::genericPublicURL).trimmed();
     if (createPublicLink() && !publicAddress.isEmpty())
@@ -178,9 +164,9 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes,
     // Fetched on a pool thread rather than blocking one, with the outcome back here.
     operation_ = fileManager().fetchContents(
         check, access,
-        [this, run, remote, bytes, check](const QByteArray& body,
-                                          const std::optional<platform::Error>& error) {
-            if (run != run_ || isTransferCancelled(error))
+        inRun([this, remote, bytes, check](const QByteArray& body,
+                                           const std::optional<platform::Error>& error) {
+            if (isTransferCancelled(error))
                 return;
             if (error || body != bytes) {
                 // The test file stays: it shows the user where the upload went.
@@ -191,15 +177,15 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes,
                 return;
             }
             operation_ = fileManager().removeItem(
-                remote, [this, run](const std::optional<platform::Error>& removeError) {
-                    if (run == run_ && !isTransferCancelled(removeError))
+                remote, inRun([this](const std::optional<platform::Error>& removeError) {
+                    if (!isTransferCancelled(removeError))
                         reportAuthentication(removeError);
-                });
-        });
+                }));
+        }));
 }
 
 void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {
-    if (!linking_ && !busy()) {
+    if (!linking() && !busy()) {
         reply.cancel(); // left over from a cancelled upload
         return;
     }
@@ -229,23 +215,18 @@ void GenericUploader::handleChallenge(const TransferChallenge& challenge, Challe
         challenge.error ? *challenge.error
                         : platform::Error(QString::fromLatin1(kRVErrorDomain), AuthenticationFailed,
                                           localized(kCouldNotAuthenticate));
-    if (linking_)
+    if (linking())
         reportAuthentication(error);
     else
-        reportFailure(error, UploadFailed);
+        reportFailure(error);
     reply.cancel();
 }
 
 GenericUploaderClass::GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
                                            FileTransfer::Options transferOptions)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::genericLinked),
-                              QString::fromLatin1(keys::genericLogin))
+    : FlagLinkedUploaderClass(environment, genericService())
     , bundle_(std::move(bundle))
     , transferOptions_(std::move(transferOptions)) {}
-
-QString GenericUploaderClass::name() const {
-    return serviceName(Generic);
-}
 
 std::unique_ptr<Uploader> GenericUploaderClass::create() const {
     return std::make_unique<GenericUploader>(environment(), bundle_, keychainIdentifier(), transferOptions_);
