@@ -110,6 +110,32 @@ std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& acco
     return client;
 }
 
+QString OwnCloudUploader::davFilePath(const Account& account, const QString& name) {
+    return joinPath(
+        joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)), account.folder),
+        escapedName(name));
+}
+
+void OwnCloudUploader::removeUploadedFile(const QUrl& link,
+                                          std::function<void(platform::Result<void>)> done) {
+    const Account current = account(false);
+    QString filePath = stored_.value(link);
+    const QUrl folderLink = QUrl(current.serverText + QLatin1Char('/') + current.folder + QLatin1Char('/'))
+                                .adjusted(QUrl::RemoveUserInfo);
+    if (filePath.isEmpty() && !link.fileName().isEmpty() &&
+        link.adjusted(QUrl::RemoveFilename | QUrl::RemoveUserInfo).matches(folderLink, QUrl::None))
+        filePath = davFilePath(current, link.fileName(QUrl::FullyDecoded));
+    if (filePath.isEmpty()) {
+        Uploader::removeUploadedFile(link, std::move(done));
+        return;
+    }
+    auto client = newClient(current, false);
+    auto shared = std::make_shared<std::function<void(platform::Result<void>)>>(std::move(done));
+    client->deletePath(
+        filePath, {}, [shared](net::HTTPRequestOperation&, const QVariant&) { (*shared)({}); },
+        [shared](net::HTTPRequestOperation&, const platform::Error& error) { (*shared)(error); });
+}
+
 void OwnCloudUploader::startUpload(const QString& path) {
     const quint64 run = ++run_;
     probeName(account(false), path, 0, run);
@@ -117,19 +143,19 @@ void OwnCloudUploader::startUpload(const QString& path) {
 
 void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index, quint64 run) {
     const QString name = remoteName(QFileInfo(path).fileName(), index);
-    const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
-                                               account.folder),
-                                      escapedName(name));
+    const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     const std::weak_ptr<int> alive = alive_;
-    client->getPath(
-        filePath, {},
+    // HEAD rather than GET: whether the name is taken needs no copy of the file that has it.
+    auto probe = client->HTTPRequestOperationWithRequest(
+        client->requestWithMethod("HEAD", filePath),
         [this, alive, account, path, index, run](net::HTTPRequestOperation&, const QVariant&) {
             if (alive.expired() || run != run_)
                 return;
             probeName(account, path, index + 1, run);
         },
-        [this, alive, account, path, name, run](net::HTTPRequestOperation& operation, const platform::Error& error) {
+        [this, alive, account, path, name, run](net::HTTPRequestOperation& operation,
+                                                const platform::Error& error) {
             if (alive.expired() || run != run_)
                 return;
             if (statusOf(operation) == 404) {
@@ -138,12 +164,11 @@ void OwnCloudUploader::probeName(const Account& account, const QString& path, qi
             }
             reportFailure(error, UploadFailed);
         });
+    client->enqueueHTTPRequestOperation(probe);
 }
 
 void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name, quint64 run) {
-    const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
-                                               account.folder),
-                                      escapedName(name));
+    const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     net::HTTPRequest request = client->requestWithMethod("PUT", filePath);
     // Streamed from the file rather than read whole, so a large attachment never sits in memory.
@@ -166,8 +191,12 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
             if (alive.expired() || run != run_)
                 return;
             if (!createPublicLink()) {
-                reportLink(QUrl(account.serverText + QLatin1Char('/') + account.folder + QLatin1Char('/') +
-                                escapedName(name)));
+                // The link goes out in the message: never with a login or password of the address.
+                const QUrl link = QUrl(account.serverText + QLatin1Char('/') + account.folder +
+                                       QLatin1Char('/') + escapedName(name))
+                                      .adjusted(QUrl::RemoveUserInfo);
+                stored_.insert(link, davFilePath(account, name));
+                reportLink(link);
                 return;
             }
             shareFile(account, name, run);
@@ -192,7 +221,7 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name, qu
     const std::weak_ptr<int> alive = alive_;
     client->postPath(
         joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
-        [this, alive, run](net::HTTPRequestOperation& operation, const QVariant&) {
+        [this, alive, account, name, run](net::HTTPRequestOperation& operation, const QVariant&) {
             if (alive.expired() || run != run_)
                 return;
             const auto document = net::XMLDocument::parse(operation.responseData());
@@ -203,7 +232,9 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name, qu
                               UploadFailed);
                 return;
             }
-            reportLink(QUrl(urls.first() + QStringLiteral("&download")));
+            const QUrl link(urls.first() + QStringLiteral("&download"));
+            stored_.insert(link, davFilePath(account, name));
+            reportLink(link);
         },
         [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
             if (alive.expired() || run != run_)

@@ -3,6 +3,7 @@
 #include "platform/bundle.h"
 #include "uploaders/uploader_class.h"
 
+#include <QHash>
 #include <QList>
 #include <QUrl>
 #include <memory>
@@ -28,6 +29,8 @@ public:
     void cancelUpload() override;
     // Checks that the folder exists (creating it when missing), can be written and cleaned up.
     void authenticate() override;
+    // Deletes the file behind a link this uploader reported, or behind a direct link into the folder.
+    void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
 
     // Where the server text points: the client's base URL and the path every request path begins with.
     struct ServerLocation {
@@ -61,12 +64,15 @@ private:
     void testFolder(quint64 run);
     void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath, quint64 run);
     QString setting(const char* key) const;
+    static QString davFilePath(const Account& account, const QString& name);
 
     ServiceEnvironment environment_;
     platform::Bundle bundle_;
     QString keychainIdentifier_;
     // Kept until the uploader goes: a request still under way needs its client.
     QList<std::shared_ptr<net::HTTPClient>> clients_;
+    // The WebDAV path behind each link reported, for removeUploadedFile(): a share link does not name it.
+    QHash<QUrl, QString> stored_;
     quint64 run_ = 0; // outcomes of a cancelled or replaced run are dropped
     // Requests may answer after the uploader is gone; they check this first.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
