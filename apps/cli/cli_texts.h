@@ -4,11 +4,12 @@
 namespace qm::cli::texts {
 
 inline constexpr char usage[] =
-    "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | --sendmail] MESSAGE\n"
+    "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | --sendmail] "
+    "MESSAGE\n"
     "       quillmoor config list | get KEY | set KEY VALUE | unset KEY\n"
     "       quillmoor services\n"
     "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
-    "                              [--private-key FILE] [--folder NAME]\n"
+    "                              [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
     "       quillmoor unlink SERVICE\n"
     "MESSAGE may be - for standard input.\n";
 
@@ -37,5 +38,9 @@ inline constexpr char unknownService[] = "no service is called \"%1\"; quillmoor
 inline constexpr char serviceUnavailable[] = "%1 cannot be linked from the command line in this version";
 inline constexpr char linked[] = "%1 is linked and selected: large attachments now go there.";
 inline constexpr char unlinked[] = "%1 is unlinked.";
+inline constexpr char hostKeyQuestion[] = "Record this key and go on? [y/N] ";
+inline constexpr char hostKeyAccepted[] = "The host key %1 of %2 is recorded (--accept-host-key).";
+inline constexpr char hostKeyNotAccepted[] =
+    "the host key was not accepted; run again with --accept-host-key once its fingerprint is checked.";
 
 } // namespace qm::cli::texts

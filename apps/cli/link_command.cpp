@@ -4,10 +4,12 @@
 #include "accounts/settings_keys.h"
 #include "cli/cli_texts.h"
 #include "cli/exit_status.h"
+#include "uploaders/file_transfer.h"
 #include "uploaders/service_id.h"
 
 #include <QEventLoop>
 #include <QFile>
+#include <unistd.h>
 
 namespace qm::cli {
 
@@ -131,16 +133,25 @@ int LinkCommand::link(const CommandLine& line) {
     const QString login = accountKey.isEmpty() ? QString() : env_.settings.stringForKey(accountKey);
     const QString password = line.passwordFromStdin ? readPassword(env_.inputFd) : QString();
 
-    LinkingOutcome outcome;
-    std::unique_ptr<upload::Uploader> uploader = serviceClass->create();
-    uploader->setDelegate(&outcome);
-    uploader->setLogin(login);
-    if (line.passwordFromStdin)
-        uploader->setPassword(password);
-    uploader->setCreatePublicLink(true);
-    uploader->authenticate();
-    const std::optional<platform::Error> error = outcome.wait();
-    uploader->setDelegate(nullptr);
+    const auto attempt = [&] {
+        LinkingOutcome outcome;
+        std::unique_ptr<upload::Uploader> uploader = serviceClass->create();
+        uploader->setDelegate(&outcome);
+        uploader->setLogin(login);
+        if (line.passwordFromStdin)
+            uploader->setPassword(password);
+        uploader->setCreatePublicLink(true);
+        uploader->authenticate();
+        const std::optional<platform::Error> result = outcome.wait();
+        uploader->setDelegate(nullptr);
+        return result;
+    };
+    std::optional<platform::Error> error = attempt();
+    // An SSH server not met before: its key is recorded only when the user agrees, then linking goes on.
+    if (const auto key = error ? upload::HostKey::fromError(*error) : std::nullopt) {
+        if (acceptHostKey(*key, line.acceptHostKey, line.passwordFromStdin))
+            error = attempt();
+    }
 
     env_.services.setIsLinked(!error, service);
     const QString label = serviceClass->keychainIdentifier();
@@ -160,6 +171,34 @@ int LinkCommand::link(const CommandLine& line) {
     }
     env_.out.write((QString::fromUtf8(texts::linked).arg(serviceClass->name()) + u'\n').toUtf8());
     return ExitSent;
+}
+
+bool LinkCommand::acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin) {
+    bool accepted = acceptedByFlag;
+    if (!accepted) {
+        env_.err.write((QStringLiteral("quillmoor: ") + key.error().localizedDescription + u'\n').toUtf8());
+        // Standard input that carried the password has no answer left in it.
+        if (env_.promptFd < 0 || (passwordFromStdin && env_.promptFd == env_.inputFd)) {
+            fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::hostKeyNotAccepted));
+            return false;
+        }
+        env_.err.write(texts::hostKeyQuestion);
+        QByteArray answer;
+        char c = 0;
+        while (::read(env_.promptFd, &c, 1) == 1 && c != '\n')
+            answer.append(c);
+        accepted = answer.trimmed().toLower().startsWith('y');
+    }
+    if (!accepted)
+        return false;
+    if (const auto recorded = upload::FileTransfer::acceptHostKey(key); !recorded) {
+        fail(QStringLiteral("quillmoor"), recorded.error().localizedDescription);
+        return false;
+    }
+    if (acceptedByFlag)
+        env_.err.write(
+            (QString::fromUtf8(texts::hostKeyAccepted).arg(key.fingerprint, key.host) + u'\n').toUtf8());
+    return true;
 }
 
 int LinkCommand::unlink(const CommandLine& line) {

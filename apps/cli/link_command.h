@@ -2,6 +2,7 @@
 
 #include "cli/command_line.h"
 #include "cli/environment.h"
+#include "uploaders/file_transfer.h"
 
 namespace qm::cli {
 
@@ -23,6 +24,8 @@ private:
     upload::UploaderClass* resolve(const QString& text, int* status);
     bool writeFields(int service, const CommandLine& line);
     void fail(const QString& title, const QString& message);
+    // Shows an unknown SSH host key and records it when the flag or the person at the terminal agrees.
+    bool acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin);
 
     Environment& env_;
 };

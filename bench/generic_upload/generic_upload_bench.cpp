@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     const upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
     upload::FileTransfer::Options options;
     options.knownHostsFile = work.filePath(QStringLiteral("known_hosts"));
+    options.recordUnknownHostKeys = true;
     const upload::GenericUploaderClass serviceClass(
         environment, platform::Bundle::locate().value_or(platform::Bundle(QString())), options);
     auto uploader = serviceClass.create();

@@ -13,6 +13,7 @@ inline constexpr char kRVErrorDomain[] = "RVErrorDomain";
 enum GenericUploaderErrorCode : int {
     RemoteFileNotFound = 42, // the test file did not come back from its check address
     AuthenticationFailed = 43,
+    PublicLinkUnreachable = 44, // the stored file's public link did not answer with 2xx
 };
 
 // Stores files in a folder of the user's own server, addressed by "QuillmoorGenericServer" (sftp, ftp,
@@ -28,6 +29,8 @@ public:
     // Test write of "dummy.bin", read back through the public address (anonymously) or, without one, from
     // the server with the login; then deleted.
     void authenticate() override;
+    // Deletes the file behind a link this service reported: its public link or its server address.
+    void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
 
     // Where the server text points: the base URL (scheme, user, host, port) and the folder path in it.
     struct ServerLocation {
@@ -48,10 +51,13 @@ private:
     void handleChallenge(const TransferChallenge& challenge, ChallengeReply reply);
     void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
                    quint64 run);
+    void checkPublicLink(const QUrl& remote, const QUrl& link, quint64 run);
     void checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run);
     QString localized(const char* text) const;
     QString setting(const char* key) const;
     QUrl folderURL(const ServerLocation& location, const QString& name = {}) const;
+    // Where the file behind `link` lies on the server; empty for a link that is not this service's.
+    QUrl remoteOfLink(const QUrl& link) const;
 
     ServiceEnvironment environment_;
     platform::Bundle bundle_;
@@ -60,6 +66,7 @@ private:
     std::unique_ptr<FileTransfer> fileManager_;
     std::shared_ptr<TransferOperation> operation_;
     bool linking_ = false;
+    int removals_ = 0; // removals under way, which may log in while no upload runs
     quint64 run_ = 0; // outcomes of an earlier run (cancelled or replaced) are dropped
 };
 
