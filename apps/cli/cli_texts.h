@@ -37,6 +37,8 @@ inline constexpr char invalidServerText[] = "The provided server address does no
 inline constexpr char unknownService[] = "no service is called \"%1\"; quillmoor services lists them";
 inline constexpr char serviceUnavailable[] = "%1 cannot be linked from the command line in this version";
 inline constexpr char linked[] = "%1 is linked and selected: large attachments now go there.";
+inline constexpr char passwordNotStored[] = "the password could not be stored (is the Secret Service running "
+                                            "and the keyring unlocked?); %1 stays unlinked.";
 inline constexpr char unlinked[] = "%1 is unlinked.";
 inline constexpr char hostKeyQuestion[] = "Record this key and go on? [y/N] ";
 inline constexpr char hostKeyAccepted[] = "The host key %1 of %2 is recorded (--accept-host-key).";

@@ -1,11 +1,10 @@
 #include "cli/link_command.h"
 
-#include "accounts/service_keys.h"
 #include "accounts/settings_keys.h"
 #include "cli/cli_texts.h"
 #include "cli/exit_status.h"
 #include "uploaders/file_transfer.h"
-#include "uploaders/service_id.h"
+#include "uploaders/service_description.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -21,7 +20,9 @@ namespace {
 class LinkingOutcome final : public upload::UploaderDelegate {
 public:
     void uploadProgress(double, const QString&) override {}
-    void uploadFailedWithStatus(int, const platform::Error& error) override { finish(error); }
+    void uploadFailedWithStatus(upload::UploadStatus, const platform::Error& error) override {
+        finish(error);
+    }
     void createdLink(const QUrl&, const QString&, const QUrl&) override {}
     void didFinishAuthenticationWithError(const std::optional<platform::Error>& error) override { finish(error); }
 
@@ -60,59 +61,103 @@ QString readPassword(int fd) {
 
 } // namespace
 
-int LinkCommand::serviceFromText(const QString& text, const upload::ServiceRegistry& services) {
+std::optional<upload::ServiceId> LinkCommand::serviceFromText(const QString& text) {
     bool isNumber = false;
-    const int id = text.toInt(&isNumber);
+    const int number = text.toInt(&isNumber);
     if (isNumber)
-        return upload::isServiceId(id) ? id : -1;
-    for (int candidate = 0; candidate < upload::kServiceCount; ++candidate) {
-        const QString registered = services.nameOfService(candidate);
-        if (text.compare(upload::serviceName(candidate), Qt::CaseInsensitive) == 0 ||
-            (!registered.isEmpty() && text.compare(registered, Qt::CaseInsensitive) == 0))
-            return candidate;
-    }
-    return -1;
+        return upload::serviceFromNumber(number);
+    for (const upload::ServiceId id : upload::kAllServices)
+        if (text.compare(upload::serviceName(id), Qt::CaseInsensitive) == 0)
+            return id;
+    return std::nullopt;
 }
 
-upload::UploaderClass* LinkCommand::resolve(const QString& text, int* status) {
-    const int service = serviceFromText(text, env_.services);
-    if (service < 0) {
-        env_.err.write((QStringLiteral("quillmoor: ") + QString::fromUtf8(texts::unknownService).arg(text) + u'\n').toUtf8());
-        *status = ExitUsage;
-        return nullptr;
-    }
-    upload::UploaderClass* serviceClass = env_.services.classForService(service);
-    if (!serviceClass) {
-        fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(service)));
-        *status = ExitNotSent;
-    }
-    return serviceClass;
+platform::Result<upload::UploaderClass*> LinkCommand::resolve(const QString& text) const {
+    const std::optional<upload::ServiceId> service = serviceFromText(text);
+    if (!service)
+        return platform::Error(QStringLiteral("quillmoor"), ExitUsage,
+                               QString::fromUtf8(texts::unknownService).arg(text));
+    if (upload::UploaderClass* serviceClass = env_.services.classForService(*service))
+        return serviceClass;
+    return platform::Error(QStringLiteral("quillmoor"), ExitNotSent,
+                           QString::fromUtf8(texts::serviceUnavailable).arg(upload::serviceName(*service)));
 }
 
 void LinkCommand::fail(const QString& title, const QString& message) {
     env_.err.write(QStringLiteral("%1: %2\n").arg(title, message).toUtf8());
 }
 
-bool LinkCommand::writeFields(int service, const CommandLine& line) {
-    // The page refuses a server text without a scheme before anything is stored.
-    if (service == upload::Generic && line.server && QUrl(line.server->trimmed()).scheme().isEmpty()) {
-        fail(env_.bundle.localized(QString::fromUtf8(texts::invalidServerTitle)),
-             env_.bundle.localized(QString::fromUtf8(texts::invalidServerText)));
-        return false;
-    }
-    const QString accountKey = accounts::accountKeysForService(service).accountName;
-    QList<std::pair<const std::optional<QString>*, QString>> fields;
-    if (!accountKey.isEmpty())
-        fields.append({&line.login, accountKey});
-    if (service == upload::Generic)
-        fields.append({{&line.server, keys::genericServer}, {&line.publicUrl, keys::genericPublicURL},
-                       {&line.privateKey, keys::genericPrivateKey}});
-    else if (service == upload::OwnCloud)
-        fields.append({{&line.server, keys::ownCloudURL}, {&line.folder, keys::ownCloudDirectoryName}});
-    for (const auto& [value, key] : fields) {
-        if (!*value)
+namespace {
+
+// The value the command line gives for one of a service's fields.
+std::optional<QString> optionValue(const CommandLine& line, const QString& option) {
+    const std::pair<const char*, const std::optional<QString>*> options[] = {
+        {"server", &line.server},
+        {"public-url", &line.publicUrl},
+        {"private-key", &line.privateKey},
+        {"folder", &line.folder}};
+    for (const auto& [name, value] : options)
+        if (option == QLatin1String(name))
+            return *value;
+    return std::nullopt;
+}
+
+} // namespace
+
+platform::Result<LinkCommand::Account> LinkCommand::account(const upload::ServiceDescription& service,
+                                                            const CommandLine& line) const {
+    auto refuse = [](const QString& reason) {
+        return platform::Error(QStringLiteral("quillmoor"), ExitUsage,
+                               QStringLiteral("the password in --server is not stored: %1").arg(reason));
+    };
+    Account account;
+    account.login = line.login;
+    if (line.passwordFromStdin)
+        account.password = readPassword(env_.inputFd);
+    for (const upload::AccountField& field : service.fields) {
+        std::optional<QString> value = optionValue(line, field.option);
+        if (!value)
             continue;
-        if (const auto error = env_.settings.setObject(**value, key)) {
+        QUrl address(value->trimmed());
+        if (field.kind == upload::AccountField::Kind::ServerAddress && !address.password().isEmpty()) {
+            // The settings file is plain text: a password inside the address moves to the credential
+            // store, and the account name beside it to the account's field.
+            if (service.accountKey.isEmpty() || !env_.credentials)
+                return refuse(QStringLiteral("%1 keeps no password here").arg(service.name()));
+            if (account.password)
+                return refuse(QStringLiteral("--password-stdin gives another one; give the password once"));
+            const QString user = address.userName();
+            if (line.login && !user.isEmpty() && *line.login != user)
+                return refuse(
+                    QStringLiteral("--login names another account than the address (%1)").arg(user));
+            account.password = address.password();
+            if (!line.login && !user.isEmpty())
+                account.login = user;
+            address.setUserInfo({});
+            value = address.toString();
+        }
+        account.fields.append({field.settingKey, *value});
+    }
+    return account;
+}
+
+bool LinkCommand::writeFields(const upload::ServiceDescription& service, const CommandLine& line,
+                              const Account& account) {
+    // The page refuses a server text without a scheme before anything is stored.
+    for (const upload::AccountField& field : service.fields) {
+        const std::optional<QString> value = optionValue(line, field.option);
+        if (field.kind == upload::AccountField::Kind::ServerAddress && value &&
+            QUrl(value->trimmed()).scheme().isEmpty()) {
+            fail(env_.bundle.localized(QString::fromUtf8(texts::invalidServerTitle)),
+                 env_.bundle.localized(QString::fromUtf8(texts::invalidServerText)));
+            return false;
+        }
+    }
+    QList<std::pair<QString, QString>> values = account.fields;
+    if (!service.accountKey.isEmpty() && account.login)
+        values.prepend({service.accountKey, *account.login});
+    for (const auto& [key, value] : values) {
+        if (const auto error = env_.settings.setObject(value, key)) {
             fail(QStringLiteral("quillmoor"), error->localizedDescription);
             return false;
         }
@@ -121,25 +166,31 @@ bool LinkCommand::writeFields(int service, const CommandLine& line) {
 }
 
 int LinkCommand::link(const CommandLine& line) {
-    int status = ExitSent;
-    upload::UploaderClass* serviceClass = resolve(line.service, &status);
-    if (!serviceClass)
-        return status;
-    const int service = serviceFromText(line.service, env_.services);
-    if (!writeFields(service, line))
+    const platform::Result<upload::UploaderClass*> resolved = resolve(line.service);
+    if (!resolved) {
+        fail(QStringLiteral("quillmoor"), resolved.error().localizedDescription);
+        return resolved.error().code;
+    }
+    upload::UploaderClass& serviceClass = **resolved;
+    const upload::ServiceDescription& service = serviceClass.description();
+    const platform::Result<Account> account = this->account(service, line);
+    if (!account) {
+        fail(QStringLiteral("quillmoor"), account.error().localizedDescription);
+        return account.error().code;
+    }
+    if (!writeFields(service, line, *account))
         return ExitNotSent;
 
-    const QString accountKey = accounts::accountKeysForService(service).accountName;
-    const QString login = accountKey.isEmpty() ? QString() : env_.settings.stringForKey(accountKey);
-    const QString password = line.passwordFromStdin ? readPassword(env_.inputFd) : QString();
+    const QString login =
+        service.accountKey.isEmpty() ? QString() : env_.settings.stringForKey(service.accountKey);
 
     const auto attempt = [&] {
         LinkingOutcome outcome;
-        std::unique_ptr<upload::Uploader> uploader = serviceClass->create();
+        std::unique_ptr<upload::Uploader> uploader = serviceClass.create();
         uploader->setDelegate(&outcome);
         uploader->setLogin(login);
-        if (line.passwordFromStdin)
-            uploader->setPassword(password);
+        if (account->password)
+            uploader->setPassword(*account->password);
         uploader->setCreatePublicLink(true);
         uploader->authenticate();
         const std::optional<platform::Error> result = outcome.wait();
@@ -153,23 +204,25 @@ int LinkCommand::link(const CommandLine& line) {
             error = attempt();
     }
 
-    env_.services.setIsLinked(!error, service);
-    const QString label = serviceClass->keychainIdentifier();
-    if (env_.credentials && line.passwordFromStdin) {
-        if (error)
-            env_.credentials->removeKeychainItem(label, login);
-        else
-            env_.credentials->setPassword(password, label, login);
-    }
+    const QString label = serviceClass.keychainIdentifier();
+    // A link whose password is not kept would fail at the first upload: it is no link.
+    if (!error && account->password &&
+        (!env_.credentials || !env_.credentials->setPassword(*account->password, label, login)))
+        error = platform::Error(QStringLiteral("quillmoor"), ExitNotSent,
+                                QString::fromUtf8(texts::passwordNotStored).arg(service.name()));
+    env_.services.setIsLinked(!error, service.id);
+    if (error && account->password && env_.credentials)
+        env_.credentials->removeKeychainItem(label, login);
     if (error) {
         fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)), error->localizedDescription);
         return ExitNotSent;
     }
-    if (const auto stored = env_.settings.setInteger(service, keys::selectedService)) {
+    if (const auto stored =
+            env_.settings.setInteger(upload::serviceNumber(service.id), keys::selectedService)) {
         fail(QStringLiteral("quillmoor"), stored->localizedDescription);
         return ExitNotSent;
     }
-    env_.out.write((QString::fromUtf8(texts::linked).arg(serviceClass->name()) + u'\n').toUtf8());
+    env_.out.write((QString::fromUtf8(texts::linked).arg(service.name()) + u'\n').toUtf8());
     return ExitSent;
 }
 
@@ -202,16 +255,17 @@ bool LinkCommand::acceptHostKey(const upload::HostKey& key, bool acceptedByFlag,
 }
 
 int LinkCommand::unlink(const CommandLine& line) {
-    int status = ExitSent;
-    upload::UploaderClass* serviceClass = resolve(line.service, &status);
-    if (!serviceClass)
-        return status;
-    const int service = serviceFromText(line.service, env_.services);
-    const QString accountKey = accounts::accountKeysForService(service).accountName;
-    if (env_.credentials && !accountKey.isEmpty())
-        env_.credentials->removeKeychainItem(serviceClass->keychainIdentifier(), env_.settings.stringForKey(accountKey));
-    env_.services.setIsLinked(false, service);
-    env_.out.write((QString::fromUtf8(texts::unlinked).arg(serviceClass->name()) + u'\n').toUtf8());
+    const platform::Result<upload::UploaderClass*> resolved = resolve(line.service);
+    if (!resolved) {
+        fail(QStringLiteral("quillmoor"), resolved.error().localizedDescription);
+        return resolved.error().code;
+    }
+    const upload::ServiceDescription& service = (*resolved)->description();
+    if (env_.credentials && !service.accountKey.isEmpty())
+        env_.credentials->removeKeychainItem((*resolved)->keychainIdentifier(),
+                                             env_.settings.stringForKey(service.accountKey));
+    env_.services.setIsLinked(false, service.id);
+    env_.out.write((QString::fromUtf8(texts::unlinked).arg(service.name()) + u'\n').toUtf8());
     return ExitSent;
 }
 

@@ -2,6 +2,7 @@
 
 #include "cli/command_line.h"
 #include "cli/environment.h"
+#include "platform/result.h"
 #include "uploaders/file_transfer.h"
 
 namespace qm::cli {
@@ -16,13 +17,24 @@ public:
     int link(const CommandLine& line);
     int unlink(const CommandLine& line);
 
-    // The identifier of a service named by its number or (case-insensitively) its name; -1 when none.
-    static int serviceFromText(const QString& text, const upload::ServiceRegistry& services);
+    // The service named by its number or (case-insensitively) its name.
+    static std::optional<upload::ServiceId> serviceFromText(const QString& text);
 
 private:
-    // The class of the named service; nullptr with the exit status in `status` (and the reason told).
-    upload::UploaderClass* resolve(const QString& text, int* status);
-    bool writeFields(int service, const CommandLine& line);
+    // What the command line says of the account: a password found in a server address is taken out of it.
+    struct Account {
+        std::optional<QString> login;
+        std::optional<QString> password;
+        QList<std::pair<QString, QString>> fields; // setting key and value, in the service's order
+    };
+
+    // The class of the named service; the error's code is the exit status.
+    platform::Result<upload::UploaderClass*> resolve(const QString& text) const;
+    // The error's code is the exit status.
+    platform::Result<Account> account(const upload::ServiceDescription& service,
+                                      const CommandLine& line) const;
+    bool writeFields(const upload::ServiceDescription& service, const CommandLine& line,
+                     const Account& account);
     void fail(const QString& title, const QString& message);
     // Shows an unknown SSH host key and records it when the flag or the person at the terminal agrees.
     bool acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin);

@@ -1,17 +1,15 @@
 // quillmoor: the command-line host. Loads a message file into a compose window, lets the plug-in decide at
 // Send, and writes or submits the message; also reads and writes the settings and lists the services.
 
+#include "accounts/credential_store.h"
 #include "cli/application.h"
 #include "cli/environment.h"
 #include "cli/exit_status.h"
-#include "accounts/credential_store.h"
 #include "platform/bundle.h"
 #include "platform/secret_service_store.h"
 #include "platform/settings_store.h"
 #include "platform/system_log.h"
-#include "uploaders/generic_uploader.h"
-#include "uploaders/owncloud_uploader.h"
-#include "uploaders/service_id.h"
+#include "services/built_in_services.h"
 #include "uploaders/service_registry.h"
 
 #include <QCoreApplication>
@@ -39,9 +37,8 @@ int main(int argc, char** argv) {
     platform::SecretServiceStore secrets;
     accounts::CredentialStore credentials(secrets);
     const upload::ServiceEnvironment serviceEnvironment{settings, credentials, bundle->name()};
-    upload::ServiceRegistry services;
-    services.registerService(upload::Generic, std::make_unique<upload::GenericUploaderClass>(serviceEnvironment, *bundle));
-    services.registerService(upload::OwnCloud, std::make_unique<upload::OwnCloudUploaderClass>(serviceEnvironment, *bundle));
+    upload::ServiceRegistry services(bundle->name());
+    upload::registerBuiltInServices(services, serviceEnvironment, *bundle);
 
     // A person answers at the terminal itself, which stays reachable when standard input carries the message.
     int promptFd = -1;

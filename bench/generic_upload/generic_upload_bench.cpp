@@ -7,7 +7,7 @@
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
-#include "uploaders/generic_uploader.h"
+#include "services/generic/generic_uploader.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -5,16 +5,18 @@
 
 namespace qm::plugin {
 
-int selectedService(const platform::SettingsStore& settings) {
+upload::ServiceId selectedService(const platform::SettingsStore& settings) {
     // Absent means "none chosen"; a stored 0 is Dropbox.
     if (!settings.objectForKey(accounts::keys::selectedService))
-        return upload::NoService;
-    return static_cast<int>(settings.integerForKey(accounts::keys::selectedService));
+        return upload::ServiceId::None;
+    return upload::serviceFromNumber(settings.integerForKey(accounts::keys::selectedService))
+        .value_or(upload::ServiceId::None);
 }
 
-int activeService(const platform::SettingsStore& settings, const upload::ServiceRegistry& services) {
-    const int selected = selectedService(settings);
-    return services.isLinkedForService(selected) ? selected : upload::NoService;
+upload::ServiceId activeService(const platform::SettingsStore& settings,
+                                const upload::ServiceRegistry& services) {
+    const upload::ServiceId selected = selectedService(settings);
+    return services.isLinkedForService(selected) ? selected : upload::ServiceId::None;
 }
 
 } // namespace qm::plugin

@@ -5,10 +5,11 @@
 
 namespace qm::plugin {
 
-// The service uploads go to: the selected one if it is linked, else NoService (10).
-int activeService(const platform::SettingsStore& settings, const upload::ServiceRegistry& services);
+// The service uploads go to: the selected one if it is linked, else ServiceId::None.
+upload::ServiceId activeService(const platform::SettingsStore& settings,
+                                const upload::ServiceRegistry& services);
 
-// The selected service; NoService when none was ever chosen.
-int selectedService(const platform::SettingsStore& settings);
+// The selected service; ServiceId::None when none was ever chosen or the stored number names none.
+upload::ServiceId selectedService(const platform::SettingsStore& settings);
 
 } // namespace qm::plugin

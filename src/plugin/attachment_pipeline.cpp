@@ -102,7 +102,8 @@ void AttachmentPipeline::compressionFinished(const ComposeWindow& editor, const 
         const char* format = result.failure == Failure::SingleArchive ? texts::compressFilesFailed
                                                                        : texts::compressFileFailed;
         // Nothing is hidden yet, so there is nothing to restore; the alert says what failed.
-        showInformation(upload::UploadFailed, platform::formatString(localized(format), {result.failedName}));
+        showInformation(upload::UploadStatus::Failed,
+                        platform::formatString(localized(format), {result.failedName}));
         return;
     }
     commentAttachmentsForIDs(editor, ids);
@@ -121,10 +122,11 @@ void AttachmentPipeline::doUploadAttachments(const ComposeWindow& editor, const 
     // The attachments are hidden already: bring them back and say why nothing happens, instead of leaving
     // the user with a message that lost its files.
     uncommentAttachmentsForIDs(editor, ids);
-    const bool needsRecipients =
-        UploadController::activeService(context_) == upload::YouSendIt && recipientList(editor).isEmpty();
-    showInformation(upload::UploadFailed, localized(needsRecipients ? texts::uploadNeedsRecipients
-                                                                    : texts::uploadNotStarted));
+    const upload::ServiceDescription* service =
+        context_.services.descriptionOfService(UploadController::activeService(context_));
+    const bool needsRecipients = service && service->needsRecipients && recipientList(editor).isEmpty();
+    showInformation(upload::UploadStatus::Failed,
+                    localized(needsRecipients ? texts::uploadNeedsRecipients : texts::uploadNotStarted));
 }
 
 void AttachmentPipeline::editorWillClose(const ComposeWindow& editor) {
@@ -181,22 +183,24 @@ QStringList AttachmentPipeline::recipientList(const ComposeWindow& editor) {
     return addresses;
 }
 
-void AttachmentPipeline::cancelWithStatus(UploadController& controller, int status, const QString& message) {
+void AttachmentPipeline::cancelWithStatus(UploadController& controller, upload::UploadStatus status,
+                                          const QString& message) {
     if (const host::ObjectPtr editor = controller.editor())
         cancelWithStatus(ComposeWindow(editor), status, message);
 }
 
-void AttachmentPipeline::cancelWithStatus(const ComposeWindow& editor, int status, const QString& message) {
+void AttachmentPipeline::cancelWithStatus(const ComposeWindow& editor, upload::UploadStatus status,
+                                          const QString& message) {
     UploadController& controller = controllers_.uploadControllerForDelegate(editor.object());
     uncommentAttachmentsForIDs(editor, controller.fileIDArray());
     if (controller.progressPanel())
         context_.host.ui().endSheet(controller.progressPanel());
-    if (status != upload::UploadCancelledByUser)
+    if (status != upload::UploadStatus::CancelledByUser)
         showInformation(status, message);
 }
 
-void AttachmentPipeline::showInformation(int status, const QString& message) const {
-    const char* title = status == upload::UploadFailed ? texts::errorTitle : texts::informationTitle;
+void AttachmentPipeline::showInformation(upload::UploadStatus status, const QString& message) const {
+    const char* title = status == upload::UploadStatus::Failed ? texts::errorTitle : texts::informationTitle;
     runAlertPanel(context_, localized(title), QStringLiteral("%@"), {}, {}, {}, {message});
 }
 
@@ -215,7 +219,8 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
     }
     for (const FileInfo& file : files) {
         if (!file.contains(file_info::path) || !file.contains(file_info::size) || !file.contains(file_info::linkURL)) {
-            cancelWithStatus(editor, upload::UploadFailed, localized(texts::uploadInformationIncomplete));
+            cancelWithStatus(editor, upload::UploadStatus::Failed,
+                             localized(texts::uploadInformationIncomplete));
             return;
         }
     }
@@ -227,7 +232,7 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
     if (const auto* error = std::get_if<platform::Error>(&box)) {
         // A broken resource must not cost the user the attachments.
         platform::SystemLog::write(error->localizedDescription);
-        cancelWithStatus(editor, upload::UploadFailed, error->localizedDescription);
+        cancelWithStatus(editor, upload::UploadStatus::Failed, error->localizedDescription);
         return;
     }
     insertBox(editor, std::get<QString>(box));

@@ -33,18 +33,20 @@ public:
     // The recipients' bare addresses.
     static QStringList recipientList(const host::ComposeWindow& editor);
 
-    void cancelWithStatus(const host::ComposeWindow& editor, int status, const QString& message);
+    void cancelWithStatus(const host::ComposeWindow& editor, upload::UploadStatus status,
+                          const QString& message);
     void receivedShareLinks(const host::ComposeWindow& editor, const QList<FileInfo>& files);
 
 private:
     void receivedShareLinks(UploadController& controller, const QList<FileInfo>& files) override;
-    void cancelWithStatus(UploadController& controller, int status, const QString& message) override;
+    void cancelWithStatus(UploadController& controller, upload::UploadStatus status,
+                          const QString& message) override;
 
     void doUploadAttachments(const host::ComposeWindow& editor, const QStringList& paths, const QStringList& ids);
     void compressionFinished(const host::ComposeWindow& editor, const AttachmentCompressor::Result& result,
                              const QStringList& ids);
     void insertBox(const host::ComposeWindow& editor, const QString& boxHTML) const;
-    void showInformation(int status, const QString& message) const;
+    void showInformation(upload::UploadStatus status, const QString& message) const;
     QString localized(const char* text) const;
 
     PluginContext& context_;

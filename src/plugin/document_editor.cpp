@@ -52,7 +52,7 @@ void DocumentEditor::quillmoorSend(const ComposeWindow& editor, const QVariant& 
     if (criticalSize <= 0)
         platform::SystemLog::write(QString::fromLatin1(texts::criticalSizeNotPositive));
 
-    if (activeService(context_.settings, context_.services) == upload::NoService)
+    if (activeService(context_.settings, context_.services) == upload::ServiceId::None)
         showReminderSheetForFileSize(editor, criticalSize);
     else if (!context_.settings.boolForKey(keys::askBeforeUpload))
         pipeline_.prepareAndUploadAttachments(editor);

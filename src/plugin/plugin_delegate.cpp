@@ -44,7 +44,7 @@ void PluginDelegate::seedTemplate() const {
 }
 
 void PluginDelegate::showWelcome() const {
-    if (selectedService(context_.settings) != upload::NoService)
+    if (selectedService(context_.settings) != upload::ServiceId::None)
         return;
     const platform::Bundle& bundle = context_.bundle;
     const int answer = runAlertPanelWithCheckbox(

@@ -1,10 +1,9 @@
 #include "plugin/upload_controller.h"
 
 #include "accounts/settings_keys.h"
-#include "plugin/active_service.h"
 #include "host/interface_loading.h"
+#include "plugin/active_service.h"
 #include "plugin/texts.h"
-#include "uploaders/service_id.h"
 
 #include <QFileInfo>
 
@@ -39,7 +38,7 @@ UploadController::~UploadController() {
         uploader_->setDelegate(nullptr);
 }
 
-int UploadController::activeService(const PluginContext& context) {
+upload::ServiceId UploadController::activeService(const PluginContext& context) {
     return plugin::activeService(context.settings, context.services);
 }
 
@@ -66,20 +65,20 @@ bool UploadController::uploadFiles(const QStringList& paths, const QStringList& 
 
     if (uploader_)
         uploader_->setDelegate(nullptr);
-    const int service = activeService(context_);
-    const upload::UploaderClass* serviceClass = context_.services.classForService(service);
+    const upload::UploaderClass* serviceClass = context_.services.classForService(activeService(context_));
     uploader_ = serviceClass ? serviceClass->create() : nullptr;
-    if (service == upload::NoService || !uploader_)
+    if (!uploader_)
         return false;
 
-    if (service == upload::YouSendIt) {
+    const upload::ServiceDescription& service = serviceClass->description();
+    if (service.needsRecipients) {
         if (recipients.isEmpty())
             return false;
         uploader_->setRecipientList(recipients);
-        if (progressIndicator_) {
-            progressIndicator_->setIndeterminate(true);
-            progressIndicator_->startAnimation();
-        }
+    }
+    if (!service.reportsProgress && progressIndicator_) {
+        progressIndicator_->setIndeterminate(true);
+        progressIndicator_->startAnimation();
     }
 
     uploader_->setDelegate(this);
@@ -91,7 +90,7 @@ void UploadController::cancelUpload() {
     active_ = false;
     if (uploader_)
         uploader_->cancelUpload();
-    delegate_.cancelWithStatus(*this, upload::UploadCancelledByUser, QString());
+    delegate_.cancelWithStatus(*this, upload::UploadStatus::CancelledByUser, QString());
 }
 
 void UploadController::forEachStatOf(const QString& file, const std::function<void(FileInfo&)>& update) {
@@ -152,7 +151,7 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
     uploader_->uploadFile(pending->value(file_info::path).toString(), true);
 }
 
-void UploadController::uploadFailedWithStatus(int status, const platform::Error& error) {
+void UploadController::uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) {
     if (!active_)
         return;
     delegate_.cancelWithStatus(*this, status, error.localizedDescription);

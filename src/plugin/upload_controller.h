@@ -19,7 +19,8 @@ public:
     // Every file has its link; `files` in upload order.
     virtual void receivedShareLinks(UploadController& controller, const QList<FileInfo>& files) = 0;
     // The run ended without links: 1 failed, 2 cancelled by the user, other values informational.
-    virtual void cancelWithStatus(UploadController& controller, int status, const QString& message) = 0;
+    virtual void cancelWithStatus(UploadController& controller, upload::UploadStatus status,
+                                  const QString& message) = 0;
 };
 
 // Drives one upload run for one compose window: one uploader of the active service, the files one after
@@ -33,8 +34,8 @@ public:
     UploadController(PluginContext& context, host::ObjectPtr editor, UploadControllerDelegate& delegate);
     ~UploadController() override;
 
-    // The service to upload to: the selected one when linked, else NoService.
-    static int activeService(const PluginContext& context);
+    // The service to upload to: the selected one when linked, else ServiceId::None.
+    static upload::ServiceId activeService(const PluginContext& context);
 
     // Starts a run; true when the first upload has started.
     bool uploadFiles(const QStringList& paths, const QStringList& ids, const QStringList& recipients);
@@ -43,7 +44,7 @@ public:
 
     void uploadProgress(double fraction, const QString& file) override;
     void createdLink(const QUrl& link, const QString& file, const QUrl& iconURL) override;
-    void uploadFailedWithStatus(int status, const platform::Error& error) override;
+    void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override;
 
     host::ObjectPtr editor() const { return editor_.lock(); }
     const host::Object* editorIdentity() const { return editorIdentity_; }

@@ -1,14 +1,19 @@
 #include "uploaders/service_id.h"
 
-#include <array>
-
 namespace qm::upload {
 
-QString serviceName(int id) {
+QString serviceName(ServiceId id) {
     static const std::array<const char*, kServiceCount> names{
         "Dropbox", "Hightail", "CloudApp", "Droplr", "Dropmark",
         "MediaFire", "Box", "GoogleDrive", "ownCloud", "Generic"};
-    return isServiceId(id) ? QString::fromLatin1(names[static_cast<size_t>(id)]) : QString();
+    if (!serviceFromNumber(serviceNumber(id)))
+        return {};
+    return QString::fromLatin1(names[static_cast<size_t>(serviceNumber(id))]);
+}
+
+QString keychainIdentifier(const QString& bundleName, ServiceId id) {
+    const QString name = serviceName(id);
+    return name.isNull() ? QString() : QStringLiteral("%1 (%2)").arg(bundleName, name);
 }
 
 } // namespace qm::upload

@@ -7,21 +7,27 @@
 
 namespace qm::upload {
 
-// The service classes by identifier. A service whose uploader is not part of this build has no class:
-// it is never linked and cannot become the active service.
+// The service classes by identifier. Names and keychain identifiers are answered for all ten services;
+// a service whose uploader is not part of this build has no class: it is never linked and cannot become
+// the active service.
 class ServiceRegistry {
 public:
-    // Installs the class of service `id` (0 to 9), replacing an earlier one; other identifiers are ignored.
-    void registerService(int id, std::unique_ptr<UploaderClass> serviceClass);
+    // `bundleName` forms the keychain identifiers of services without a class.
+    explicit ServiceRegistry(QString bundleName = QStringLiteral("Quillmoor"));
 
-    UploaderClass* classForService(int id) const;   // nullptr outside 0 to 9 or when not built
-    bool isLinkedForService(int id) const;
-    QString nameOfService(int id) const;             // null without a class
-    QString keychainIdentifierForService(int id) const;
-    void setIsLinked(bool linked, int id);
+    // Installs a service's class under its description's identifier, replacing an earlier one.
+    void registerService(std::unique_ptr<UploaderClass> serviceClass);
+
+    UploaderClass* classForService(ServiceId id) const;                 // nullptr for None or when not built
+    const ServiceDescription* descriptionOfService(ServiceId id) const; // nullptr without a class
+    bool isLinkedForService(ServiceId id) const;
+    QString nameOfService(ServiceId id) const; // null for None
+    QString keychainIdentifierForService(ServiceId id) const;
+    void setIsLinked(bool linked, ServiceId id);
 
 private:
-    std::array<std::unique_ptr<UploaderClass>, 10> classes_;
+    QString bundleName_;
+    std::array<std::unique_ptr<UploaderClass>, kServiceCount> classes_;
 };
 
 } // namespace qm::upload

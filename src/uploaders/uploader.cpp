@@ -1,7 +1,6 @@
 #include "uploaders/uploader.h"
 
 #include "platform/dispatch.h"
-#include "uploaders/service_id.h"
 
 namespace qm::upload {
 
@@ -47,7 +46,7 @@ void Uploader::reportLink(const QUrl& link, const QUrl& iconURL) {
     deliver([link, iconURL, file = activeFile_](UploaderDelegate& d) { d.createdLink(link, file, iconURL); });
 }
 
-void Uploader::reportFailure(const platform::Error& error, int status) {
+void Uploader::reportFailure(const platform::Error& error, UploadStatus status) {
     busy_ = false;
     deliver([status, error](UploaderDelegate& d) { d.uploadFailedWithStatus(status, error); });
 }

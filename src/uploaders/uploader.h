@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/result.h"
+#include "uploaders/service_id.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,7 +20,7 @@ public:
     // Fraction (0 to 1) of `file` sent so far.
     virtual void uploadProgress(double fraction, const QString& file) = 0;
     // The upload failed; the error's description is what the user sees.
-    virtual void uploadFailedWithStatus(int status, const platform::Error& error) = 0;
+    virtual void uploadFailedWithStatus(UploadStatus status, const platform::Error& error) = 0;
     // The file is stored and publicly reachable under `link`; `iconURL` may be empty.
     virtual void createdLink(const QUrl& link, const QString& file, const QUrl& iconURL) = 0;
     // Linking ended; nullopt when it succeeded. Optional: the default ignores it.
@@ -83,7 +84,7 @@ protected:
     // of uploadFile() therefore always sees it return before any outcome.
     void reportProgress(double fraction);
     void reportLink(const QUrl& link, const QUrl& iconURL = {});
-    void reportFailure(const platform::Error& error, int status = 1 /* UploadFailed */);
+    void reportFailure(const platform::Error& error, UploadStatus status = UploadStatus::Failed);
     void reportAuthentication(const std::optional<platform::Error>& error);
 
     void setBusy(bool busy) { busy_ = busy; }

@@ -2,23 +2,15 @@
 
 namespace qm::upload {
 
-QString UploaderClass::keychainIdentifier() const {
-    return QStringLiteral("%1 (%2)").arg(environment_.bundleName, name());
+bool FlagLinkedUploaderClass::isLinked() const {
+    return environment().settings.boolForKey(description().linkedKey);
 }
 
-FlagLinkedUploaderClass::FlagLinkedUploaderClass(const ServiceEnvironment& environment, QString linkedKey,
-                                                 QString accountKey)
-    : UploaderClass(environment)
-    , linkedKey_(std::move(linkedKey))
-    , accountKey_(std::move(accountKey)) {}
-
-bool FlagLinkedUploaderClass::isLinked() const { return environment().settings.boolForKey(linkedKey_); }
-
 void FlagLinkedUploaderClass::setIsLinked(bool linked) {
-    environment().settings.setBool(linked, linkedKey_);
-    if (linked || accountKey_.isEmpty())
+    environment().settings.setBool(linked, description().linkedKey);
+    if (linked || description().accountKey.isEmpty())
         return;
-    const QString account = environment().settings.stringForKey(accountKey_);
+    const QString account = environment().settings.stringForKey(description().accountKey);
     environment().credentials.removeKeychainItem(keychainIdentifier(), account);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uploaders/service_description.h"
 #include "uploaders/service_environment.h"
 #include "uploaders/uploader.h"
 
@@ -7,40 +8,42 @@
 
 namespace qm::upload {
 
-// The class-level side of one service: its name, its persistent link state, and new uploaders.
+// The class-level side of one service: its description, its persistent link state, and new uploaders.
 class UploaderClass {
 public:
-    explicit UploaderClass(const ServiceEnvironment& environment) : environment_(environment) {}
+    UploaderClass(const ServiceEnvironment& environment, ServiceDescription description)
+        : environment_(environment)
+        , description_(std::move(description)) {}
     virtual ~UploaderClass() = default;
 
-    virtual QString name() const = 0;
+    const ServiceDescription& description() const { return description_; }
+    ServiceId id() const { return description_.id; }
+    QString name() const { return description_.name(); }
+
     virtual bool isLinked() const = 0;
     virtual void setIsLinked(bool linked) = 0;
     virtual std::unique_ptr<Uploader> create() const = 0;
 
     // "<bundle name> (<service name>)": names the service's secrets.
-    QString keychainIdentifier() const;
+    QString keychainIdentifier() const { return upload::keychainIdentifier(environment_.bundleName, id()); }
 
 protected:
     const ServiceEnvironment& environment() const { return environment_; }
 
 private:
     ServiceEnvironment environment_;
+    ServiceDescription description_;
 };
 
-// A service whose link state is a flag in the settings store, paired with the password stored for the
-// account name held in its account key: unlinking clears the flag, then removes that password.
+// A service whose link state is the flag named by its description's linked key, paired with the password
+// stored for the account name held in its account key: unlinking clears the flag, then removes that
+// password (no account key: the flag only).
 class FlagLinkedUploaderClass : public UploaderClass {
 public:
-    // `accountKey` empty: the service keeps no password here and unlinking clears the flag only.
-    FlagLinkedUploaderClass(const ServiceEnvironment& environment, QString linkedKey, QString accountKey);
+    using UploaderClass::UploaderClass;
 
     bool isLinked() const override;
     void setIsLinked(bool linked) override;
-
-private:
-    QString linkedKey_;
-    QString accountKey_;
 };
 
 } // namespace qm::upload

@@ -5,6 +5,7 @@
 #include "accounts/settings_keys.h"
 #include "cli/application.h"
 #include "support/test_support.h"
+#include "support/test_uploader.h"
 #include "uploaders/uploader.h"
 
 #include <QCoreApplication>
@@ -201,8 +202,9 @@ private:
 } // namespace
 
 AutoUploaderClass::AutoUploaderClass(const upload::ServiceEnvironment& environment, Behaviour behaviour)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(accounts::keys::genericLinked),
-                              QString::fromLatin1(accounts::keys::genericLogin))
+    : FlagLinkedUploaderClass(environment,
+                              testDescription(upload::ServiceId::Generic, accounts::keys::genericLinked,
+                                              accounts::keys::genericLogin))
     , behaviour(behaviour) {}
 
 std::unique_ptr<upload::Uploader> AutoUploaderClass::create() const { return std::make_unique<AutoUploader>(*this); }
@@ -238,8 +240,8 @@ int CliRunner::run(const QStringList& arguments) {
 AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour) {
     auto serviceClass = std::make_unique<AutoUploaderClass>(serviceEnvironment, behaviour);
     AutoUploaderClass& result = *serviceClass;
-    services.registerService(9, std::move(serviceClass));
-    services.setIsLinked(true, 9);
+    services.registerService(std::move(serviceClass));
+    services.setIsLinked(true, upload::ServiceId::Generic);
     settings.setInteger(9, QString::fromLatin1(accounts::keys::selectedService));
     return result;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "accounts/credential_store.h"
 #include "cli/environment.h"
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
-#include "accounts/credential_store.h"
+#include "support/lockable_secret_store.h"
 #include "uploaders/service_registry.h"
 #include "uploaders/uploader_class.h"
 
@@ -60,7 +61,6 @@ public:
     enum class Behaviour { Link, Fail, Hang };
 
     AutoUploaderClass(const upload::ServiceEnvironment& environment, Behaviour behaviour);
-    QString name() const override { return QStringLiteral("Generic"); }
     std::unique_ptr<upload::Uploader> create() const override;
 
     Behaviour behaviour;
@@ -90,7 +90,7 @@ public:
     QTemporaryDir folder;
     platform::SettingsStore settings;
     platform::Bundle bundle;
-    platform::MemorySecretStore secrets;
+    LockableSecretStore secrets; // locked: the Secret Service is missing or locked
     accounts::CredentialStore credentials;
     upload::ServiceEnvironment serviceEnvironment;
     upload::ServiceRegistry services;

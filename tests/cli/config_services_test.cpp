@@ -73,7 +73,7 @@ TEST(ServicesCommandTest, ListsEveryIdentifierWithItsStateAndMarksTheActiveOne) 
     ASSERT_EQ(listed.size(), 11);
     EXPECT_EQ(listed[9].simplified(), "* 9 Generic linked");
     EXPECT_FALSE(listed[0].startsWith(u'*'));
-    cli.services.setIsLinked(false, 9);
+    cli.services.setIsLinked(false, upload::ServiceId::Generic);
     EXPECT_EQ(lines().value(9).simplified(), "9 Generic not linked");
 }
 

@@ -1,8 +1,8 @@
-#include "cli_test_support.h"
 #include "accounts/settings_keys.h"
+#include "cli_test_support.h"
+#include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
 #include "support/test_support.h"
-#include "uploaders/owncloud_uploader.h"
 #include "uploaders/service_id.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@ namespace {
 class OwnCloudSendTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        runner.services.registerService(upload::OwnCloud, std::make_unique<upload::OwnCloudUploaderClass>(
-                                                              runner.serviceEnvironment, runner.bundle));
+        runner.services.registerService(
+            std::make_unique<upload::OwnCloudUploaderClass>(runner.serviceEnvironment, runner.bundle));
     }
     void TearDown() override {
         if (inputPipe[0] >= 0)

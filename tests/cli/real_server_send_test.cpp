@@ -1,7 +1,7 @@
 #include "cli_test_support.h"
+#include "services/generic/generic_uploader.h"
 #include "support/real_servers.h"
 #include "support/test_support.h"
-#include "uploaders/generic_uploader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,8 +21,8 @@ protected:
         ASSERT_NE(servers, nullptr) << error.toStdString();
         upload::FileTransfer::Options options;
         options.knownHostsFile = runner.path(QStringLiteral("known_hosts"));
-        runner.services.registerService(9, std::make_unique<upload::GenericUploaderClass>(runner.serviceEnvironment,
-                                                                                          runner.bundle, options));
+        runner.services.registerService(std::make_unique<upload::GenericUploaderClass>(
+            runner.serviceEnvironment, runner.bundle, options));
     }
     void TearDown() override {
         if (inputPipe[0] >= 0)

@@ -191,16 +191,20 @@ TEST_F(SendDecisionTest, ASheetAnsweredAfterItsWindowWentAwayDoesNothing) {
 }
 
 TEST_F(SendDecisionTest, ActiveServiceNeedsASelectedAndLinkedService) {
-    EXPECT_EQ(plugin::activeService(settings, services), 10);   // nothing selected
-    services.setIsLinked(true, 9);
-    EXPECT_EQ(plugin::activeService(settings, services), 10);
-    settings.setInteger(0, keys::selectedService);              // Dropbox: no class in this build
-    EXPECT_EQ(plugin::selectedService(settings), 0);
-    EXPECT_EQ(plugin::activeService(settings, services), 10);
+    using upload::ServiceId;
+    EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None); // nothing selected
+    services.setIsLinked(true, ServiceId::Generic);
+    EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None);
+    settings.setInteger(0, keys::selectedService); // Dropbox: no class in this build
+    EXPECT_EQ(plugin::selectedService(settings), ServiceId::Dropbox);
+    EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None);
     settings.setInteger(9, keys::selectedService);
-    EXPECT_EQ(plugin::activeService(settings, services), 9);
-    services.setIsLinked(false, 9);
-    EXPECT_EQ(plugin::activeService(settings, services), 10);
+    EXPECT_EQ(plugin::activeService(settings, services), ServiceId::Generic);
+    settings.setInteger(12, keys::selectedService); // names no service
+    EXPECT_EQ(plugin::selectedService(settings), ServiceId::None);
+    settings.setInteger(9, keys::selectedService);
+    services.setIsLinked(false, ServiceId::Generic);
+    EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None);
 }
 
 class MuteComposeWindowTest : public PluginFixture {

@@ -15,8 +15,9 @@ struct RecordingControllerDelegate final : plugin::UploadControllerDelegate {
     void receivedShareLinks(plugin::UploadController&, const QList<plugin::FileInfo>& files) override {
         linkSets.append(files);
     }
-    void cancelWithStatus(plugin::UploadController&, int status, const QString& message) override {
-        cancels.append({status, message});
+    void cancelWithStatus(plugin::UploadController&, upload::UploadStatus status,
+                          const QString& message) override {
+        cancels.append({static_cast<int>(status), message});
     }
 };
 
@@ -99,17 +100,22 @@ TEST_F(UploadControllerTest, FailureIsPassedOnWithItsTextAndCancelSilencesTheUpl
 
 TEST_F(UploadControllerTest, NothingStartsWithoutFilesOrService) {
     EXPECT_FALSE(controller.uploadFiles({}, {}, {}));
-    services.setIsLinked(false, 9);
+    services.setIsLinked(false, upload::ServiceId::Generic);
     EXPECT_FALSE(controller.uploadFiles({sparseFile(QStringLiteral("a"), 1)}, {}, {}));
     EXPECT_FALSE(controller.active());
 }
 
-TEST_F(UploadControllerTest, TheRecipientServiceNeedsRecipientsAndShowsAnIndeterminateBar) {
-    services.registerService(1, std::make_unique<TestUploaderClass>(environment, QStringLiteral("Hightail"),
-                                                                    QStringLiteral("TestRecipientServiceLinked"), QString()));
-    settings.setInteger(1, accounts::keys::selectedService);
-    services.setIsLinked(true, 1);
-    auto* recipientService = static_cast<TestUploaderClass*>(services.classForService(1));
+// What the service's description says, not its identifier, makes the run ask for recipients.
+TEST_F(UploadControllerTest, AServiceThatNeedsRecipientsGetsThemAndAnIndeterminateBar) {
+    upload::ServiceDescription description =
+        testDescription(upload::ServiceId::Droplr, QStringLiteral("TestRecipientServiceLinked"));
+    description.needsRecipients = true;
+    description.reportsProgress = false;
+    services.registerService(std::make_unique<TestUploaderClass>(environment, description));
+    settings.setInteger(upload::serviceNumber(upload::ServiceId::Droplr), accounts::keys::selectedService);
+    services.setIsLinked(true, upload::ServiceId::Droplr);
+    auto* recipientService =
+        static_cast<TestUploaderClass*>(services.classForService(upload::ServiceId::Droplr));
     const QString a = sparseFile(QStringLiteral("a.pdf"), 100);
 
     EXPECT_FALSE(controller.uploadFiles({a}, {QStringLiteral("a")}, {}));

@@ -41,11 +41,11 @@ protected:
         , environment{settings, credentials, bundle.name()}
         , context{host, settings, bundle, services}
         , editor(context, realPipeline ? static_cast<plugin::UploadPipeline&>(attachments(context)) : pipeline) {
-        auto serviceClass = std::make_unique<TestUploaderClass>(environment, QStringLiteral("Generic"),
-                                                                accounts::keys::genericLinked,
-                                                                accounts::keys::genericLogin);
+        auto serviceClass = std::make_unique<TestUploaderClass>(
+            environment, testDescription(upload::ServiceId::Generic, accounts::keys::genericLinked,
+                                         accounts::keys::genericLogin));
         testService = serviceClass.get();
-        services.registerService(9, std::move(serviceClass));
+        services.registerService(std::move(serviceClass));
         install();
     }
 
@@ -71,7 +71,7 @@ protected:
     // Links the test service and selects it.
     void linkService() {
         settings.setInteger(9, accounts::keys::selectedService);
-        services.setIsLinked(true, 9);
+        services.setIsLinked(true, upload::ServiceId::Generic);
     }
 
     // A file of `bytes` (sparse, so large sizes cost nothing) attached and referenced by the body.

@@ -43,12 +43,7 @@ protected:
 // A flag-linked service class that hands out TestUploaders and remembers the last one.
 class TestUploaderClass final : public upload::FlagLinkedUploaderClass {
 public:
-    TestUploaderClass(const upload::ServiceEnvironment& environment, QString name, QString linkedKey,
-                      QString accountKey)
-        : FlagLinkedUploaderClass(environment, std::move(linkedKey), std::move(accountKey))
-        , name_(std::move(name)) {}
-
-    QString name() const override { return name_; }
+    using FlagLinkedUploaderClass::FlagLinkedUploaderClass;
     std::unique_ptr<upload::Uploader> create() const override {
         auto uploader = std::make_unique<TestUploader>();
         lastCreated = uploader.get();
@@ -56,9 +51,17 @@ public:
     }
 
     mutable TestUploader* lastCreated = nullptr;
-
-private:
-    QString name_;
 };
+
+// A password service's description with the given keys and nothing else.
+inline upload::ServiceDescription testDescription(upload::ServiceId id, QString linkedKey,
+                                                  QString accountKey = {}) {
+    upload::ServiceDescription description;
+    description.id = id;
+    description.linking = upload::Linking::Password;
+    description.linkedKey = std::move(linkedKey);
+    description.accountKey = std::move(accountKey);
+    return description;
+}
 
 } // namespace qm::test

@@ -18,7 +18,9 @@ struct UploaderRecorder final : upload::UploaderDelegate {
     QList<std::optional<platform::Error>> authentications;
 
     void uploadProgress(double fraction, const QString&) override { progress.append(fraction); }
-    void uploadFailedWithStatus(int status, const platform::Error& error) override { failures.append({status, error}); }
+    void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
+        failures.append({static_cast<int>(status), error});
+    }
     void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
         EXPECT_TRUE(icon.isEmpty());
         links.append(link);

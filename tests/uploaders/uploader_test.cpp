@@ -14,14 +14,16 @@ namespace qm::test {
 namespace {
 
 namespace keys = accounts::keys;
+using upload::ServiceId;
 
 struct RecordingDelegate final : upload::UploaderDelegate {
     QStringList events;
     void uploadProgress(double fraction, const QString& file) override {
         events.append(QStringLiteral("progress %1 %2").arg(fraction).arg(file));
     }
-    void uploadFailedWithStatus(int status, const platform::Error& error) override {
-        events.append(QStringLiteral("failed %1 %2").arg(status).arg(error.localizedDescription));
+    void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
+        events.append(
+            QStringLiteral("failed %1 %2").arg(static_cast<int>(status)).arg(error.localizedDescription));
     }
     void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
         events.append(QStringLiteral("link %1 %2 %3").arg(link.toString(), file, icon.toString()));
@@ -31,12 +33,10 @@ struct RecordingDelegate final : upload::UploaderDelegate {
 class UploaderTest : public ::testing::Test {
 protected:
     UploaderTest() {
-        auto generic = std::make_unique<TestUploaderClass>(environment, upload::serviceName(9), keys::genericLinked,
-                                                           keys::genericLogin);
-        auto dropbox = std::make_unique<TestUploaderClass>(environment, upload::serviceName(0), keys::dropboxLinked,
-                                                           QString());
-        registry.registerService(9, std::move(generic));
-        registry.registerService(0, std::move(dropbox));
+        registry.registerService(std::make_unique<TestUploaderClass>(
+            environment, testDescription(ServiceId::Generic, keys::genericLinked, keys::genericLogin)));
+        registry.registerService(std::make_unique<TestUploaderClass>(
+            environment, testDescription(ServiceId::Dropbox, keys::dropboxLinked)));
     }
 
     QTemporaryDir folder;
@@ -44,21 +44,29 @@ protected:
     platform::MemorySecretStore secrets;
     accounts::CredentialStore credentials{secrets};
     upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
-    upload::ServiceRegistry registry;
+    upload::ServiceRegistry registry{QStringLiteral("Quillmoor")};
 };
 
-TEST_F(UploaderTest, RegistryAnswersOnlyForBuiltServices) {
-    EXPECT_EQ(registry.classForService(10), nullptr);
-    EXPECT_EQ(registry.classForService(-1), nullptr);
-    EXPECT_EQ(registry.classForService(7), nullptr);   // not built
-    EXPECT_FALSE(registry.isLinkedForService(10));
-    EXPECT_TRUE(registry.nameOfService(10).isNull());
-    EXPECT_TRUE(registry.keychainIdentifierForService(7).isNull());
-    registry.setIsLinked(true, 7);   // does nothing, and does not crash
-    EXPECT_FALSE(registry.isLinkedForService(7));
+TEST_F(UploaderTest, RegistryAnswersClassesForBuiltServicesAndNamesForAll) {
+    EXPECT_EQ(registry.classForService(ServiceId::None), nullptr);
+    EXPECT_EQ(upload::serviceFromNumber(-1), std::nullopt);
+    EXPECT_EQ(upload::serviceFromNumber(10), std::nullopt);
+    EXPECT_EQ(registry.classForService(ServiceId::GoogleDrive), nullptr); // not built
+    EXPECT_EQ(registry.descriptionOfService(ServiceId::GoogleDrive), nullptr);
+    EXPECT_FALSE(registry.isLinkedForService(ServiceId::None));
+    EXPECT_TRUE(registry.nameOfService(ServiceId::None).isNull());
+    EXPECT_TRUE(registry.keychainIdentifierForService(ServiceId::None).isNull());
+    EXPECT_EQ(registry.nameOfService(ServiceId::GoogleDrive), QStringLiteral("GoogleDrive"));
+    EXPECT_EQ(registry.keychainIdentifierForService(ServiceId::GoogleDrive),
+              QStringLiteral("Quillmoor (GoogleDrive)"));
+    registry.setIsLinked(true, ServiceId::GoogleDrive); // does nothing, and does not crash
+    EXPECT_FALSE(registry.isLinkedForService(ServiceId::GoogleDrive));
 
-    EXPECT_EQ(registry.nameOfService(9), QStringLiteral("Generic"));
-    EXPECT_EQ(registry.keychainIdentifierForService(9), QStringLiteral("Quillmoor (Generic)"));
+    EXPECT_EQ(registry.nameOfService(ServiceId::Generic), QStringLiteral("Generic"));
+    EXPECT_EQ(registry.keychainIdentifierForService(ServiceId::Generic),
+              QStringLiteral("Quillmoor (Generic)"));
+    EXPECT_EQ(registry.descriptionOfService(ServiceId::Generic)->accountKey,
+              QString::fromLatin1(keys::genericLogin));
 }
 
 TEST_F(UploaderTest, ServiceNamesAreFixed) {
@@ -66,9 +74,9 @@ TEST_F(UploaderTest, ServiceNamesAreFixed) {
                                QStringLiteral("Droplr"),    QStringLiteral("Dropmark"), QStringLiteral("MediaFire"),
                                QStringLiteral("Box"),       QStringLiteral("GoogleDrive"), QStringLiteral("ownCloud"),
                                QStringLiteral("Generic")};
-    for (int id = 0; id < 10; ++id)
-        EXPECT_EQ(upload::serviceName(id), expected[id]);
-    EXPECT_TRUE(upload::serviceName(10).isNull());
+    for (const ServiceId id : upload::kAllServices)
+        EXPECT_EQ(upload::serviceName(id), expected[upload::serviceNumber(id)]);
+    EXPECT_TRUE(upload::serviceName(ServiceId::None).isNull());
 }
 
 TEST_F(UploaderTest, UnlinkingClearsTheFlagAndRemovesOnlyTheCurrentAccountsPassword) {
@@ -77,13 +85,13 @@ TEST_F(UploaderTest, UnlinkingClearsTheFlagAndRemovesOnlyTheCurrentAccountsPassw
     credentials.setPassword(QStringLiteral("pw-bob"), QStringLiteral("Quillmoor (Generic)"), QStringLiteral("bob"));
     credentials.setPassword(QStringLiteral("pw-other"), QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice"));
 
-    registry.setIsLinked(true, 9);
-    EXPECT_TRUE(registry.isLinkedForService(9));
+    registry.setIsLinked(true, ServiceId::Generic);
+    EXPECT_TRUE(registry.isLinkedForService(ServiceId::Generic));
     EXPECT_EQ(credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("alice")),
               QStringLiteral("pw-alice"));   // linking touches no password
 
-    registry.setIsLinked(false, 9);
-    EXPECT_FALSE(registry.isLinkedForService(9));
+    registry.setIsLinked(false, ServiceId::Generic);
+    EXPECT_FALSE(registry.isLinkedForService(ServiceId::Generic));
     EXPECT_FALSE(settings.objectForKey(keys::genericLinked)->toBool());
     EXPECT_FALSE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("alice")));
     EXPECT_TRUE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("bob")));
@@ -91,15 +99,15 @@ TEST_F(UploaderTest, UnlinkingClearsTheFlagAndRemovesOnlyTheCurrentAccountsPassw
 }
 
 TEST_F(UploaderTest, AServiceWithoutAccountKeyUnlinksByItsFlagOnly) {
-    registry.setIsLinked(true, 0);
+    registry.setIsLinked(true, ServiceId::Dropbox);
     EXPECT_TRUE(settings.boolForKey(keys::dropboxLinked));
-    registry.setIsLinked(false, 0);
-    EXPECT_FALSE(registry.isLinkedForService(0));
+    registry.setIsLinked(false, ServiceId::Dropbox);
+    EXPECT_FALSE(registry.isLinkedForService(ServiceId::Dropbox));
     EXPECT_EQ(secrets.size(), 0);
 }
 
 TEST_F(UploaderTest, ASecondUploadWhileBusyIsRefused) {
-    auto uploader = registry.classForService(9)->create();
+    auto uploader = registry.classForService(ServiceId::Generic)->create();
     auto& test = static_cast<TestUploader&>(*uploader);
     RecordingDelegate delegate;
     uploader->setDelegate(&delegate);
@@ -128,7 +136,7 @@ TEST_F(UploaderTest, ASecondUploadWhileBusyIsRefused) {
 }
 
 TEST_F(UploaderTest, ServicePreconditionsRefuseWithoutChangingAnything) {
-    auto uploader = registry.classForService(9)->create();
+    auto uploader = registry.classForService(ServiceId::Generic)->create();
     static_cast<TestUploader&>(*uploader).ready = false;
     EXPECT_FALSE(uploader->uploadFile(QStringLiteral("/tmp/a.pdf"), true));
     EXPECT_FALSE(uploader->busy());
@@ -136,7 +144,7 @@ TEST_F(UploaderTest, ServicePreconditionsRefuseWithoutChangingAnything) {
 }
 
 TEST_F(UploaderTest, AReportMadeWhileStartingArrivesAfterUploadFileReturned) {
-    auto uploader = registry.classForService(9)->create();
+    auto uploader = registry.classForService(ServiceId::Generic)->create();
     auto& test = static_cast<TestUploader&>(*uploader);
     test.linkWhileStarting = QUrl(QStringLiteral("https://example.org/quick"));
     RecordingDelegate delegate;
@@ -151,7 +159,7 @@ TEST_F(UploaderTest, AReportMadeWhileStartingArrivesAfterUploadFileReturned) {
 TEST_F(UploaderTest, ReportsOfADestroyedUploaderOrWithoutDelegateGoNowhere) {
     RecordingDelegate delegate;
     {
-        auto uploader = registry.classForService(9)->create();
+        auto uploader = registry.classForService(ServiceId::Generic)->create();
         static_cast<TestUploader&>(*uploader).linkWhileStarting = QUrl(QStringLiteral("https://example.org/late"));
         uploader->setDelegate(&delegate);
         uploader->uploadFile(QStringLiteral("/tmp/late.txt"), true);
@@ -159,14 +167,14 @@ TEST_F(UploaderTest, ReportsOfADestroyedUploaderOrWithoutDelegateGoNowhere) {
     drainEvents();
     EXPECT_TRUE(delegate.events.isEmpty());
 
-    auto orphan = registry.classForService(9)->create();
+    auto orphan = registry.classForService(ServiceId::Generic)->create();
     orphan->uploadFile(QStringLiteral("/tmp/x"), true);
     static_cast<TestUploader&>(*orphan).finish(QUrl(QStringLiteral("https://example.org/x")));
     EXPECT_FALSE(orphan->busy());
 }
 
 TEST_F(UploaderTest, CancelLeavesTheUploaderIdleAndAuthenticationIsOptionalForDelegates) {
-    auto uploader = registry.classForService(9)->create();
+    auto uploader = registry.classForService(ServiceId::Generic)->create();
     RecordingDelegate delegate;   // does not implement the authentication report
     uploader->setDelegate(&delegate);
     uploader->uploadFile(QStringLiteral("/tmp/a"), true);

@@ -1,19 +1,19 @@
 #include "accounts/credential_store.h"
 #include "accounts/settings_keys.h"
+#include "net/http_request_operation.h"
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
-#include "net/http_request_operation.h"
+#include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
 #include "support/real_servers.h"
 #include "support/test_support.h"
-#include "uploaders/owncloud_uploader.h"
 #include "uploaders/service_id.h"
 
+#include "support/uploader_fixture.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include "support/uploader_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -76,7 +76,6 @@ public:
     GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
                          FileTransfer::Options transferOptions = {});
 
-    QString name() const override;
     std::unique_ptr<Uploader> create() const override;
 
 private:

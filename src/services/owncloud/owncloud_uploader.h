@@ -82,7 +82,6 @@ class OwnCloudUploaderClass final : public FlagLinkedUploaderClass {
 public:
     OwnCloudUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle);
 
-    QString name() const override;
     std::unique_ptr<Uploader> create() const override;
 
 private:

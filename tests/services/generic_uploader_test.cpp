@@ -3,18 +3,18 @@
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
+#include "services/generic/generic_uploader.h"
 #include "support/real_servers.h"
 #include "support/test_support.h"
-#include "uploaders/generic_uploader.h"
 #include "uploaders/service_id.h"
 #include "uploaders/service_registry.h"
 
+#include "support/uploader_fixture.h"
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
-#include "support/uploader_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -160,9 +160,8 @@ TEST_F(GenericUploaderTest, ClassNamesTheServiceKeepsTheFlagAndMakesUploaders) {
     EXPECT_NE(dynamic_cast<GenericUploader*>(serviceClass->create().get()), nullptr);
 
     upload::ServiceRegistry registry;
-    registry.registerService(upload::Generic,
-                             std::make_unique<upload::GenericUploaderClass>(environment, bundle));
-    EXPECT_EQ(registry.nameOfService(9), QStringLiteral("Generic"));
+    registry.registerService(std::make_unique<upload::GenericUploaderClass>(environment, bundle));
+    EXPECT_EQ(registry.classForService(upload::ServiceId::Generic)->name(), QStringLiteral("Generic"));
 }
 
 class GenericUploaderServerTest : public GenericUploaderTest,

@@ -1,9 +1,9 @@
-#include "uploaders/generic_uploader.h"
+#include "services/generic/generic_uploader.h"
 
 #include "accounts/settings_keys.h"
 #include "platform/data_additions.h"
 #include "platform/string_format.h"
-#include "uploaders/service_id.h"
+#include "services/generic/generic_service.h"
 
 #include <QFileInfo>
 
@@ -106,7 +106,7 @@ void GenericUploader::startUpload(const QString& path) {
             if (error) {
                 // A cancelled challenge has reported already.
                 if (!isTransferCancelled(error))
-                    reportFailure(*error, UploadFailed);
+                    reportFailure(*error);
                 return;
             }
             storeFile(path, location, names, run);
@@ -130,7 +130,7 @@ void GenericUploader::storeFile(const QString& path, const ServerLocation& locat
                 return;
             if (error) {
                 if (!isTransferCancelled(error))
-                    reportFailure(*error, UploadFailed);
+                    reportFailure(*error);
                 return;
             }
             // A link goes out in the message: never with a login or password of the server address.
@@ -169,7 +169,7 @@ void GenericUploader::checkPublicLink(const QUrl& remote, const QUrl& link, quin
         operation_ =
             fileManager().removeItem(remote, [this, run, failure](const std::optional<platform::Error>&) {
                 if (run == run_)
-                    reportFailure(failure, UploadFailed);
+                    reportFailure(failure);
             });
     });
 }
@@ -301,20 +301,15 @@ void GenericUploader::handleChallenge(const TransferChallenge& challenge, Challe
     if (linking_)
         reportAuthentication(error);
     else if (reporting)
-        reportFailure(error, UploadFailed);
+        reportFailure(error);
     reply.cancel();
 }
 
 GenericUploaderClass::GenericUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
                                            FileTransfer::Options transferOptions)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::genericLinked),
-                              QString::fromLatin1(keys::genericLogin))
+    : FlagLinkedUploaderClass(environment, genericService())
     , bundle_(std::move(bundle))
     , transferOptions_(std::move(transferOptions)) {}
-
-QString GenericUploaderClass::name() const {
-    return serviceName(Generic);
-}
 
 std::unique_ptr<Uploader> GenericUploaderClass::create() const {
     return std::make_unique<GenericUploader>(environment(), bundle_, keychainIdentifier(), transferOptions_);

@@ -1,4 +1,4 @@
-#include "uploaders/owncloud_uploader.h"
+#include "services/owncloud/owncloud_uploader.h"
 
 #include "accounts/settings_keys.h"
 #include "net/http_client.h"
@@ -8,7 +8,7 @@
 #include "net/xml_request_operation.h"
 #include "platform/data_additions.h"
 #include "platform/string_format.h"
-#include "uploaders/service_id.h"
+#include "services/owncloud/owncloud_service.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -162,7 +162,7 @@ void OwnCloudUploader::probeName(const Account& account, const QString& path, qi
                 storeFile(account, path, name, run);
                 return;
             }
-            reportFailure(error, UploadFailed);
+            reportFailure(error);
         });
     client->enqueueHTTPRequestOperation(probe);
 }
@@ -175,7 +175,7 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
         // The platform's code for a file that cannot be read, so callers see the usual error.
-        reportFailure(platform::Error(QStringLiteral("NSCocoaErrorDomain"), 260, file->errorString()), UploadFailed);
+        reportFailure(platform::Error(QStringLiteral("NSCocoaErrorDomain"), 260, file->errorString()));
         return;
     }
     request.bodyLength = file->size();
@@ -204,7 +204,7 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
         [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
             if (alive.expired() || run != run_)
                 return;
-            reportFailure(error, UploadFailed);
+            reportFailure(error);
         });
     operation->setUploadProgressBlock([this, alive, run](qint64, qint64 written, qint64 expected) {
         if (alive.expired() || run != run_ || !busy())
@@ -228,8 +228,7 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name, qu
             const QStringList urls = document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
             if (urls.size() != 1) {
                 reportFailure(platform::Error(QString::fromLatin1(kErrorDomain), ShareCreationFailed,
-                                              bundle_.localized(QString::fromLatin1(kShareCreationFailed))),
-                              UploadFailed);
+                                              bundle_.localized(QString::fromLatin1(kShareCreationFailed))));
                 return;
             }
             const QUrl link(urls.first() + QStringLiteral("&download"));
@@ -239,7 +238,7 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name, qu
         [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
             if (alive.expired() || run != run_)
                 return;
-            reportFailure(error, UploadFailed);
+            reportFailure(error);
         });
 }
 
@@ -320,13 +319,8 @@ void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client,
 }
 
 OwnCloudUploaderClass::OwnCloudUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle)
-    : FlagLinkedUploaderClass(environment, QString::fromLatin1(keys::ownCloudLinked),
-                              QString::fromLatin1(keys::ownCloudEmail))
+    : FlagLinkedUploaderClass(environment, ownCloudService())
     , bundle_(std::move(bundle)) {}
-
-QString OwnCloudUploaderClass::name() const {
-    return serviceName(OwnCloud);
-}
 
 std::unique_ptr<Uploader> OwnCloudUploaderClass::create() const {
     return std::make_unique<OwnCloudUploader>(environment(), bundle_, keychainIdentifier());
