@@ -22,8 +22,8 @@ using namespace qm;
 class Delegate final : public upload::UploaderDelegate {
 public:
     void uploadProgress(double fraction, const QString&) override { lastFraction = fraction; }
-    void uploadFailedWithStatus(int status, const platform::Error& error) override {
-        std::fprintf(stderr, "failed (%d): %s\n", status, qPrintable(error.localizedDescription));
+    void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
+        std::fprintf(stderr, "failed (%d): %s\n", static_cast<int>(status), qPrintable(error.localizedDescription));
         QCoreApplication::exit(1);
     }
     void createdLink(const QUrl& link, const QString&, const QUrl&) override {
