@@ -6,8 +6,6 @@
 #include "platform/error.h"
 #include "platform/property_list.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QLocale>
 #include <QSysInfo>
 #include <QtDebug>
@@ -45,7 +43,18 @@ QByteArray charsetName(QStringConverter::Encoding encoding) {
 
 } // namespace
 
-HTTPClient::HTTPClient(const QUrl& baseURL) {
+ClientIdentity ClientIdentity::fromBundle(const platform::Bundle& bundle) {
+    ClientIdentity identity;
+    identity.name = bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleExecutable")).toString();
+    if (identity.name.isEmpty())
+        identity.name = bundle.identifier();
+    identity.version = bundle.shortVersion();
+    if (identity.version.isEmpty())
+        identity.version = bundle.version();
+    return identity;
+}
+
+HTTPClient::HTTPClient(const QUrl& baseURL, const ClientIdentity& identity) {
     if (baseURL.isEmpty()) refuse("url");
     baseURL_ = baseURL;
     // Relative paths resolve under the last segment only when it ends in "/".
@@ -53,7 +62,7 @@ HTTPClient::HTTPClient(const QUrl& baseURL) {
         baseURL_.setPath(baseURL_.path(QUrl::FullyEncoded) + QLatin1Char('/'), QUrl::StrictMode);
 
     setDefaultHeader("Accept-Language", acceptLanguageHeader(QLocale::system().uiLanguages()));
-    const QByteArray agent = userAgentHeader();
+    const QByteArray agent = userAgentHeader(identity);
     if (!agent.isEmpty()) setDefaultHeader("User-Agent", agent);
 }
 
@@ -70,12 +79,11 @@ QByteArray HTTPClient::acceptLanguageHeader(const QStringList& preferredLanguage
     return entries.join(QStringLiteral(", ")).toUtf8();
 }
 
-QByteArray HTTPClient::userAgentHeader() {
-    QString name = QCoreApplication::applicationName();
-    if (name.isEmpty()) name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    if (name.isEmpty()) name = QCoreApplication::organizationDomain();
-    QString version = QCoreApplication::applicationVersion();
-    QString agent = QStringLiteral("%1/%2 (%3)").arg(name, version, QSysInfo::prettyProductName());
+QByteArray HTTPClient::userAgentHeader(const ClientIdentity& identity) {
+    if (identity.name.isEmpty())
+        return {};
+    QString agent =
+        QStringLiteral("%1/%2 (%3)").arg(identity.name, identity.version, QSysInfo::prettyProductName());
     if (!isASCII(agent))
         if (auto latin = latinTransliteration(agent)) agent = *latin;
     return agent.toUtf8();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/http_request_operation.h"
+#include "platform/bundle.h"
 
 #include <QStringConverter>
 #include <QStringList>
@@ -13,6 +14,14 @@
 namespace qm::net {
 
 class MultipartFormData;
+
+// Who speaks through a client, for its User-Agent; handed in by whoever holds the bundle.
+struct ClientIdentity {
+    QString name;    // the executable's name, else the bundle identifier
+    QString version; // the short version string, else the build version
+
+    static ClientIdentity fromBundle(const platform::Bundle& bundle);
+};
 
 // An operation class as the client sees it: whether it claims a request, and how to make one.
 struct HTTPOperationClass {
@@ -38,15 +47,16 @@ public:
     using Failure = HTTPRequestOperation::Failure;
     using MultipartBlock = std::function<void(MultipartFormData&)>;
 
-    // An empty URL throws platform::InvalidArgument.
-    explicit HTTPClient(const QUrl& baseURL);
+    // An empty URL throws platform::InvalidArgument. Without an identity no User-Agent is sent.
+    explicit HTTPClient(const QUrl& baseURL, const ClientIdentity& identity = {});
     HTTPClient() = delete;
     HTTPClient(const HTTPClient&) = delete;
     HTTPClient& operator=(const HTTPClient&) = delete;
     virtual ~HTTPClient();
 
-    static std::shared_ptr<HTTPClient> clientWithBaseURL(const QUrl& baseURL) {
-        return std::make_shared<HTTPClient>(baseURL);
+    static std::shared_ptr<HTTPClient> clientWithBaseURL(const QUrl& baseURL,
+                                                         const ClientIdentity& identity = {}) {
+        return std::make_shared<HTTPClient>(baseURL, identity);
     }
 
     const QUrl& baseURL() const { return baseURL_; }
@@ -109,7 +119,8 @@ public:
 
     // "lang;q=…" entries joined with ", ", stopping after the first entry with q at most 0.5.
     static QByteArray acceptLanguageHeader(const QStringList& preferredLanguages);
-    static QByteArray userAgentHeader();
+    // "name/version (system)", transliterated to Latin when it is not ASCII; empty without a name.
+    static QByteArray userAgentHeader(const ClientIdentity& identity);
 
 private:
     void runVerb(const QByteArray& method, const QString& path, const QVariant& parameters, Success success,

@@ -191,7 +191,7 @@ void deliver(bool hasContext, const QPointer<QObject>& context, std::function<vo
 
 } // namespace
 
-void HTTPRequestOperation::setCompletionBlockWithSuccess(Success success, Failure failure) {
+void HTTPRequestOperation::installCompletion(Success success, Failure failure) {
     // A weak reference: the block belongs to the operation, and a strong one would keep it forever.
     std::weak_ptr<URLConnectionOperation> weak = weak_from_this();
     setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {

@@ -61,14 +61,18 @@ public:
     // What the success callback receives; decoding subclasses return their decoded object.
     virtual QVariant responseObject() { return responseData(); }
 
-    // Callbacks run on the main thread unless a context object (living on another thread) is given.
-    void setCompletionBlockWithSuccess(Success success, Failure failure);
+    // Callbacks run on the main thread unless a context object (living on another thread) is given. A
+    // decoding subclass decodes first, and its decoding error fails the operation, however it was made.
+    void setCompletionBlockWithSuccess(Success success, Failure failure) {
+        installCompletion(std::move(success), std::move(failure));
+    }
     void setSuccessCallbackContext(QObject* context);
     void setFailureCallbackContext(QObject* context);
 
 protected:
     explicit HTTPRequestOperation(HTTPRequest request) : URLConnectionOperation(std::move(request)) {}
     void didPause() override;
+    virtual void installCompletion(Success success, Failure failure);
     static AcceptableSets& classSets();
     // For subclasses: whether the media types of the request's Accept header meet `types`.
     static bool acceptHeaderMeets(const HTTPRequest& request, const ContentTypeSet& types);

@@ -50,6 +50,16 @@ bool DecodingRequestOperation::pathExtensionIs(const HTTPRequest& request, const
     return dot > 0 && last.mid(dot + 1) == extension;
 }
 
+void DecodingRequestOperation::installCompletion(Success success, Failure failure) {
+    std::function<void(DecodingRequestOperation&)> onSuccess;
+    std::function<void(DecodingRequestOperation&, const Error&)> onFailure;
+    if (success)
+        onSuccess = [success](DecodingRequestOperation& op) { success(op, op.responseObject()); };
+    if (failure)
+        onFailure = [failure](DecodingRequestOperation& op, const Error& error) { failure(op, error); };
+    setDecodingCallbacks(std::move(onSuccess), std::move(onFailure));
+}
+
 void DecodingRequestOperation::setDecodingCallbacks(std::function<void(DecodingRequestOperation&)> success,
                                                     std::function<void(DecodingRequestOperation&, const Error&)> failure) {
     // Weak: the block belongs to the operation.

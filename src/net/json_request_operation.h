@@ -38,6 +38,8 @@ protected:
         setDecodingCallbacks(std::move(onSuccess), std::move(onFailure));
     }
     static bool pathExtensionIs(const HTTPRequest& request, const QString& extension);
+    // The plain callbacks (as the client installs them) get the decoded object as the response object.
+    void installCompletion(Success success, Failure failure) override;
 
 private:
     void setDecodingCallbacks(std::function<void(DecodingRequestOperation&)> success,

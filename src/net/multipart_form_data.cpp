@@ -87,9 +87,14 @@ bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString
 
 void MultipartFormData::appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name,
                                                   const QString& fileName, quint64 length, const QString& mimeType) {
+    appendPartWithHeaders(fileHeaders(name, fileName, mimeType), std::move(stream), length);
+}
+
+void MultipartFormData::appendPartWithHeaders(PartHeaderList headers, std::shared_ptr<QIODevice> stream,
+                                              quint64 length) {
     require(stream != nullptr, "inputStream");
     BodyPart part;
-    part.headers = fileHeaders(name, fileName, mimeType);
+    part.headers = std::move(headers);
     part.stream = std::make_shared<PartStream>();
     part.stream->start = stream->isOpen() && !stream->isSequential() ? stream->pos() : 0;
     part.stream->device = std::move(stream);
@@ -114,7 +119,7 @@ void MultipartFormData::throttleBandwidth(qint64 packetSize, std::chrono::millis
 }
 
 QString MultipartFormData::contentType() const {
-    return QStringLiteral("multipart/form-data; boundary=%1").arg(boundary_);
+    return QStringLiteral("%1; boundary=%2").arg(mediaType_, boundary_);
 }
 
 quint64 MultipartFormData::contentLength() const {

@@ -39,11 +39,15 @@ struct BodyPart {
     bool isStream() const { return stream != nullptr; }
 };
 
-// Collects the parts of one multipart/form-data body under one random boundary.
+// Collects the parts of one multipart body under one random boundary: multipart/form-data unless another
+// media type is set (multipart/related for a metadata part followed by the content of a file).
 class MultipartFormData {
 public:
     MultipartFormData();
     explicit MultipartFormData(QString boundary);
+
+    const QString& mediaType() const { return mediaType_; }
+    void setMediaType(QString mediaType) { mediaType_ = std::move(mediaType); }
 
     // "Boundary+" and 16 upper-case hex digits from two independent random 32-bit numbers.
     static QString createBoundary();
@@ -57,6 +61,9 @@ public:
                                 const QString& mimeType);
     void appendPartWithFormData(const QByteArray& data, const QString& name);
     void appendPartWithHeaders(PartHeaderList headers, const QByteArray& body);
+    // A part of any headers whose `length` bytes come from `stream` while the body is sent (a file range
+    // device for a chunk of a file); the same once-only rule as below for a stream that cannot seek.
+    void appendPartWithHeaders(PartHeaderList headers, std::shared_ptr<QIODevice> stream, quint64 length);
     bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error = nullptr);
     bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
                                const QString& mimeType, platform::Error* error = nullptr);
@@ -76,6 +83,7 @@ public:
 
 private:
     QString boundary_;
+    QString mediaType_ = QStringLiteral("multipart/form-data");
     QList<BodyPart> parts_;
     qint64 packetSize_ = 0;
     std::chrono::milliseconds delay_{0};

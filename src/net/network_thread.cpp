@@ -1,8 +1,32 @@
 #include "net/network_thread.h"
 
+#include <QByteArrayList>
 #include <pthread.h>
 
 namespace qm::net {
+
+namespace {
+
+// Whether a cookie line of curl's list (Netscape format: domain, subdomains, path, ...) goes to host/path.
+bool cookieApplies(const QByteArray& line, const QByteArray& host, const QByteArray& path) {
+    const QByteArrayList fields = line.split('\t');
+    if (fields.size() < 7)
+        return false;
+    QByteArray domain = fields[0];
+    if (domain.startsWith("#HttpOnly_"))
+        domain = domain.mid(10);
+    if (domain.startsWith('.'))
+        domain = domain.mid(1);
+    domain = domain.toLower();
+    const bool subdomains = fields[1] == "TRUE";
+    if (host != domain && !(subdomains && host.endsWith("." + domain)))
+        return false;
+    const QByteArray& cookiePath = fields[2];
+    return path == cookiePath ||
+           (path.startsWith(cookiePath) && (cookiePath.endsWith('/') || path.at(cookiePath.size()) == '/'));
+}
+
+} // namespace
 
 NetworkThread& NetworkThread::instance() {
     // Never destroyed: transfers may still be running while static objects go away at exit.
@@ -37,6 +61,28 @@ void NetworkThread::add(CURL* easy, std::function<void(CURLcode)> done) {
 void NetworkThread::remove(CURL* easy) {
     if (transfers_.erase(easy))
         curl_multi_remove_handle(multi_, easy);
+}
+
+void NetworkThread::clearCookies(const QUrl& url) {
+    const QByteArray host = url.host().toLower().toUtf8();
+    const QByteArray path =
+        url.path(QUrl::FullyEncoded).isEmpty() ? QByteArray("/") : url.path(QUrl::FullyEncoded).toUtf8();
+    // curl deletes only all cookies at once, so the others are put back.
+    post([this, host, path] {
+        CURL* easy = curl_easy_init();
+        curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+        curl_slist* cookies = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_COOKIELIST, &cookies);
+        QByteArrayList keep;
+        for (curl_slist* c = cookies; c; c = c->next)
+            if (!cookieApplies(c->data, host, path))
+                keep.append(c->data);
+        curl_slist_free_all(cookies);
+        curl_easy_setopt(easy, CURLOPT_COOKIELIST, "ALL");
+        for (const QByteArray& line : keep)
+            curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.constData());
+        curl_easy_cleanup(easy);
+    });
 }
 
 void NetworkThread::run() {

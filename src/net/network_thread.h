@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QUrl>
 #include <curl/curl.h>
 #include <functional>
 #include <mutex>
@@ -25,6 +26,9 @@ public:
     void remove(CURL* easy);
     // A handle shared by all transfers, so cookies set by one response go with later requests.
     CURLSH* share() const { return share_; }
+    // Deletes every stored cookie that a request to `url` would carry (domain and path match); safe from
+    // any thread. Transfers started after this call no longer send them.
+    void clearCookies(const QUrl& url);
 
     NetworkThread(const NetworkThread&) = delete;
     NetworkThread& operator=(const NetworkThread&) = delete;

@@ -15,8 +15,9 @@ bool isAbsent(const QVariant& v) { return !v.isValid() || v.typeId() == QMetaTyp
 
 } // namespace
 
-OAuth2Client::OAuth2Client(const QUrl& baseURL, const QString& clientID, const QString& secret)
-    : HTTPClient(baseURL) {
+OAuth2Client::OAuth2Client(const QUrl& baseURL, const QString& clientID, const QString& secret,
+                           const ClientIdentity& identity)
+    : HTTPClient(baseURL, identity) {
     if (clientID.isEmpty()) refuse("clientID");
     serviceProviderIdentifier_ = this->baseURL().host();
     clientID_ = clientID;

@@ -19,12 +19,14 @@ public:
     using CredentialFailure = std::function<void(const std::optional<platform::Error>&)>;
 
     // An empty URL or client identifier throws platform::InvalidArgument.
-    OAuth2Client(const QUrl& baseURL, const QString& clientID, const QString& secret);
+    OAuth2Client(const QUrl& baseURL, const QString& clientID, const QString& secret,
+                 const ClientIdentity& identity = {});
     ~OAuth2Client() override;
 
     static std::shared_ptr<OAuth2Client> clientWithBaseURL(const QUrl& baseURL, const QString& clientID,
-                                                           const QString& secret) {
-        return std::make_shared<OAuth2Client>(baseURL, clientID, secret);
+                                                           const QString& secret,
+                                                           const ClientIdentity& identity = {}) {
+        return std::make_shared<OAuth2Client>(baseURL, clientID, secret, identity);
     }
 
     const QString& serviceProviderIdentifier() const { return serviceProviderIdentifier_; }

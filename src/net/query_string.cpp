@@ -1,5 +1,7 @@
 #include "net/query_string.h"
 
+#include "json/value.h"
+
 #include <QStringEncoder>
 #include <QStringList>
 #include <algorithm>
@@ -12,8 +14,25 @@ bool isNullObject(const QVariant& value) {
     return !value.isValid() || value.typeId() == QMetaType::Nullptr;
 }
 
+// Parsed JSON objects count too, so an answer can be sent back as parameters.
 bool isDictionary(const QVariant& value) {
-    return value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantHash;
+    return value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantHash ||
+           value.typeId() == qMetaTypeId<json::Object>();
+}
+
+QVariantMap dictionaryOf(const QVariant& value) {
+    QVariantMap map;
+    if (value.typeId() == QMetaType::QVariantMap)
+        return value.toMap();
+    if (value.typeId() == QMetaType::QVariantHash) {
+        const QVariantHash hash = value.toHash();
+        for (auto it = hash.begin(); it != hash.end(); ++it)
+            map.insert(it.key(), it.value());
+        return map;
+    }
+    for (const auto& [key, member] : value.value<json::Object>())
+        map.insert(key, member);
+    return map;
 }
 
 bool isArray(const QVariant& value) {
@@ -30,12 +49,7 @@ QString percentEscape(const QString& string, QStringConverter::Encoding encoding
 void flatten(const QVariant& key, const QVariant& value, QList<QueryStringPair>& out) {
     const bool hasKey = key.isValid();
     if (isDictionary(value)) {
-        const QVariantMap map = value.typeId() == QMetaType::QVariantMap ? value.toMap() : [&] {
-            QVariantMap m;
-            const QVariantHash hash = value.toHash();
-            for (auto it = hash.begin(); it != hash.end(); ++it) m.insert(it.key(), it.value());
-            return m;
-        }();
+        const QVariantMap map = dictionaryOf(value);
         QStringList keys = map.keys();
         // Stable on the map's case-sensitive order so keys differing only in case stay deterministic.
         std::stable_sort(keys.begin(), keys.end(), [](const QString& a, const QString& b) {

@@ -281,7 +281,21 @@ void URLConnectionOperation::start() {
         finish(cancellationError());
         return;
     }
+    runStartHook();
     NetworkThread::instance().post([self = shared_from_this()] { self->startOnNetworkThread(self); });
+}
+
+void URLConnectionOperation::runStartHook() {
+    std::function<void(HTTPRequest&)> hook;
+    {
+        std::lock_guard guard(lock_);
+        hook = startHook_;
+    }
+    if (!hook)
+        return;
+    HTTPRequest changed = request();
+    hook(changed);
+    setRequest(std::move(changed));
 }
 
 void URLConnectionOperation::cancel() {
@@ -386,6 +400,9 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     if (credential) {
         // Offered only once a 401 names a scheme; a second 401 ends the exchange with that response.
         curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+        // A challenge is answered on whatever host a redirect lands on (a storage host sending the client
+        // on to an API host that asks for Digest), as a platform connection asks its delegate for each one.
+        curl_easy_setopt(e, CURLOPT_UNRESTRICTED_AUTH, 1L);
         curl_easy_setopt(e, CURLOPT_USERNAME, credential->user.toUtf8().constData());
         curl_easy_setopt(e, CURLOPT_PASSWORD, credential->password.toUtf8().constData());
     }
@@ -442,7 +459,8 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     }
     if (!hasExpect)  // a platform connection sends the body at once, without waiting for 100 Continue
         t->headerList = curl_slist_append(t->headerList, "Expect:");
-    if (post && request.hasBody() && !hasType)  // curl would otherwise call the body a form
+    // curl would otherwise call the body a form, and an empty POSTFIELDS one too: no body, no type.
+    if ((post || method == "PUT") && !hasType)
         t->headerList = curl_slist_append(t->headerList, "Content-Type:");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
@@ -568,6 +586,11 @@ void URLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
 void URLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
     std::lock_guard guard(download_->mutex);
     download_->block = std::move(block);
+}
+
+void URLConnectionOperation::setStartHook(std::function<void(HTTPRequest&)> hook) {
+    std::lock_guard guard(lock_);
+    startHook_ = std::move(hook);
 }
 
 void URLConnectionOperation::setCompletionBlock(std::function<void()> block) {

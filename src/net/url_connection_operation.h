@@ -58,7 +58,8 @@ public:
     virtual ~URLConnectionOperation();
 
     void start();
-    void cancel();
+    // Virtual, so a subclass's own clean-up runs however the operation is held.
+    virtual void cancel();
     virtual void pause();
     void resume();
 
@@ -92,6 +93,9 @@ public:
     // while one waits are folded into it, so a fast transfer cannot flood the event loop.
     void setUploadProgressBlock(ProgressBlock block);
     void setDownloadProgressBlock(ProgressBlock block);
+    // Runs on the starting thread each time the operation starts (a resume too), just before the transfer
+    // is handed to the network thread; what it changes in the request is what goes on the wire.
+    void setStartHook(std::function<void(HTTPRequest&)> hook);
     // Runs once when the operation finishes, on the thread that finished it (usually the network one).
     void setCompletionBlock(std::function<void()> block);
     // Received body bytes go here instead of memory; responseData then stays empty.
@@ -110,6 +114,7 @@ private:
     struct Progress;
 
     bool setState(State next);  // under lock_
+    void runStartHook();
     void startOnNetworkThread(std::shared_ptr<URLConnectionOperation> self);
     void cancelOnNetworkThread();
     void dropTransfer();
@@ -129,6 +134,7 @@ private:
     SSLPinningMode pinningMode_ = SSLPinningModeNone;
     bool allowsInvalidSSLCertificate_ = false;
     std::function<void()> completion_;
+    std::function<void(HTTPRequest&)> startHook_;
     std::shared_ptr<QIODevice> output_;
     std::shared_ptr<Progress> upload_, download_;
 

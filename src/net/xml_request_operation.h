@@ -74,7 +74,7 @@ public:
     std::shared_ptr<XMLParser> responseXMLParser();
     std::optional<platform::Error> XMLError();
     // Also detaches the event parser, so no more events reach its handlers.
-    void cancel();
+    void cancel() override;
 
 protected:
     using DecodingRequestOperation::DecodingRequestOperation;

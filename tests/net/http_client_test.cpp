@@ -1,82 +1,43 @@
-#include <httplib.h>
-
-#include "loopback_server.h"
 #include "net/http_client.h"
+#include "net/json_request_operation.h"
 #include "platform/error.h"
-#include "support/test_support.h"
+#include "platform/property_list.h"
+#include "support/operation_outcome.h"
+#include "support/test_server.h"
+#include "json/value.h"
 
-#include <QRegularExpression>
+#include <QCoreApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <mutex>
-#include <thread>
 
 using namespace qm::net;
+using namespace std::chrono_literals;
 using qm::platform::InvalidArgument;
+using qm::test::Fault;
+using qm::test::LoggedRequest;
+using qm::test::Outcome;
 using qm::test::waitUntil;
 
 namespace {
 
-struct Seen {
-    std::string method, path, target, contentType, body, authorization, acceptLanguage, userAgent;
-    httplib::Params params;
-    std::string multipartField;
-};
-
-// Records the last request it got; "/fail" answers 500, everything else 200.
-class EchoServer {
-public:
+// Answers "done" on every path under /api; /api/fail answers 500 and /api/slow after half a second.
+struct EchoServer : qm::test::TestServer {
     EchoServer() {
-        auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-            if (req.path == "/api/slow") std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            std::lock_guard lock(mutex_);
-            last_ = {req.method, req.path, req.target, req.get_header_value("Content-Type"), req.body,
-                     req.get_header_value("Authorization"), req.get_header_value("Accept-Language"),
-                     req.get_header_value("User-Agent"), req.params, {}};
-            if (req.is_multipart_form_data()) last_.multipartField = req.get_file_value("a").content;
-            res.status = req.path == "/api/fail" ? 500 : 200;
+        routeAll("/api/.*", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("done", "text/plain");
-        };
-        server_.Get(".*", handler);
-        server_.Post(".*", handler);
-        server_.Put(".*", handler);
-        server_.Delete(".*", handler);
-        server_.Patch(".*", handler);
-        loop_.emplace(server_);
-    }
-    QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(loop_->port()).arg(path));
-    }
-    Seen last() {
-        std::lock_guard lock(mutex_);
-        return last_;
-    }
-
-private:
-    httplib::Server server_;
-    std::optional<qm::test::LoopbackServer> loop_;
-    std::mutex mutex_;
-    Seen last_;
-};
-
-struct Outcome {
-    int successes = 0, failures = 0;
-    long status = 0;
-    QVariant object;
-};
-
-// Runs one operation to its end and reports what the server saw.
-Seen send(HTTPClient& client, EchoServer& server, HTTPRequest request, Outcome* outcome = nullptr) {
-    Outcome local;
-    Outcome& out = outcome ? *outcome : local;
-    auto op = client.HTTPRequestOperationWithRequest(
-        std::move(request), [&](HTTPRequestOperation&, const QVariant& object) { out.object = object, ++out.successes; },
-        [&](HTTPRequestOperation& o, const qm::platform::Error&) {
-            out.status = o.response() ? o.response()->statusCode : 0;
-            ++out.failures;
         });
-    client.enqueueHTTPRequestOperation(op);
-    EXPECT_TRUE(waitUntil([&] { return out.successes + out.failures > 0; }));
-    return server.last();
+        setFault(Fault::status(500).onPath("/api/fail"));
+        setFault(Fault::stall(500ms).onPath("/api/slow"));
+    }
+};
+
+// Runs one operation made by the client to its end and tells what the server saw.
+LoggedRequest send(HTTPClient& client, qm::test::TestServer& server, HTTPRequest request,
+                   std::shared_ptr<Outcome> out = std::make_shared<Outcome>()) {
+    client.enqueueHTTPRequestOperation(client.HTTPRequestOperationWithRequest(
+        std::move(request), qm::test::successBlock(out), qm::test::failureBlock(out)));
+    EXPECT_TRUE(out->wait());
+    return server.log().last();
 }
 
 class Tagged : public HTTPRequestOperation {
@@ -141,9 +102,27 @@ TEST(HTTPClientHeaders, AcceptLanguageStopsAfterSixEntries) {
     HTTPClient client(QUrl("http://example.com/"));
     EXPECT_TRUE(client.defaultValueForHeader("Accept-Language").startsWith(
         QLocale::system().uiLanguages().value(0).toUtf8() + ";q=1"));
-    EXPECT_TRUE(QRegularExpression("^[^/]+/[^ ]* \\(.+\\)$")
-                    .match(QString::fromUtf8(client.defaultValueForHeader("User-Agent")))
-                    .hasMatch());
+    EXPECT_TRUE(client.defaultValueForHeader("User-Agent").isNull()); // no identity given
+}
+
+TEST(HTTPClientHeaders, UserAgentCarriesTheBundleVersion) {
+    const qm::platform::Bundle bundle(QCoreApplication::applicationDirPath() +
+                                      QStringLiteral("/Quillmoor.bundle"));
+    ASSERT_FALSE(bundle.shortVersion().isEmpty());
+    EchoServer server;
+    HTTPClient client(server.url("/api"), ClientIdentity::fromBundle(bundle));
+    const QString agent = QString::fromStdString(
+        send(client, server, client.requestWithMethod("GET", "me")).header("User-Agent"));
+    EXPECT_TRUE(agent.startsWith(bundle.identifier() + "/" + bundle.shortVersion() + " ("))
+        << agent.toStdString();
+
+    // The executable's name when the bundle has one, the build version without a short one.
+    QTemporaryDir dir;
+    qm::test::writeFile(
+        dir.filePath("Contents/Info.plist"),
+        qm::platform::plist::toXml(QVariantMap{{"CFBundleExecutable", "quill"}, {"CFBundleVersion", "7"}}));
+    EXPECT_TRUE(HTTPClient::userAgentHeader(ClientIdentity::fromBundle(qm::platform::Bundle(dir.path())))
+                    .startsWith("quill/7 ("));
 }
 
 TEST(HTTPClientHeaders, AuthorizationHeadersAndClearing) {
@@ -171,12 +150,17 @@ TEST(HTTPClientRequest, QueryRulesForGetHeadDelete) {
     EXPECT_TRUE(head.header("Content-Type").isNull());
 }
 
-TEST(HTTPClientRequest, NoBodyWithoutParameters) {
-    HTTPClient client(QUrl("http://example.com/"));
-    const HTTPRequest post = client.requestWithMethod("POST", "x");
-    EXPECT_FALSE(post.hasBody());
-    EXPECT_TRUE(post.header("Content-Type").isNull());
-    EXPECT_EQ(post.header("Accept-Language"), client.defaultValueForHeader("Accept-Language"));
+TEST(HTTPClientRequest, BodylessPostAndPutSendNoBodyAndNoContentType) {
+    EchoServer server;
+    HTTPClient client(server.url("/api"));
+    for (const char* method : {"POST", "PUT"}) {
+        const LoggedRequest seen = send(client, server, client.requestWithMethod(method, "x"));
+        EXPECT_EQ(seen.method, method);
+        EXPECT_FALSE(seen.hasHeader("Content-Type")) << method << ": " << seen.header("Content-Type");
+        EXPECT_TRUE(seen.body.empty());
+        EXPECT_EQ(QByteArray::fromStdString(seen.header("Accept-Language")),
+                  client.defaultValueForHeader("Accept-Language"));
+    }
 }
 
 TEST(HTTPClientServer, ParameterEncodingsReachTheServer) {
@@ -184,39 +168,62 @@ TEST(HTTPClientServer, ParameterEncodingsReachTheServer) {
     HTTPClient client(server.url("/api"));
     const QVariantMap params{{"a", "1"}, {"b", "x y"}};
 
-    Seen seen = send(client, server, client.requestWithMethod("POST", "form", params));
-    EXPECT_EQ(seen.contentType, "application/x-www-form-urlencoded; charset=utf-8");
+    LoggedRequest seen = send(client, server, client.requestWithMethod("POST", "form", params));
+    EXPECT_EQ(seen.header("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
     EXPECT_EQ(seen.body, "a=1&b=x%20y");
 
     client.setParameterEncoding(HTTPClient::JSONParameterEncoding);
     seen = send(client, server, client.requestWithMethod("PUT", "json", QVariantMap{{"a", "1"}}));
-    EXPECT_EQ(seen.contentType, "application/json; charset=utf-8");
+    EXPECT_EQ(seen.header("Content-Type"), "application/json; charset=utf-8");
     EXPECT_EQ(seen.body, "{\"a\":\"1\"}");
 
     client.setParameterEncoding(HTTPClient::PropertyListParameterEncoding);
     seen = send(client, server, client.requestWithMethod("PATCH", "plist", QVariantMap{{"a", "1"}}));
-    EXPECT_EQ(seen.contentType, "application/x-plist; charset=utf-8");
+    EXPECT_EQ(seen.header("Content-Type"), "application/x-plist; charset=utf-8");
     EXPECT_NE(seen.body.find("<key>a</key>"), std::string::npos);
     EXPECT_NE(seen.body.find("<string>1</string>"), std::string::npos);
 
     seen = send(client, server, client.requestWithMethod("GET", "get", params));
     EXPECT_EQ(seen.path, "/api/get");
-    EXPECT_EQ(seen.params.find("b")->second, "x y");
+    EXPECT_EQ(seen.param("b"), "x y");
     EXPECT_TRUE(seen.body.empty());
 
     seen = send(client, server, client.multipartFormRequestWithMethod("POST", "upload", QVariantMap{{"a", "7"}}, nullptr));
-    EXPECT_EQ(seen.contentType.rfind("multipart/form-data; boundary=", 0), 0u);
-    EXPECT_EQ(seen.multipartField, "7");
+    EXPECT_TRUE(seen.header("Content-Type").starts_with("multipart/form-data; boundary="));
+    EXPECT_EQ(seen.files.find("a")->second.content, "7");
 }
 
-TEST(HTTPClientServer, BasicHeaderAndDefaultHeadersAreSent) {
+TEST(HTTPClientServer, BasicHeaderIsSent) {
     EchoServer server;
     HTTPClient client(server.url("/api/"));
     client.setAuthorizationHeaderWithUsername("user", "pass");
-    const Seen seen = send(client, server, client.requestWithMethod("GET", "me"));
-    EXPECT_EQ(seen.authorization, "Basic dXNlcjpwYXNz");
-    EXPECT_EQ(QByteArray::fromStdString(seen.acceptLanguage), client.defaultValueForHeader("Accept-Language"));
-    EXPECT_FALSE(seen.userAgent.empty());
+    EXPECT_EQ(send(client, server, client.requestWithMethod("GET", "me")).header("Authorization"),
+              "Basic dXNlcjpwYXNz");
+}
+
+// The path the uploaders take: the registered class makes the operation, and its decoding decides.
+TEST(HTTPClientDecoding, RegisteredJSONClassDecodesAndFailsOnInvalidJSON) {
+    qm::test::TestServer server;
+    server.routeAll("/api/.*", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"a": [1, 2]})", "application/json");
+    });
+    server.setFault(Fault::malformedBody().onPath("/api/broken"));
+    HTTPClient client(server.url("/api"));
+    client.registerHTTPOperationClass<JSONRequestOperation>();
+    client.setDefaultHeader("Accept", "application/json");
+
+    auto good = std::make_shared<Outcome>();
+    client.getPath("items", {}, qm::test::successBlock(good), qm::test::failureBlock(good));
+    ASSERT_TRUE(good->wait());
+    ASSERT_EQ(good->successes, 1);
+    EXPECT_EQ(good->object.toMap().value("a").toList().size(), 2);
+
+    auto broken = std::make_shared<Outcome>();
+    client.postPath("broken", QVariantMap{{"k", "v"}}, qm::test::successBlock(broken),
+                    qm::test::failureBlock(broken));
+    ASSERT_TRUE(broken->wait());
+    ASSERT_EQ(broken->failures, 1);
+    EXPECT_EQ(broken->error->domain, qm::json::kErrorDomain);
 }
 
 TEST(HTTPClientOperations, FirstRegisteredClassThatClaimsTheRequestMakesIt) {
@@ -255,8 +262,8 @@ TEST(HTTPClientVerbs, EachVerbRunsEndToEnd) {
         (client.*verb)("thing", QVariantMap{{"k", "v"}},
                        [&](HTTPRequestOperation&, const QVariant& o) { object = o, ++successes; }, nullptr);
         ASSERT_TRUE(waitUntil([&] { return successes == 1; })) << method.constData();
-        EXPECT_EQ(server.last().method, method.toStdString());
-        EXPECT_EQ(server.last().path, "/api/thing");
+        EXPECT_EQ(server.log().last().method, method.toStdString());
+        EXPECT_EQ(server.log().last().path, "/api/thing");
         EXPECT_EQ(object.toByteArray(), "done");
     }
 

@@ -1,15 +1,16 @@
-#include <httplib.h>
-
-#include "loopback_server.h"
+#include "net/file_range_device.h"
 #include "net/http_request_operation.h"
 #include "net/multipart_body_device.h"
 #include "net/multipart_form_data.h"
+#include "net/network_thread.h"
 #include "platform/dispatch.h"
 #include "sequential_stream.h"
-#include "support/test_support.h"
+#include "support/operation_outcome.h"
+#include "support/test_server.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -24,64 +25,24 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// An HTTP(S) server on a free loopback port, served from its own thread for the test's duration.
-class TestServer {
-public:
-    explicit TestServer(std::unique_ptr<httplib::Server> server, QString scheme = QStringLiteral("http"))
-        : server_(std::move(server)), scheme_(std::move(scheme)), loop_(*server_) {}
-    httplib::Server& operator*() { return *server_; }
-    QUrl url(const QString& path) const {
-        return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme_).arg(loop_.port()).arg(path));
-    }
+using qm::test::LoggedRequest;
+using qm::test::Outcome;
+using qm::test::run;
+using qm::test::TestServer;
+using qm::test::watch;
 
-private:
-    std::unique_ptr<httplib::Server> server_;
-    QString scheme_;
-    qm::test::LoopbackServer loop_;
-};
-
-struct Outcome {
-    std::atomic<int> successes{0}, failures{0};
-    std::optional<Error> error;
-    QVariant object;
-    bool onMainThread = false;
-    int total() const { return successes + failures; }
-};
-
-std::shared_ptr<Outcome> watch(HTTPRequestOperation& op) {
-    auto outcome = std::make_shared<Outcome>();
-    op.setCompletionBlockWithSuccess(
-        [outcome](HTTPRequestOperation&, const QVariant& object) {
-            outcome->object = object;
-            outcome->onMainThread = qm::platform::dispatch::isMainThread();
-            ++outcome->successes;
-        },
-        [outcome](HTTPRequestOperation&, const Error& error) {
-            outcome->error = error;
-            outcome->onMainThread = qm::platform::dispatch::isMainThread();
-            ++outcome->failures;
+// "/status/N" answers N with the body "body of N"; "/html" a paragraph, or nothing with ?empty.
+struct StatusServer : TestServer {
+    StatusServer() {
+        route("GET", R"(/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.matches[1]);
+            res.set_content("body of " + std::string(req.matches[1]), "text/plain");
         });
-    return outcome;
-}
-
-std::shared_ptr<Outcome> run(const std::shared_ptr<HTTPRequestOperation>& op) {
-    auto outcome = watch(*op);
-    op->start();
-    EXPECT_TRUE(waitUntil([&] { return outcome->total() > 0; }));
-    return outcome;
-}
-
-std::unique_ptr<httplib::Server> statusServer() {
-    auto server = std::make_unique<httplib::Server>();
-    server->Get(R"(/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-        res.status = std::stoi(req.matches[1]);
-        res.set_content("body of " + std::string(req.matches[1]), "text/plain");
-    });
-    server->Get("/html", [](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(req.has_param("empty") ? "" : "<p>x</p>", "text/html");
-    });
-    return server;
-}
+        route("GET", "/html", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(req.has_param("empty") ? "" : "<p>x</p>", "text/html");
+        });
+    }
+};
 
 // A decoding subclass in miniature: its own class-level sets and Accept-header claim.
 class JSONOperation : public HTTPRequestOperation {
@@ -104,7 +65,7 @@ private:
 } // namespace
 
 TEST(HTTPOperation, Status201IsSuccessOnTheMainThread) {
-    TestServer server(statusServer());
+    StatusServer server;
     auto op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/status/201"))));
     const auto outcome = run(op);
     EXPECT_EQ(outcome->successes, 1);
@@ -119,7 +80,7 @@ TEST(HTTPOperation, Status201IsSuccessOnTheMainThread) {
 }
 
 TEST(HTTPOperation, Status300And404FailWithTheirTexts) {
-    TestServer server(statusServer());
+    StatusServer server;
     for (const int status : {300, 404}) {
         auto op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/status/%1").arg(status))));
         const auto outcome = run(op);
@@ -138,7 +99,7 @@ TEST(HTTPOperation, Status300And404FailWithTheirTexts) {
 }
 
 TEST(HTTPOperation, ContentTypeIsJudgedOnlyWithABody) {
-    TestServer server(statusServer());
+    StatusServer server;
     auto empty = JSONOperation::create(HTTPRequest(server.url(QStringLiteral("/html?empty=1"))));
     EXPECT_EQ(run(empty)->successes, 1);
 
@@ -191,50 +152,26 @@ TEST(HTTPOperation, CancelBeforeStartFailsOnceWithMinus999) {
     EXPECT_EQ(outcome->error->code, -999);
 }
 
-std::unique_ptr<httplib::Server> slowServer(std::atomic<int>* requests, std::vector<httplib::Headers>* seen,
-                                            std::mutex* seenMutex) {
-    auto server = std::make_unique<httplib::Server>();
-    server->Get("/slow", [=](const httplib::Request& req, httplib::Response& res) {
-        ++*requests;
-        {
-            std::lock_guard guard(*seenMutex);
-            seen->push_back(req.headers);
-        }
-        res.set_header("ETag", "\"v1\"");
-        if (req.has_header("Range")) {  // the server library answers with the asked-for slice
+// A download of a resource that trickles out (200 KiB, 1 KiB every 10 ms, then "rest"), under way.
+class SlowDownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.route("GET", "/slow", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("ETag", "\"v1\"");
+            // A request with Range gets its slice from the server library.
             std::string resource(200 * 1024, 'a');
             resource.append("rest");
             res.set_content(resource, "application/octet-stream");
-            return;
-        }
-        // Trickles until the client goes away, bounded so a stuck client cannot hang the server.
-        res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
-            for (int i = 0; i < 200; ++i) {  // the first 200 KiB of the resource
-                if (!sink.is_writable() || !sink.write(std::string(1024, 'a').data(), 1024))
-                    return false;
-                std::this_thread::sleep_for(10ms);
-            }
-            sink.write("rest", 4);
-            sink.done();
-            return true;
         });
-    });
-    return server;
-}
-
-// A download of the trickling resource, started and under way.
-class SlowDownloadTest : public ::testing::Test {
-protected:
+        server.setFault(qm::test::Fault::trickle(10ms, 1024).times(1));
+    }
     void startAndWaitForBytes() {
         op->setDownloadProgressBlock([this](qint64, qint64 total, qint64) { received = total; });
         op->start();
         ASSERT_TRUE(waitUntil([&] { return received > 0; }));
     }
 
-    std::atomic<int> requests{0};
-    std::vector<httplib::Headers> seen;
-    std::mutex seenMutex;
-    TestServer server{slowServer(&requests, &seen, &seenMutex)};
+    TestServer server;
     std::shared_ptr<HTTPRequestOperation> op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/slow"))));
     std::atomic<qint64> received{0};
     std::shared_ptr<Outcome> outcome = watch(*op);
@@ -262,12 +199,12 @@ TEST_F(SlowDownloadTest, PauseAndResumeAskForTheRest) {
     EXPECT_TRUE(op->isPaused());
     QThread::msleep(50);
     op->resume();
-    ASSERT_TRUE(waitUntil([&] { return outcome->total() > 0; })) << op->state() << " " << requests;
+    ASSERT_TRUE(outcome->wait()) << op->state();
     ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
-    ASSERT_EQ(requests, 2);
-    std::lock_guard guard(seenMutex);
-    const std::string range = httplib::detail::get_header_value(seen[1], "Range", 0, "");
-    EXPECT_EQ(httplib::detail::get_header_value(seen[1], "If-Range", 0, ""), std::string("\"v1\""));
+    const auto seen = server.log().all();
+    ASSERT_EQ(seen.size(), 2u);
+    const std::string range = seen[1].header("Range");
+    EXPECT_EQ(seen[1].header("If-Range"), "\"v1\"");
     EXPECT_EQ(op->response()->statusCode, 206);
     EXPECT_EQ(op->responseData(), QByteArray(200 * 1024, 'a') + "rest");
     ASSERT_TRUE(range.starts_with("bytes=") && range.ends_with("-"));
@@ -297,13 +234,12 @@ TEST(HTTPOperation, StreamedUploadIsByteIdenticalWithCoalescedProgress) {
 
     std::atomic<bool> received{false};
     QByteArray receivedHash;
-    auto http = std::make_unique<httplib::Server>();
-    http->Post("/upload", [&](const httplib::Request& req, httplib::Response& res) {
+    TestServer server;
+    server.route("POST", "/upload", [&](const httplib::Request& req, httplib::Response& res) {
         receivedHash = QCryptographicHash::hash(QByteArray::fromStdString(req.body), QCryptographicHash::Sha256);
         received = true;
         res.status = 201;
     });
-    TestServer server(std::move(http));
 
     HTTPRequest request(server.url(QStringLiteral("/upload")), "POST");
     request.bodyDevice = std::make_shared<QFile>(path);
@@ -346,10 +282,11 @@ TEST(HTTPOperation, SelfSignedCertificateRefusedUnlessAllowed) {
     const auto [cert, key] = qm::test::makeSelfSignedCertificate(dir.path());
     ASSERT_FALSE(cert.isEmpty());
 
-    auto https = std::make_unique<httplib::SSLServer>(cert.toLocal8Bit().constData(), key.toLocal8Bit().constData());
-    ASSERT_TRUE(https->is_valid());
-    https->Get("/secure", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
-    TestServer server(std::move(https), QStringLiteral("https"));
+    TestServer server(TestServer::Tls{cert, key});
+    ASSERT_TRUE(server.isValid());
+    server.route("GET", "/secure", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("ok", "text/plain");
+    });
 
     auto refused = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/secure"))));
     const auto failed = run(refused);
@@ -365,8 +302,8 @@ TEST(HTTPOperation, SelfSignedCertificateRefusedUnlessAllowed) {
 }
 
 TEST(HTTPOperation, BasicCredentialAnswersA401) {
-    auto http = std::make_unique<httplib::Server>();
-    http->Get("/private", [](const httplib::Request& req, httplib::Response& res) {
+    TestServer server;
+    server.route("GET", "/private", [](const httplib::Request& req, httplib::Response& res) {
         if (req.get_header_value("Authorization") != "Basic dXNlcjpwYXNz") {  // user:pass
             res.status = 401;
             res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
@@ -374,7 +311,6 @@ TEST(HTTPOperation, BasicCredentialAnswersA401) {
         }
         res.set_content("secret", "text/plain");
     });
-    TestServer server(std::move(http));
     auto without = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/private"))));
     EXPECT_EQ(run(without)->error->code, -1011);
     auto with = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/private"))));
@@ -386,7 +322,7 @@ TEST(HTTPOperation, BasicCredentialAnswersA401) {
 }
 
 TEST(HTTPOperation, CallbackContextOnAnotherThread) {
-    TestServer server(statusServer());
+    StatusServer server;
     QThread worker;
     worker.start();
     QObject context;
@@ -404,32 +340,6 @@ TEST(HTTPOperation, CallbackContextOnAnotherThread) {
 }
 
 namespace {
-
-// What a test server was asked, in order.
-struct Seen {
-    std::string method, path, body;
-    httplib::Headers headers;
-};
-
-class SeenLog {
-public:
-    void add(const httplib::Request& req) {
-        std::lock_guard guard(mutex_);
-        seen_.push_back({req.method, req.path, req.body, req.headers});
-    }
-    std::vector<Seen> all() {
-        std::lock_guard guard(mutex_);
-        return seen_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Seen> seen_;
-};
-
-std::string headerOf(const Seen& seen, const char* name) {
-    return httplib::detail::get_header_value(seen.headers, name, 0, "");
-}
 
 std::string md5(const std::string& text) {
     return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Md5).toHex().toStdString();
@@ -462,10 +372,8 @@ std::map<std::string, std::string> digestParameters(const std::string& header) {
 }
 
 // Digest access authentication (MD5, qop=auth) for user "quill", checked in full by the server.
-std::unique_ptr<httplib::Server> digestServer(SeenLog* log, std::atomic<int>* accepted) {
-    auto server = std::make_unique<httplib::Server>();
+void digestRoutes(TestServer& server, std::atomic<int>* accepted) {
     const auto handler = [=](const httplib::Request& req, httplib::Response& res) {
-        log->add(req);
         static const std::string realm = "quill realm", nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
         const std::string header = req.get_header_value("Authorization");
         if (header.starts_with("Digest ")) {
@@ -485,9 +393,8 @@ std::unique_ptr<httplib::Server> digestServer(SeenLog* log, std::atomic<int>* ac
         res.set_header("WWW-Authenticate",
                        "Digest realm=\"" + realm + "\", nonce=\"" + nonce + "\", qop=\"auth\", algorithm=MD5");
     };
-    server->Get("/digest", handler);
-    server->Put("/digest", handler);
-    return server;
+    server.route("GET", "/digest", handler);
+    server.route("PUT", "/digest", handler);
 }
 
 std::shared_ptr<HTTPRequestOperation> operationFor(const QUrl& url, const QByteArray& method = "GET") {
@@ -509,16 +416,12 @@ QByteArray bodyOf(const MultipartFormData& form) {
     return device->readAll();
 }
 
-long failingStatus(const Error& error) {
-    return error.userInfo.value(QString::fromLatin1(kFailingURLResponseErrorKey)).value<HTTPResponse>().statusCode;
-}
-
 } // namespace
 
 TEST(HTTPOperationDigest, RightPasswordPassesTheFullCheckWrongOneEndsIn401) {
-    SeenLog log;
     std::atomic<int> accepted{0};
-    TestServer server(digestServer(&log, &accepted));
+    TestServer server;
+    digestRoutes(server, &accepted);
 
     auto right = operationFor(server.url(QStringLiteral("/digest?folder=ab&x=1")));
     right->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("moor-secret")});
@@ -526,24 +429,24 @@ TEST(HTTPOperationDigest, RightPasswordPassesTheFullCheckWrongOneEndsIn401) {
     ASSERT_EQ(passed->successes, 1) << passed->error->localizedDescription.toStdString();
     EXPECT_EQ(passed->object.toByteArray(), "digest ok 0");
     EXPECT_EQ(accepted, 1);
-    const auto seen = log.all();
+    const auto seen = server.log().all();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(headerOf(seen[0], "Authorization"), "");  // the credential answers the challenge only
+    EXPECT_EQ(seen[0].header("Authorization"), ""); // the credential answers the challenge only
 
     auto wrong = operationFor(server.url(QStringLiteral("/digest")));
     wrong->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("not-it")});
     const auto failed = run(wrong);
     ASSERT_EQ(failed->failures, 1);
     EXPECT_EQ(failed->error->code, kNetErrorBadServerResponse);
-    EXPECT_EQ(failingStatus(*failed->error), 401);
+    EXPECT_EQ(failed->failingStatus(), 401);
     EXPECT_EQ(accepted, 1);
-    EXPECT_TRUE(headerOf(log.all().back(), "Authorization").starts_with("Digest "));
+    EXPECT_TRUE(server.log().all().back().header("Authorization").starts_with("Digest "));
 }
 
 TEST(HTTPOperationDigest, StreamedBodyIsSentAgainAfterTheChallenge) {
-    SeenLog log;
     std::atomic<int> accepted{0};
-    TestServer server(digestServer(&log, &accepted));
+    TestServer server;
+    digestRoutes(server, &accepted);
     auto stream = std::make_shared<QBuffer>();
     stream->setData(QByteArray(300 * 1024, 'd') + "tail");
     MultipartFormData form;
@@ -556,29 +459,24 @@ TEST(HTTPOperationDigest, StreamedBodyIsSentAgainAfterTheChallenge) {
     const auto outcome = run(op);
     ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
     EXPECT_EQ(accepted, 1);
-    const auto seen = log.all();
+    const auto seen = server.log().all();
     ASSERT_FALSE(seen.empty());
     EXPECT_TRUE(QByteArray::fromStdString(seen.back().body) == body);
 }
 
 TEST(HTTPOperationCookies, SentBackOnlyWhereTheyBelong) {
-    SeenLog log;
-    auto http = std::make_unique<httplib::Server>();
-    http->Get("/app/login", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    TestServer server;
+    server.route("GET", "/app/login", [](const httplib::Request&, httplib::Response& res) {
         res.set_header("Set-Cookie", "qm_session=s1; Path=/app; HttpOnly");
         res.set_content("in", "text/plain");
     });
-    http->Get("/app/logout", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    server.route("GET", "/app/logout", [](const httplib::Request&, httplib::Response& res) {
         res.set_header("Set-Cookie", "qm_session=; Path=/app; Max-Age=0");
         res.set_content("out", "text/plain");
     });
-    http->Get(R"(/(app|other)/check)", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    server.route("GET", R"(/(app|other)/check)", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("checked", "text/plain");
     });
-    TestServer server(std::move(http));
     const auto onHost = [&](const QString& host, const QString& path) {
         QUrl url = server.url(path);
         url.setHost(host);
@@ -592,31 +490,26 @@ TEST(HTTPOperationCookies, SentBackOnlyWhereTheyBelong) {
                                                                               {ip, QStringLiteral("/app/logout")},
                                                                               {ip, QStringLiteral("/app/check")}})
         ASSERT_EQ(run(operationFor(onHost(host, path)))->successes, 1) << path.toStdString();
-    const auto seen = log.all();
+    const auto seen = server.log().all();
     ASSERT_EQ(seen.size(), 6u);
-    EXPECT_EQ(headerOf(seen[0], "Cookie"), "");
-    EXPECT_EQ(headerOf(seen[1], "Cookie"), "qm_session=s1");
-    EXPECT_EQ(headerOf(seen[2], "Cookie"), "");  // another path
-    EXPECT_EQ(headerOf(seen[3], "Cookie"), "");  // another host
-    EXPECT_EQ(headerOf(seen[5], "Cookie"), "");  // expired by the server
+    EXPECT_EQ(seen[0].header("Cookie"), "");
+    EXPECT_EQ(seen[1].header("Cookie"), "qm_session=s1");
+    EXPECT_EQ(seen[2].header("Cookie"), ""); // another path
+    EXPECT_EQ(seen[3].header("Cookie"), ""); // another host
+    EXPECT_EQ(seen[5].header("Cookie"), ""); // expired by the server
 }
 
 TEST(HTTPOperationRedirect, FollowedToTheFinalAnswerAndURL) {
-    SeenLog log;
-    auto http = std::make_unique<httplib::Server>();
-    http->Get("/moved", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    TestServer server;
+    server.route("GET", "/moved", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/final?from=moved", 302);
     });
-    http->Post("/form", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    server.route("POST", "/form", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/final?from=form", 303);
     });
-    http->Get("/final", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
+    server.route("GET", "/final", [&](const httplib::Request& req, httplib::Response& res) {
         res.set_content("final " + req.get_param_value("from"), "text/plain");
     });
-    TestServer server(std::move(http));
 
     auto get = operationFor(server.url(QStringLiteral("/moved")));
     ASSERT_EQ(run(get)->object.toByteArray(), "final moved");
@@ -629,32 +522,25 @@ TEST(HTTPOperationRedirect, FollowedToTheFinalAnswerAndURL) {
     auto post = HTTPRequestOperation::create(request);
     ASSERT_EQ(run(post)->object.toByteArray(), "final form");
     EXPECT_EQ(post->response()->url, server.url(QStringLiteral("/final?from=form")));
-    const auto seen = log.all();
+    const auto seen = server.log().all();
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen[2].method, "POST");
     EXPECT_EQ(seen[2].body, "a=1&b=2");
     EXPECT_EQ(seen[3].method, "GET");
     EXPECT_EQ(seen[3].body, "");
-    EXPECT_EQ(headerOf(seen[3], "Content-Length"), "");
+    EXPECT_EQ(seen[3].header("Content-Length"), "");
 }
 
 // A PUT to /put is sent on to /stored with 307, which keeps the method and wants the body again.
-std::unique_ptr<httplib::Server> temporaryRedirectServer(SeenLog* log) {
-    auto server = std::make_unique<httplib::Server>();
-    server->Put("/put", [=](const httplib::Request& req, httplib::Response& res) {
-        log->add(req);
-        res.set_redirect("/stored", 307);
-    });
-    server->Put("/stored", [=](const httplib::Request& req, httplib::Response& res) {
-        log->add(req);
-        res.status = 201;
-    });
-    return server;
+void temporaryRedirectRoutes(TestServer& server) {
+    server.route("PUT", "/put",
+                 [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/stored", 307); });
+    server.route("PUT", "/stored", [](const httplib::Request&, httplib::Response& res) { res.status = 201; });
 }
 
 TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
-    SeenLog log;
-    TestServer server(temporaryRedirectServer(&log));
+    TestServer server;
+    temporaryRedirectRoutes(server);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("part.bin"));
     QByteArray fileBytes(512 * 1024, Qt::Uninitialized);
@@ -677,7 +563,7 @@ TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
     const auto outcome = run(op);
     ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
     EXPECT_EQ(op->response()->statusCode, 201);
-    const auto seen = log.all();
+    const auto seen = server.log().all();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[1].method, "PUT");
     EXPECT_EQ(seen[1].path, "/stored");
@@ -686,8 +572,8 @@ TEST(HTTPOperationRedirect, A307SendsTheStreamedBodyAgainWhole) {
 }
 
 TEST(HTTPOperationRedirect, BodyThatCannotStartOverFailsInsteadOfGoingShort) {
-    SeenLog log;
-    TestServer server(temporaryRedirectServer(&log));
+    TestServer server;
+    temporaryRedirectRoutes(server);
     MultipartFormData form;
     form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(4096, 'p')), "pipe",
                                    "p.bin", 4096, "a/b");
@@ -698,18 +584,17 @@ TEST(HTTPOperationRedirect, BodyThatCannotStartOverFailsInsteadOfGoingShort) {
     EXPECT_TRUE(outcome->error->localizedDescription.endsWith(
         QStringLiteral("The stream of a part cannot be read a second time.")))
         << outcome->error->localizedDescription.toStdString();
-    for (const Seen& seen : log.all())
+    for (const LoggedRequest& seen : server.log().all())
         EXPECT_NE(seen.path, "/stored");
 }
 
 TEST(HTTPOperationRedirect, LoopEndsInTooManyRedirects) {
     std::atomic<int> hops{0};
-    auto http = std::make_unique<httplib::Server>();
-    http->Get(R"(/loop/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
+    TestServer server;
+    server.route("GET", R"(/loop/(\d+))", [&](const httplib::Request& req, httplib::Response& res) {
         ++hops;
         res.set_redirect("/loop/" + std::to_string((std::stoi(req.matches[1]) + 1) % 2), 302);
     });
-    TestServer server(std::move(http));
     const auto outcome = run(operationFor(server.url(QStringLiteral("/loop/0"))));
     ASSERT_EQ(outcome->failures, 1);
     EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
@@ -720,12 +605,11 @@ TEST(HTTPOperationRedirect, LoopEndsInTooManyRedirects) {
 
 TEST(HTTPOperationBody, FailingStreamFailsTheRequestWithItsError) {
     std::atomic<int> completed{0};
-    auto http = std::make_unique<httplib::Server>();
-    http->Post("/upload", [&](const httplib::Request&, httplib::Response& res) {
+    TestServer server;
+    server.route("POST", "/upload", [&](const httplib::Request&, httplib::Response& res) {
         ++completed;
         res.status = 201;
     });
-    TestServer server(std::move(http));
     MultipartFormData form;
     form.appendPartWithFormData("x", "before");
     form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(256 * 1024, 'f'), 100000,
@@ -739,13 +623,8 @@ TEST(HTTPOperationBody, FailingStreamFailsTheRequestWithItsError) {
 }
 
 TEST(HTTPOperationBody, ResumedUploadSendsTheWholeBodyAgain) {
-    SeenLog log;
-    auto http = std::make_unique<httplib::Server>();
-    http->Put("/stored", [&](const httplib::Request& req, httplib::Response& res) {
-        log.add(req);
-        res.status = 201;
-    });
-    TestServer server(std::move(http));
+    TestServer server;
+    server.route("PUT", "/stored", [](const httplib::Request&, httplib::Response& res) { res.status = 201; });
     auto stream = std::make_shared<QBuffer>();
     stream->setData(QByteArray(200 * 1024, 'r') + "end");
     MultipartFormData form;
@@ -765,7 +644,168 @@ TEST(HTTPOperationBody, ResumedUploadSendsTheWholeBodyAgain) {
     op->resume();
     ASSERT_TRUE(waitUntil([&] { return outcome->total() > 0; }, 20000));
     ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
-    const auto seen = log.all();
+    const auto seen = server.log().all();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_TRUE(QByteArray::fromStdString(seen[0].body) == body);
+}
+
+// The request timeout bounds idle time: a stall past it fails, a slow trickle that never idles that long
+// does not, however long the whole answer takes.
+TEST(HTTPOperationFaults, IdleTimeoutStallDropAndExpiredToken) {
+    TestServer server;
+    server.route("GET", "/data", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(64, 'd'), "application/octet-stream");
+    });
+    HTTPRequest request(server.url("/data"));
+    request.timeout = 1s;
+
+    server.setFault(qm::test::Fault::stall(10s).times(1));
+    QElapsedTimer clock;
+    clock.start();
+    auto stalled = run(HTTPRequestOperation::create(request), 8000);
+    ASSERT_EQ(stalled->failures, 1);
+    EXPECT_EQ(stalled->error->code, kURLErrorTimedOut);
+    EXPECT_LT(clock.elapsed(), 5000);
+
+    server.setFault(qm::test::Fault::trickle(400ms, 8).times(1)); // 8 chunks: about 2.8 s in all
+    auto trickled = run(HTTPRequestOperation::create(request), 8000);
+    ASSERT_EQ(trickled->successes, 1) << trickled->error->localizedDescription.toStdString();
+    EXPECT_EQ(trickled->object.toByteArray(), QByteArray(64, 'd'));
+
+    server.setFault(qm::test::Fault::dropMidBody().times(1));
+    auto dropped = run(HTTPRequestOperation::create(request));
+    ASSERT_EQ(dropped->failures, 1);
+    EXPECT_EQ(dropped->error->code, kURLErrorNetworkConnectionLost);
+
+    server.setFault(qm::test::Fault::expiredToken().times(1));
+    auto expired = run(HTTPRequestOperation::create(request));
+    ASSERT_EQ(expired->failures, 1);
+    EXPECT_EQ(expired->failingStatus(), 401);
+    EXPECT_EQ(server.log().size(), 4u);
+}
+
+TEST(HTTPOperationStartHook, ChangesTheRequestJustBeforeEachStart) {
+    TestServer server;
+    server.route("GET", "/signed", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("ok", "text/plain");
+    });
+    auto op = HTTPRequestOperation::create(HTTPRequest(server.url("/signed")));
+    int starts = 0;
+    op->setStartHook([&](HTTPRequest& request) {
+        EXPECT_TRUE(qm::platform::dispatch::isMainThread());
+        request.setHeader("Authorization", "sig " + QByteArray::number(++starts));
+    });
+    EXPECT_EQ(starts, 0);
+    ASSERT_EQ(run(op)->successes, 1);
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(server.log().last().header("Authorization"), "sig 1");
+    EXPECT_EQ(op->request().header("Authorization"), "sig 1");
+}
+
+// A storage host sends the client on to an API host (another host and port) that asks for Digest.
+TEST(HTTPOperationDigest, CredentialAnswersOnTheHostARedirectLandsOn) {
+    TestServer api;
+    std::atomic<int> accepted{0};
+    digestRoutes(api, &accepted);
+    TestServer storage;
+    const std::string target = api.url("/digest", "localhost").toString().toStdString();
+    storage.route("GET", "/upload", [target](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(target, 303);
+    });
+
+    auto op = operationFor(storage.url("/upload"));
+    op->setCredential(Credential{QStringLiteral("quill"), QStringLiteral("moor-secret")});
+    const auto outcome = run(op);
+    ASSERT_EQ(outcome->successes, 1) << outcome->error->localizedDescription.toStdString();
+    EXPECT_EQ(accepted, 1);
+    EXPECT_EQ(op->response()->url.host(), "localhost");
+    EXPECT_FALSE(storage.log().last().hasHeader("Authorization")); // not offered before a challenge
+}
+
+TEST(HTTPOperationCookies, ClearingOneBaseURLLeavesTheOthers) {
+    TestServer server;
+    server.route("GET", "/login", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Set-Cookie", "qm_root=r; Path=/");
+        res.set_content("in", "text/plain");
+    });
+    server.route("GET", "/check", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("checked", "text/plain");
+    });
+    const auto cookieOn = [&](const QString& host) {
+        EXPECT_EQ(run(operationFor(server.url("/check", host)))->successes, 1);
+        return server.log().last().header("Cookie");
+    };
+    for (const QString host : {"127.0.0.1", "localhost"})
+        ASSERT_EQ(run(operationFor(server.url("/login", host)))->successes, 1);
+    ASSERT_EQ(cookieOn("localhost"), "qm_root=r");
+
+    NetworkThread::instance().clearCookies(server.url({}, "localhost"));
+    EXPECT_EQ(cookieOn("localhost"), "");
+    EXPECT_EQ(cookieOn("127.0.0.1"), "qm_root=r");
+    NetworkThread::instance().clearCookies(server.url({}, "127.0.0.1"));
+}
+
+namespace {
+
+// Tells how much of its range was asked for at once.
+class WatchedRange : public FileRangeDevice {
+public:
+    using FileRangeDevice::FileRangeDevice;
+    qint64 largestRead = 0;
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        const qint64 got = FileRangeDevice::readData(data, maxSize);
+        largestRead = std::max(largestRead, got);
+        return got;
+    }
+};
+
+} // namespace
+
+// A chunk of a file as the whole body, and the rest of it after a metadata part in a multipart/related
+// body: both reach the server exactly and are read window by window, never whole.
+TEST(HTTPOperationBody, FileRangeAndMultipartRelatedStreamWindowByWindow) {
+    constexpr qint64 MiB = 1024 * 1024;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.bin"));
+    QByteArray bytes(4 * MiB, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7 + i / 4099) & 0xff);
+    qm::test::writeFile(path, bytes);
+    TestServer server;
+    server.routeAll("/.*", [](const httplib::Request&, httplib::Response& res) { res.status = 201; });
+
+    auto chunk = std::make_shared<WatchedRange>(path, MiB, 2 * MiB + 5);
+    HTTPRequest put(server.url("/chunk"), "PUT");
+    put.bodyDevice = chunk;
+    ASSERT_EQ(run(HTTPRequestOperation::create(put))->successes, 1);
+    EXPECT_TRUE(QByteArray::fromStdString(server.log().last().body) == bytes.mid(MiB, 2 * MiB + 5));
+    EXPECT_GT(chunk->largestRead, 0);
+    EXPECT_LE(chunk->largestRead, 512 * 1024);
+
+    MultipartFormData related;
+    related.setMediaType(QStringLiteral("multipart/related"));
+    related.appendPartWithHeaders({{QStringLiteral("Content-Type"), QStringLiteral("application/json")}},
+                                  R"({"name":"big.bin"})");
+    auto rest = std::make_shared<WatchedRange>(path, 3 * MiB, MiB);
+    related.appendPartWithHeaders(
+        {{QStringLiteral("Content-Type"), QStringLiteral("application/octet-stream")}}, rest, MiB);
+    HTTPRequest post(server.url("/related"), "POST");
+    post.setHeader("Content-Type", related.contentType().toUtf8());
+    post.bodyDevice = related.createBodyDevice();
+    ASSERT_EQ(run(HTTPRequestOperation::create(post))->successes, 1);
+    EXPECT_LE(rest->largestRead, 512 * 1024);
+    const LoggedRequest seen = server.log().last();
+    EXPECT_TRUE(seen.header("Content-Type").starts_with("multipart/related; boundary=Boundary+"));
+    const QByteArray body = bodyOf(related);
+    EXPECT_TRUE(body.endsWith(bytes.right(MiB) + "\r\n--" + related.boundary().toUtf8() + "--\r\n"));
+    EXPECT_TRUE(QByteArray::fromStdString(seen.body) == body);
+
+    FileRangeDevice pastTheEnd(path, 4 * MiB - 10, 100);
+    ASSERT_TRUE(pastTheEnd.open(QIODevice::ReadOnly));
+    char buffer[100];
+    EXPECT_EQ(pastTheEnd.read(buffer, 100), 10);
+    EXPECT_EQ(pastTheEnd.read(buffer, 100), -1);
+    EXPECT_FALSE(pastTheEnd.errorString().isEmpty());
 }

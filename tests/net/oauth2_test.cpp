@@ -1,14 +1,12 @@
-#include <httplib.h>
-
-#include "loopback_server.h"
 #include "net/oauth2_client.h"
 #include "platform/error.h"
 #include "platform/secret_store.h"
 #include "platform/system_log.h"
+#include "support/test_server.h"
 #include "support/test_support.h"
+#include "json/value.h"
 
 #include <gtest/gtest.h>
-#include <thread>
 
 using namespace qm::net;
 using qm::platform::InvalidArgument;
@@ -18,10 +16,9 @@ namespace {
 
 // A token endpoint that refuses what a real one refuses: a wrong client, an unknown grant, a grant
 // without its own fields, a body that is not a form, and a client that does not accept JSON.
-class TokenServer {
-public:
+struct TokenServer : qm::test::TestServer {
     TokenServer() {
-        server_.Post("/oauth/token", [](const httplib::Request& req, httplib::Response& res) {
+        route("POST", "/oauth/token", [](const httplib::Request& req, httplib::Response& res) {
             httplib::Params p;
             httplib::detail::parse_query_text(req.body, p);
             auto get = [&](const char* key) { return p.count(key) == 1 ? p.find(key)->second : std::string("-"); };
@@ -38,9 +35,11 @@ public:
             if (grant == "authorization_code" && get("redirect_uri") == "qm://done") {
                 if (get("code") == "good")
                     return answer(200, R"({"access_token":"A1","token_type":"bearer","refresh_token":"R1","expires_in":3600})");
-                if (get("code") == "soft") return answer(200, R"({"error":"invalid_grant"})");
+                if (get("code") == "soft")
+                    return answer(200, R"({"error":"invalid_grant"})");
             } else if (grant == "refresh_token") {
-                if (get("refresh_token") == "R1") return answer(200, R"({"access_token":"A2","token_type":"Bearer","expires_in":60.5})");
+                if (get("refresh_token") == "R1")
+                    return answer(200, R"({"access_token":"A2","token_type":"Bearer","expires_in":60.5})");
                 if (get("refresh_token") == "R2")
                     return answer(200, R"({"access_token":"A3","token_type":"bearer","refresh_token":"R9","expires_in":null})");
             } else if (grant == "password" && get("username") == "ann" && get("password") == "pw" && get("scope") == "read") {
@@ -50,13 +49,7 @@ public:
             }
             answer(400, R"({"error":"invalid_grant"})");
         });
-        loop_.emplace(server_);
     }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(loop_->port())); }
-
-private:
-    httplib::Server server_;
-    std::optional<qm::test::LoopbackServer> loop_;
 };
 
 struct Result {
@@ -78,7 +71,7 @@ Result run(Grant grant) {
 
 struct OAuth2Server : ::testing::Test {
     TokenServer server;
-    OAuth2Client client{server.url(), "cid", "s3cret"};
+    OAuth2Client client{server.url("/"), "cid", "s3cret"};
     using S = OAuth2Client::CredentialSuccess;
     using F = OAuth2Client::CredentialFailure;
 };
@@ -173,10 +166,19 @@ TEST_F(OAuth2Server, ErrorAnswers) {
     r = run([&](S s, F f) { client.authenticateWithAuthorizationCode("oauth/token", "bad", "qm://done", s, f); });
     EXPECT_TRUE(r.failed);
     ASSERT_TRUE(r.error);
-    OAuth2Client wrong(server.url(), "cid", "other");
+    OAuth2Client wrong(server.url("/"), "cid", "other");
     r = run([&](S s, F f) { wrong.authenticateWithClientCredentials("oauth/token", "read", s, f); });
     ASSERT_TRUE(r.error);
     EXPECT_TRUE(client.defaultValueForHeader("Authorization").isNull());
+
+    // A token answer that is not JSON fails with the parse error, not with nothing.
+    server.setFault(qm::test::Fault::malformedBody());
+    r = run([&](S s, F f) {
+        client.authenticateWithAuthorizationCode("oauth/token", "good", "qm://done", s, f);
+    });
+    EXPECT_TRUE(r.failed);
+    ASSERT_TRUE(r.error);
+    EXPECT_EQ(r.error->domain, qm::json::kErrorDomain);
 }
 
 TEST(OAuth2CredentialStore, RoundTripKeyedByServiceAndIdentifier) {

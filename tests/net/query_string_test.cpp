@@ -1,4 +1,6 @@
 #include "net/query_string.h"
+#include "json/parser.h"
+#include "json/value.h"
 
 #include <gtest/gtest.h>
 
@@ -86,4 +88,15 @@ TEST(QueryString, HashDictionaryAndStringListAreSupported) {
 
 TEST(QueryString, Latin1Encoding) {
     EXPECT_EQ(percentEscapedQueryStringValueFromString(QString::fromUtf8("é"), QStringConverter::Latin1), "%E9");
+}
+
+TEST(QueryString, ParsedJSONObjectsFlattenAsDictionaries) {
+    qm::platform::Error error;
+    const QVariant parsed =
+        qm::json::Parser().objectWithData(R"({"b": 1, "A": {"y": "2", "x": [3, 4]}})", &error);
+    ASSERT_EQ(parsed.typeId(), qMetaTypeId<qm::json::Object>());
+    EXPECT_EQ(queryStringFromParameters(parsed), "A[x][]=3&A[x][]=4&A[y]=2&b=1");
+    EXPECT_EQ(queryStringFromParameters(
+                  QVariantMap{{"item", QVariant::fromValue(qm::json::Object{{"name", "a b"}})}}),
+              "item[name]=a%20b");
 }

@@ -102,7 +102,8 @@ OwnCloudUploader::Account OwnCloudUploader::account(bool linking) const {
 }
 
 std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& account, bool acceptXML) {
-    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL);
+    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL,
+                                                     net::ClientIdentity::fromBundle(bundle_));
     if (acceptXML)
         client->setDefaultHeader("Accept", "application/xml");
     client->setAuthorizationHeaderWithUsername(account.login, account.password);
