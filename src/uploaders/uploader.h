@@ -30,10 +30,17 @@ public:
 // One service's uploader, alive for one upload run or one linking attempt.
 //
 //   idle --uploadFile()--> uploading --link | failure | cancelUpload()--> idle
+//   idle --authenticate()--> linking --authentication report | cancelUpload()--> idle
 //
 // uploadFile() refuses while busy, so at most one transfer is ever under way. Each upload ends with
-// exactly one report (link or failure) unless it was cancelled; reports after a cancel may still arrive
-// and the delegate must ignore them.
+// exactly one report (link or failure) and each linking attempt with one authentication report, unless
+// it was cancelled.
+//
+// Nothing after cancel: once cancelUpload() has returned, the delegate receives no report of the
+// cancelled upload or linking attempt, neither one the service made before (still queued) nor one it
+// makes later; the next run's reports are its own. This class keeps the promise for every service: each
+// run has a generation, reports of an older one are dropped here, and callbacks that a service wraps in
+// inRun() do not run once their run is over.
 class Uploader {
 public:
     Uploader();
@@ -60,11 +67,13 @@ public:
     // needs; otherwise the transfer has started and its outcome will be reported.
     bool uploadFile(const QString& path, bool createPublicLink);
 
-    // Stops the current upload as far as the service allows; the uploader is idle afterwards.
-    virtual void cancelUpload();
+    // Ends the current upload or linking attempt: the uploader is idle afterwards and reports nothing more
+    // of it. The service stops its transfer as far as it can (stopTransfer()).
+    void cancelUpload();
 
     // Links the account, then reports through didFinishAuthenticationWithError().
-    virtual void authenticate() {}
+    void authenticate();
+    bool linking() const { return linking_; }
 
     // The message's recipients, for services that send the files to them; others ignore it.
     virtual void setRecipientList(const QStringList& recipients) { (void)recipients; }
@@ -79,9 +88,25 @@ protected:
     virtual bool canStartUpload() const { return true; }
     // Begins the asynchronous transfer of activeFile().
     virtual void startUpload(const QString& path) = 0;
+    // Begins linking; the base reports nothing.
+    virtual void startAuthentication() {}
+    // Aborts what the service's client has under way, where it can; what it cannot abort runs out unseen.
+    virtual void stopTransfer() {}
+
+    // `callback`, made to do nothing once the run it was made in is over (cancelled, replaced by the next
+    // upload or linking attempt, or the uploader destroyed). Wrap every callback of the service's client.
+    template <typename Callback> auto inRun(Callback callback) const {
+        return [alive = std::weak_ptr<Uploader*>(self_), run = generation_,
+                callback = std::move(callback)](auto&&... arguments) mutable {
+            const auto self = alive.lock();
+            if (self && (*self)->generation_ == run)
+                callback(std::forward<decltype(arguments)>(arguments)...);
+        };
+    }
 
     // Reports, made on the main thread and delivered from the event loop, in the order made; the caller
-    // of uploadFile() therefore always sees it return before any outcome.
+    // of uploadFile() therefore always sees it return before any outcome. Upload reports made while idle,
+    // and authentication reports made while not linking, belong to no run and are dropped.
     void reportProgress(double fraction);
     void reportLink(const QUrl& link, const QUrl& iconURL = {});
     void reportFailure(const platform::Error& error, UploadStatus status = UploadStatus::Failed);
@@ -91,6 +116,7 @@ protected:
 
 private:
     void deliver(std::function<void(UploaderDelegate&)> report);
+    void beginRun() { ++generation_; }
 
     UploaderDelegate* delegate_ = nullptr;
     QString login_;
@@ -98,6 +124,8 @@ private:
     QString activeFile_;
     bool busy_ = false;
     bool createPublicLink_ = false;
+    bool linking_ = false;
+    quint64 generation_ = 0;            // of the current run; a report or callback of another one is dropped
     std::shared_ptr<Uploader*> self_;   // queued reports check it so a destroyed uploader reports nothing
 };
 

@@ -172,13 +172,11 @@ namespace {
 
 class AutoUploader final : public upload::Uploader {
 public:
-    explicit AutoUploader(const AutoUploaderClass& owner) : owner_(owner) {}
-    void cancelUpload() override {
-        ++owner_.cancelled;
-        Uploader::cancelUpload();
-    }
+    explicit AutoUploader(const AutoUploaderClass& owner)
+        : owner_(owner) {}
 
 protected:
+    void stopTransfer() override { ++owner_.cancelled; }
     void startUpload(const QString& path) override {
         const QString name = QFileInfo(path).fileName();
         owner_.uploaded.append(name);

@@ -23,18 +23,19 @@ public:
     // A report made from inside startUpload, before uploadFile() returns.
     std::optional<QUrl> linkWhileStarting;
 
-    void cancelUpload() override {
-        ++cancelCount;
-        Uploader::cancelUpload();
-    }
-    void authenticate() override { ++authenticateCount; }
+    // A link reported later through a callback of the run under way, as a service's client would.
+    std::function<void(const QUrl&)> linkLater;
+
     void setRecipientList(const QStringList& list) override { recipients = list; }
     QStringList recipients;
 
 protected:
     bool canStartUpload() const override { return ready; }
+    void stopTransfer() override { ++cancelCount; }
+    void startAuthentication() override { ++authenticateCount; }
     void startUpload(const QString& path) override {
         started.append(path);
+        linkLater = inRun([this](const QUrl& link) { reportLink(link); });
         if (linkWhileStarting)
             reportLink(*linkWhileStarting);
     }

@@ -186,5 +186,29 @@ TEST_F(UploaderTest, CancelLeavesTheUploaderIdleAndAuthenticationIsOptionalForDe
     EXPECT_TRUE(delegate.events.isEmpty());
 }
 
+// Nothing after cancel: neither what was queued before it, nor what a callback of the cancelled run
+// reports later, even once the next run is under way.
+TEST_F(UploaderTest, NothingOfACancelledRunReachesTheDelegate) {
+    auto uploader = registry.classForService(ServiceId::Generic)->create();
+    auto& test = static_cast<TestUploader&>(*uploader);
+    RecordingDelegate delegate;
+    uploader->setDelegate(&delegate);
+
+    uploader->uploadFile(QStringLiteral("/tmp/a"), true);
+    test.progress(0.5);
+    uploader->cancelUpload();
+    test.finish(QUrl(QStringLiteral("https://example.org/a")));
+    drainEvents();
+    EXPECT_TRUE(delegate.events.isEmpty()) << delegate.events.join(u'\n').toStdString();
+
+    const auto lateLinkOfA = test.linkLater;
+    uploader->uploadFile(QStringLiteral("/tmp/b"), true);
+    lateLinkOfA(QUrl(QStringLiteral("https://example.org/a")));
+    EXPECT_TRUE(uploader->busy());
+    test.linkLater(QUrl(QStringLiteral("https://example.org/b")));
+    drainEvents();
+    EXPECT_EQ(delegate.events, QStringList{QStringLiteral("link https://example.org/b /tmp/b ")});
+}
+
 } // namespace
 } // namespace qm::test

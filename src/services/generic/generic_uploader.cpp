@@ -95,39 +95,32 @@ QUrl GenericUploader::folderURL(const ServerLocation& location, const QString& n
 }
 
 void GenericUploader::startUpload(const QString& path) {
-    linking_ = false;
-    const quint64 run = ++run_;
     const ServerLocation location = serverLocation(setting(keys::genericServer));
     operation_ = fileManager().contentsOfDirectory(
         folderURL(location),
-        [this, run, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
-            if (run != run_)
-                return;
+        inRun([this, path, location](const QStringList& names, const std::optional<platform::Error>& error) {
             if (error) {
                 // A cancelled challenge has reported already.
                 if (!isTransferCancelled(error))
                     reportFailure(*error);
                 return;
             }
-            storeFile(path, location, names, run);
-        });
+            storeFile(path, location, names);
+        }));
 }
 
-void GenericUploader::storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
-                                quint64 run) {
+void GenericUploader::storeFile(const QString& path, const ServerLocation& location,
+                                const QStringList& taken) {
     const QString fileName = QFileInfo(path).fileName();
     const qint64 size = QFileInfo(path).size();
     operation_ = fileManager().storeFile(
         folderURL(location), path, taken,
         [fileName](const QStringList& names) { return availableName(fileName, names); },
-        [this, run, size](qint64 written, qint64) {
-            if (run == run_ && busy())
-                reportProgress(
-                    size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size)) : 1.0);
-        },
-        [this, run, location](const QString& name, const std::optional<platform::Error>& error) {
-            if (run != run_)
-                return;
+        inRun([this, size](qint64 written, qint64) {
+            reportProgress(size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size))
+                                    : 1.0);
+        }),
+        inRun([this, location](const QString& name, const std::optional<platform::Error>& error) {
             if (error) {
                 if (!isTransferCancelled(error))
                     reportFailure(*error);
@@ -140,19 +133,18 @@ void GenericUploader::storeFile(const QString& path, const ServerLocation& locat
                 reportLink(remote.adjusted(QUrl::RemoveUserInfo));
                 return;
             }
-            checkPublicLink(remote, publicLink(publicAddress, name), run);
-        });
+            checkPublicLink(remote, publicLink(publicAddress, name));
+        }));
 }
 
-void GenericUploader::checkPublicLink(const QUrl& remote, const QUrl& link, quint64 run) {
+void GenericUploader::checkPublicLink(const QUrl& remote, const QUrl& link) {
     const QString scheme = link.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
         reportLink(link);
         return;
     }
-    operation_ = fileManager().checkAddress(link, [this, run, remote,
-                                                   link](const std::optional<platform::Error>& error) {
-        if (run != run_ || isTransferCancelled(error))
+    operation_ = fileManager().checkAddress(link, inRun([this, remote, link](const std::optional<platform::Error>& error) {
+        if (isTransferCancelled(error))
             return;
         if (!error) {
             reportLink(link);
@@ -166,42 +158,33 @@ void GenericUploader::checkPublicLink(const QUrl& remote, const QUrl& link, quin
                              : QStringLiteral("The file was stored, but its link %1 could not be reached: %2")
                                    .arg(link.toString(), error->localizedDescription));
         // The file is not linked, so it must not stay on the server either.
-        operation_ =
-            fileManager().removeItem(remote, [this, run, failure](const std::optional<platform::Error>&) {
-                if (run == run_)
-                    reportFailure(failure);
-            });
-    });
+        operation_ = fileManager().removeItem(
+            remote, inRun([this, failure](const std::optional<platform::Error>&) { reportFailure(failure); }));
+    }));
 }
 
-void GenericUploader::cancelUpload() {
-    ++run_;
+void GenericUploader::stopTransfer() {
     if (operation_)
         operation_->cancel();
     operation_.reset();
-    Uploader::cancelUpload();
 }
 
-void GenericUploader::authenticate() {
-    linking_ = true;
-    const quint64 run = ++run_;
+void GenericUploader::startAuthentication() {
     const QByteArray bytes = platform::randomDataWithBytes(4);
     const QUrl remote =
         folderURL(serverLocation(setting(keys::genericServer)), QString::fromLatin1(kTestFileName));
     operation_ = fileManager().createFile(
-        remote, bytes, true, [this, run, remote, bytes](const std::optional<platform::Error>& error) {
-            if (run != run_)
-                return;
+        remote, bytes, true, inRun([this, remote, bytes](const std::optional<platform::Error>& error) {
             if (error) {
                 if (!isTransferCancelled(error))
                     reportAuthentication(error);
                 return;
             }
-            checkTestFile(remote, bytes, run);
-        });
+            checkTestFile(remote, bytes);
+        }));
 }
 
-void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run) {
+void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes) {
     QUrl check = remote;
     const QString publicAddress = setting(keys::genericPublicURL).trimmed();
     if (createPublicLink() && !publicAddress.isEmpty())
@@ -211,9 +194,9 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes,
     // Fetched on a pool thread rather than blocking one, with the outcome back here.
     operation_ = fileManager().fetchContents(
         check, access,
-        [this, run, remote, bytes, check](const QByteArray& body,
-                                          const std::optional<platform::Error>& error) {
-            if (run != run_ || isTransferCancelled(error))
+        inRun([this, remote, bytes, check](const QByteArray& body,
+                                           const std::optional<platform::Error>& error) {
+            if (isTransferCancelled(error))
                 return;
             if (error || body != bytes) {
                 // The test file stays: it shows the user where the upload went.
@@ -224,11 +207,11 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes,
                 return;
             }
             operation_ = fileManager().removeItem(
-                remote, [this, run](const std::optional<platform::Error>& removeError) {
-                    if (run == run_ && !isTransferCancelled(removeError))
+                remote, inRun([this](const std::optional<platform::Error>& removeError) {
+                    if (!isTransferCancelled(removeError))
                         reportAuthentication(removeError);
-                });
-        });
+                }));
+        }));
 }
 
 QUrl GenericUploader::remoteOfLink(const QUrl& link) const {
@@ -241,8 +224,7 @@ QUrl GenericUploader::remoteOfLink(const QUrl& link) const {
             return folderURL(location, link.fileName(QUrl::FullyDecoded));
     }
     const QUrl folder = folderURL(location).adjusted(QUrl::RemoveUserInfo | QUrl::StripTrailingSlash);
-    const QUrl candidate =
-        link.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+    const QUrl candidate = link.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFilename | QUrl::StripTrailingSlash);
     if (candidate.matches(folder, QUrl::None) && !link.fileName().isEmpty())
         return folderURL(location, link.fileName(QUrl::FullyDecoded));
     return {};
@@ -255,19 +237,19 @@ void GenericUploader::removeUploadedFile(const QUrl& link, std::function<void(pl
         return;
     }
     ++removals_;
-    // Not kept in operation_: a cancelled upload must not stop a removal.
-    fileManager().removeItem(remote,
-                             [this, done = std::move(done)](const std::optional<platform::Error>& error) {
-                                 --removals_;
-                                 if (error)
-                                     done(*error);
-                                 else
-                                     done({});
-                             });
+    // Not kept in operation_ and not tied to a run: cancelling an upload must not stop a removal. The
+    // file manager drops the callback if this uploader goes first.
+    fileManager().removeItem(remote, [this, done = std::move(done)](const std::optional<platform::Error>& error) {
+        --removals_;
+        if (error)
+            done(*error);
+        else
+            done({});
+    });
 }
 
 void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {
-    const bool reporting = linking_ || busy();
+    const bool reporting = linking() || busy();
     if (!reporting && removals_ == 0) {
         reply.cancel(); // left over from a cancelled upload
         return;
@@ -298,7 +280,7 @@ void GenericUploader::handleChallenge(const TransferChallenge& challenge, Challe
         challenge.error ? *challenge.error
                         : platform::Error(QString::fromLatin1(kRVErrorDomain), AuthenticationFailed,
                                           localized(kCouldNotAuthenticate));
-    if (linking_)
+    if (linking())
         reportAuthentication(error);
     else if (reporting)
         reportFailure(error);

@@ -24,11 +24,6 @@ public:
                     QString keychainIdentifier, FileTransfer::Options transferOptions = {});
     ~GenericUploader() override;
 
-    // Aborts the transfer under way; nothing of it is reported afterwards.
-    void cancelUpload() override;
-    // Test write of "dummy.bin", read back through the public address (anonymously) or, without one, from
-    // the server with the login; then deleted.
-    void authenticate() override;
     // Deletes the file behind a link this service reported: its public link or its server address.
     void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
 
@@ -45,14 +40,18 @@ public:
 
 protected:
     void startUpload(const QString& path) override;
+    // Test write of "dummy.bin", read back through the public address (anonymously) or, without one, from
+    // the server with the login; then deleted.
+    void startAuthentication() override;
+    // Aborts the transfer under way.
+    void stopTransfer() override;
 
 private:
     FileTransfer& fileManager();
     void handleChallenge(const TransferChallenge& challenge, ChallengeReply reply);
-    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken,
-                   quint64 run);
-    void checkPublicLink(const QUrl& remote, const QUrl& link, quint64 run);
-    void checkTestFile(const QUrl& remote, const QByteArray& bytes, quint64 run);
+    void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken);
+    void checkPublicLink(const QUrl& remote, const QUrl& link);
+    void checkTestFile(const QUrl& remote, const QByteArray& bytes);
     QString localized(const char* text) const;
     QString setting(const char* key) const;
     QUrl folderURL(const ServerLocation& location, const QString& name = {}) const;
@@ -65,9 +64,7 @@ private:
     FileTransfer::Options transferOptions_;
     std::unique_ptr<FileTransfer> fileManager_;
     std::shared_ptr<TransferOperation> operation_;
-    bool linking_ = false;
     int removals_ = 0; // removals under way, which may log in while no upload runs
-    quint64 run_ = 0; // outcomes of an earlier run (cancelled or replaced) are dropped
 };
 
 class GenericUploaderClass final : public FlagLinkedUploaderClass {

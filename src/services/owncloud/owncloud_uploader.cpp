@@ -102,8 +102,7 @@ OwnCloudUploader::Account OwnCloudUploader::account(bool linking) const {
 }
 
 std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& account, bool acceptXML) {
-    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL,
-                                                     net::ClientIdentity::fromBundle(bundle_));
+    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL);
     if (acceptXML)
         client->setDefaultHeader("Accept", "application/xml");
     client->setAuthorizationHeaderWithUsername(account.login, account.password);
@@ -112,13 +111,11 @@ std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& acco
 }
 
 QString OwnCloudUploader::davFilePath(const Account& account, const QString& name) {
-    return joinPath(
-        joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)), account.folder),
-        escapedName(name));
+    return joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)), account.folder),
+                    escapedName(name));
 }
 
-void OwnCloudUploader::removeUploadedFile(const QUrl& link,
-                                          std::function<void(platform::Result<void>)> done) {
+void OwnCloudUploader::removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) {
     const Account current = account(false);
     QString filePath = stored_.value(link);
     const QUrl folderLink = QUrl(current.serverText + QLatin1Char('/') + current.folder + QLatin1Char('/'))
@@ -130,6 +127,7 @@ void OwnCloudUploader::removeUploadedFile(const QUrl& link,
         Uploader::removeUploadedFile(link, std::move(done));
         return;
     }
+    // Not tied to a run: cancelling an upload must not stop a removal.
     auto client = newClient(current, false);
     auto shared = std::make_shared<std::function<void(platform::Result<void>)>>(std::move(done));
     client->deletePath(
@@ -138,37 +136,30 @@ void OwnCloudUploader::removeUploadedFile(const QUrl& link,
 }
 
 void OwnCloudUploader::startUpload(const QString& path) {
-    const quint64 run = ++run_;
-    probeName(account(false), path, 0, run);
+    probeName(account(false), path, 0);
 }
 
-void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index, quint64 run) {
+void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index) {
     const QString name = remoteName(QFileInfo(path).fileName(), index);
     const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
-    const std::weak_ptr<int> alive = alive_;
     // HEAD rather than GET: whether the name is taken needs no copy of the file that has it.
     auto probe = client->HTTPRequestOperationWithRequest(
         client->requestWithMethod("HEAD", filePath),
-        [this, alive, account, path, index, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
-            probeName(account, path, index + 1, run);
-        },
-        [this, alive, account, path, name, run](net::HTTPRequestOperation& operation,
-                                                const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
+        inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
+            probeName(account, path, index + 1);
+        }),
+        inRun([this, account, path, name](net::HTTPRequestOperation& operation, const platform::Error& error) {
             if (statusOf(operation) == 404) {
-                storeFile(account, path, name, run);
+                storeFile(account, path, name);
                 return;
             }
             reportFailure(error);
-        });
+        }));
     client->enqueueHTTPRequestOperation(probe);
 }
 
-void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name, quint64 run) {
+void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name) {
     const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     net::HTTPRequest request = client->requestWithMethod("PUT", filePath);
@@ -185,46 +176,33 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     if (type == QLatin1String("application/octet-stream"))
         type = QString::fromLatin1(kTestFileType);
     request.setHeader("Content-Type", type.toUtf8());
-    const std::weak_ptr<int> alive = alive_;
     auto operation = client->HTTPRequestOperationWithRequest(
-        std::move(request),
-        [this, alive, account, name, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
+        std::move(request), inRun([this, account, name](net::HTTPRequestOperation&, const QVariant&) {
             if (!createPublicLink()) {
                 // The link goes out in the message: never with a login or password of the address.
-                const QUrl link = QUrl(account.serverText + QLatin1Char('/') + account.folder +
-                                       QLatin1Char('/') + escapedName(name))
+                const QUrl link = QUrl(account.serverText + QLatin1Char('/') + account.folder + QLatin1Char('/') +
+                                       escapedName(name))
                                       .adjusted(QUrl::RemoveUserInfo);
                 stored_.insert(link, davFilePath(account, name));
                 reportLink(link);
                 return;
             }
-            shareFile(account, name, run);
-        },
-        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
-            reportFailure(error);
-        });
-    operation->setUploadProgressBlock([this, alive, run](qint64, qint64 written, qint64 expected) {
-        if (alive.expired() || run != run_ || !busy())
-            return;
+            shareFile(account, name);
+        }),
+        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) { reportFailure(error); }));
+    operation->setUploadProgressBlock(inRun([this](qint64, qint64 written, qint64 expected) {
         reportProgress(expected > 0 ? static_cast<double>(written) / static_cast<double>(expected) : 1.0);
-    });
+    }));
     client->enqueueHTTPRequestOperation(operation);
 }
 
-void OwnCloudUploader::shareFile(const Account& account, const QString& name, quint64 run) {
+void OwnCloudUploader::shareFile(const Account& account, const QString& name) {
     auto client = newClient(account, true);
     const QVariantMap parameters{{QStringLiteral("path"), joinPath(account.folder, name)},
                                  {QStringLiteral("shareType"), 3}};
-    const std::weak_ptr<int> alive = alive_;
     client->postPath(
         joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
-        [this, alive, account, name, run](net::HTTPRequestOperation& operation, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
+        inRun([this, account, name](net::HTTPRequestOperation& operation, const QVariant&) {
             const auto document = net::XMLDocument::parse(operation.responseData());
             const QStringList urls = document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
             if (urls.size() != 1) {
@@ -235,87 +213,58 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name, qu
             const QUrl link(urls.first() + QStringLiteral("&download"));
             stored_.insert(link, davFilePath(account, name));
             reportLink(link);
-        },
-        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
-            reportFailure(error);
-        });
+        }),
+        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) { reportFailure(error); }));
 }
 
-void OwnCloudUploader::cancelUpload() {
-    ++run_;
-    Uploader::cancelUpload();
+void OwnCloudUploader::startAuthentication() {
+    testFolder();
 }
 
-void OwnCloudUploader::authenticate() {
-    testFolder(++run_);
-}
-
-void OwnCloudUploader::testFolder(quint64 run) {
+void OwnCloudUploader::testFolder() {
     const Account current = account(true);
     auto client = newClient(current, true);
-    const QString folderPath = joinPath(current.location.path,
-                                        joinPath(QString::fromLatin1(kWebDAVPath), current.folder));
-    const std::weak_ptr<int> alive = alive_;
+    const QString folderPath =
+        joinPath(current.location.path, joinPath(QString::fromLatin1(kWebDAVPath), current.folder));
     client->getPath(
-        folderPath, {},
-        [this, alive, client, folderPath, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
-            testWrite(client, folderPath, run);
-        },
-        [this, alive, client, folderPath, run](net::HTTPRequestOperation& operation, const platform::Error& error) {
-            if (alive.expired() || run != run_)
-                return;
+        folderPath, {}, inRun([this, client, folderPath](net::HTTPRequestOperation&, const QVariant&) {
+            testWrite(client, folderPath);
+        }),
+        inRun([this, client, folderPath](net::HTTPRequestOperation& operation, const platform::Error& error) {
             if (statusOf(operation) != 404) {
                 reportAuthentication(error);
                 return;
             }
             auto create = client->HTTPRequestOperationWithRequest(
                 client->requestWithMethod("MKCOL", folderPath),
-                [this, alive, run](net::HTTPRequestOperation&, const QVariant&) {
-                    if (!alive.expired() && run == run_)
-                        testFolder(run);
-                },
-                [this, alive, run](net::HTTPRequestOperation&, const platform::Error& createError) {
-                    if (!alive.expired() && run == run_)
-                        reportAuthentication(createError);
+                [this](net::HTTPRequestOperation&, const QVariant&) { testFolder(); },
+                [this](net::HTTPRequestOperation&, const platform::Error& createError) {
+                    reportAuthentication(createError);
                 });
             client->enqueueHTTPRequestOperation(create);
-        });
+        }));
 }
 
-void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath,
-                                 quint64 run) {
+void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath) {
     const QByteArray bytes = platform::randomDataWithBytes(4);
     const QString testPath = joinPath(folderPath, QString::fromLatin1(kTestFileName));
-    net::HTTPRequest request = client->multipartFormRequestWithMethod(
-        "PUT", testPath, {}, [&bytes](net::MultipartFormData& form) {
+    net::HTTPRequest request =
+        client->multipartFormRequestWithMethod("PUT", testPath, {}, [&bytes](net::MultipartFormData& form) {
             form.appendPartWithFileData(bytes, QString::fromLatin1(kTestFileName),
                                         QString::fromLatin1(kTestFileName), QString::fromLatin1(kTestFileType));
         });
-    const std::weak_ptr<int> alive = alive_;
     auto write = client->HTTPRequestOperationWithRequest(
-        std::move(request),
-        [this, alive, client, testPath, run](net::HTTPRequestOperation&, const QVariant&) {
-            if (alive.expired() || run != run_)
-                return;
+        std::move(request), inRun([this, client, testPath](net::HTTPRequestOperation&, const QVariant&) {
             client->deletePath(
                 testPath, {},
-                [this, alive, run](net::HTTPRequestOperation&, const QVariant&) {
-                    if (!alive.expired() && run == run_)
-                        reportAuthentication(std::nullopt);
-                },
-                [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-                    if (!alive.expired() && run == run_)
-                        reportAuthentication(error);
+                [this](net::HTTPRequestOperation&, const QVariant&) { reportAuthentication(std::nullopt); },
+                [this](net::HTTPRequestOperation&, const platform::Error& error) {
+                    reportAuthentication(error);
                 });
-        },
-        [this, alive, run](net::HTTPRequestOperation&, const platform::Error& error) {
-            if (!alive.expired() && run == run_)
-                reportAuthentication(error);
-        });
+        }),
+        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) {
+            reportAuthentication(error);
+        }));
     client->enqueueHTTPRequestOperation(write);
 }
 

@@ -25,10 +25,6 @@ public:
     OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier);
     ~OwnCloudUploader() override;
 
-    // Clears busy only; what was sent runs out, and its outcome is dropped.
-    void cancelUpload() override;
-    // Checks that the folder exists (creating it when missing), can be written and cleaned up.
-    void authenticate() override;
     // Deletes the file behind a link this uploader reported, or behind a direct link into the folder.
     void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
 
@@ -47,6 +43,9 @@ public:
 
 protected:
     void startUpload(const QString& path) override;
+    // Checks that the folder exists (creating it when missing), can be written and cleaned up.
+    void startAuthentication() override;
+    // No stopTransfer(): what was sent runs out, and the base drops its outcome.
 
 private:
     struct Account {
@@ -58,11 +57,11 @@ private:
     };
     Account account(bool linking) const;
     std::shared_ptr<net::HTTPClient> newClient(const Account& account, bool acceptXML);
-    void probeName(const Account& account, const QString& path, qint64 index, quint64 run);
-    void storeFile(const Account& account, const QString& path, const QString& name, quint64 run);
-    void shareFile(const Account& account, const QString& name, quint64 run);
-    void testFolder(quint64 run);
-    void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath, quint64 run);
+    void probeName(const Account& account, const QString& path, qint64 index);
+    void storeFile(const Account& account, const QString& path, const QString& name);
+    void shareFile(const Account& account, const QString& name);
+    void testFolder();
+    void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath);
     QString setting(const char* key) const;
     static QString davFilePath(const Account& account, const QString& name);
 
@@ -73,9 +72,6 @@ private:
     QList<std::shared_ptr<net::HTTPClient>> clients_;
     // The WebDAV path behind each link reported, for removeUploadedFile(): a share link does not name it.
     QHash<QUrl, QString> stored_;
-    quint64 run_ = 0; // outcomes of a cancelled or replaced run are dropped
-    // Requests may answer after the uploader is gone; they check this first.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 class OwnCloudUploaderClass final : public FlagLinkedUploaderClass {
