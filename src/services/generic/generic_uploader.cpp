@@ -143,24 +143,27 @@ void GenericUploader::checkPublicLink(const QUrl& remote, const QUrl& link) {
         reportLink(link);
         return;
     }
-    operation_ = fileManager().checkAddress(link, inRun([this, remote, link](const std::optional<platform::Error>& error) {
-        if (isTransferCancelled(error))
-            return;
-        if (!error) {
-            reportLink(link);
-            return;
-        }
-        const QVariant status = error->userInfo.value(QStringLiteral("HTTPStatus"));
-        const platform::Error failure(
-            QString::fromLatin1(kRVErrorDomain), PublicLinkUnreachable,
-            status.isValid() ? QStringLiteral("The file was stored, but its link %1 answered with status %2.")
-                                   .arg(link.toString(), status.toString())
-                             : QStringLiteral("The file was stored, but its link %1 could not be reached: %2")
-                                   .arg(link.toString(), error->localizedDescription));
-        // The file is not linked, so it must not stay on the server either.
-        operation_ = fileManager().removeItem(
-            remote, inRun([this, failure](const std::optional<platform::Error>&) { reportFailure(failure); }));
-    }));
+    operation_ = fileManager().checkAddress(
+        link, inRun([this, remote, link](const std::optional<platform::Error>& error) {
+            if (isTransferCancelled(error))
+                return;
+            if (!error) {
+                reportLink(link);
+                return;
+            }
+            const QVariant status = error->userInfo.value(QStringLiteral("HTTPStatus"));
+            const platform::Error failure(
+                QString::fromLatin1(kRVErrorDomain), PublicLinkUnreachable,
+                status.isValid()
+                    ? QStringLiteral("The file was stored, but its link %1 answered with status %2.")
+                          .arg(link.toString(), status.toString())
+                    : QStringLiteral("The file was stored, but its link %1 could not be reached: %2")
+                          .arg(link.toString(), error->localizedDescription));
+            // The file is not linked, so it must not stay on the server either.
+            operation_ = fileManager().removeItem(
+                remote,
+                inRun([this, failure](const std::optional<platform::Error>&) { reportFailure(failure); }));
+        }));
 }
 
 void GenericUploader::stopTransfer() {
@@ -224,7 +227,8 @@ QUrl GenericUploader::remoteOfLink(const QUrl& link) const {
             return folderURL(location, link.fileName(QUrl::FullyDecoded));
     }
     const QUrl folder = folderURL(location).adjusted(QUrl::RemoveUserInfo | QUrl::StripTrailingSlash);
-    const QUrl candidate = link.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+    const QUrl candidate =
+        link.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFilename | QUrl::StripTrailingSlash);
     if (candidate.matches(folder, QUrl::None) && !link.fileName().isEmpty())
         return folderURL(location, link.fileName(QUrl::FullyDecoded));
     return {};
@@ -239,13 +243,14 @@ void GenericUploader::removeUploadedFile(const QUrl& link, std::function<void(pl
     ++removals_;
     // Not kept in operation_ and not tied to a run: cancelling an upload must not stop a removal. The
     // file manager drops the callback if this uploader goes first.
-    fileManager().removeItem(remote, [this, done = std::move(done)](const std::optional<platform::Error>& error) {
-        --removals_;
-        if (error)
-            done(*error);
-        else
-            done({});
-    });
+    fileManager().removeItem(remote,
+                             [this, done = std::move(done)](const std::optional<platform::Error>& error) {
+                                 --removals_;
+                                 if (error)
+                                     done(*error);
+                                 else
+                                     done({});
+                             });
 }
 
 void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {

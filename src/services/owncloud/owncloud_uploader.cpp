@@ -111,11 +111,13 @@ std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& acco
 }
 
 QString OwnCloudUploader::davFilePath(const Account& account, const QString& name) {
-    return joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)), account.folder),
-                    escapedName(name));
+    return joinPath(
+        joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)), account.folder),
+        escapedName(name));
 }
 
-void OwnCloudUploader::removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) {
+void OwnCloudUploader::removeUploadedFile(const QUrl& link,
+                                          std::function<void(platform::Result<void>)> done) {
     const Account current = account(false);
     QString filePath = stored_.value(link);
     const QUrl folderLink = QUrl(current.serverText + QLatin1Char('/') + current.folder + QLatin1Char('/'))
@@ -149,13 +151,14 @@ void OwnCloudUploader::probeName(const Account& account, const QString& path, qi
         inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
             probeName(account, path, index + 1);
         }),
-        inRun([this, account, path, name](net::HTTPRequestOperation& operation, const platform::Error& error) {
-            if (statusOf(operation) == 404) {
-                storeFile(account, path, name);
-                return;
-            }
-            reportFailure(error);
-        }));
+        inRun(
+            [this, account, path, name](net::HTTPRequestOperation& operation, const platform::Error& error) {
+                if (statusOf(operation) == 404) {
+                    storeFile(account, path, name);
+                    return;
+                }
+                reportFailure(error);
+            }));
     client->enqueueHTTPRequestOperation(probe);
 }
 
@@ -180,8 +183,8 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
         std::move(request), inRun([this, account, name](net::HTTPRequestOperation&, const QVariant&) {
             if (!createPublicLink()) {
                 // The link goes out in the message: never with a login or password of the address.
-                const QUrl link = QUrl(account.serverText + QLatin1Char('/') + account.folder + QLatin1Char('/') +
-                                       escapedName(name))
+                const QUrl link = QUrl(account.serverText + QLatin1Char('/') + account.folder +
+                                       QLatin1Char('/') + escapedName(name))
                                       .adjusted(QUrl::RemoveUserInfo);
                 stored_.insert(link, davFilePath(account, name));
                 reportLink(link);
