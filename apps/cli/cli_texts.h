@@ -9,7 +9,7 @@ inline constexpr char usage[] =
     "       quillmoor config list | get KEY | set [--force] KEY VALUE | unset KEY\n"
     "       quillmoor services\n"
     "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
-    "                              [--private-key FILE] [--folder NAME]\n"
+    "                              [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
     "       quillmoor unlink SERVICE\n"
     "MESSAGE may be - for standard input.\n";
 
@@ -45,5 +45,9 @@ inline constexpr char linked[] = "%1 is linked and selected: large attachments n
 inline constexpr char passwordNotStored[] = "the password could not be stored (is the Secret Service running "
                                             "and the keyring unlocked?); %1 stays unlinked.";
 inline constexpr char unlinked[] = "%1 is unlinked.";
+inline constexpr char hostKeyQuestion[] = "Record this key and go on? [y/N] ";
+inline constexpr char hostKeyAccepted[] = "The host key %1 of %2 is recorded (--accept-host-key).";
+inline constexpr char hostKeyNotAccepted[] =
+    "the host key was not accepted; run again with --accept-host-key once its fingerprint is checked.";
 
 } // namespace qm::cli::texts

@@ -119,6 +119,10 @@ Result parseLink(const QStringList& arguments, bool unlink) {
             line.passwordFromStdin = true;
             continue;
         }
+        if (argument == u"--accept-host-key") {
+            line.acceptHostKey = true;
+            continue;
+        }
         QString error;
         const std::pair<const char*, std::optional<QString>*> fields[] = {
             {"--login", &line.login},          {"--server", &line.server}, {"--public-url", &line.publicUrl},

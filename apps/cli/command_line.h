@@ -37,6 +37,7 @@ struct CommandLine {
     QString service;
     std::optional<QString> login;
     bool passwordFromStdin = false;
+    bool acceptHostKey = false; // an unknown SSH host key is recorded without asking
     std::optional<QString> server;
     std::optional<QString> publicUrl;
     std::optional<QString> privateKey;

@@ -3,11 +3,13 @@
 #include "accounts/settings_keys.h"
 #include "cli/cli_texts.h"
 #include "cli/exit_status.h"
+#include "uploaders/file_transfer.h"
 #include "uploaders/service_description.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <algorithm>
+#include <unistd.h>
 
 namespace qm::cli {
 
@@ -200,16 +202,25 @@ int LinkCommand::link(const CommandLine& line) {
     const QString login =
         service.accountKey.isEmpty() ? QString() : env_.settings.stringForKey(service.accountKey);
 
-    LinkingOutcome outcome;
-    std::unique_ptr<upload::Uploader> uploader = serviceClass.create();
-    uploader->setDelegate(&outcome);
-    uploader->setLogin(login);
-    if (account->password)
-        uploader->setPassword(*account->password);
-    uploader->setCreatePublicLink(true);
-    uploader->authenticate();
-    platform::Result<void> linked = outcome.wait();
-    uploader->setDelegate(nullptr);
+    const auto attempt = [&] {
+        LinkingOutcome outcome;
+        std::unique_ptr<upload::Uploader> uploader = serviceClass.create();
+        uploader->setDelegate(&outcome);
+        uploader->setLogin(login);
+        if (account->password)
+            uploader->setPassword(*account->password);
+        uploader->setCreatePublicLink(true);
+        uploader->authenticate();
+        platform::Result<void> result = outcome.wait();
+        uploader->setDelegate(nullptr);
+        return result;
+    };
+    platform::Result<void> linked = attempt();
+    // An SSH server not met before: its key is recorded only when the user agrees, then linking goes on.
+    if (const auto key = linked ? std::nullopt : upload::HostKey::fromError(linked.error())) {
+        if (acceptHostKey(*key, line.acceptHostKey, line.passwordFromStdin))
+            linked = attempt();
+    }
 
     const QString label = serviceClass.keychainIdentifier();
     // A link whose password is not kept would fail at the first upload: it is no link.
@@ -232,6 +243,34 @@ int LinkCommand::link(const CommandLine& line) {
     }
     env_.out.write((QString::fromUtf8(texts::linked).arg(service.name()) + u'\n').toUtf8());
     return ExitSent;
+}
+
+bool LinkCommand::acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin) {
+    bool accepted = acceptedByFlag;
+    if (!accepted) {
+        env_.err.write((QStringLiteral("quillmoor: ") + key.error().localizedDescription + u'\n').toUtf8());
+        // Standard input that carried the password has no answer left in it.
+        if (env_.promptFd < 0 || (passwordFromStdin && env_.promptFd == env_.inputFd)) {
+            fail(QStringLiteral("quillmoor"), QString::fromUtf8(texts::hostKeyNotAccepted));
+            return false;
+        }
+        env_.err.write(texts::hostKeyQuestion);
+        QByteArray answer;
+        char c = 0;
+        while (::read(env_.promptFd, &c, 1) == 1 && c != '\n')
+            answer.append(c);
+        accepted = answer.trimmed().toLower().startsWith('y');
+    }
+    if (!accepted)
+        return false;
+    if (const auto recorded = upload::FileTransfer::acceptHostKey(key); !recorded) {
+        fail(QStringLiteral("quillmoor"), recorded.error().localizedDescription);
+        return false;
+    }
+    if (acceptedByFlag)
+        env_.err.write(
+            (QString::fromUtf8(texts::hostKeyAccepted).arg(key.fingerprint, key.host) + u'\n').toUtf8());
+    return true;
 }
 
 int LinkCommand::unlink(const CommandLine& line) {

@@ -3,6 +3,7 @@
 #include "cli/command_line.h"
 #include "cli/environment.h"
 #include "platform/result.h"
+#include "uploaders/file_transfer.h"
 
 namespace qm::cli {
 
@@ -35,6 +36,8 @@ private:
     bool writeFields(const upload::ServiceDescription& service, const CommandLine& line,
                      const Account& account);
     void fail(const QString& title, const QString& message);
+    // Shows an unknown SSH host key and records it when the flag or the person at the terminal agrees.
+    bool acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin);
 
     Environment& env_;
 };

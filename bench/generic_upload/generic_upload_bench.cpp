@@ -23,8 +23,7 @@ class Delegate final : public upload::UploaderDelegate {
 public:
     void uploadProgress(double fraction, const QString&) override { lastFraction = fraction; }
     void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
-        std::fprintf(stderr, "failed (%d): %s\n", static_cast<int>(status),
-                     qPrintable(error.localizedDescription));
+        std::fprintf(stderr, "failed (%d): %s\n", static_cast<int>(status), qPrintable(error.localizedDescription));
         QCoreApplication::exit(1);
     }
     void createdLink(const QUrl& link, const QString&, const QUrl&) override {
@@ -57,6 +56,7 @@ int main(int argc, char** argv) {
     const upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
     upload::FileTransfer::Options options;
     options.knownHostsFile = work.filePath(QStringLiteral("known_hosts"));
+    options.recordUnknownHostKeys = true;
     const upload::GenericUploaderClass serviceClass(
         environment, platform::Bundle::locate().value_or(platform::Bundle(QString())), options);
     auto uploader = serviceClass.create();

@@ -1,5 +1,6 @@
 #include "net/url_connection_operation.h"
 
+#include "net/curl_easy.h"
 #include "net/network_thread.h"
 #include "platform/dispatch.h"
 
@@ -67,17 +68,15 @@ QString cannotResend(const QIODevice& body) {
 } // namespace
 
 // The curl handle of one run and what its callbacks need; lives and dies on the network thread.
-struct URLConnectionOperation::Transfer {
+struct URLConnectionOperation::Transfer final : CurlEasy::Handler {
     URLConnectionOperation* operation = nullptr;
-    CURL* easy = curl_easy_init();
-    curl_slist* headerList = nullptr;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
+    CurlEasy curl{*this};
     QUrl url;
     QByteArray body;
     qint64 bodyOffset = 0;
     std::shared_ptr<QIODevice> device;
     qint64 expectedUpload = -1;
-    curl_off_t lastUp = 0, lastDown = 0;
+    qint64 lastUp = 0, lastDown = 0;
     long status = 0;
     HeaderList responseHeaders;
     // The last complete head. It becomes the response only once its body arrives or the exchange ends:
@@ -85,11 +84,6 @@ struct URLConnectionOperation::Transfer {
     std::optional<HTTPResponse> head;
     // Why the body device stopped the transfer; says more than curl's text for it.
     std::optional<std::pair<int, QString>> bodyFailure;
-
-    ~Transfer() {
-        curl_easy_cleanup(easy);
-        curl_slist_free_all(headerList);
-    }
 
     void commitHead() {
         if (!head)
@@ -99,36 +93,37 @@ struct URLConnectionOperation::Transfer {
         head.reset();
     }
 
-    static size_t onHeader(char* data, size_t size, size_t count, void* user) {
-        auto* self = static_cast<Transfer*>(user);
-        const size_t length = size * count;
-        const QByteArray line = QByteArray(data, qsizetype(length)).trimmed();
+    // The steps of setting up one run, in order; false (with the operation finished) when it cannot run.
+    void setConnection(const HTTPRequest& request, bool allowInvalid);
+    void setCredential(const std::optional<Credential>& credential);
+    bool setMethodAndBody(const HTTPRequest& request, const QByteArray& method);
+    void setHeaders(const HTTPRequest& request, const QByteArray& method);
+
+    void headerLine(QByteArrayView data) override {
+        const QByteArray line = data.toByteArray().trimmed();
         if (line.startsWith("HTTP/")) {
             // Each head (interim, redirect, auth retry, final) starts afresh.
             const QList<QByteArray> parts = line.split(' ');
-            self->status = parts.size() > 1 ? parts[1].toLong() : 0;
-            self->responseHeaders.clear();
+            status = parts.size() > 1 ? parts[1].toLong() : 0;
+            responseHeaders.clear();
         } else if (line.isEmpty()) {
-            if (self->status >= 200) {
+            if (status >= 200) {
                 HTTPResponse response;
-                response.statusCode = self->status;
+                response.statusCode = status;
                 const char* effective = nullptr;
-                curl_easy_getinfo(self->easy, CURLINFO_EFFECTIVE_URL, &effective);
-                response.url = effective ? QUrl::fromEncoded(effective) : self->url;
-                response.headers = self->responseHeaders;
-                self->head = std::move(response);
+                curl_easy_getinfo(curl.get(), CURLINFO_EFFECTIVE_URL, &effective);
+                response.url = effective ? QUrl::fromEncoded(effective) : url;
+                response.headers = responseHeaders;
+                head = std::move(response);
             }
         } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
-            self->responseHeaders.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+            responseHeaders.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
         }
-        return length;
     }
 
-    static size_t onBody(char* data, size_t size, size_t count, void* user) {
-        auto* self = static_cast<Transfer*>(user);
-        URLConnectionOperation* op = self->operation;
-        const qint64 length = qint64(size * count);
-        self->commitHead();
+    bool bodyBytes(const char* data, qint64 length) override {
+        URLConnectionOperation* op = operation;
+        commitHead();
         std::shared_ptr<QIODevice> output;
         {
             std::lock_guard guard(op->lock_);
@@ -138,63 +133,53 @@ struct URLConnectionOperation::Transfer {
             if (!output->isOpen())
                 output->open(QIODevice::WriteOnly);
             if (output->write(data, length) != length)
-                return 0;  // fails the transfer with a write error
+                return false; // fails the transfer with a write error
         } else {
             op->received_buffer_.append(data, length);
         }
         op->received_ += length;
-        return size_t(length);
+        return true;
     }
 
-    static size_t onRead(char* buffer, size_t size, size_t count, void* user) {
-        auto* self = static_cast<Transfer*>(user);
-        const qint64 wanted = qint64(size * count);
-        if (self->device) {
-            self->operation->bodyRead_ = true;
-            const qint64 got = self->device->read(buffer, wanted);
-            if (got < 0) {
-                self->bodyFailure = {kURLErrorUnknown, self->device->errorString()};
-                return CURL_READFUNC_ABORT;
-            }
-            return size_t(got);
+    qint64 readBody(char* buffer, qint64 wanted) override {
+        if (device) {
+            operation->bodyRead_ = true;
+            const qint64 got = device->read(buffer, wanted);
+            if (got < 0)
+                bodyFailure = {kURLErrorUnknown, device->errorString()};
+            return got;
         }
-        const qint64 got = std::min(wanted, self->body.size() - self->bodyOffset);
-        std::memcpy(buffer, self->body.constData() + self->bodyOffset, size_t(got));
-        self->bodyOffset += got;
-        return size_t(got);
+        const qint64 got = std::min(wanted, body.size() - bodyOffset);
+        std::memcpy(buffer, body.constData() + bodyOffset, size_t(got));
+        bodyOffset += got;
+        return got;
     }
 
     // Redirects and authentication retries send the body again from the start.
-    static int onSeek(void* user, curl_off_t offset, int origin) {
-        auto* self = static_cast<Transfer*>(user);
-        if (origin != SEEK_SET)
-            return CURL_SEEKFUNC_CANTSEEK;
-        if (self->device) {
-            // A sequential device can only start over, through reset(), and only if it knows how.
-            const bool sequential = self->device->isSequential();
-            if (sequential && offset != 0)
-                return CURL_SEEKFUNC_CANTSEEK;
-            if (sequential ? self->device->reset() : self->device->seek(offset))
-                return CURL_SEEKFUNC_OK;
-            self->bodyFailure = {kURLErrorRequestBodyStreamExhausted, cannotResend(*self->device)};
-            return CURL_SEEKFUNC_FAIL;
+    bool seekBody(qint64 offset) override {
+        if (!device) {
+            bodyOffset = std::min<qint64>(offset, body.size());
+            return true;
         }
-        self->bodyOffset = std::min<qint64>(offset, self->body.size());
-        return CURL_SEEKFUNC_OK;
+        // A sequential device can only start over, through reset(), and only if it knows how.
+        const bool sequential = device->isSequential();
+        if ((!sequential || offset == 0) && (sequential ? device->reset() : device->seek(offset)))
+            return true;
+        bodyFailure = {kURLErrorRequestBodyStreamExhausted, cannotResend(*device)};
+        return false;
     }
 
-    static int onProgress(void* user, curl_off_t downTotal, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
-        auto* self = static_cast<Transfer*>(user);
-        URLConnectionOperation* op = self->operation;
-        if (upNow > self->lastUp) {
-            op->upload_->report(upNow - self->lastUp, upNow, self->expectedUpload);
-            self->lastUp = upNow;
+    bool progress(qint64 downTotal, qint64 downNow, qint64 upNow) override {
+        URLConnectionOperation* op = operation;
+        if (upNow > lastUp) {
+            op->upload_->report(upNow - lastUp, upNow, expectedUpload);
+            lastUp = upNow;
         }
-        if (downNow > self->lastDown) {
-            op->download_->report(downNow - self->lastDown, downNow, downTotal > 0 ? downTotal : -1);
-            self->lastDown = downNow;
+        if (downNow > lastDown) {
+            op->download_->report(downNow - lastDown, downNow, downTotal);
+            lastDown = downNow;
         }
-        return 0;
+        return true;
     }
 };
 
@@ -346,7 +331,7 @@ void URLConnectionOperation::cancelOnNetworkThread() {
 
 void URLConnectionOperation::dropTransfer() {
     if (transfer_) {
-        NetworkThread::instance().remove(transfer_->easy);
+        NetworkThread::instance().remove(transfer_->curl.get());
         transfer_.reset();
     }
     std::shared_ptr<URLConnectionOperation> released;
@@ -378,102 +363,97 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     Transfer* t = transfer.get();
     t->operation = this;
     t->url = request.url;
-    CURL* e = t->easy;
-    curl_easy_setopt(e, CURLOPT_URL, request.url.toEncoded().constData());
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->errorBuffer);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 16L);
-    curl_easy_setopt(e, CURLOPT_SHARE, NetworkThread::instance().share());
-    curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
-    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-    // Like a platform request timeout this bounds idle time, not the whole (possibly long) upload.
-    const long seconds = std::max<long>(1, long((request.timeout.count() + 999) / 1000));
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(request.timeout.count()));
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, seconds);
-    // Pinning modes are carried but never enabled, so only the default evaluation and its opt-out exist.
-    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, allowInvalid ? 0L : 1L);
-    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, allowInvalid ? 0L : 2L);
-    if (credential) {
-        // Offered only once a 401 names a scheme; a second 401 ends the exchange with that response.
-        curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC | CURLAUTH_DIGEST));
-        // A challenge is answered on whatever host a redirect lands on (a storage host sending the client
-        // on to an API host that asks for Digest), as a platform connection asks its delegate for each one.
-        curl_easy_setopt(e, CURLOPT_UNRESTRICTED_AUTH, 1L);
-        curl_easy_setopt(e, CURLOPT_USERNAME, credential->user.toUtf8().constData());
-        curl_easy_setopt(e, CURLOPT_PASSWORD, credential->password.toUtf8().constData());
-    }
-
     const QByteArray method = request.method.toUpper();
+    t->setConnection(request, allowInvalid);
+    t->setCredential(credential);
+    if (!t->setMethodAndBody(request, method)) {
+        // A resumed run sends the body again from its first byte, or not at all.
+        finish(urlError(kURLErrorRequestBodyStreamExhausted, cannotResend(*t->device), request.url));
+        return;
+    }
+    t->setHeaders(request, method);
+    transfer_ = std::move(transfer);
+    NetworkThread::instance().add(t->curl.get(), [this, t](CURLcode code) { transferEnded(t, int(code)); });
+}
+
+void URLConnectionOperation::Transfer::setConnection(const HTTPRequest& request, bool allowInvalid) {
+    curl.setURL(request.url.toEncoded());
+    curl.set(CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl.set(CURLOPT_FOLLOWLOCATION, 1L);
+    curl.set(CURLOPT_MAXREDIRS, 16L);
+    curl.set(CURLOPT_SHARE, NetworkThread::instance().share());
+    curl.set(CURLOPT_COOKIEFILE, "");
+    curl.set(CURLOPT_ACCEPT_ENCODING, "");
+    // Like a platform request timeout this bounds idle time, not the whole (possibly long) upload.
+    curl.setTimeouts(request.timeout, std::chrono::seconds((request.timeout.count() + 999) / 1000));
+    // Pinning modes are carried but never enabled, so only the default evaluation and its opt-out exist.
+    curl.set(CURLOPT_SSL_VERIFYPEER, allowInvalid ? 0L : 1L);
+    curl.set(CURLOPT_SSL_VERIFYHOST, allowInvalid ? 0L : 2L);
+}
+
+void URLConnectionOperation::Transfer::setCredential(const std::optional<Credential>& credential) {
+    if (!credential)
+        return;
+    // Offered only once a 401 names a scheme; a second 401 ends the exchange with that response.
+    curl.set(CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+    // A challenge is answered on whatever host a redirect lands on (a storage host sending the client
+    // on to an API host that asks for Digest), as a platform connection asks its delegate for each one.
+    curl.set(CURLOPT_UNRESTRICTED_AUTH, 1L);
+    curl.set(CURLOPT_USERNAME, credential->user.toUtf8().constData());
+    curl.set(CURLOPT_PASSWORD, credential->password.toUtf8().constData());
+}
+
+bool URLConnectionOperation::Transfer::setMethodAndBody(const HTTPRequest& request,
+                                                        const QByteArray& method) {
     // curl's own POST and PUT, because a custom method string would outlive a 303 (or a 301/302 after a
     // POST) that must go on as a GET.
     const bool post = method == "POST";
     const bool put = method == "PUT" && request.hasBody();
     if (method == "HEAD")
-        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    else if (post)
-        curl_easy_setopt(e, CURLOPT_POST, 1L);
-    else if (!put && (method != "GET" || request.hasBody()))
-        curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
-    if (request.hasBody()) {
-        if (request.bodyDevice) {
-            t->device = request.bodyDevice;
-            if (!t->device->isOpen()) {
-                t->device->open(QIODevice::ReadOnly);
-            } else if ((bodyRead_ || !t->device->isSequential()) && !t->device->reset()) {
-                // A resumed run sends the body again from its first byte, or not at all.
-                finish(urlError(kURLErrorRequestBodyStreamExhausted, cannotResend(*t->device), request.url));
-                return;
-            }
-            t->expectedUpload = request.bodyLength >= 0 ? request.bodyLength
-                                : (!t->device->isSequential() || t->device->size() > 0) ? t->device->size()
-                                                                                         : -1;
-        } else {
-            t->body = request.body;
-            t->expectedUpload = t->body.size();
+        curl.set(CURLOPT_NOBODY, 1L);
+    else if (!post && !put && (method != "GET" || request.hasBody()))
+        curl.set(CURLOPT_CUSTOMREQUEST, method.constData());
+    if (!request.hasBody()) {
+        if (post)
+            curl.set(CURLOPT_POST, 1L);
+        if (post || method == "PUT") {
+            curl.set(CURLOPT_POSTFIELDSIZE, 0L);
+            curl.set(CURLOPT_POSTFIELDS, "");
         }
-        if (post) {
-            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(t->expectedUpload));
-        } else {
-            curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
-            curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(t->expectedUpload));
-        }
-        curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::onRead);
-        curl_easy_setopt(e, CURLOPT_READDATA, t);
-        curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
-        curl_easy_setopt(e, CURLOPT_SEEKDATA, t);
-    } else if (method == "POST" || method == "PUT") {
-        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, 0L);
-        curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
+        return true;
     }
+    if (request.bodyDevice) {
+        device = request.bodyDevice;
+        if (!device->isOpen())
+            device->open(QIODevice::ReadOnly);
+        else if ((operation->bodyRead_ || !device->isSequential()) && !device->reset())
+            return false;
+        expectedUpload = request.bodyLength >= 0                           ? request.bodyLength
+                         : (!device->isSequential() || device->size() > 0) ? device->size()
+                                                                           : -1;
+    } else {
+        body = request.body;
+        expectedUpload = body.size();
+    }
+    curl.setBody(expectedUpload, post ? CurlEasy::BodyMethod::Post : CurlEasy::BodyMethod::Upload);
+    return true;
+}
 
+void URLConnectionOperation::Transfer::setHeaders(const HTTPRequest& request, const QByteArray& method) {
+    QList<QByteArray> lines;
     bool hasExpect = false, hasType = false;
     for (const auto& [name, value] : request.headers) {
         hasExpect = hasExpect || name.compare("Expect", Qt::CaseInsensitive) == 0;
         hasType = hasType || name.compare("Content-Type", Qt::CaseInsensitive) == 0;
-        const QByteArray line = value.isEmpty() ? name + ";" : name + ": " + value;
-        t->headerList = curl_slist_append(t->headerList, line.constData());
+        lines.append(value.isEmpty() ? name + ";" : name + ": " + value);
     }
-    if (!hasExpect)  // a platform connection sends the body at once, without waiting for 100 Continue
-        t->headerList = curl_slist_append(t->headerList, "Expect:");
+    if (!hasExpect) // a platform connection sends the body at once, without waiting for 100 Continue
+        lines.append("Expect:");
     // curl would otherwise call the body a form, and an empty POSTFIELDS one too: no body, no type.
-    if ((post || method == "PUT") && !hasType)
-        t->headerList = curl_slist_append(t->headerList, "Content-Type:");
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
-
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, t);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, t);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, t);
-
-    transfer_ = std::move(transfer);
-    NetworkThread::instance().add(e, [this, t](CURLcode code) { transferEnded(t, int(code)); });
+    if ((method == "POST" || method == "PUT") && !hasType)
+        lines.append("Content-Type:");
+    curl.setHeaders(lines);
 }
 
 void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
@@ -489,10 +469,7 @@ void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
         finish(urlError(ended->bodyFailure->first, ended->bodyFailure->second, ended->url));
         return;
     }
-    QString description = QString::fromUtf8(ended->errorBuffer);
-    if (description.isEmpty())
-        description = QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
-    finish(urlError(urlErrorCode(CURLcode(code)), description, ended->url));
+    finish(urlError(urlErrorCode(CURLcode(code)), ended->curl.errorText(CURLcode(code)), ended->url));
 }
 
 void URLConnectionOperation::finish(std::optional<platform::Error> error) {

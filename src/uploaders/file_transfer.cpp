@@ -1,5 +1,6 @@
 #include "uploaders/file_transfer.h"
 
+#include "platform/data_additions.h"
 #include "platform/dispatch.h"
 #include "uploaders/file_transfer_internal.h"
 
@@ -75,6 +76,16 @@ platform::Error cancelledError() {
     return makeError(TransferCancelled, QStringLiteral("The transfer was cancelled."));
 }
 
+QString temporaryName() {
+    return QStringLiteral(".quillmoor-%1.part")
+        .arg(QString::fromLatin1(platform::randomDataWithBytes(8).toHex()));
+}
+
+platform::Error noFreeName(const QUrl& folder) {
+    return makeError(TransferLibraryFailure,
+                     QStringLiteral("No free name was found in %1.").arg(displayString(folder)));
+}
+
 QString displayString(const QUrl& url) {
     return url.toDisplayString(QUrl::RemovePassword);
 }
@@ -88,7 +99,8 @@ QStringList visibleNames(const QStringList& names) {
 }
 
 std::optional<platform::Error> FileSource::open() {
-    if (!file_.open(QIODevice::ReadOnly))
+    // Unbuffered: the transfer reads large pieces, which a buffer would only copy once more.
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return makeError(
             TransferLocalFileFailure,
             QStringLiteral("The file %1 could not be read: %2").arg(file_.fileName(), file_.errorString()));
@@ -217,6 +229,26 @@ std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, con
     });
 }
 
+std::shared_ptr<TransferOperation> FileTransfer::storeFile(const QUrl& folder, const QString& localPath,
+                                                           QStringList taken, NameChooser choose,
+                                                           Progress progress, StoreCompletion completion) {
+    return launch(core_, [=](Context& context) -> std::function<void()> {
+        transfer::FileSource source(localPath);
+        std::optional<platform::Error> error = source.open();
+        transfer::ProgressSink sink;
+        if (progress)
+            sink = [core = context.core, progress](qint64 written, qint64 total) {
+                transfer::postToMain(core, [progress, written, total] { progress(written, total); });
+            };
+        QString name;
+        if (!error)
+            error = isLocal(folder)
+                        ? transfer::localStore(context, folder, source, taken, choose, sink, name)
+                        : transfer::remoteStore(context, folder, source, taken, choose, sink, name);
+        return [completion, name, error] { completion(error ? QString() : name, error); };
+    });
+}
+
 std::shared_ptr<TransferOperation> FileTransfer::removeItem(const QUrl& url, Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
         const auto error =
@@ -237,12 +269,53 @@ std::shared_ptr<TransferOperation> FileTransfer::fetchContents(
     });
 }
 
+std::shared_ptr<TransferOperation> FileTransfer::checkAddress(const QUrl& url, Completion completion) {
+    return launch(core_, [=](Context& context) -> std::function<void()> {
+        const auto error = transfer::remoteCheck(context, url);
+        return [completion, error] { completion(error); };
+    });
+}
+
 QUrl FileTransfer::urlWithPath(const QUrl& base, const QString& path) {
     QUrl url = base;
     url.setQuery(QString());
     url.setFragment(QString());
     url.setPath(path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path, QUrl::DecodedMode);
     return url;
+}
+
+platform::Error HostKey::error() const {
+    return transfer::makeError(
+        TransferHostKeyUnknown,
+        QStringLiteral(
+            "The server %1 is not known yet. Its host key has the fingerprint %2; link the service "
+            "again to check and accept it.")
+            .arg(host, fingerprint),
+        {{QStringLiteral("HostKeyHost"), host},
+         {QStringLiteral("HostKeyFingerprint"), fingerprint},
+         {QStringLiteral("KnownHostsLine"), knownHostsLine},
+         {QStringLiteral("KnownHostsFile"), knownHostsFile}});
+}
+
+std::optional<HostKey> HostKey::fromError(const platform::Error& error) {
+    if (error.domain != QLatin1String(kFileTransferErrorDomain) || error.code != TransferHostKeyUnknown)
+        return std::nullopt;
+    return HostKey{error.userInfo.value(QStringLiteral("HostKeyHost")).toString(),
+                   error.userInfo.value(QStringLiteral("HostKeyFingerprint")).toString(),
+                   error.userInfo.value(QStringLiteral("KnownHostsLine")).toString(),
+                   error.userInfo.value(QStringLiteral("KnownHostsFile")).toString()};
+}
+
+platform::Result<void> FileTransfer::acceptHostKey(const HostKey& key) {
+    const QString path = key.knownHostsFile.isEmpty() ? defaultKnownHostsFile() : key.knownHostsFile;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (key.knownHostsLine.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        file.write(key.knownHostsLine.toLatin1() + '\n') < 0)
+        return transfer::makeError(
+            TransferLibraryFailure,
+            QStringLiteral("The host key could not be recorded in %1: %2").arg(path, file.errorString()));
+    return {};
 }
 
 QString FileTransfer::defaultKnownHostsFile() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -23,6 +24,20 @@ enum FileTransferErrorCode : int {
     TransferHostKeyChanged = 4, // an SSH server presented a key other than the one on record
     TransferUnsupportedScheme = 5,
     TransferLocalFileFailure = 6, // the local source could not be read
+    TransferHostKeyUnknown = 7,   // an SSH server whose key is not on record; see HostKey::fromError()
+};
+
+// An SSH server's key as the user is asked to accept it.
+struct HostKey {
+    QString host;
+    QString fingerprint;    // "SHA256:" and the unpadded Base64 digest, as ssh-keygen -l shows it
+    QString knownHostsLine; // the entry that records it
+    QString knownHostsFile; // where it is to be recorded
+
+    // The TransferHostKeyUnknown error that carries this key.
+    platform::Error error() const;
+    // The key an unknown-host error carries; nullopt for any other error.
+    static std::optional<HostKey> fromError(const platform::Error& error);
 };
 
 bool isTransferCancelled(const std::optional<platform::Error>& error);
@@ -82,9 +97,11 @@ private:
 enum class FetchAccess { Anonymous, LogIn };
 
 struct FileTransferOptions {
-    // SSH host keys: unknown hosts are accepted and recorded here, changed keys refused. Empty: the
-    // default file.
+    // SSH host keys on record; a changed key is always refused. Empty: the default file.
     QString knownHostsFile;
+    // Record an unknown host's key and go on, for tools that have the user's consent already; otherwise
+    // the operation fails with TransferHostKeyUnknown and the key is recorded only by acceptHostKey().
+    bool recordUnknownHostKeys = false;
     int connectTimeoutSeconds = 20;
     // A transfer that moves less than a byte a second for this long counts as dead.
     int lowSpeedSeconds = 60;
@@ -120,6 +137,16 @@ public:
                                                   Completion completion);
     std::shared_ptr<TransferOperation> createFile(const QUrl& url, const QByteArray& data,
                                                   bool withIntermediateDirectories, Completion completion);
+    // Picks the name to store under from the names known to be taken.
+    using NameChooser = std::function<QString(const QStringList& taken)>;
+    using StoreCompletion = std::function<void(const QString& name, const std::optional<platform::Error>&)>;
+    // Streams the local file into the existing `folder` under `choose(taken)`, never replacing a file: the
+    // bytes go to a hidden temporary name first and take their final name only whole, by a step that
+    // fails when the name exists (it then joins the taken names and another is chosen), so that two
+    // senders to one folder never share a name. A failed or cancelled store removes what it sent.
+    std::shared_ptr<TransferOperation> storeFile(const QUrl& folder, const QString& localPath,
+                                                 QStringList taken, NameChooser choose, Progress progress,
+                                                 StoreCompletion completion);
     std::shared_ptr<TransferOperation> removeItem(const QUrl& url, Completion completion);
     // The body of a small resource; fails beyond `maxBytes`. Anonymous: http(s) and file only, redirects
     // followed, never a challenge. LogIn: every scheme above, with challenges as the other operations.
@@ -128,8 +155,14 @@ public:
                   std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
                   qint64 maxBytes = 1 << 20);
 
+    // Asks an http(s) address for its head, anonymously and following redirects: no error for a 2xx
+    // answer, else an error naming the address and (under "HTTPStatus") the status.
+    std::shared_ptr<TransferOperation> checkAddress(const QUrl& url, Completion completion);
+
     // `base` (scheme, user, host, port) with the absolute `path` (decoded text).
     static QUrl urlWithPath(const QUrl& base, const QString& path);
+    // Adds the key to the known hosts, after the user agreed to it.
+    static platform::Result<void> acceptHostKey(const HostKey& key);
     // $XDG_DATA_HOME/quillmoor/known_hosts (~/.local/share when unset).
     static QString defaultKnownHostsFile();
 

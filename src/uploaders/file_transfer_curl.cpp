@@ -1,11 +1,15 @@
 // The remote schemes of the file-transfer layer on libcurl's easy interface: one handle per operation so
 // that its requests share a connection (and, for SFTP, one SSH log-in).
 
+#include "net/curl_easy.h"
 #include "platform/dispatch.h"
 #include "uploaders/file_transfer_internal.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QThread>
 #include <QtEndian>
 #include <curl/curl.h>
 
@@ -17,6 +21,12 @@ using platform::Error;
 using Kind = ChallengeReply::State::Kind;
 
 enum class Protocol { SFTP, FTP, HTTP, Unsupported };
+
+// Upload pieces. SFTP: libcurl's largest, since libssh2 keeps the pieces of one buffer in flight at
+// once. The others: small enough that a piece read from the file is still in the CPU cache when it is
+// sent (2 MiB pieces cost WebDAV half its CPU time again in copies).
+constexpr long kSftpUploadBufferSize = 2L * 1024L * 1024L;
+constexpr long kUploadBufferSize = 64L * 1024L;
 
 Protocol protocolOf(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
@@ -85,6 +95,7 @@ struct Request {
     bool listOnly = false;
     bool createMissingDirectories = false;
     QList<QByteArray> quote;
+    bool quoteAfterTransfer = false; // FTP: after the change to the URL's folder
     qint64 maxResponseBytes = 0; // 0: the body is discarded
     const ProgressSink* progress = nullptr;
     bool anonymous = false; // never asks for a credential, follows redirects
@@ -99,31 +110,17 @@ struct Response {
     QList<QByteArray> authenticate; // WWW-Authenticate values
 };
 
-class Slist {
-public:
-    explicit Slist(const QList<QByteArray>& lines) {
-        for (const QByteArray& line : lines)
-            list_ = curl_slist_append(list_, line.constData());
-    }
-    ~Slist() { curl_slist_free_all(list_); }
-    curl_slist* get() const { return list_; }
-
-private:
-    curl_slist* list_ = nullptr;
-};
-
 // One operation's connection and log-in state. A request refused for its log-in turns into a challenge
 // on the main thread, and is tried again with the answer until the answer is to stop.
-class Session {
+class Session final : private net::CurlEasy::Handler {
 public:
     Session(Context& context, Protocol protocol)
         : context_(context)
         , protocol_(protocol)
-        , curl_(curl_easy_init()) {
+        , curl_(*this) {
         if (protocol_ == Protocol::SFTP)
             QDir().mkpath(QFileInfo(context_.options.knownHostsFile).absolutePath());
     }
-    ~Session() { curl_easy_cleanup(curl_); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -138,13 +135,17 @@ public:
             if (!challenge(request.url, AuthenticationMethod::Default, std::nullopt))
                 return cancelledError();
         }
+        // One for all attempts, so that a resend after a refusal never reports progress going back.
+        ProgressThrottle throttle(request.progress ? *request.progress : noProgress_);
+        throttle_ = &throttle;
+        const auto done = qScopeGuard([this] { throttle_ = nullptr; });
         for (;;) {
             response = Response();
             if (request.upload && !request.upload->seek(0))
                 return makeError(TransferLocalFileFailure,
                                  QStringLiteral("The file to send could not be read."));
             attempt(request, response);
-            if (context_.cancelled() || response.code == CURLE_ABORTED_BY_CALLBACK)
+            if (cancelled() || response.code == CURLE_ABORTED_BY_CALLBACK)
                 return cancelledError();
             if (request.anonymous || !refused(response))
                 return failure(request, response);
@@ -164,7 +165,12 @@ public:
         }
     }
 
+    // Clean-up after a failure or a cancel still has to reach the server.
+    void ignoreCancel() { ignoreCancel_ = true; }
+
 private:
+    bool cancelled() const { return !ignoreCancel_ && context_.cancelled(); }
+
     bool refused(const Response& response) const {
         if (protocol_ == Protocol::HTTP)
             return response.code == CURLE_OK && response.status == 401;
@@ -174,6 +180,8 @@ private:
     std::optional<Error> failure(const Request& request, const Response& response) const {
         if (response.code == CURLE_OK)
             return std::nullopt;
+        if (unknownHostKey_)
+            return unknownHostKey_->error();
         if (hostKeyChanged_)
             return makeError(
                 TransferHostKeyChanged,
@@ -193,9 +201,7 @@ private:
     }
 
     static Error libraryError(const Request& request, const Response& response) {
-        const QString text = response.errorText.isEmpty()
-                                 ? QString::fromUtf8(curl_easy_strerror(response.code))
-                                 : response.errorText;
+        const QString& text = response.errorText;
         return makeError(TransferLibraryFailure,
                          QStringLiteral("%1 (%2)").arg(text, displayString(request.url)),
                          {{QStringLiteral("CURLcode"), static_cast<int>(response.code)}});
@@ -238,7 +244,7 @@ private:
 
         std::unique_lock lock(state->mutex);
         while (state->kind == Kind::None) {
-            if (context_.cancelled())
+            if (cancelled())
                 return false;
             state->answered.wait_for(lock, std::chrono::milliseconds(100));
         }
@@ -256,86 +262,67 @@ private:
         }
     }
 
+    // One request on the handle, in its steps: what every request sets, the log-in, the request's own
+    // method and body, then the transfer.
     void attempt(Request& request, Response& response) {
-        curl_easy_reset(curl_);
+        curl_.reset();
         request_ = &request;
         response_ = &response;
-        errorBuffer_[0] = '\0';
-        ProgressThrottle throttle(request.progress ? *request.progress : noProgress_);
-        throttle_ = &throttle;
-
-        const QByteArray url = request.url.adjusted(QUrl::RemoveUserInfo).toEncoded();
-        curl_easy_setopt(curl_, CURLOPT_URL, url.constData());
-        curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
-        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, protocolsOf(protocol_));
-        curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT,
-                         static_cast<long>(context_.options.connectTimeoutSeconds));
-        curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(context_.options.lowSpeedSeconds));
-        curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
-        curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &Session::onProgress);
-        curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Session::onWrite);
-        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, &Session::onHeader);
-        curl_easy_setopt(curl_, CURLOPT_HEADERDATA, this);
-        if (request.anonymous) {
-            curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
-            curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 5L);
-            curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        }
-
-        // Kept alive until curl_easy_perform returns: libcurl keeps pointers to option strings only for
-        // some options, and copies the rest.
+        setConnection(request);
+        // Kept alive until the transfer ends, like every option string set below.
         QByteArray user;
         QByteArray password;
         QByteArray keyFile;
         QByteArray knownHosts;
         if (!request.anonymous)
             setCredential(request, user, password, keyFile, knownHosts);
-
-        if (!request.method.isEmpty())
-            curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, request.method.constData());
-        const Slist headers(request.headers);
-        if (headers.get())
-            curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers.get());
-        if (!request.body.isEmpty()) {
-            curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(request.body.size()));
-            curl_easy_setopt(curl_, CURLOPT_COPYPOSTFIELDS, request.body.constData());
-        }
-        if (request.upload) {
-            curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
-            curl_easy_setopt(curl_, CURLOPT_READFUNCTION, &Session::onRead);
-            curl_easy_setopt(curl_, CURLOPT_READDATA, this);
-            curl_easy_setopt(curl_, CURLOPT_SEEKFUNCTION, &Session::onSeek);
-            curl_easy_setopt(curl_, CURLOPT_SEEKDATA, this);
-            curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE,
-                             static_cast<curl_off_t>(request.upload->size()));
-            // Larger pieces keep SFTP's request window full; the memory stays fixed either way.
-            curl_easy_setopt(curl_, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024L);
-        }
-        if (request.noBody)
-            curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
-        if (request.listOnly)
-            curl_easy_setopt(curl_, CURLOPT_DIRLISTONLY, 1L);
-        if (request.createMissingDirectories)
-            curl_easy_setopt(curl_, CURLOPT_FTP_CREATE_MISSING_DIRS,
-                             static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
-        const Slist quote(request.quote);
-        if (quote.get())
-            curl_easy_setopt(curl_, CURLOPT_QUOTE, quote.get());
+        setRequest(request);
 
         hostKeyChanged_ = false;
-        response.code = curl_easy_perform(curl_);
-        curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &response.status);
-        response.errorText = QString::fromUtf8(errorBuffer_).trimmed();
-        if (response.code == CURLE_OK && request.upload)
-            throttle.update(request.upload->size(), request.upload->size());
-        throttle_ = nullptr;
+        unknownHostKey_.reset();
+        response.code = curl_.perform();
+        response.status = curl_.responseCode();
+        response.errorText = curl_.errorText(response.code);
+        // A 401 that ends an HTTP attempt is no sign the body arrived.
+        if (response.code == CURLE_OK && request.upload &&
+            (protocol_ != Protocol::HTTP || isSuccess(response.status)))
+            throttle_->update(request.upload->size(), request.upload->size());
+    }
+
+    void setConnection(const Request& request) {
+        curl_.setURL(request.url.adjusted(QUrl::RemoveUserInfo).toEncoded());
+        curl_.set(CURLOPT_PROTOCOLS_STR, protocolsOf(protocol_));
+        curl_.setTimeouts(std::chrono::seconds(context_.options.connectTimeoutSeconds),
+                          std::chrono::seconds(context_.options.lowSpeedSeconds));
+        curl_.set(CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_.set(CURLOPT_SSL_VERIFYHOST, 2L);
+        if (request.anonymous) {
+            curl_.set(CURLOPT_FOLLOWLOCATION, 1L);
+            curl_.set(CURLOPT_MAXREDIRS, 5L);
+            curl_.set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        }
+    }
+
+    void setRequest(const Request& request) {
+        if (!request.method.isEmpty())
+            curl_.set(CURLOPT_CUSTOMREQUEST, request.method.constData());
+        if (!request.headers.isEmpty())
+            curl_.setHeaders(request.headers);
+        if (!request.body.isEmpty()) {
+            curl_.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            curl_.set(CURLOPT_COPYPOSTFIELDS, request.body.constData());
+        }
+        if (request.upload)
+            curl_.setBody(request.upload->size(), net::CurlEasy::BodyMethod::Upload,
+                          protocol_ == Protocol::SFTP ? kSftpUploadBufferSize : kUploadBufferSize);
+        if (request.noBody)
+            curl_.set(CURLOPT_NOBODY, 1L);
+        if (request.listOnly)
+            curl_.set(CURLOPT_DIRLISTONLY, 1L);
+        if (request.createMissingDirectories)
+            curl_.set(CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+        if (!request.quote.isEmpty())
+            curl_.setQuote(request.quoteAfterTransfer ? CURLOPT_POSTQUOTE : CURLOPT_QUOTE, request.quote);
     }
 
     void setCredential(const Request& request, QByteArray& user, QByteArray& password, QByteArray& keyFile,
@@ -351,95 +338,80 @@ private:
         if (protocol_ == Protocol::HTTP) {
             if (!credential_)
                 return;
-            curl_easy_setopt(curl_, CURLOPT_HTTPAUTH, httpAuth_);
+            curl_.set(CURLOPT_HTTPAUTH, httpAuth_);
         }
         if (!user.isEmpty() || credential_)
-            curl_easy_setopt(curl_, CURLOPT_USERNAME, user.constData());
+            curl_.set(CURLOPT_USERNAME, user.constData());
         if (protocol_ != Protocol::SFTP) {
-            curl_easy_setopt(curl_, CURLOPT_PASSWORD, password.constData());
+            curl_.set(CURLOPT_PASSWORD, password.constData());
             return;
         }
         knownHosts = QFile::encodeName(context_.options.knownHostsFile);
-        curl_easy_setopt(curl_, CURLOPT_SSH_KNOWNHOSTS, knownHosts.constData());
-        curl_easy_setopt(curl_, CURLOPT_SSH_KEYFUNCTION, &Session::onHostKey);
-        curl_easy_setopt(curl_, CURLOPT_SSH_KEYDATA, this);
+        curl_.set(CURLOPT_SSH_KNOWNHOSTS, knownHosts.constData());
+        curl_.set(CURLOPT_SSH_KEYFUNCTION, &Session::onHostKey);
+        curl_.set(CURLOPT_SSH_KEYDATA, this);
         if (!keyFile.isEmpty()) {
-            curl_easy_setopt(curl_, CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PUBLICKEY));
-            curl_easy_setopt(curl_, CURLOPT_SSH_PRIVATE_KEYFILE, keyFile.constData());
+            curl_.set(CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PUBLICKEY));
+            curl_.set(CURLOPT_SSH_PRIVATE_KEYFILE, keyFile.constData());
             // Empty: libssh2 derives the public key from the private one.
-            curl_easy_setopt(curl_, CURLOPT_SSH_PUBLIC_KEYFILE, "");
-            curl_easy_setopt(curl_, CURLOPT_KEYPASSWD, password.constData());
+            curl_.set(CURLOPT_SSH_PUBLIC_KEYFILE, "");
+            curl_.set(CURLOPT_KEYPASSWD, password.constData());
         } else {
-            curl_easy_setopt(curl_, CURLOPT_SSH_AUTH_TYPES,
-                             static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-            curl_easy_setopt(curl_, CURLOPT_PASSWORD, password.constData());
+            curl_.set(CURLOPT_SSH_AUTH_TYPES,
+                      static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+            curl_.set(CURLOPT_PASSWORD, password.constData());
         }
     }
 
-    static int onProgress(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
-        auto* self = static_cast<Session*>(data);
-        if (self->context_.cancelled())
-            return 1;
-        if (self->request_->upload && self->throttle_ && uploaded < self->request_->upload->size())
-            self->throttle_->update(uploaded, self->request_->upload->size());
-        return 0;
+    bool progress(qint64, qint64, qint64 uploaded) override {
+        if (cancelled())
+            return false;
+        if (request_->upload && throttle_ && uploaded < request_->upload->size())
+            throttle_->update(uploaded, request_->upload->size());
+        return true;
     }
 
-    static size_t onWrite(char* bytes, size_t size, size_t count, void* data) {
-        auto* self = static_cast<Session*>(data);
-        const qint64 length = static_cast<qint64>(size * count);
-        if (self->request_->maxResponseBytes <= 0)
-            return size * count;
+    bool bodyBytes(const char* bytes, qint64 length) override {
+        if (request_->maxResponseBytes <= 0)
+            return true;
         // An error page is never read, and must not trip the limit before a 401 can turn into a challenge.
-        if (self->protocol_ == Protocol::HTTP) {
-            long status = 0;
-            curl_easy_getinfo(self->curl_, CURLINFO_RESPONSE_CODE, &status);
-            if (!isSuccess(status))
-                return size * count;
+        if (protocol_ == Protocol::HTTP && !isSuccess(curl_.responseCode()))
+            return true;
+        if (response_->body.size() + length > request_->maxResponseBytes) {
+            response_->tooLarge = true;
+            return false;
         }
-        if (self->response_->body.size() + length > self->request_->maxResponseBytes) {
-            self->response_->tooLarge = true;
-            return 0;
-        }
-        self->response_->body.append(bytes, length);
-        return size * count;
+        response_->body.append(bytes, length);
+        return true;
     }
 
-    static size_t onHeader(char* bytes, size_t size, size_t count, void* data) {
-        auto* self = static_cast<Session*>(data);
-        const QByteArray line(bytes, static_cast<qsizetype>(size * count));
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare("WWW-Authenticate", Qt::CaseInsensitive) == 0)
-            self->response_->authenticate.append(line.mid(colon + 1).trimmed());
+    void headerLine(QByteArrayView line) override {
         if (line.startsWith("HTTP/"))
-            self->response_->authenticate.clear(); // a new response, e.g. after a 100 Continue
-        return size * count;
+            response_->authenticate.clear(); // a new response, e.g. after a 100 Continue
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.first(colon).trimmed().compare("WWW-Authenticate", Qt::CaseInsensitive) == 0)
+            response_->authenticate.append(line.sliced(colon + 1).trimmed().toByteArray());
     }
 
-    static size_t onRead(char* buffer, size_t size, size_t count, void* data) {
-        auto* self = static_cast<Session*>(data);
-        if (self->context_.cancelled())
-            return CURL_READFUNC_ABORT;
-        const qint64 read = self->request_->upload->read(buffer, static_cast<qint64>(size * count));
-        return read < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(read);
+    qint64 readBody(char* buffer, qint64 maximum) override {
+        return cancelled() ? -1 : request_->upload->read(buffer, maximum);
     }
 
-    static int onSeek(void* data, curl_off_t offset, int origin) {
-        auto* self = static_cast<Session*>(data);
-        if (origin != SEEK_SET)
-            return CURL_SEEKFUNC_CANTSEEK;
-        return self->request_->upload->seek(static_cast<qint64>(offset)) ? CURL_SEEKFUNC_OK
-                                                                         : CURL_SEEKFUNC_FAIL;
-    }
+    bool seekBody(qint64 offset) override { return request_->upload->seek(offset); }
 
-    // Trust on first use: a new host's key is recorded, a changed key is refused.
+    // A known key passes, a changed one is refused; an unknown one is refused too, with what the user
+    // needs to decide on it, unless the options record it (for tools that have that decision already).
     static int onHostKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match, void* data) {
         auto* self = static_cast<Session*>(data);
         switch (match) {
         case CURLKHMATCH_OK:
             return CURLKHSTAT_FINE;
         case CURLKHMATCH_MISSING:
-            self->recordHostKey(found);
+            self->unknownHostKey_ = self->knownHostsEntry(found);
+            if (!self->context_.options.recordUnknownHostKeys || !self->unknownHostKey_)
+                return CURLKHSTAT_REJECT;
+            if (!FileTransfer::acceptHostKey(*std::exchange(self->unknownHostKey_, std::nullopt)))
+                return CURLKHSTAT_REJECT;
             return CURLKHSTAT_FINE;
         default:
             self->hostKeyChanged_ = true;
@@ -447,36 +419,43 @@ private:
         }
     }
 
-    // Written here rather than by libcurl, which would drop the port: servers on two ports of one host
+    // Made here rather than by libcurl, which would drop the port: servers on two ports of one host
     // would then share one entry, and the second would look like a changed key.
-    void recordHostKey(const curl_khkey* found) const {
+    std::optional<HostKey> knownHostsEntry(const curl_khkey* found) const {
         const QByteArray blob = found->len ? QByteArray(found->key, static_cast<qsizetype>(found->len))
                                            : QByteArray::fromBase64(QByteArray(found->key));
         // The key blob begins with its type name, as known_hosts lines do.
         if (blob.size() < 4)
-            return;
+            return std::nullopt;
         const quint32 typeLength = qFromBigEndian<quint32>(blob.constData());
         if (typeLength == 0 || typeLength > static_cast<quint32>(blob.size() - 4))
-            return;
+            return std::nullopt;
         const QUrl& url = request_->url;
         const QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
         const int port = url.port(22);
         const QByteArray name = port == 22 ? host : '[' + host + "]:" + QByteArray::number(port);
-        QFile file(context_.options.knownHostsFile);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-            file.write(name + ' ' + blob.mid(4, typeLength) + ' ' + blob.toBase64() + '\n');
+        HostKey key;
+        key.host = url.host();
+        key.knownHostsLine =
+            QString::fromLatin1(name + ' ' + blob.mid(4, typeLength) + ' ' + blob.toBase64());
+        key.knownHostsFile = context_.options.knownHostsFile;
+        key.fingerprint = QStringLiteral("SHA256:") +
+                          QString::fromLatin1(QCryptographicHash::hash(blob, QCryptographicHash::Sha256)
+                                                  .toBase64(QByteArray::OmitTrailingEquals));
+        return key;
     }
 
     Context& context_;
     Protocol protocol_;
-    CURL* curl_;
-    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    net::CurlEasy curl_;
     std::optional<TransferCredential> credential_;
     bool asked_ = false;
     bool defaultHandling_ = false;
     int failures_ = 0;
     long httpAuth_ = CURLAUTH_ANY;
     bool hostKeyChanged_ = false;
+    std::optional<HostKey> unknownHostKey_;
+    bool ignoreCancel_ = false;
     Request* request_ = nullptr;
     Response* response_ = nullptr;
     ProgressThrottle* throttle_ = nullptr;
@@ -589,6 +568,191 @@ std::optional<Error> remoteCreate(Context& context, const QUrl& url, UploadSourc
     return std::nullopt;
 }
 
+namespace {
+
+QByteArray sftpQuoted(const QString& path) {
+    QString quoted = path;
+    quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return '"' + quoted.toUtf8() + '"';
+}
+
+// The SFTP and FTP commands of a store, by absolute path. libcurl reads SFTP paths as they are ("/~/"
+// is the home folder, as in URLs). FTP commands go after the change into the store's folder, relative to
+// it: before a transfer they would run wherever the connection's last transfer left it.
+class Commands {
+public:
+    Commands(Session& session, Protocol protocol, const QUrl& folder)
+        : session_(session)
+        , protocol_(protocol)
+        , folder_(withTrailingSlash(folder))
+        , folderPath_(folder_.path(QUrl::FullyDecoded)) {}
+
+    // False when the server refused the command (not there, or a name taken), with `error` unset.
+    bool rename(const QString& from, const QString& to, std::optional<Error>& error) {
+        if (protocol_ == Protocol::SFTP)
+            return run({"rename " + sftpQuoted(from) + ' ' + sftpQuoted(to)}, error);
+        return run({"RNFR " + relative(from), "RNTO " + relative(to)}, error);
+    }
+    bool remove(const QString& path, std::optional<Error>& error) {
+        return run({protocol_ == Protocol::SFTP ? "rm " + sftpQuoted(path) : "DELE " + relative(path)},
+                   error);
+    }
+    bool removeFolder(const QString& path, std::optional<Error>& error) {
+        return run({protocol_ == Protocol::SFTP ? "rmdir " + sftpQuoted(path) : "RMD " + relative(path)},
+                   error);
+    }
+    // Whether something is at `path`; no body is fetched.
+    bool exists(const QString& path, std::optional<Error>& error) {
+        Request request;
+        request.url = FileTransfer::urlWithPath(folder_, path);
+        request.noBody = true;
+        Response response;
+        error = session_.perform(request, response);
+        if (error && response.code == CURLE_REMOTE_FILE_NOT_FOUND)
+            error.reset();
+        return !error && response.code == CURLE_OK;
+    }
+
+private:
+    QByteArray relative(const QString& path) const { return path.mid(folderPath_.size()).toUtf8(); }
+
+    bool run(QList<QByteArray> quote, std::optional<Error>& error) {
+        Request request;
+        request.url =
+            protocol_ == Protocol::FTP ? folder_ : FileTransfer::urlWithPath(folder_, QStringLiteral("/"));
+        request.noBody = true;
+        request.quote = std::move(quote);
+        request.quoteAfterTransfer = protocol_ == Protocol::FTP;
+        Response response;
+        error = session_.perform(request, response);
+        if (error && response.code == CURLE_QUOTE_ERROR)
+            error.reset();
+        return response.code == CURLE_OK;
+    }
+
+    Session& session_;
+    Protocol protocol_;
+    QUrl folder_;
+    QString folderPath_;
+};
+
+enum class Claim { Stored, Taken, Failed };
+
+// WebDAV stores without replacing by itself: MOVE with "Overwrite: F" refuses an existing name (412).
+Claim moveWithoutReplacing(Session& session, const QUrl& from, const QUrl& to, std::optional<Error>& error) {
+    Request move;
+    move.url = from;
+    move.method = "MOVE";
+    move.headers = {"Destination: " + to.adjusted(QUrl::RemoveUserInfo).toEncoded(), "Overwrite: F"};
+    Response response;
+    if ((error = session.perform(move, response)))
+        return Claim::Failed;
+    if (isSuccess(response.status))
+        return Claim::Stored;
+    if (response.status == 412)
+        return Claim::Taken;
+    error = statusError(response.status, to);
+    return Claim::Failed;
+}
+
+// SFTP and FTP servers differ in whether a rename replaces an existing file (OpenSSH refuses, rclone and
+// pyftpdlib replace), but none renames a folder onto another that holds something. So the bytes wait
+// in a hidden folder of their own, and renaming that folder to ".<name>.quillmoor-claim" claims `name`
+// for one sender at a time; the claim holder checks the name is free and moves the file there.
+Claim claimAndRename(Commands& commands, QString& holder, const QString& file, const QString& folder,
+                     const QString& name, std::optional<Error>& error) {
+    const QString claim = folder + QLatin1Char('.') + name + QStringLiteral(".quillmoor-claim");
+    if (!commands.rename(holder, claim, error))
+        return error ? Claim::Failed : Claim::Taken;
+    const QString unclaimed = std::exchange(holder, claim);
+    const QString target = folder + name;
+    const bool taken = commands.exists(target, error);
+    if (!error && !taken && commands.rename(claim + QLatin1Char('/') + file, target, error)) {
+        std::optional<Error> ignored;
+        commands.removeFolder(claim, ignored);
+        holder.clear();
+        return Claim::Stored;
+    }
+    if (error)
+        return Claim::Failed;
+    if (commands.rename(claim, unclaimed, error))
+        holder = unclaimed;
+    return error ? Claim::Failed : Claim::Taken;
+}
+
+} // namespace
+
+std::optional<Error> remoteStore(Context& context, const QUrl& folderURL, UploadSource& source,
+                                 QStringList taken, const FileTransfer::NameChooser& choose,
+                                 const ProgressSink& progress, QString& name) {
+    const Protocol protocol = protocolOf(folderURL);
+    if (protocol == Protocol::Unsupported)
+        return unsupportedScheme(folderURL);
+    Session session(context, protocol);
+    Commands commands(session, protocol, folderURL);
+    const QUrl folder = withTrailingSlash(folderURL);
+    const QString folderPath = folder.path(QUrl::FullyDecoded);
+    const QString file = QStringLiteral("upload.part");
+    // WebDAV: a hidden file beside the target; SFTP and FTP: a file in a hidden folder (see claimAndRename).
+    QString holder = folderPath + temporaryName();
+    const QString sent = protocol == Protocol::HTTP ? holder : holder + QLatin1Char('/') + file;
+
+    // Asked first so that the log-in is settled before the body goes out.
+    if (protocol == Protocol::HTTP)
+        if (auto error = ensureCollection(session, folder))
+            return error;
+    Request upload;
+    upload.url = FileTransfer::urlWithPath(folder, sent);
+    upload.upload = &source;
+    upload.progress = &progress;
+    upload.createMissingDirectories = protocol != Protocol::HTTP;
+    Response response;
+    std::optional<Error> error = session.perform(upload, response);
+    if (!error && protocol == Protocol::HTTP && !isSuccess(response.status))
+        error = statusError(response.status, upload.url);
+
+    for (int attempt = 0; !error && attempt < kMaxNameAttempts; ++attempt) {
+        name = choose(taken);
+        const Claim claim =
+            protocol == Protocol::HTTP
+                ? moveWithoutReplacing(session, upload.url,
+                                       FileTransfer::urlWithPath(folder, folderPath + name), error)
+                : claimAndRename(commands, holder, file, folderPath, name, error);
+        if (claim == Claim::Stored)
+            return std::nullopt;
+        taken.append(name);
+    }
+    if (!error)
+        error = noFreeName(folderURL);
+
+    // Whatever was sent goes again, also after a cancel.
+    session.ignoreCancel();
+    std::optional<Error> ignored;
+    if (protocol == Protocol::HTTP) {
+        // A server may still be writing the body of an aborted PUT when the DELETE comes: it answers 423
+        // (locked) or finishes the file afterwards. So the name is asked for until it stays gone (bounded).
+        for (int round = 0; round < 50; ++round) {
+            Request remove;
+            remove.url = upload.url;
+            remove.method = "DELETE";
+            if (session.perform(remove, response))
+                break;
+            QThread::msleep(100);
+            if (response.status == 423)
+                continue;
+            if (!isSuccess(response.status) && response.status != 404)
+                break;
+            Request probe = propfind(upload.url, "0", 0);
+            if (session.perform(probe, response) || response.status == 404)
+                break;
+        }
+    } else if (!holder.isEmpty()) {
+        commands.remove(holder + QLatin1Char('/') + file, ignored);
+        commands.removeFolder(holder, ignored);
+    }
+    return error;
+}
+
 std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
     const Protocol protocol = protocolOf(url);
     if (protocol == Protocol::Unsupported)
@@ -608,16 +772,27 @@ std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
     request.url = FileTransfer::urlWithPath(url, QStringLiteral("/"));
     request.noBody = true;
     if (protocol == Protocol::SFTP) {
-        // libcurl reads "/~/" as the home folder here as it does in URLs.
-        QString quoted = path;
-        quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-            .replace(QLatin1Char('"'), QLatin1String("\\\""));
-        request.quote = {"rm \"" + quoted.toUtf8() + '"'};
+        request.quote = {"rm " + sftpQuoted(path)};
     } else {
         // FTP URL paths are relative to the log-in folder, and so is the command.
         request.quote = {"DELE " + path.mid(1).toUtf8()};
     }
     return session.perform(request, response);
+}
+
+std::optional<Error> remoteCheck(Context& context, const QUrl& url) {
+    if (protocolOf(url) != Protocol::HTTP)
+        return unsupportedScheme(url);
+    Session session(context, Protocol::HTTP);
+    Request request;
+    request.url = url;
+    request.anonymous = true;
+    request.noBody = true;
+    Response response;
+    if (auto error = session.perform(request, response))
+        return error;
+    return isSuccess(response.status) ? std::nullopt
+                                      : std::optional<Error>(statusError(response.status, url));
 }
 
 QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,

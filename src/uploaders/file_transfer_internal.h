@@ -49,6 +49,11 @@ struct Context {
 
 platform::Error makeError(int code, const QString& description, QVariantMap userInfo = {});
 platform::Error cancelledError();
+// A hidden name for bytes on their way to their final name; listings leave it out.
+QString temporaryName();
+// Bounds the search for a free name when every candidate turns out taken.
+inline constexpr int kMaxNameAttempts = 1000;
+platform::Error noFreeName(const QUrl& folder);
 QString displayString(const QUrl& url);
 // Entry names of a listing with hidden ones left out.
 QStringList visibleNames(const QStringList& names);
@@ -95,7 +100,11 @@ private:
 QStringList remoteContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
 std::optional<platform::Error> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
                                             bool withIntermediateDirectories, const ProgressSink& progress);
+std::optional<platform::Error> remoteStore(Context& context, const QUrl& folder, UploadSource& source,
+                                           QStringList taken, const FileTransfer::NameChooser& choose,
+                                           const ProgressSink& progress, QString& name);
 std::optional<platform::Error> remoteRemove(Context& context, const QUrl& url);
+std::optional<platform::Error> remoteCheck(Context& context, const QUrl& url);
 QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,
                        std::optional<platform::Error>& error);
 
@@ -103,6 +112,9 @@ QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qi
 QStringList localContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
 std::optional<platform::Error> localCreate(Context& context, const QUrl& url, UploadSource& source,
                                            bool withIntermediateDirectories, const ProgressSink& progress);
+std::optional<platform::Error> localStore(Context& context, const QUrl& folder, UploadSource& source,
+                                          QStringList taken, const FileTransfer::NameChooser& choose,
+                                          const ProgressSink& progress, QString& name);
 std::optional<platform::Error> localRemove(Context& context, const QUrl& url);
 QByteArray localFetch(Context& context, const QUrl& url, qint64 maxBytes,
                       std::optional<platform::Error>& error);

@@ -5,6 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace qm::upload::transfer {
 
@@ -18,7 +23,77 @@ Error fileError(const QString& text, const QString& path) {
     return makeError(TransferLibraryFailure, text.arg(path));
 }
 
+// Copies `source` into the open `file`; the caller removes the file on failure.
+std::optional<Error> copyInto(Context& context, QFileDevice& file, UploadSource& source,
+                              const ProgressSink& progress) {
+    ProgressThrottle throttle(progress);
+    QByteArray buffer(static_cast<qsizetype>(std::min(kBufferSize, std::max<qint64>(source.size(), 1))),
+                      Qt::Uninitialized);
+    qint64 written = 0;
+    for (;;) {
+        if (context.cancelled())
+            return cancelledError();
+        const qint64 read = source.read(buffer.data(), buffer.size());
+        if (read < 0)
+            return makeError(TransferLocalFileFailure, QStringLiteral("The file to send could not be read."));
+        if (read == 0)
+            break;
+        if (file.write(buffer.constData(), read) != read)
+            return fileError(QStringLiteral("The file %1 could not be written: ") + file.errorString(),
+                             file.fileName());
+        written += read;
+        throttle.update(written, source.size());
+    }
+    if (!file.flush())
+        return fileError(QStringLiteral("The file %1 could not be written: ") + file.errorString(),
+                         file.fileName());
+    throttle.update(source.size(), source.size());
+    return std::nullopt;
+}
+
+// 0, or the errno of the failure; EEXIST when `to` exists.
+int renameWithoutReplacing(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without the flag: a hard link refuses an existing name just the same.
+    if (::link(source.constData(), target.constData()) != 0)
+        return errno;
+    ::unlink(source.constData());
+    return 0;
+}
+
 } // namespace
+
+std::optional<Error> localStore(Context& context, const QUrl& folderURL, UploadSource& source,
+                                QStringList taken, const FileTransfer::NameChooser& choose,
+                                const ProgressSink& progress, QString& name) {
+    const QDir folder(folderURL.toLocalFile());
+    if (folderURL.toLocalFile().isEmpty() || !folder.exists())
+        return fileError(QStringLiteral("The folder %1 does not exist."), folderURL.toLocalFile());
+    QFile file(folder.filePath(temporaryName()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return fileError(QStringLiteral("The file %1 could not be created: ") + file.errorString(),
+                         file.fileName());
+    std::optional<Error> error = copyInto(context, file, source, progress);
+    file.close();
+    for (int attempt = 0; !error && attempt < kMaxNameAttempts; ++attempt) {
+        name = choose(taken);
+        const int failure = renameWithoutReplacing(file.fileName(), folder.filePath(name));
+        if (failure == 0)
+            return std::nullopt;
+        if (failure != EEXIST)
+            error = fileError(QStringLiteral("The file %1 could not be stored: ") +
+                                  QString::fromLocal8Bit(std::strerror(failure)),
+                              folder.filePath(name));
+        taken.append(name);
+    }
+    file.remove();
+    return error ? error : noFreeName(folderURL);
+}
 
 QStringList localContents(Context&, const QUrl& folder, std::optional<Error>& error) {
     const QString path = folder.toLocalFile();
@@ -43,28 +118,12 @@ std::optional<Error> localCreate(Context& context, const QUrl& url, UploadSource
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fileError(QStringLiteral("The file %1 could not be created: ") + file.errorString(), path);
-    ProgressThrottle throttle(progress);
-    QByteArray buffer(static_cast<qsizetype>(std::min(kBufferSize, std::max<qint64>(source.size(), 1))),
-                      Qt::Uninitialized);
-    qint64 written = 0;
-    for (;;) {
-        if (context.cancelled()) {
-            file.cancelWriting();
-            return cancelledError();
-        }
-        const qint64 read = source.read(buffer.data(), buffer.size());
-        if (read < 0)
-            return makeError(TransferLocalFileFailure, QStringLiteral("The file to send could not be read."));
-        if (read == 0)
-            break;
-        if (file.write(buffer.constData(), read) != read)
-            return fileError(QStringLiteral("The file %1 could not be written: ") + file.errorString(), path);
-        written += read;
-        throttle.update(written, source.size());
+    if (auto error = copyInto(context, file, source, progress)) {
+        file.cancelWriting();
+        return error;
     }
     if (!file.commit())
         return fileError(QStringLiteral("The file %1 could not be written: ") + file.errorString(), path);
-    throttle.update(source.size(), source.size());
     return std::nullopt;
 }
 

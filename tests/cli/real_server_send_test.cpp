@@ -50,11 +50,12 @@ TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithT
     const QString publicAddress = QUrl::fromLocalFile(served).toString();
 
     passwordOnStandardInput(FileServers::password);
-    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
-                          QString::fromLatin1(FileServers::user), QStringLiteral("--password-stdin"),
-                          QStringLiteral("--server"), servers->url(scheme, u'/' + folderName + u'/').toString(),
-                          QStringLiteral("--public-url"), publicAddress}),
-              0)
+    ASSERT_EQ(
+        runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
+                    QString::fromLatin1(FileServers::user), QStringLiteral("--password-stdin"),
+                    QStringLiteral("--server"), servers->url(scheme, u'/' + folderName + u'/').toString(),
+                    QStringLiteral("--public-url"), publicAddress, QStringLiteral("--accept-host-key")}),
+        0)
         << runner.err().toStdString();
 
     const QString sent = runner.path(QStringLiteral("sent.eml"));
@@ -69,6 +70,27 @@ TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithT
     for (const QString& name : stored)
         EXPECT_TRUE(message.html.contains(QUrl(publicAddress + u'/' + name).toString(QUrl::FullyEncoded)))
             << name.toStdString() << "\n" << message.html.toStdString();
+}
+
+// An SSH server met for the first time: its key is shown and recorded only with consent.
+TEST_F(RealServerSendTest, LinkRecordsAnUnknownHostKeyOnlyWhenAccepted) {
+    const QStringList arguments{QStringLiteral("link"),
+                                QStringLiteral("generic"),
+                                QStringLiteral("--login"),
+                                QString::fromLatin1(FileServers::user),
+                                QStringLiteral("--password-stdin"),
+                                QStringLiteral("--server"),
+                                servers->url(QStringLiteral("sftp"), QStringLiteral("/hostkey/")).toString()};
+    passwordOnStandardInput(FileServers::password);
+    EXPECT_NE(runner.run(arguments), 0);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("SHA256:"))) << runner.err().toStdString();
+    EXPECT_FALSE(QFile::exists(runner.path(QStringLiteral("known_hosts"))));
+
+    ::close(inputPipe[0]);
+    passwordOnStandardInput(FileServers::password);
+    ASSERT_EQ(runner.run(arguments + QStringList{QStringLiteral("--accept-host-key")}), 0)
+        << runner.err().toStdString();
+    EXPECT_EQ(readFile(runner.path(QStringLiteral("known_hosts"))), servers->knownHostsLine());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerSendTest,

@@ -53,6 +53,7 @@ protected:
         options.knownHostsFile = temp.filePath(QStringLiteral("known_hosts"));
         options.connectTimeoutSeconds = 5;
         options.lowSpeedSeconds = 20;
+        writeFile(options.knownHostsFile, servers->knownHostsLine());
         serviceClass = std::make_unique<upload::GenericUploaderClass>(environment, bundle, options);
         settings.setObject(QString::fromLatin1(FileServers::user), keys::genericLogin);
         credentials.setPassword(QString::fromLatin1(FileServers::password),
@@ -193,6 +194,51 @@ TEST_P(GenericUploaderServerTest, UploadsThroughTheDelegateAndAvoidsTakenNames) 
     EXPECT_EQ(readFile(served(scheme(), folder + QStringLiteral("report-1.pdf"))), bytes);
 }
 
+// Two runs at once list the folder before either has stored anything, so both pick the same free name;
+// neither may replace the other's file or an existing one, and nothing temporary stays behind.
+TEST_P(GenericUploaderServerTest, ConcurrentUploadsOfOneNameNeverReplaceAFile) {
+    const QString folder = QStringLiteral("/race-") + scheme() + QLatin1Char('/');
+    configure(folderOn(scheme(), folder).toString());
+    writeFile(served(scheme(), folder + QStringLiteral("r.bin")), "already there");
+    const QByteArray bytesA(1 << 20, 'a');
+    const QByteArray bytesB(1 << 20, 'b');
+    UploaderRecorder other;
+    auto first = make();
+    auto second = serviceClass->create();
+    second->setDelegate(&other);
+    ASSERT_TRUE(first->uploadFile(localFile(QStringLiteral("a/r.bin"), bytesA), true));
+    ASSERT_TRUE(second->uploadFile(localFile(QStringLiteral("b/r.bin"), bytesB), true));
+    ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() + other.outcomes() == 2; }, kUploaderWaitMs));
+    ASSERT_EQ(recorder.links.size(), 1);
+    ASSERT_EQ(other.links.size(), 1);
+    const QString nameA = recorder.links[0].fileName();
+    const QString nameB = other.links[0].fileName();
+    EXPECT_NE(nameA, nameB);
+    EXPECT_EQ(readFile(served(scheme(), folder + nameA)), bytesA);
+    EXPECT_EQ(readFile(served(scheme(), folder + nameB)), bytesB);
+    EXPECT_EQ(readFile(served(scheme(), folder + QStringLiteral("r.bin"))), QByteArray("already there"));
+    QStringList entries =
+        QDir(served(scheme(), folder)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    entries.sort();
+    EXPECT_EQ(entries,
+              (QStringList{QStringLiteral("r-1.bin"), QStringLiteral("r-2.bin"), QStringLiteral("r.bin")}));
+}
+
+TEST_P(GenericUploaderServerTest, RemovesAStoredFileByItsPublicOrServerLink) {
+    const QString folder = QStringLiteral("/remove-") + scheme() + QLatin1Char('/');
+    configure(folderOn(scheme(), folder).toString(), servers->publicURL(scheme(), folder).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("public.txt"), "p"));
+    upload(*uploader, localFile(QStringLiteral("direct.txt"), "d"), false);
+    ASSERT_EQ(recorder.links.size(), 2);
+    for (const QUrl& link : recorder.links)
+        EXPECT_EQ(removeAndWait(*uploader, link), std::nullopt) << link.toString().toStdString();
+    EXPECT_FALSE(QFile::exists(served(scheme(), folder + QStringLiteral("public.txt"))));
+    EXPECT_FALSE(QFile::exists(served(scheme(), folder + QStringLiteral("direct.txt"))));
+    EXPECT_TRUE(
+        removeAndWait(*uploader, QUrl(QStringLiteral("https://elsewhere.example/p.txt"))).has_value());
+}
+
 INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderServerTest,
                          ::testing::Values("sftp", "http", "ftp", "file"),
                          [](const auto& info) { return std::string(info.param); });
@@ -200,15 +246,54 @@ INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderServerTest,
 TEST_F(GenericUploaderTest, TakenNamesGiveTheNextFreeOneAndThePublicLink) {
     writeFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a.txt")), "old");
     writeFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a-1.txt")), "older");
+    const QUrl publicAddress = servers->publicURL(QStringLiteral("http"), QStringLiteral("/uploads"));
     configure(servers->url(QStringLiteral("http"), QStringLiteral("/uploads/")).toString(),
-              QStringLiteral(" https://files.example.org/pub\n"));
+              QLatin1Char(' ') + publicAddress.toString() + QLatin1Char('\n'));
     auto uploader = make();
     upload(*uploader, localFile(QStringLiteral("a.txt"), "new"));
     ASSERT_EQ(recorder.links.size(), 1);
-    EXPECT_EQ(recorder.links[0], QUrl(QStringLiteral("https://files.example.org/pub/a-2.txt")));
+    EXPECT_EQ(recorder.links[0].toString(), publicAddress.toString() + QStringLiteral("/a-2.txt"));
     EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a-2.txt"))),
               QByteArray("new"));
     EXPECT_EQ(readFile(served(QStringLiteral("http"), QStringLiteral("/uploads/a.txt"))), QByteArray("old"));
+}
+
+TEST_F(GenericUploaderTest, LinksNeverCarryUserInformation) {
+    for (const char* scheme : {"sftp", "ftp"}) {
+        QUrl server = folderOn(QString::fromLatin1(scheme), QStringLiteral("/userinfo/"));
+        server.setUserName(QString::fromLatin1(FileServers::user));
+        server.setPassword(QString::fromLatin1(FileServers::password));
+        configure(server.toString());
+        recorder = UploaderRecorder();
+        auto uploader = make();
+        upload(*uploader, localFile(QStringLiteral("u.txt"), "u"));
+        ASSERT_EQ(recorder.links.size(), 1) << scheme;
+        EXPECT_EQ(recorder.links[0],
+                  servers->url(QString::fromLatin1(scheme), QStringLiteral("/userinfo/u.txt")));
+    }
+    EXPECT_EQ(GenericUploader::publicLink(QStringLiteral("https://who:pw@example.org/pub"),
+                                          QStringLiteral("r.pdf")),
+              QUrl(QStringLiteral("https://example.org/pub/r.pdf")));
+}
+
+// Each public link is asked for before the message leaves; one that does not answer fails its file.
+TEST_F(GenericUploaderTest, APublicLinkThatDoesNotAnswerFailsTheFileWithAddressAndStatus) {
+    const QUrl server = folderOn(QStringLiteral("sftp"), QStringLiteral("/pub-check/"));
+    configure(server.toString(),
+              servers->publicURL(QStringLiteral("sftp"), QStringLiteral("/pub-check")).toString());
+    auto uploader = make();
+    upload(*uploader, localFile(QStringLiteral("p.txt"), "p"));
+    ASSERT_EQ(recorder.links.size(), 1);
+
+    const QUrl wrong = servers->publicURL(QStringLiteral("sftp"), QStringLiteral("/elsewhere"));
+    configure(server.toString(), wrong.toString());
+    upload(*uploader, localFile(QStringLiteral("q.txt"), "q"));
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_EQ(recorder.failures[0].first, 1);
+    const QString text = recorder.failures[0].second.localizedDescription;
+    EXPECT_TRUE(text.contains(wrong.toString() + QStringLiteral("/q.txt"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("404"))) << text.toStdString();
+    EXPECT_FALSE(QFile::exists(served(QStringLiteral("sftp"), QStringLiteral("/pub-check/q.txt"))));
 }
 
 TEST_F(GenericUploaderTest, WithoutPublicLinkTheRemoteURLIsTheLink) {
@@ -441,6 +526,13 @@ TEST_F(GenericUploaderTest, CancelClearsBusyAndNothingIsReportedAfterwards) {
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(recorder.outcomes(), 0);
     EXPECT_EQ(recorder.progress.size(), progressAtCancel);
+    // The partial upload is removed, and never had the final name.
+    const QDir folder(served(QStringLiteral("http"), QStringLiteral("/cancel/")));
+    const auto entries = [&] {
+        return folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    EXPECT_TRUE(waitUntil([&] { return entries().isEmpty(); }, kUploaderWaitMs))
+        << entries().join(u' ').toStdString();
 
     upload(*uploader, localFile(QStringLiteral("after.txt"), "after"));
     EXPECT_EQ(recorder.links.size(), 1);

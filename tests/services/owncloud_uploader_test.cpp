@@ -145,7 +145,7 @@ TEST_F(OwnCloudUploaderTest, UploadSharesAndDeliversDownloadLink) {
     EXPECT_DOUBLE_EQ(recorder.progress.last(), 1.0);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 3);
-    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].method, "HEAD");
     EXPECT_EQ(requests[1].method, "PUT");
     EXPECT_EQ(requests[1].headers.value("content-type"), "application/pdf");
     EXPECT_EQ(requests[2].method, "POST");
@@ -183,6 +183,51 @@ TEST_F(OwnCloudUploaderTest, WithoutPublicLinkNoShareIsRequested) {
     for (const auto& request : server.requests())
         EXPECT_NE(request.method, "POST");
     EXPECT_EQ(server.requests().at(1).headers.value("content-type"), "binary/octet-stream");
+}
+
+TEST_F(OwnCloudUploaderTest, LinksNeverCarryUserInformation) {
+    FakeOwnCloud server;
+    QUrl address(server.url());
+    address.setUserName(QStringLiteral("alice"));
+    address.setPassword(QStringLiteral("s3cret"));
+    configure(address.toString(), server.user(), server.password(), {});
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("u.txt"), "u"), false));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_EQ(recorder.links[0].toString(QUrl::FullyEncoded), server.url(QStringLiteral("/Quillmoor/u.txt")));
+}
+
+// Whether a name is taken is asked without a body: an existing file is never downloaded.
+TEST_F(OwnCloudUploaderTest, NameProbeFetchesNoBody) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    auto uploader = make();
+    const QString path = localFile(QStringLiteral("big.bin"), QByteArray(1 << 16, 'x'));
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, path));
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, path));
+    ASSERT_EQ(recorder.links.size(), 2);
+    EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/big-1.bin")));
+    for (const auto& request : server.requests())
+        EXPECT_NE(request.method, "GET") << request.path.toStdString();
+}
+
+TEST_F(OwnCloudUploaderTest, RemovesAStoredFileByItsShareOrDirectLink) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("shared.txt"), "s")));
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("direct.txt"), "d"), false));
+    ASSERT_EQ(recorder.links.size(), 2);
+    // A fresh uploader knows the direct link only by its address.
+    EXPECT_EQ(removeAndWait(*make(), recorder.links[1]), std::nullopt);
+    EXPECT_EQ(removeAndWait(*uploader, recorder.links[0]), std::nullopt);
+    EXPECT_FALSE(server.hasFile(QStringLiteral("/Quillmoor/shared.txt")));
+    EXPECT_FALSE(server.hasFile(QStringLiteral("/Quillmoor/direct.txt")));
+    EXPECT_TRUE(
+        removeAndWait(*uploader, QUrl(QStringLiteral("https://elsewhere.example/x.txt"))).has_value());
 }
 
 TEST_F(OwnCloudUploaderTest, TwoURLsInShareAnswerFailWith411) {

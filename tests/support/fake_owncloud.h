@@ -174,7 +174,7 @@ private:
                           type + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
         if (status == 401)
             head += "WWW-Authenticate: Basic realm=\"ownCloud\"\r\n";
-        sendAll(connection, head + "\r\n" + body);
+        sendAll(connection, head + "\r\n" + (request.method == "HEAD" ? QByteArray() : body));
         ::shutdown(connection, SHUT_WR);
     }
 
@@ -213,7 +213,7 @@ private:
             path.chop(1);
         if (path.isEmpty())
             path = QStringLiteral("/");
-        if (request.method == "GET") {
+        if (request.method == "GET" || request.method == "HEAD") {
             if (files_.contains(path))
                 body = files_.value(path);
             else if (!folders_.contains(path))

@@ -154,6 +154,14 @@ std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString&
                              error);
 }
 
+std::unique_ptr<RealServer> startStaticHttpServer(const QString& folder, QString* error) {
+    return RealServer::start(QStringLiteral("python3"),
+                             {QStringLiteral("-m"), QStringLiteral("http.server"), QStringLiteral("{port}"),
+                              QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                              QStringLiteral("--directory"), folder},
+                             error);
+}
+
 bool makeSshKey(const QString& path, const QString& passphrase, QString* error) {
     const QString program = programPath(QStringLiteral("ssh-keygen"));
     if (program.isEmpty()) {
@@ -197,7 +205,27 @@ bool FileServers::start(QString* error) {
         webdav = startWebdavServer(folder(QStringLiteral("http")), user, password, error);
     if (webdav)
         ftp = startFtpServer(folder(QStringLiteral("ftp")), user, password, error);
-    return sftp && webdav && ftp;
+    if (ftp)
+        publicHttp = startStaticHttpServer(root_.path(), error);
+    return sftp && webdav && ftp && publicHttp;
+}
+
+QByteArray FileServers::knownHostsLine() const {
+    QFile file(hostKey() + QStringLiteral(".pub"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return "[127.0.0.1]:" + QByteArray::number(sftp ? sftp->port() : 0) + ' ' + fields.value(0) + ' ' +
+           fields.value(1).trimmed() + '\n';
+}
+
+QUrl FileServers::publicURL(const QString& scheme, const QString& path) const {
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(publicHttp ? publicHttp->port() : 0);
+    url.setPath(QStringLiteral("/served-") + scheme + path, QUrl::DecodedMode);
+    return url;
 }
 
 namespace {

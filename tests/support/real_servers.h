@@ -51,6 +51,9 @@ std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QStri
 std::unique_ptr<RealServer> startFtpServer(const QString& folder, const QString& user,
                                            const QString& password, QString* error);
 
+// `python3 -m http.server` over `folder`: anonymous GET and HEAD, as a public web address would be.
+std::unique_ptr<RealServer> startStaticHttpServer(const QString& folder, QString* error);
+
 // The servers the file-transfer layer reaches, each serving its own folder under one temporary root with
 // one account. The SFTP server also takes the key pair clientKey() (pass phrase keyPassphrase).
 class FileServers {
@@ -59,19 +62,24 @@ public:
     static constexpr char password[] = "moor-pass";
     static constexpr char keyPassphrase[] = "key phrase";
 
-    // Starts all three servers; false with the reason when one cannot start.
+    // Starts all the servers; false with the reason when one cannot start.
     bool start(QString* error);
 
     // The folder a scheme ("sftp", "http", "ftp", "file") serves.
     QString folder(const QString& scheme) const;
     // `path` (absolute) on that scheme's server: what the server text of the uploader names.
     QUrl url(const QString& scheme, const QString& path = QStringLiteral("/")) const;
+    // `path` of a scheme's folder as a public web address serves it (anonymous HTTP over all folders).
+    QUrl publicURL(const QString& scheme, const QString& path) const;
+    // The SFTP server's entry for a known_hosts file, as a user who accepted its key has it.
+    QByteArray knownHostsLine() const;
     QString clientKey() const { return root_.filePath(QStringLiteral("client_key")); }
     QString hostKey() const { return root_.filePath(QStringLiteral("host_key")); }
 
     std::unique_ptr<RealServer> sftp;
     std::unique_ptr<RealServer> webdav;
     std::unique_ptr<RealServer> ftp;
+    std::unique_ptr<RealServer> publicHttp;
 
 private:
     QTemporaryDir root_;

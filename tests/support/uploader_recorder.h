@@ -45,6 +45,19 @@ inline void uploadAndWait(upload::Uploader& uploader, const UploaderRecorder& re
     EXPECT_FALSE(uploader.busy());
 }
 
+// Removes a stored file by its link and waits for the one answer, which must come after the call.
+inline std::optional<platform::Error> removeAndWait(upload::Uploader& uploader, const QUrl& link) {
+    auto answers = std::make_shared<QList<platform::Result<void>>>();
+    uploader.removeUploadedFile(link, [answers](platform::Result<void> result) { answers->append(result); });
+    EXPECT_TRUE(answers->isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return !answers->isEmpty(); }, kUploaderWaitMs));
+    waitUntil([] { return false; }, 100);
+    EXPECT_EQ(answers->size(), 1);
+    if (answers->isEmpty())
+        return platform::Error(QStringLiteral("test"), 0, QStringLiteral("no answer"));
+    return answers->first() ? std::nullopt : std::optional<platform::Error>(answers->first().error());
+}
+
 // Links and waits for the one authentication report.
 inline void linkAndWait(upload::Uploader& uploader, const UploaderRecorder& recorder) {
     uploader.setCreatePublicLink(true);

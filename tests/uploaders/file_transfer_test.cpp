@@ -4,6 +4,7 @@
 #include "uploaders/file_transfer_internal.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -49,6 +50,7 @@ protected:
         options.knownHostsFile = temp.filePath(QStringLiteral("data/known_hosts"));
         options.connectTimeoutSeconds = 5;
         options.lowSpeedSeconds = 20;
+        writeFile(options.knownHostsFile, servers->knownHostsLine());
         transfer = std::make_unique<FileTransfer>(options);
         transfer->setChallengeHandler([this](const TransferChallenge& challenge, ChallengeReply reply) {
             challenges.append(challenge);
@@ -282,14 +284,27 @@ TEST_F(FileTransferTest, SftpKeyLogInWithPassPhrase) {
               QByteArray("k"));
 }
 
-TEST_F(FileTransferTest, SftpRecordsNewHostKeysAndRefusesChangedOnes) {
+TEST_F(FileTransferTest, SftpRefusesUnknownHostKeysUntilAcceptedAndChangedOnesAlways) {
     const QUrl root = servers->url(QStringLiteral("sftp"), QStringLiteral("/"));
-    EXPECT_EQ(list(root).error, Error());
+    QFile::remove(options.knownHostsFile);
+    auto listing = list(root);
+    ASSERT_TRUE(listing.error.has_value());
+    const auto key = upload::HostKey::fromError(*listing.error);
+    ASSERT_TRUE(key.has_value()) << listing.error->localizedDescription.toStdString();
+    QProcess keygen;
+    keygen.start(QStringLiteral("ssh-keygen"),
+                 {QStringLiteral("-l"), QStringLiteral("-E"), QStringLiteral("sha256"), QStringLiteral("-f"),
+                  servers->hostKey() + QStringLiteral(".pub")});
+    ASSERT_TRUE(keygen.waitForFinished(10000));
+    const QString fingerprint = QString::fromLatin1(keygen.readAllStandardOutput().split(' ').value(1));
+    EXPECT_EQ(key->fingerprint, fingerprint);
+    EXPECT_TRUE(listing.error->localizedDescription.contains(fingerprint));
+    EXPECT_FALSE(QFile::exists(options.knownHostsFile)); // nothing recorded without consent
+
+    ASSERT_TRUE(FileTransfer::acceptHostKey(*key));
     const QByteArray recorded = readFile(options.knownHostsFile);
-    const QByteArray hostKey =
-        readFile(servers->hostKey() + QStringLiteral(".pub")).split(' ').mid(0, 2).join(' ');
-    EXPECT_EQ(recorded, "[127.0.0.1]:" + QByteArray::number(root.port()) + ' ' + hostKey + '\n');
-    EXPECT_EQ(list(root).error, Error()); // known now, still fine
+    EXPECT_EQ(recorded, servers->knownHostsLine());
+    EXPECT_EQ(list(root).error, Error());
     EXPECT_EQ(readFile(options.knownHostsFile), recorded);
 
     // Another key under the same name: what a server swapped by someone else would show.
@@ -300,7 +315,7 @@ TEST_F(FileTransferTest, SftpRecordsNewHostKeysAndRefusesChangedOnes) {
     const QByteArray forged = "[127.0.0.1]:" + QByteArray::number(root.port()) + ' ' + otherPublic + '\n';
     writeFile(options.knownHostsFile, forged);
     challenges.clear();
-    const auto listing = list(root);
+    listing = list(root);
     ASSERT_TRUE(listing.error.has_value());
     EXPECT_EQ(listing.error->code, upload::TransferHostKeyChanged)
         << listing.error->localizedDescription.toStdString();

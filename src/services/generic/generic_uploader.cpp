@@ -64,7 +64,7 @@ QString GenericUploader::availableName(const QString& name, const QStringList& t
 }
 
 QUrl GenericUploader::publicLink(const QString& publicAddress, const QString& name) {
-    QUrl url(publicAddress.trimmed());
+    QUrl url = QUrl(publicAddress.trimmed()).adjusted(QUrl::RemoveUserInfo);
     QString path = url.path(QUrl::FullyEncoded);
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
@@ -111,25 +111,58 @@ void GenericUploader::startUpload(const QString& path) {
 
 void GenericUploader::storeFile(const QString& path, const ServerLocation& location,
                                 const QStringList& taken) {
-    const QString name = availableName(QFileInfo(path).fileName(), taken);
-    const QUrl remote = folderURL(location, name);
+    const QString fileName = QFileInfo(path).fileName();
     const qint64 size = QFileInfo(path).size();
-    operation_ = fileManager().createFile(
-        remote, path, true, inRun([this, size](qint64 written, qint64) {
+    operation_ = fileManager().storeFile(
+        folderURL(location), path, taken,
+        [fileName](const QStringList& names) { return availableName(fileName, names); },
+        inRun([this, size](qint64 written, qint64) {
             reportProgress(size > 0 ? std::min(1.0, static_cast<double>(written) / static_cast<double>(size))
                                     : 1.0);
         }),
-        inRun([this, remote, name](const std::optional<platform::Error>& error) {
+        inRun([this, location](const QString& name, const std::optional<platform::Error>& error) {
             if (error) {
                 if (!isTransferCancelled(error))
                     reportFailure(*error);
                 return;
             }
-            QUrl link = remote;
+            // A link goes out in the message: never with a login or password of the server address.
+            const QUrl remote = folderURL(location, name);
             const QString publicAddress = setting(keys::genericPublicURL).trimmed();
-            if (createPublicLink() && !publicAddress.isEmpty())
-                link = publicLink(publicAddress, name);
-            reportLink(link);
+            if (!createPublicLink() || publicAddress.isEmpty()) {
+                reportLink(remote.adjusted(QUrl::RemoveUserInfo));
+                return;
+            }
+            checkPublicLink(remote, publicLink(publicAddress, name));
+        }));
+}
+
+void GenericUploader::checkPublicLink(const QUrl& remote, const QUrl& link) {
+    const QString scheme = link.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        reportLink(link);
+        return;
+    }
+    operation_ = fileManager().checkAddress(
+        link, inRun([this, remote, link](const std::optional<platform::Error>& error) {
+            if (isTransferCancelled(error))
+                return;
+            if (!error) {
+                reportLink(link);
+                return;
+            }
+            const QVariant status = error->userInfo.value(QStringLiteral("HTTPStatus"));
+            const platform::Error failure(
+                QString::fromLatin1(kRVErrorDomain), PublicLinkUnreachable,
+                status.isValid()
+                    ? QStringLiteral("The file was stored, but its link %1 answered with status %2.")
+                          .arg(link.toString(), status.toString())
+                    : QStringLiteral("The file was stored, but its link %1 could not be reached: %2")
+                          .arg(link.toString(), error->localizedDescription));
+            // The file is not linked, so it must not stay on the server either.
+            operation_ = fileManager().removeItem(
+                remote,
+                inRun([this, failure](const std::optional<platform::Error>&) { reportFailure(failure); }));
         }));
 }
 
@@ -184,8 +217,45 @@ void GenericUploader::checkTestFile(const QUrl& remote, const QByteArray& bytes)
         }));
 }
 
+QUrl GenericUploader::remoteOfLink(const QUrl& link) const {
+    const ServerLocation location = serverLocation(setting(keys::genericServer));
+    const QString publicAddress = setting(keys::genericPublicURL).trimmed();
+    if (!publicAddress.isEmpty()) {
+        const QString prefix = publicLink(publicAddress, QString()).toString(QUrl::FullyEncoded);
+        const QString encoded = link.toString(QUrl::FullyEncoded);
+        if (encoded.startsWith(prefix) && !encoded.mid(prefix.size()).contains(QLatin1Char('/')))
+            return folderURL(location, link.fileName(QUrl::FullyDecoded));
+    }
+    const QUrl folder = folderURL(location).adjusted(QUrl::RemoveUserInfo | QUrl::StripTrailingSlash);
+    const QUrl candidate =
+        link.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFilename | QUrl::StripTrailingSlash);
+    if (candidate.matches(folder, QUrl::None) && !link.fileName().isEmpty())
+        return folderURL(location, link.fileName(QUrl::FullyDecoded));
+    return {};
+}
+
+void GenericUploader::removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) {
+    const QUrl remote = remoteOfLink(link);
+    if (remote.isEmpty()) {
+        Uploader::removeUploadedFile(link, std::move(done));
+        return;
+    }
+    ++removals_;
+    // Not kept in operation_ and not tied to a run: cancelling an upload must not stop a removal. The
+    // file manager drops the callback if this uploader goes first.
+    fileManager().removeItem(remote,
+                             [this, done = std::move(done)](const std::optional<platform::Error>& error) {
+                                 --removals_;
+                                 if (error)
+                                     done(*error);
+                                 else
+                                     done({});
+                             });
+}
+
 void GenericUploader::handleChallenge(const TransferChallenge& challenge, ChallengeReply reply) {
-    if (!linking() && !busy()) {
+    const bool reporting = linking() || busy();
+    if (!reporting && removals_ == 0) {
         reply.cancel(); // left over from a cancelled upload
         return;
     }
@@ -217,7 +287,7 @@ void GenericUploader::handleChallenge(const TransferChallenge& challenge, Challe
                                           localized(kCouldNotAuthenticate));
     if (linking())
         reportAuthentication(error);
-    else
+    else if (reporting)
         reportFailure(error);
     reply.cancel();
 }

@@ -13,6 +13,7 @@ inline constexpr char kRVErrorDomain[] = "RVErrorDomain";
 enum GenericUploaderErrorCode : int {
     RemoteFileNotFound = 42, // the test file did not come back from its check address
     AuthenticationFailed = 43,
+    PublicLinkUnreachable = 44, // the stored file's public link did not answer with 2xx
 };
 
 // Stores files in a folder of the user's own server, addressed by "QuillmoorGenericServer" (sftp, ftp,
@@ -22,6 +23,9 @@ public:
     GenericUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
                     QString keychainIdentifier, FileTransfer::Options transferOptions = {});
     ~GenericUploader() override;
+
+    // Deletes the file behind a link this service reported: its public link or its server address.
+    void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
 
     // Where the server text points: the base URL (scheme, user, host, port) and the folder path in it.
     struct ServerLocation {
@@ -46,10 +50,13 @@ private:
     FileTransfer& fileManager();
     void handleChallenge(const TransferChallenge& challenge, ChallengeReply reply);
     void storeFile(const QString& path, const ServerLocation& location, const QStringList& taken);
+    void checkPublicLink(const QUrl& remote, const QUrl& link);
     void checkTestFile(const QUrl& remote, const QByteArray& bytes);
     QString localized(const char* text) const;
     QString setting(const char* key) const;
     QUrl folderURL(const ServerLocation& location, const QString& name = {}) const;
+    // Where the file behind `link` lies on the server; empty for a link that is not this service's.
+    QUrl remoteOfLink(const QUrl& link) const;
 
     ServiceEnvironment environment_;
     platform::Bundle bundle_;
@@ -57,6 +64,7 @@ private:
     FileTransfer::Options transferOptions_;
     std::unique_ptr<FileTransfer> fileManager_;
     std::shared_ptr<TransferOperation> operation_;
+    int removals_ = 0; // removals under way, which may log in while no upload runs
 };
 
 class GenericUploaderClass final : public FlagLinkedUploaderClass {

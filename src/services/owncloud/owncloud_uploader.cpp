@@ -102,13 +102,39 @@ OwnCloudUploader::Account OwnCloudUploader::account(bool linking) const {
 }
 
 std::shared_ptr<net::HTTPClient> OwnCloudUploader::newClient(const Account& account, bool acceptXML) {
-    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL,
-                                                     net::ClientIdentity::fromBundle(bundle_));
+    auto client = net::HTTPClient::clientWithBaseURL(account.location.baseURL);
     if (acceptXML)
         client->setDefaultHeader("Accept", "application/xml");
     client->setAuthorizationHeaderWithUsername(account.login, account.password);
     clients_.append(client);
     return client;
+}
+
+QString OwnCloudUploader::davFilePath(const Account& account, const QString& name) {
+    return joinPath(
+        joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)), account.folder),
+        escapedName(name));
+}
+
+void OwnCloudUploader::removeUploadedFile(const QUrl& link,
+                                          std::function<void(platform::Result<void>)> done) {
+    const Account current = account(false);
+    QString filePath = stored_.value(link);
+    const QUrl folderLink = QUrl(current.serverText + QLatin1Char('/') + current.folder + QLatin1Char('/'))
+                                .adjusted(QUrl::RemoveUserInfo);
+    if (filePath.isEmpty() && !link.fileName().isEmpty() &&
+        link.adjusted(QUrl::RemoveFilename | QUrl::RemoveUserInfo).matches(folderLink, QUrl::None))
+        filePath = davFilePath(current, link.fileName(QUrl::FullyDecoded));
+    if (filePath.isEmpty()) {
+        Uploader::removeUploadedFile(link, std::move(done));
+        return;
+    }
+    // Not tied to a run: cancelling an upload must not stop a removal.
+    auto client = newClient(current, false);
+    auto shared = std::make_shared<std::function<void(platform::Result<void>)>>(std::move(done));
+    client->deletePath(
+        filePath, {}, [shared](net::HTTPRequestOperation&, const QVariant&) { (*shared)({}); },
+        [shared](net::HTTPRequestOperation&, const platform::Error& error) { (*shared)(error); });
 }
 
 void OwnCloudUploader::startUpload(const QString& path) {
@@ -117,28 +143,27 @@ void OwnCloudUploader::startUpload(const QString& path) {
 
 void OwnCloudUploader::probeName(const Account& account, const QString& path, qint64 index) {
     const QString name = remoteName(QFileInfo(path).fileName(), index);
-    const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
-                                               account.folder),
-                                      escapedName(name));
+    const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
-    client->getPath(filePath, {},
-                    inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
-                        probeName(account, path, index + 1);
-                    }),
-                    inRun([this, account, path, name](net::HTTPRequestOperation& operation,
-                                                      const platform::Error& error) {
-                        if (statusOf(operation) == 404) {
-                            storeFile(account, path, name);
-                            return;
-                        }
-                        reportFailure(error);
-                    }));
+    // HEAD rather than GET: whether the name is taken needs no copy of the file that has it.
+    auto probe = client->HTTPRequestOperationWithRequest(
+        client->requestWithMethod("HEAD", filePath),
+        inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
+            probeName(account, path, index + 1);
+        }),
+        inRun(
+            [this, account, path, name](net::HTTPRequestOperation& operation, const platform::Error& error) {
+                if (statusOf(operation) == 404) {
+                    storeFile(account, path, name);
+                    return;
+                }
+                reportFailure(error);
+            }));
+    client->enqueueHTTPRequestOperation(probe);
 }
 
 void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name) {
-    const QString filePath = joinPath(joinPath(joinPath(account.location.path, QString::fromLatin1(kWebDAVPath)),
-                                               account.folder),
-                                      escapedName(name));
+    const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     net::HTTPRequest request = client->requestWithMethod("PUT", filePath);
     // Streamed from the file rather than read whole, so a large attachment never sits in memory.
@@ -157,8 +182,12 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     auto operation = client->HTTPRequestOperationWithRequest(
         std::move(request), inRun([this, account, name](net::HTTPRequestOperation&, const QVariant&) {
             if (!createPublicLink()) {
-                reportLink(QUrl(account.serverText + QLatin1Char('/') + account.folder + QLatin1Char('/') +
-                                escapedName(name)));
+                // The link goes out in the message: never with a login or password of the address.
+                const QUrl link = QUrl(account.serverText + QLatin1Char('/') + account.folder +
+                                       QLatin1Char('/') + escapedName(name))
+                                      .adjusted(QUrl::RemoveUserInfo);
+                stored_.insert(link, davFilePath(account, name));
+                reportLink(link);
                 return;
             }
             shareFile(account, name);
@@ -176,7 +205,7 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name) {
                                  {QStringLiteral("shareType"), 3}};
     client->postPath(
         joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
-        inRun([this](net::HTTPRequestOperation& operation, const QVariant&) {
+        inRun([this, account, name](net::HTTPRequestOperation& operation, const QVariant&) {
             const auto document = net::XMLDocument::parse(operation.responseData());
             const QStringList urls = document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
             if (urls.size() != 1) {
@@ -184,7 +213,9 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name) {
                                               bundle_.localized(QString::fromLatin1(kShareCreationFailed))));
                 return;
             }
-            reportLink(QUrl(urls.first() + QStringLiteral("&download")));
+            const QUrl link(urls.first() + QStringLiteral("&download"));
+            stored_.insert(link, davFilePath(account, name));
+            reportLink(link);
         }),
         inRun([this](net::HTTPRequestOperation&, const platform::Error& error) { reportFailure(error); }));
 }

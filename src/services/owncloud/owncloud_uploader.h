@@ -3,6 +3,7 @@
 #include "platform/bundle.h"
 #include "uploaders/uploader_class.h"
 
+#include <QHash>
 #include <QList>
 #include <QUrl>
 #include <memory>
@@ -23,6 +24,9 @@ class OwnCloudUploader final : public Uploader {
 public:
     OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier);
     ~OwnCloudUploader() override;
+
+    // Deletes the file behind a link this uploader reported, or behind a direct link into the folder.
+    void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
 
     // Where the server text points: the client's base URL and the path every request path begins with.
     struct ServerLocation {
@@ -59,12 +63,15 @@ private:
     void testFolder();
     void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath);
     QString setting(const char* key) const;
+    static QString davFilePath(const Account& account, const QString& name);
 
     ServiceEnvironment environment_;
     platform::Bundle bundle_;
     QString keychainIdentifier_;
     // Kept until the uploader goes: a request still under way needs its client.
     QList<std::shared_ptr<net::HTTPClient>> clients_;
+    // The WebDAV path behind each link reported, for removeUploadedFile(): a share link does not name it.
+    QHash<QUrl, QString> stored_;
 };
 
 class OwnCloudUploaderClass final : public FlagLinkedUploaderClass {
