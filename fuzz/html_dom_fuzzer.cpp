@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString twice = second.isNull() ? QString() : second.toHTML();
     const Document third = Document::parseHTML(twice);
     const QString thrice = third.isNull() ? QString() : third.toHTML();
-    if (second.isNull() || third.isNull() || second.stringValue() != first.stringValue()
-        || third.stringValue() != first.stringValue()) {
-        std::fprintf(stderr, "written once:\n%s\nwritten twice:\n%s\nwritten three times:\n%s\n", once.toUtf8().constData(),
-                     twice.toUtf8().constData(), thrice.toUtf8().constData());
+    if (second.isNull() || third.isNull() || second.stringValue() != first.stringValue() ||
+        third.stringValue() != first.stringValue()) {
+        std::fprintf(stderr, "written once:\n%s\nwritten twice:\n%s\nwritten three times:\n%s\n",
+                     once.toUtf8().constData(), twice.toUtf8().constData(), thrice.toUtf8().constData());
         std::abort();
     }
     (void)Document::parseTidyHTML(html).stringValue();

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qm::json::Writer writer;
     const QString written = writer.stringWithObject(value);
     if (written.isNull())
-        return 0;   // a value the writer refuses (e.g. a non-finite number cannot come from text, but say why)
+        return 0; // a value the writer refuses (e.g. a non-finite number cannot come from text, but say why)
     qm::json::Parser again;
     const QVariant reread = again.objectWithString(written);
     if (!reread.isValid() || writer.stringWithObject(reread) != written)

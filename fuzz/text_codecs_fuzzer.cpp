@@ -11,9 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)qm::platform::newBase64Decode(bytes, size);
     for (const bool lines : {false, true}) {
         const QByteArray encoded = qm::platform::newBase64Encode(bytes, size, lines);
-        if (qm::platform::newBase64Decode(encoded.constData(), size_t(encoded.size())) != QByteArray(bytes, qsizetype(size)))
+        if (qm::platform::newBase64Decode(encoded.constData(), size_t(encoded.size())) !=
+            QByteArray(bytes, qsizetype(size)))
             std::abort();
     }
-    (void)qm::platform::stringWithQuotedPrintableString(QString::fromLatin1(bytes, qsizetype(size)), QStringConverter::Latin1);
+    (void)qm::platform::stringWithQuotedPrintableString(QString::fromLatin1(bytes, qsizetype(size)),
+                                                        QStringConverter::Latin1);
     return 0;
 }

@@ -3,8 +3,8 @@
 set -euo pipefail
 
 packages=(
-  # toolchain
-  build-essential cmake ninja-build pkg-config ccache
+  # toolchain; clang-format pinned to the version the tree is formatted with (scripts/check-format.sh)
+  build-essential cmake ninja-build pkg-config ccache clang-format-14
   # Qt 6 (UiTools pulls in the GL/Vulkan/xkb headers through its CMake config)
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev libvulkan-dev
   # platform layer

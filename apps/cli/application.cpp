@@ -11,7 +11,8 @@
 
 namespace qm::cli {
 
-Application::Application(Environment& environment) : env_(environment) {}
+Application::Application(Environment& environment)
+    : env_(environment) {}
 
 int Application::run(const QStringList& arguments) {
     const auto parsed = CommandLine::parse(arguments);

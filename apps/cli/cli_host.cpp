@@ -27,7 +27,8 @@ CliHost::CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send
 }
 
 std::shared_ptr<host::InMemoryComposeWindow> CliHost::newComposeWindow() {
-    return std::make_shared<host::InMemoryComposeWindow>(*runtime_.classNamed(QString::fromLatin1(composeClassName)));
+    return std::make_shared<host::InMemoryComposeWindow>(
+        *runtime_.classNamed(QString::fromLatin1(composeClassName)));
 }
 
 } // namespace qm::cli

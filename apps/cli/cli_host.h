@@ -14,7 +14,8 @@ public:
 
     // `send` is the host's own send of a compose window; `preferencesRequested` runs when the plug-in
     // asks for the preferences window.
-    CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send, std::function<void()> preferencesRequested);
+    CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send,
+            std::function<void()> preferencesRequested);
 
     host::Runtime& runtime() override { return runtime_; }
     host::ObjectPtr application() override { return application_; }

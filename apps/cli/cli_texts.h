@@ -16,7 +16,8 @@ inline constexpr char usage[] =
 inline constexpr char sheetNeedsAnswer[] =
     "this question needs an answer, but standard input is not a terminal; run again with "
     "--answer upload|send|cancel|configure. Nothing was uploaded or sent.";
-inline constexpr char sheetLacksButton[] = "--answer %1: this question has no \"%2\" button. Nothing was sent.";
+inline constexpr char sheetLacksButton[] =
+    "--answer %1: this question has no \"%2\" button. Nothing was sent.";
 inline constexpr char sheetNotAnswered[] = "the question was not answered. Nothing was sent.";
 inline constexpr char promptChoose[] = "Choose 1-%1: ";
 inline constexpr char promptAgain[] = "Please answer with a number from 1 to %1 or a button's name.";

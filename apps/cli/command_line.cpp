@@ -9,7 +9,8 @@ namespace {
 using Result = std::variant<CommandLine, QString>;
 
 // "--name value" or "--name=value"; nullopt when `argument` is not this option.
-std::optional<QString> optionValue(const QStringList& arguments, qsizetype& index, const QString& name, QString* error) {
+std::optional<QString> optionValue(const QStringList& arguments, qsizetype& index, const QString& name,
+                                   QString* error) {
     const QString& argument = arguments[index];
     if (argument.startsWith(name + u'='))
         return argument.mid(name.size() + 1);
@@ -51,7 +52,8 @@ Result parseSend(const QStringList& arguments) {
                 return error;
             line.answer = answerRoleFromName(*answer);
             if (!line.answer)
-                return QStringLiteral("--answer takes upload, send, cancel or configure, not \"%1\"").arg(*answer);
+                return QStringLiteral("--answer takes upload, send, cancel or configure, not \"%1\"")
+                    .arg(*answer);
         } else if (auto file = optionValue(arguments, i, QStringLiteral("--out"), &error)) {
             if (!error.isEmpty())
                 return error;
@@ -88,13 +90,17 @@ Result parseConfig(QStringList arguments) {
         line.force = true;
         arguments.removeAt(1);
     }
-    const qsizetype wanted = action == u"list" ? 1 : action == u"get" || action == u"unset" ? 2 : action == u"set" ? 3 : -1;
+    const qsizetype wanted = action == u"list"                        ? 1
+                             : action == u"get" || action == u"unset" ? 2
+                             : action == u"set"                       ? 3
+                                                                      : -1;
     if (wanted < 0)
         return QStringLiteral("config takes list, get KEY, set KEY VALUE or unset KEY");
     if (arguments.size() != wanted)
-        return QStringLiteral("config %1 takes %2").arg(action, wanted == 1 ? QStringLiteral("no arguments")
-                                                               : wanted == 2 ? QStringLiteral("a KEY")
-                                                                             : QStringLiteral("a KEY and a VALUE"));
+        return QStringLiteral("config %1 takes %2")
+            .arg(action, wanted == 1   ? QStringLiteral("no arguments")
+                         : wanted == 2 ? QStringLiteral("a KEY")
+                                       : QStringLiteral("a KEY and a VALUE"));
     line.configAction = action;
     line.key = arguments.value(1);
     line.value = arguments.value(2);
@@ -124,9 +130,11 @@ Result parseLink(const QStringList& arguments, bool unlink) {
             continue;
         }
         QString error;
-        const std::pair<const char*, std::optional<QString>*> fields[] = {
-            {"--login", &line.login},          {"--server", &line.server}, {"--public-url", &line.publicUrl},
-            {"--private-key", &line.privateKey}, {"--folder", &line.folder}};
+        const std::pair<const char*, std::optional<QString>*> fields[] = {{"--login", &line.login},
+                                                                          {"--server", &line.server},
+                                                                          {"--public-url", &line.publicUrl},
+                                                                          {"--private-key", &line.privateKey},
+                                                                          {"--folder", &line.folder}};
         bool known = false;
         for (const auto& [name, field] : fields) {
             if (auto value = optionValue(arguments, i, QString::fromLatin1(name), &error)) {

@@ -23,7 +23,7 @@ struct CommandLine {
     Command command = Command::Help;
 
     // send
-    QString message;   // a path, or "-" for standard input
+    QString message; // a path, or "-" for standard input
     std::optional<AnswerRole> answer;
     Destination destination;
 

@@ -30,7 +30,8 @@ bool hasClass(const dom::Node& node, const QString& name) {
 bool isBlankOrBreak(const dom::Node& node) {
     if (node.type() == dom::Node::Type::Text)
         return node.nodeValue().trimmed().isEmpty();
-    return node.type() == dom::Node::Type::Element && node.nodeName().compare(QLatin1String("br"), Qt::CaseInsensitive) == 0;
+    return node.type() == dom::Node::Type::Element &&
+           node.nodeName().compare(QLatin1String("br"), Qt::CaseInsensitive) == 0;
 }
 
 // "On ..., Ada wrote:" and its translations end with a colon.
@@ -111,9 +112,9 @@ QString fromHtml(const QString& html) {
     return styles + document.body().innerHTML();
 }
 
-
 QString wrapQuotedMessage(const QString& bodyContent) {
-    const dom::Document document = dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyContent));
+    const dom::Document document =
+        dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyContent));
     wrapFirstQuote(document);
     return document.body().innerHTML();
 }

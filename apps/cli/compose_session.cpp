@@ -28,8 +28,8 @@ bool hasDownloadBox(const host::InMemoryComposeWindow& window) {
 
 } // namespace
 
-ComposeSession::ComposeSession(Environment& environment, const LoadedMessage& message, std::optional<AnswerRole> answer,
-                               QString workingDirectory)
+ComposeSession::ComposeSession(Environment& environment, const LoadedMessage& message,
+                               std::optional<AnswerRole> answer, QString workingDirectory)
     : env_(environment)
     , message_(message)
     , answer_(answer)
@@ -103,7 +103,8 @@ std::variant<ComposeSession::Outcome, platform::Error> ComposeSession::pressSend
     }
     // Read before the window closes, which ends its upload controller.
     if (plugin->pipeline().controllers().size() > 0) {
-        const plugin::UploadController& controller = plugin->pipeline().controllers().uploadControllerForDelegate(window);
+        const plugin::UploadController& controller =
+            plugin->pipeline().controllers().uploadControllerForDelegate(window);
         for (const plugin::FileInfo& file : controller.fileStatsArray()) {
             const QUrl link = file.value(QString::fromLatin1(plugin::file_info::linkURL)).toUrl();
             if (!link.isEmpty())

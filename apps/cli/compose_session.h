@@ -21,14 +21,15 @@ namespace qm::cli {
 //                                                            +--> a sheet could not be answered
 //                                                            +--> the preferences were asked for
 //                                                            +--> Ctrl-C outside an upload
-//                                                            +--> quiet: no sheet, no pool work, nothing queued
+//                                                            +--> quiet: no sheet, no pool work, nothing
+//                                                            queued
 //
 // Quiet with the download box in the body but no send (automatic sending is off) presses Send once more,
 // as the user would after a look at the message.
 class ComposeSession {
 public:
     struct Outcome {
-        std::optional<OutgoingMessage> outgoing;   // set when the host's own send was reached
+        std::optional<OutgoingMessage> outgoing; // set when the host's own send was reached
         std::optional<TerminalUi::Stop> stop;
         bool preferencesRequested = false;
         bool interrupted = false;

@@ -141,7 +141,8 @@ QVariant ConfigCommand::parseValue(const QString& text) {
     if (text == u"NO")
         return false;
     static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
-    static const QRegularExpression real(QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    static const QRegularExpression real(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
     bool ok = false;
     if (integer.match(text).hasMatch()) {
         const qint64 value = text.toLongLong(&ok);
@@ -184,7 +185,9 @@ QString ConfigCommand::formatValue(const QVariant& value, bool singleLine) {
     default: {
         QString text = value.toString();
         if (singleLine)
-            text.replace(u'\\', QStringLiteral("\\\\")).replace(u'\n', QStringLiteral("\\n")).replace(u'\r', QStringLiteral("\\r"));
+            text.replace(u'\\', QStringLiteral("\\\\"))
+                .replace(u'\n', QStringLiteral("\\n"))
+                .replace(u'\r', QStringLiteral("\\r"));
         return text;
     }
     }
@@ -232,7 +235,8 @@ int ConfigCommand::set(const QString& key, const QString& value, bool force) {
         return ExitNotSent;
     }
     if (const auto error = settings_.setObject(stored, key)) {
-        err_.write(QStringLiteral("quillmoor: %1 was not set: %2\n").arg(key, error->localizedDescription).toUtf8());
+        err_.write(
+            QStringLiteral("quillmoor: %1 was not set: %2\n").arg(key, error->localizedDescription).toUtf8());
         return ExitNotSent;
     }
     return ExitSent;
@@ -240,7 +244,9 @@ int ConfigCommand::set(const QString& key, const QString& value, bool force) {
 
 int ConfigCommand::unset(const QString& key) {
     if (const auto error = settings_.removeObjectForKey(key)) {
-        err_.write(QStringLiteral("quillmoor: %1 was not removed: %2\n").arg(key, error->localizedDescription).toUtf8());
+        err_.write(QStringLiteral("quillmoor: %1 was not removed: %2\n")
+                       .arg(key, error->localizedDescription)
+                       .toUtf8());
         return ExitNotSent;
     }
     return ExitSent;

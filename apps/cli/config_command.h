@@ -14,8 +14,8 @@ class ConfigCommand {
 public:
     ConfigCommand(platform::SettingsStore& settings, QIODevice& out, QIODevice& err);
 
-    int list();                                          // every key, "(default)" after registered values
-    int get(const QString& key);                         // 1 when the key has no value
+    int list();                  // every key, "(default)" after registered values
+    int get(const QString& key); // 1 when the key has no value
     // A key the program reads takes only values of its type and range, stored with that type; any other
     // key is refused unless `force`, and then typed by its form.
     int set(const QString& key, const QString& value, bool force = false);

@@ -16,14 +16,14 @@ struct Environment {
     platform::SettingsStore& settings;
     upload::ServiceRegistry& services;
     const platform::Bundle& bundle;
-    QIODevice& out;                    // standard output for listings
-    QIODevice& err;                    // standard error
+    QIODevice& out; // standard output for listings
+    QIODevice& err; // standard error
     bool errIsTerminal = false;
-    int inputFd = STDIN_FILENO;        // MESSAGE "-"
-    int messageOutputFd = STDOUT_FILENO;   // the sent message without --out, --smtp or --sendmail
-    int promptFd = -1;                 // a person's answers; -1 when standard input is not a terminal
+    int inputFd = STDIN_FILENO;          // MESSAGE "-"
+    int messageOutputFd = STDOUT_FILENO; // the sent message without --out, --smtp or --sendmail
+    int promptFd = -1;                   // a person's answers; -1 when standard input is not a terminal
     QString sendmailProgram = QStringLiteral("/usr/sbin/sendmail");
-    accounts::CredentialStore* credentials = nullptr;   // account passwords; none: linking stores none
+    accounts::CredentialStore* credentials = nullptr; // account passwords; none: linking stores none
 };
 
 } // namespace qm::cli

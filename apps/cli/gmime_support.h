@@ -14,8 +14,7 @@ namespace qm::cli::gmime {
 void initialize();
 
 // Owns one reference to a GObject.
-template <typename T>
-class Ref {
+template <typename T> class Ref {
 public:
     Ref() = default;
     // Takes over a reference the caller owns (what GMime's *_new functions return).
@@ -30,11 +29,13 @@ public:
             g_object_ref(object);
         return adopt(object);
     }
-    Ref(const Ref& other) : object_(other.object_) {
+    Ref(const Ref& other)
+        : object_(other.object_) {
         if (object_)
             g_object_ref(object_);
     }
-    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref(Ref&& other) noexcept
+        : object_(std::exchange(other.object_, nullptr)) {}
     Ref& operator=(Ref other) noexcept {
         std::swap(object_, other.object_);
         return *this;
@@ -51,12 +52,15 @@ private:
     T* object_ = nullptr;
 };
 
-inline QString toQString(const char* utf8) { return utf8 ? QString::fromUtf8(utf8) : QString(); }
+inline QString toQString(const char* utf8) {
+    return utf8 ? QString::fromUtf8(utf8) : QString();
+}
 
 // Frees a string GLib allocated once it goes out of scope.
 class OwnedString {
 public:
-    explicit OwnedString(char* text) : text_(text) {}
+    explicit OwnedString(char* text)
+        : text_(text) {}
     ~OwnedString() { g_free(text_); }
     OwnedString(const OwnedString&) = delete;
     OwnedString& operator=(const OwnedString&) = delete;

@@ -11,16 +11,17 @@ using platform::dom::Node;
 
 const QSet<QString>& silentElements() {
     static const QSet<QString> names{
-        QStringLiteral("head"),   QStringLiteral("style"),    QStringLiteral("script"), QStringLiteral("title"),
-        QStringLiteral("object"), QStringLiteral("template"), QStringLiteral("noscript"), QStringLiteral("iframe"),
-        QStringLiteral("embed"),  QStringLiteral("meta"),     QStringLiteral("link")};
+        QStringLiteral("head"),     QStringLiteral("style"),  QStringLiteral("script"),
+        QStringLiteral("title"),    QStringLiteral("object"), QStringLiteral("template"),
+        QStringLiteral("noscript"), QStringLiteral("iframe"), QStringLiteral("embed"),
+        QStringLiteral("meta"),     QStringLiteral("link")};
     return names;
 }
 
 // Set apart from their neighbours by a blank line.
 const QSet<QString>& paragraphElements() {
-    static const QSet<QString> names{QStringLiteral("p"),  QStringLiteral("h1"), QStringLiteral("h2"),
-                                     QStringLiteral("h3"), QStringLiteral("h4"), QStringLiteral("h5"),
+    static const QSet<QString> names{QStringLiteral("p"),  QStringLiteral("h1"),    QStringLiteral("h2"),
+                                     QStringLiteral("h3"), QStringLiteral("h4"),    QStringLiteral("h5"),
                                      QStringLiteral("h6"), QStringLiteral("table"), QStringLiteral("dl")};
     return names;
 }
@@ -28,13 +29,15 @@ const QSet<QString>& paragraphElements() {
 // Begin and end a line.
 const QSet<QString>& blockElements() {
     static const QSet<QString> names{
-        QStringLiteral("div"),     QStringLiteral("section"), QStringLiteral("article"), QStringLiteral("header"),
-        QStringLiteral("footer"),  QStringLiteral("nav"),     QStringLiteral("aside"),   QStringLiteral("address"),
-        QStringLiteral("center"),  QStringLiteral("form"),    QStringLiteral("fieldset"), QStringLiteral("figure"),
-        QStringLiteral("figcaption"), QStringLiteral("main"), QStringLiteral("dt"),      QStringLiteral("dd"),
-        QStringLiteral("tr"),      QStringLiteral("caption"), QStringLiteral("body"),    QStringLiteral("html"),
-        QStringLiteral("ul"),      QStringLiteral("ol"),      QStringLiteral("li"),      QStringLiteral("blockquote"),
-        QStringLiteral("pre"),     QStringLiteral("hr")};
+        QStringLiteral("div"),        QStringLiteral("section"),  QStringLiteral("article"),
+        QStringLiteral("header"),     QStringLiteral("footer"),   QStringLiteral("nav"),
+        QStringLiteral("aside"),      QStringLiteral("address"),  QStringLiteral("center"),
+        QStringLiteral("form"),       QStringLiteral("fieldset"), QStringLiteral("figure"),
+        QStringLiteral("figcaption"), QStringLiteral("main"),     QStringLiteral("dt"),
+        QStringLiteral("dd"),         QStringLiteral("tr"),       QStringLiteral("caption"),
+        QStringLiteral("body"),       QStringLiteral("html"),     QStringLiteral("ul"),
+        QStringLiteral("ol"),         QStringLiteral("li"),       QStringLiteral("blockquote"),
+        QStringLiteral("pre"),        QStringLiteral("hr")};
     return names;
 }
 
@@ -44,7 +47,8 @@ bool isCollapsibleSpace(QChar c) {
 
 class TextWriter {
 public:
-    explicit TextWriter(HtmlToText::Mode mode) : mode_(mode) {}
+    explicit TextWriter(HtmlToText::Mode mode)
+        : mode_(mode) {}
 
     void node(const Node& node) {
         switch (node.type()) {
@@ -57,7 +61,7 @@ public:
         case Node::Type::Document:
             children(node);
             break;
-        default:   // comments hide attachments and markers, never text for the reader
+        default: // comments hide attachments and markers, never text for the reader
             break;
         }
     }
@@ -277,7 +281,7 @@ private:
     bool pendingSpace_ = false;
     int quoteDepth_ = 0;
     int preformatted_ = 0;
-    QList<int> lists_;   // per open list: 0 for bullets, else the next number
+    QList<int> lists_; // per open list: 0 for bullets, else the next number
 };
 
 } // namespace

@@ -27,7 +27,8 @@ void onSignal(int signal) {
 
 } // namespace
 
-InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt) : onInterrupt_(std::move(onInterrupt)) {
+InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
+    : onInterrupt_(std::move(onInterrupt)) {
     wasInterrupted = false;
     if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
@@ -42,7 +43,7 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt) : onInterr
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;   // no SA_RESTART: a prompt waiting for a line gives up
+    action.sa_flags = 0; // no SA_RESTART: a prompt waiting for a line gives up
     for (int i = 0; i < TerminationCleanup::signalCount; ++i)
         ::sigaction(TerminationCleanup::endingSignals[i], &action, &previousActions[i]);
 }
@@ -58,6 +59,8 @@ InterruptWatcher::~InterruptWatcher() {
     wakeFds[0] = wakeFds[1] = -1;
 }
 
-bool InterruptWatcher::interrupted() { return wasInterrupted.load(); }
+bool InterruptWatcher::interrupted() {
+    return wasInterrupted.load();
+}
 
 } // namespace qm::cli

@@ -12,7 +12,8 @@ namespace qm::cli {
 // the account, and records the outcome: the link flag, the password kept or removed, the service selected.
 class LinkCommand {
 public:
-    explicit LinkCommand(Environment& environment) : env_(environment) {}
+    explicit LinkCommand(Environment& environment)
+        : env_(environment) {}
 
     int link(const CommandLine& line);
     int unlink(const CommandLine& line);

@@ -27,7 +27,8 @@ public:
 
     // Errors name the file `shownName` when one is given ("standard input" for a spooled one), else `path`.
     // A signed or encrypted message loads with its headers and `protection` only: it is sent as it came.
-    std::variant<LoadedMessage, platform::Error> load(const QString& path, const QString& shownName = {}) const;
+    std::variant<LoadedMessage, platform::Error> load(const QString& path,
+                                                      const QString& shownName = {}) const;
 
     // Copies everything readable from `fd` into a new file at `path` through a buffer: the parser needs a
     // file it can seek, which standard input may not be.

@@ -20,11 +20,12 @@ namespace qm::cli {
 class MessageWriter {
 public:
     struct Options {
-        bool keepBcc = false;   // sendmail -t reads the Bcc header and removes it itself
-        bool crlf = false;      // SMTP wants CRLF line ends; files and sendmail the local LF
+        bool keepBcc = false; // sendmail -t reads the Bcc header and removes it itself
+        bool crlf = false;    // SMTP wants CRLF line ends; files and sendmail the local LF
     };
 
-    static std::optional<platform::Error> write(const OutgoingMessage& message, int fd, const Options& options);
+    static std::optional<platform::Error> write(const OutgoingMessage& message, int fd,
+                                                const Options& options);
 
     // The message file byte for byte (a signed or encrypted message, which no change may touch), less its
     // Bcc header unless kept, with the line ends the transport wants. Streamed.

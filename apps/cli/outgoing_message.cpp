@@ -11,7 +11,8 @@ namespace qm::cli {
 
 namespace dom = platform::dom;
 
-OutgoingMessage OutgoingMessage::fromWindow(const host::InMemoryComposeWindow& window, const LoadedMessage& loaded) {
+OutgoingMessage OutgoingMessage::fromWindow(const host::InMemoryComposeWindow& window,
+                                            const LoadedMessage& loaded) {
     OutgoingMessage outgoing;
     outgoing.richText = window.richText;
     outgoing.source = loaded.source;
@@ -22,10 +23,13 @@ OutgoingMessage OutgoingMessage::fromWindow(const host::InMemoryComposeWindow& w
     const QList<host::ComposeAttachment> attachments = window.attachments();
     // The window's document is compared with the one the loaded body makes: the same parser, so the same
     // markup when the plug-in left the body alone.
-    outgoing.unchanged = loaded.source && window.richText == loaded.richText && attachments.size() == loaded.attachments.size() &&
-                         std::equal(attachments.cbegin(), attachments.cend(), loaded.attachments.cbegin(), sameAttachment) &&
-                         window.document().toHTML() ==
-                             dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(loaded.bodyHTML)).toHTML();
+    outgoing.unchanged =
+        loaded.source && window.richText == loaded.richText &&
+        attachments.size() == loaded.attachments.size() &&
+        std::equal(attachments.cbegin(), attachments.cend(), loaded.attachments.cbegin(), sameAttachment) &&
+        window.document().toHTML() ==
+            dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(loaded.bodyHTML))
+                .toHTML();
 
     // A copy: the window keeps what the plug-in put there.
     const dom::Document document = dom::Document::parseHTML(window.document().toHTML());

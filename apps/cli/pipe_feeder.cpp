@@ -11,13 +11,17 @@
 
 namespace qm::cli {
 
-PipeFeeder::~PipeFeeder() { finish(); }
+PipeFeeder::~PipeFeeder() {
+    finish();
+}
 
 bool PipeFeeder::open(platform::Error* error) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         if (error)
-            *error = cliError(WriteFailed, QStringLiteral("cannot make a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            *error = cliError(
+                WriteFailed,
+                QStringLiteral("cannot make a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     readEnd_ = fds[0];
@@ -28,19 +32,20 @@ bool PipeFeeder::open(platform::Error* error) {
 void PipeFeeder::start(MessageSource source, std::function<void()> beforeFailedEnd) {
     const int fd = writeEnd_;
     writeEnd_ = -1;
-    writer_ = std::thread([this, fd, source = std::move(source), beforeFailedEnd = std::move(beforeFailedEnd)] {
-        // A SIGPIPE raised here stays pending on this thread and dies with it; the write sees EPIPE.
-        sigset_t pipeSignal;
-        sigemptyset(&pipeSignal);
-        sigaddset(&pipeSignal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-        error_ = source(fd);
-        if (!error_)
-            completed_.store(true, std::memory_order_release);
-        else if (beforeFailedEnd)
-            beforeFailedEnd();
-        ::close(fd);
-    });
+    writer_ =
+        std::thread([this, fd, source = std::move(source), beforeFailedEnd = std::move(beforeFailedEnd)] {
+            // A SIGPIPE raised here stays pending on this thread and dies with it; the write sees EPIPE.
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+            error_ = source(fd);
+            if (!error_)
+                completed_.store(true, std::memory_order_release);
+            else if (beforeFailedEnd)
+                beforeFailedEnd();
+            ::close(fd);
+        });
 }
 
 void PipeFeeder::closeReadEnd() {

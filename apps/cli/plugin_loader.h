@@ -21,11 +21,9 @@ void registerBundleDefaults(platform::SettingsStore& settings, const platform::B
 // Loads the plug-in into `host` through its start-up, and checks that it took the compose window's send.
 // `workingDirectory` holds the plug-in's copies of attachments; each run has its own, so runs side by side
 // never meet and nothing is left behind.
-std::variant<std::unique_ptr<LoadedPlugin>, platform::Error> loadPlugin(host::Host& host,
-                                                                       platform::SettingsStore& settings,
-                                                                       const platform::Bundle& bundle,
-                                                                       upload::ServiceRegistry& services,
-                                                                       const QString& composeClassName,
-                                                                       const QString& workingDirectory);
+std::variant<std::unique_ptr<LoadedPlugin>, platform::Error>
+loadPlugin(host::Host& host, platform::SettingsStore& settings, const platform::Bundle& bundle,
+           upload::ServiceRegistry& services, const QString& composeClassName,
+           const QString& workingDirectory);
 
 } // namespace qm::cli

@@ -16,7 +16,8 @@ extern char** environ;
 
 namespace qm::cli {
 
-SendmailSubmitter::SendmailSubmitter(QString program) : program_(std::move(program)) {}
+SendmailSubmitter::SendmailSubmitter(QString program)
+    : program_(std::move(program)) {}
 
 std::optional<platform::Error> SendmailSubmitter::submit(const MessageSource& source) const {
     platform::Error error;
@@ -34,7 +35,8 @@ std::optional<platform::Error> SendmailSubmitter::submit(const MessageSource& so
     const int spawned = posix_spawn(&child, program.constData(), &actions, nullptr, arguments, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
-        return cliError(SubmissionFailed, QStringLiteral("cannot run %1: %2").arg(program_, QString::fromLocal8Bit(std::strerror(spawned))));
+        return cliError(SubmissionFailed, QStringLiteral("cannot run %1: %2")
+                                              .arg(program_, QString::fromLocal8Bit(std::strerror(spawned))));
     feeder.closeReadEnd();
 
     // Killed before it sees the end of its input, sendmail sends nothing of a message that broke off.

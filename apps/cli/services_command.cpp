@@ -6,8 +6,8 @@
 
 namespace qm::cli {
 
-ServicesCommand::ServicesCommand(const platform::SettingsStore& settings, const upload::ServiceRegistry& services,
-                                 QIODevice& out)
+ServicesCommand::ServicesCommand(const platform::SettingsStore& settings,
+                                 const upload::ServiceRegistry& services, QIODevice& out)
     : settings_(settings)
     , services_(services)
     , out_(out) {}

@@ -11,7 +11,8 @@ namespace qm::cli {
 // "not available" for services this version does not have, the active one marked with "*".
 class ServicesCommand {
 public:
-    ServicesCommand(const platform::SettingsStore& settings, const upload::ServiceRegistry& services, QIODevice& out);
+    ServicesCommand(const platform::SettingsStore& settings, const upload::ServiceRegistry& services,
+                    QIODevice& out);
     int run();
 
 private:

@@ -61,7 +61,9 @@ int logReply(CURL*, curl_infotype type, char* data, size_t size, void* log) {
     return 0;
 }
 
-QByteArray bracketed(const QString& address) { return '<' + address.toUtf8() + '>'; }
+QByteArray bracketed(const QString& address) {
+    return '<' + address.toUtf8() + '>';
+}
 
 QByteArray certificateAuthorityFile() {
     for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
@@ -74,13 +76,15 @@ QByteArray certificateAuthorityFile() {
 
 } // namespace
 
-SmtpSubmitter::SmtpSubmitter(QUrl url) : url_(std::move(url)) {}
+SmtpSubmitter::SmtpSubmitter(QUrl url)
+    : url_(std::move(url)) {}
 
 QUrl SmtpSubmitter::withStoredPassword(QUrl url, const accounts::CredentialStore* credentials) {
     if (!credentials || url.userName().isEmpty() || !url.password().isEmpty())
         return url;
     const QString account = url.userName(QUrl::FullyDecoded) + u'@' + url.host();
-    const QString password = credentials->passwordFromKeychainItem(QString::fromLatin1(credentialLabel), account);
+    const QString password =
+        credentials->passwordFromKeychainItem(QString::fromLatin1(credentialLabel), account);
     if (!password.isNull())
         url.setPassword(password, QUrl::DecodedMode);
     return url;
@@ -91,7 +95,8 @@ bool SmtpSubmitter::isSupportedUrl(const QUrl& url) {
     return url.isValid() && (scheme == u"smtp" || scheme == u"smtps") && !url.host().isEmpty();
 }
 
-std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope, const MessageSource& source) const {
+std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope,
+                                                     const MessageSource& source) const {
     if (envelope.sender.isEmpty())
         return cliError(MissingAddress, QStringLiteral("the message has no From address to submit it from"));
     if (envelope.recipients.isEmpty())
@@ -131,7 +136,8 @@ std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope, c
     }
     // A password never crosses the network in the clear; without one, TLS is used when offered.
     if (url_.scheme().toLower() == u"smtp")
-        curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(user.isEmpty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
+        curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                         static_cast<long>(user.isEmpty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
     // The variables curl and OpenSSL's own tools read: a certificate authority file named there replaces
     // the system's list (a company's own authority, a test server).
     const QByteArray authorities = certificateAuthorityFile();
@@ -172,7 +178,8 @@ std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope, c
             reason = QString::fromUtf8(curl_easy_strerror(result));
         // libcurl's own text ("Weird server reply") hides why the server refused: its reply says it.
         if (response >= 400 && !replies.last.isEmpty())
-            reason = QStringLiteral("the server answered \"%1\" (%2)").arg(QString::fromUtf8(replies.last), reason);
+            reason = QStringLiteral("the server answered \"%1\" (%2)")
+                         .arg(QString::fromUtf8(replies.last), reason);
         else if (response > 0)
             reason += QStringLiteral(" (server reply %1)").arg(response);
         return cliError(SubmissionFailed, QStringLiteral("SMTP submission to %1 failed: %2")

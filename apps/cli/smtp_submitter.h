@@ -18,7 +18,7 @@ class SmtpSubmitter {
 public:
     explicit SmtpSubmitter(QUrl url);
 
-    static bool isSupportedUrl(const QUrl& url);   // smtp or smtps with a host
+    static bool isSupportedUrl(const QUrl& url); // smtp or smtps with a host
 
     // The credential-store label of SMTP passwords; the account is "user@host".
     static constexpr char credentialLabel[] = "Quillmoor (SMTP)";

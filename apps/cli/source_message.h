@@ -25,10 +25,10 @@ struct AttachmentPart {
 // stays open, unchanged, until the outgoing message is written.
 class SourceMessage {
 public:
-    gmime::Ref<GMimeMessage> message;   // the headers; its own MIME tree is never written
+    gmime::Ref<GMimeMessage> message; // the headers; its own MIME tree is never written
     QList<InlinePart> inlineParts;
     QList<AttachmentPart> attachmentParts;
-    QString path;   // the file parsed
+    QString path; // the file parsed
 };
 
 } // namespace qm::cli

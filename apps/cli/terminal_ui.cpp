@@ -39,7 +39,9 @@ int returnCodeOf(const host::AlertRequest& request, const QString& button) {
 // The progress panel's outlets share one view: the text and the bar of the upload under way.
 class ProgressView {
 public:
-    explicit ProgressView(TerminalUi& ui, bool terminal) : ui_(ui), terminal_(terminal) {}
+    explicit ProgressView(TerminalUi& ui, bool terminal)
+        : ui_(ui)
+        , terminal_(terminal) {}
 
     void show() {
         shown_ = true;
@@ -82,7 +84,9 @@ private:
                 return;
             }
             const int filled = kBarWidth * percent / 100;
-            ui_.print(QStringLiteral("\r[%1%2] %3%").arg(QString(filled, u'#'), QString(kBarWidth - filled, u' ')).arg(percent, 3));
+            ui_.print(QStringLiteral("\r[%1%2] %3%")
+                          .arg(QString(filled, u'#'), QString(kBarWidth - filled, u' '))
+                          .arg(percent, 3));
             return;
         }
         // Logs and pipes get a line per tenth instead of a redrawn bar.
@@ -107,13 +111,15 @@ namespace {
 
 class ProgressPanel final : public host::Panel {
 public:
-    explicit ProgressPanel(std::shared_ptr<ProgressView> view) : view(std::move(view)) {}
+    explicit ProgressPanel(std::shared_ptr<ProgressView> view)
+        : view(std::move(view)) {}
     std::shared_ptr<ProgressView> view;
 };
 
 class ProgressBar final : public host::ProgressIndicator {
 public:
-    explicit ProgressBar(std::shared_ptr<ProgressView> view) : view_(std::move(view)) {}
+    explicit ProgressBar(std::shared_ptr<ProgressView> view)
+        : view_(std::move(view)) {}
     void setIndeterminate(bool indeterminate) override { view_->setIndeterminate(indeterminate); }
     bool isIndeterminate() const override { return view_->indeterminate(); }
     void setDoubleValue(double value) override { view_->setValue(value); }
@@ -127,7 +133,8 @@ private:
 
 class ProgressText final : public host::TextField {
 public:
-    explicit ProgressText(std::shared_ptr<ProgressView> view) : view_(std::move(view)) {}
+    explicit ProgressText(std::shared_ptr<ProgressView> view)
+        : view_(std::move(view)) {}
     void setStringValue(const QString& text) override { view_->setText(text); }
     QString stringValue() const override { return view_->text(); }
 
@@ -150,7 +157,8 @@ void TerminalUi::print(const QString& text) {
 }
 
 std::optional<AnswerRole> TerminalUi::roleOf(const QString& button) const {
-    for (AnswerRole role : {AnswerRole::Upload, AnswerRole::Send, AnswerRole::Cancel, AnswerRole::Configure}) {
+    for (AnswerRole role :
+         {AnswerRole::Upload, AnswerRole::Send, AnswerRole::Cancel, AnswerRole::Configure}) {
         const QString title = answerRoleButtonTitle(role);
         if (button == title || button == bundle_.localized(title))
             return role;
@@ -189,8 +197,9 @@ void TerminalUi::answer(const host::AlertRequest& request, std::function<void(in
             if (roleOf(button) == role)
                 pressed = button;
         if (!pressed) {
-            stop_ = Stop{ExitUsage, QString::fromUtf8(texts::sheetLacksButton)
-                                        .arg(answerRoleName(role), bundle_.localized(answerRoleButtonTitle(role)))};
+            stop_ = Stop{ExitUsage,
+                         QString::fromUtf8(texts::sheetLacksButton)
+                             .arg(answerRoleName(role), bundle_.localized(answerRoleButtonTitle(role)))};
             return;
         }
         print(QString::fromUtf8(texts::answeredByFlag).arg(*pressed, answerRoleName(role)) + u'\n');
@@ -200,7 +209,8 @@ void TerminalUi::answer(const host::AlertRequest& request, std::function<void(in
             const bool interrupted = InterruptWatcher::interrupted();
             if (interrupted)
                 print(QStringLiteral("\n"));
-            stop_ = Stop{ExitNotSent, QString::fromUtf8(interrupted ? texts::interrupted : texts::sheetNotAnswered)};
+            stop_ = Stop{ExitNotSent,
+                         QString::fromUtf8(interrupted ? texts::interrupted : texts::sheetNotAnswered)};
             return;
         }
         pressed = buttons[*index];
@@ -226,8 +236,9 @@ std::optional<int> TerminalUi::ask(const QStringList& buttons) {
             return number - 1;
         for (qsizetype i = 0; i < buttons.size(); ++i) {
             const std::optional<AnswerRole> role = roleOf(buttons[i]);
-            if (!reply.isEmpty() && (reply.compare(buttons[i], Qt::CaseInsensitive) == 0 ||
-                                     (role && reply.compare(answerRoleName(*role), Qt::CaseInsensitive) == 0)))
+            if (!reply.isEmpty() &&
+                (reply.compare(buttons[i], Qt::CaseInsensitive) == 0 ||
+                 (role && reply.compare(answerRoleName(*role), Qt::CaseInsensitive) == 0)))
                 return static_cast<int>(i);
         }
         print(QString::fromUtf8(texts::promptAgain).arg(buttons.size()) + u'\n');
@@ -261,7 +272,8 @@ bool TerminalUi::openUrl(const QUrl& url) {
     return true;
 }
 
-std::optional<host::LoadedInterface> TerminalUi::loadInterface(const QString& path, const host::InterfaceActions& actions) {
+std::optional<host::LoadedInterface> TerminalUi::loadInterface(const QString& path,
+                                                               const host::InterfaceActions& actions) {
     // The terminal draws the one panel it knows its own way; the file only names it.
     if (QFileInfo(path).completeBaseName() != u"UploadProgressView")
         return std::nullopt;

@@ -22,8 +22,8 @@ class TerminalUi final : public host::UiServices {
 public:
     struct Options {
         std::optional<AnswerRole> answer;
-        int promptFd = -1;               // where a person's answers are read; -1: nobody to ask
-        QIODevice* output = nullptr;     // standard error
+        int promptFd = -1;           // where a person's answers are read; -1: nobody to ask
+        QIODevice* output = nullptr; // standard error
         bool outputIsTerminal = false;
     };
 
@@ -40,7 +40,8 @@ public:
                          std::function<void(int)> completion) override;
     host::AlertResponse runModalAlert(const host::AlertRequest& request) override;
     bool openUrl(const QUrl& url) override;
-    std::optional<host::LoadedInterface> loadInterface(const QString& path, const host::InterfaceActions& actions) override;
+    std::optional<host::LoadedInterface> loadInterface(const QString& path,
+                                                       const host::InterfaceActions& actions) override;
     void beginSheet(const std::shared_ptr<host::Panel>& panel, const host::ObjectPtr& window,
                     std::function<void(int)> didEnd) override;
     void endSheet(const std::shared_ptr<host::Panel>& panel, int returnCode) override;
@@ -70,7 +71,7 @@ private:
 
     platform::Bundle bundle_;
     Options options_;
-    QObject context_;   // queued answers die with the interface
+    QObject context_; // queued answers die with the interface
     int openAlertSheets_ = 0;
     QList<PanelSheet> panelSheets_;
     int panelSheetsShown_ = 0;

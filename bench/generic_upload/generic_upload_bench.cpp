@@ -23,7 +23,8 @@ class Delegate final : public upload::UploaderDelegate {
 public:
     void uploadProgress(double fraction, const QString&) override { lastFraction = fraction; }
     void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
-        std::fprintf(stderr, "failed (%d): %s\n", static_cast<int>(status), qPrintable(error.localizedDescription));
+        std::fprintf(stderr, "failed (%d): %s\n", static_cast<int>(status),
+                     qPrintable(error.localizedDescription));
         QCoreApplication::exit(1);
     }
     void createdLink(const QUrl& link, const QString&, const QUrl&) override {

@@ -27,7 +27,8 @@ bool CredentialStore::removeKeychainItem(const QString& label, const QString& ac
     return secrets_.remove(label, account);
 }
 
-bool CredentialStore::modifyKeychainItem(const QString& label, const QString& account, const QString& newPassword) {
+bool CredentialStore::modifyKeychainItem(const QString& label, const QString& account,
+                                         const QString& newPassword) {
     if (!checkForExistanceOfKeychainItem(label, account))
         return false;
     return secrets_.replace(label, account, newPassword.toUtf8());

@@ -10,7 +10,8 @@ namespace qm::accounts {
 // Each operation first checks that the item exists, then looks it up again for its data.
 class CredentialStore {
 public:
-    explicit CredentialStore(platform::SecretStore& secrets) : secrets_(secrets) {}
+    explicit CredentialStore(platform::SecretStore& secrets)
+        : secrets_(secrets) {}
 
     bool checkForExistanceOfKeychainItem(const QString& label, const QString& account) const;
     // The password, or a null QString when there is no item, the look-up fails or the stored data is empty.

@@ -6,7 +6,9 @@ namespace qm::host {
 
 namespace sel = selectors;
 
-void Application::showPreferencesPanel() const { call(sel::showPreferencesPanel, {QVariant()}); }
+void Application::showPreferencesPanel() const {
+    call(sel::showPreferencesPanel, {QVariant()});
+}
 
 PreferencesController PreferencesController::shared(const Runtime& runtime, const QString& className) {
     const Class* preferencesClass = runtime.classNamed(className);
@@ -23,6 +25,8 @@ void PreferencesController::showPreferencesPanelForOwner(const ObjectPtr& owner)
     call(sel::showPreferencesPanelForOwner, {toVariant(owner)});
 }
 
-QVariant PreferencesController::valueForKey(const QString& key) const { return call(sel::valueForKey, {key}); }
+QVariant PreferencesController::valueForKey(const QString& key) const {
+    return call(sel::valueForKey, {key});
+}
 
 } // namespace qm::host

@@ -18,7 +18,8 @@ class PreferencesController : public ObjectFacade {
 public:
     using ObjectFacade::ObjectFacade;
     // The shared controller, through the class operation of the class `className`; null when missing.
-    static PreferencesController shared(const Runtime& runtime, const QString& className = QStringLiteral("NSPreferences"));
+    static PreferencesController shared(const Runtime& runtime,
+                                        const QString& className = QStringLiteral("NSPreferences"));
 
     void addPreferenceNamed(const QString& name, const ObjectPtr& owner) const;
     void showPreferencesPanelForOwner(const ObjectPtr& owner) const;

@@ -9,7 +9,8 @@ namespace qm::host {
 namespace sel = selectors;
 
 platform::Result<void> FileWrapper::writeTo(const QString& path) const {
-    const QVariantList arguments{QUrl::fromLocalFile(path), WritingAtomic | WritingWithNameUpdating, QVariant()};
+    const QVariantList arguments{QUrl::fromLocalFile(path), WritingAtomic | WritingWithNameUpdating,
+                                 QVariant()};
     const QVariant written = call(sel::writeToURL, arguments);
     if (written.canConvert<platform::Error>())
         return written.value<platform::Error>();
@@ -19,12 +20,22 @@ platform::Result<void> FileWrapper::writeTo(const QString& path) const {
                            QStringLiteral("The attachment could not be written."));
 }
 
-QString AttachmentRecord::contentID() const { return callString(sel::contentID); }
-qint64 AttachmentRecord::approximateSize() const { return callInteger(sel::approximateSize); }
-FileWrapper AttachmentRecord::fileWrapper() const { return FileWrapper(callObject(sel::fileWrapper)); }
-QString AttachmentRecord::filename() const { return callString(sel::filename); }
+QString AttachmentRecord::contentID() const {
+    return callString(sel::contentID);
+}
+qint64 AttachmentRecord::approximateSize() const {
+    return callInteger(sel::approximateSize);
+}
+FileWrapper AttachmentRecord::fileWrapper() const {
+    return FileWrapper(callObject(sel::fileWrapper));
+}
+QString AttachmentRecord::filename() const {
+    return callString(sel::filename);
+}
 
-AttachmentRecord AttachmentView::attachment() const { return AttachmentRecord(callObject(sel::attachment)); }
+AttachmentRecord AttachmentView::attachment() const {
+    return AttachmentRecord(callObject(sel::attachment));
+}
 
 QList<AttachmentView> ComposeBackEnd::attachments() const {
     QList<AttachmentView> views;
@@ -33,7 +44,9 @@ QList<AttachmentView> ComposeBackEnd::attachments() const {
     return views;
 }
 
-QString ComposeBackEnd::subject() const { return callString(sel::subject); }
+QString ComposeBackEnd::subject() const {
+    return callString(sel::subject);
+}
 
 QStringList ComposeBackEnd::allRecipients() const {
     QStringList recipients;
@@ -52,12 +65,22 @@ platform::dom::Document WebView::document() const {
     return frame.call(sel::domDocument).value<platform::dom::Document>();
 }
 
-WebView WebViewEditor::webView() const { return WebView(callObject(sel::webView)); }
-bool WebViewEditor::allowsRichText() const { return callBool(sel::allowsRichText); }
+WebView WebViewEditor::webView() const {
+    return WebView(callObject(sel::webView));
+}
+bool WebViewEditor::allowsRichText() const {
+    return callBool(sel::allowsRichText);
+}
 
-ComposeBackEnd ComposeWindow::backEnd() const { return ComposeBackEnd(callObject(sel::backEnd)); }
-WebViewEditor ComposeWindow::webViewEditor() const { return WebViewEditor(callObject(sel::webViewEditor)); }
-ObjectPtr ComposeWindow::window() const { return callObject(sel::window); }
+ComposeBackEnd ComposeWindow::backEnd() const {
+    return ComposeBackEnd(callObject(sel::backEnd));
+}
+WebViewEditor ComposeWindow::webViewEditor() const {
+    return WebViewEditor(callObject(sel::webViewEditor));
+}
+ObjectPtr ComposeWindow::window() const {
+    return callObject(sel::window);
+}
 
 bool ComposeWindow::saveMessageToDrafts() const {
     if (!respondsTo(sel::saveMessageToDrafts))
@@ -66,6 +89,8 @@ bool ComposeWindow::saveMessageToDrafts() const {
     return true;
 }
 
-platform::dom::Node ComposeWindow::composeBody() const { return webViewEditor().webView().contentElement(); }
+platform::dom::Node ComposeWindow::composeBody() const {
+    return webViewEditor().webView().contentElement();
+}
 
 } // namespace qm::host

@@ -26,7 +26,7 @@ class AttachmentRecord : public ObjectFacade {
 public:
     using ObjectFacade::ObjectFacade;
     QString contentID() const;
-    qint64 approximateSize() const;   // bytes; 0 when not answered
+    qint64 approximateSize() const; // bytes; 0 when not answered
     FileWrapper fileWrapper() const;
     QString filename() const;
 };
@@ -42,21 +42,21 @@ public:
     using ObjectFacade::ObjectFacade;
     QList<AttachmentView> attachments() const;
     QString subject() const;
-    QStringList allRecipients() const;   // bare, or "Name <address>"
+    QStringList allRecipients() const; // bare, or "Name <address>"
 };
 
 class WebView : public ObjectFacade {
 public:
     using ObjectFacade::ObjectFacade;
-    platform::dom::Node contentElement() const;   // the compose body
-    platform::dom::Document document() const;     // mainFrame, then DOMDocument
+    platform::dom::Node contentElement() const; // the compose body
+    platform::dom::Document document() const;   // mainFrame, then DOMDocument
 };
 
 class WebViewEditor : public ObjectFacade {
 public:
     using ObjectFacade::ObjectFacade;
     WebView webView() const;
-    bool allowsRichText() const;   // NO: a plain-text message
+    bool allowsRichText() const; // NO: a plain-text message
 };
 
 // The compose window's editor: the object whose send and close the plug-in takes over.
@@ -65,8 +65,8 @@ public:
     using ObjectFacade::ObjectFacade;
     ComposeBackEnd backEnd() const;
     WebViewEditor webViewEditor() const;
-    ObjectPtr window() const;                 // parent of sheets
-    bool saveMessageToDrafts() const;         // false when not answered
+    ObjectPtr window() const;         // parent of sheets
+    bool saveMessageToDrafts() const; // false when not answered
     // The compose body element, through the web view editor; null when any step is missing.
     platform::dom::Node composeBody() const;
 };

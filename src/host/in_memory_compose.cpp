@@ -16,21 +16,23 @@ namespace sel = selectors;
 namespace {
 
 // A host object that carries one value for the operations of its class to read.
-template <typename T>
-class Holder : public Object {
+template <typename T> class Holder : public Object {
 public:
-    Holder(Class& cls, T value) : Object(cls), value(std::move(value)) {}
+    Holder(Class& cls, T value)
+        : Object(cls)
+        , value(std::move(value)) {}
     T value;
 };
 
-template <typename T>
-T& held(const Invocation& call) {
+template <typename T> T& held(const Invocation& call) {
     return static_cast<Holder<T>*>(call.self)->value;
 }
 
 using WindowRef = std::weak_ptr<Object>;
 
-InMemoryComposeWindow& windowOf(const Invocation& call) { return *static_cast<InMemoryComposeWindow*>(call.self); }
+InMemoryComposeWindow& windowOf(const Invocation& call) {
+    return *static_cast<InMemoryComposeWindow*>(call.self);
+}
 
 std::shared_ptr<InMemoryComposeWindow> windowFrom(const Invocation& call) {
     return std::static_pointer_cast<InMemoryComposeWindow>(held<WindowRef>(call).lock());
@@ -54,7 +56,8 @@ platform::Result<void> copyFolder(const QString& from, const QString& to) {
     const QDir source(from);
     if (!QDir().mkpath(to))
         return copyError(qt_error_string(errno));
-    for (const QFileInfo& entry : source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& entry :
+         source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         const QString target = QDir(to).filePath(entry.fileName());
         auto copied = entry.isDir() && !entry.isSymLink() ? copyFolder(entry.filePath(), target)
                                                           : copyFileAtomically(entry.filePath(), target);
@@ -98,13 +101,19 @@ platform::Result<void> copyFileAtomically(const QString& from, const QString& to
     return {};
 }
 
-InMemoryComposeWindow::InMemoryComposeWindow(Class& composeClass) : Object(composeClass) { setBodyHTML({}); }
-
-void InMemoryComposeWindow::setBodyHTML(const QString& bodyHTML) {
-    document_ = platform::dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyHTML));
+InMemoryComposeWindow::InMemoryComposeWindow(Class& composeClass)
+    : Object(composeClass) {
+    setBodyHTML({});
 }
 
-QString InMemoryComposeWindow::bodyHTML() const { return document_.body().outerHTML(); }
+void InMemoryComposeWindow::setBodyHTML(const QString& bodyHTML) {
+    document_ =
+        platform::dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyHTML));
+}
+
+QString InMemoryComposeWindow::bodyHTML() const {
+    return document_.body().outerHTML();
+}
 
 void InMemoryComposeWindow::addAttachment(const ComposeAttachment& attachment, bool referenced) {
     ComposeAttachment added = attachment;
@@ -154,7 +163,8 @@ Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeCl
     compose->addInstanceMethod(sel::webViewEditor, [editor](const Invocation& call) {
         return partOf(*editor, call.self->shared_from_this());
     });
-    compose->addInstanceMethod(sel::window, [](const Invocation& call) { return toVariant(windowOf(call).window); });
+    compose->addInstanceMethod(sel::window,
+                               [](const Invocation& call) { return toVariant(windowOf(call).window); });
     compose->addInstanceMethod(sel::saveMessageToDrafts, [](const Invocation& call) {
         ++windowOf(call).draftsSaved;
         return QVariant();
@@ -177,11 +187,14 @@ Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeCl
         return window ? QVariant(QVariant(window->recipients).toList()) : QVariant();
     });
 
-    view->addInstanceMethod(sel::attachment, [](const Invocation& call) { return toVariant(held<ObjectPtr>(call)); });
-    record->addInstanceMethod(sel::contentID,
-                              [](const Invocation& call) { return QVariant(held<ComposeAttachment>(call).contentID); });
-    record->addInstanceMethod(sel::filename,
-                              [](const Invocation& call) { return QVariant(held<ComposeAttachment>(call).filename); });
+    view->addInstanceMethod(sel::attachment,
+                            [](const Invocation& call) { return toVariant(held<ObjectPtr>(call)); });
+    record->addInstanceMethod(sel::contentID, [](const Invocation& call) {
+        return QVariant(held<ComposeAttachment>(call).contentID);
+    });
+    record->addInstanceMethod(sel::filename, [](const Invocation& call) {
+        return QVariant(held<ComposeAttachment>(call).filename);
+    });
     record->addInstanceMethod(sel::approximateSize, [](const Invocation& call) {
         const ComposeAttachment& attachment = held<ComposeAttachment>(call);
         return QVariant(attachment.size.value_or(QFileInfo(attachment.filePath).size()));
@@ -198,14 +211,14 @@ Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeCl
         auto window = windowFrom(call);
         return QVariant(window && window->richText);
     });
-    editor->addInstanceMethod(sel::webView,
-                              [webView](const Invocation& call) { return partOf(*webView, held<WindowRef>(call)); });
+    editor->addInstanceMethod(
+        sel::webView, [webView](const Invocation& call) { return partOf(*webView, held<WindowRef>(call)); });
     webView->addInstanceMethod(sel::contentElement, [](const Invocation& call) {
         auto window = windowFrom(call);
         return window ? QVariant::fromValue(window->document().body()) : QVariant();
     });
-    webView->addInstanceMethod(sel::mainFrame,
-                               [frame](const Invocation& call) { return partOf(*frame, held<WindowRef>(call)); });
+    webView->addInstanceMethod(
+        sel::mainFrame, [frame](const Invocation& call) { return partOf(*frame, held<WindowRef>(call)); });
     frame->addInstanceMethod(sel::domDocument, [](const Invocation& call) {
         auto window = windowFrom(call);
         return window ? QVariant::fromValue(window->document()) : QVariant();

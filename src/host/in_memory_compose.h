@@ -15,8 +15,8 @@ namespace qm::host {
 struct ComposeAttachment {
     QString contentID;
     QString filePath;
-    QString filename;             // defaults to the file's name
-    std::optional<qint64> size;   // defaults to the file's size
+    QString filename;           // defaults to the file's name
+    std::optional<qint64> size; // defaults to the file's size
 };
 
 // A compose window whose message lives in memory: body document, attachments backed by files,
@@ -26,8 +26,8 @@ class InMemoryComposeWindow : public Object {
 public:
     explicit InMemoryComposeWindow(Class& composeClass);
 
-    void setBodyHTML(const QString& bodyHTML);   // the content of the body element
-    QString bodyHTML() const;                    // outerHTML of the body element
+    void setBodyHTML(const QString& bodyHTML); // the content of the body element
+    QString bodyHTML() const;                  // outerHTML of the body element
     platform::dom::Document document() const { return document_; }
 
     // Adds the attachment record and, when `referenced`, its object element at the end of the body, the
@@ -38,7 +38,7 @@ public:
     QString subject;
     QStringList recipients;
     bool richText = true;
-    ObjectPtr window;   // the parent of sheets
+    ObjectPtr window; // the parent of sheets
     int draftsSaved = 0;
 
 private:

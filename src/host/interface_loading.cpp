@@ -25,7 +25,8 @@ namespace {
 
 bool loadFile(UiServices& ui, const QString& path, const QVariantMap& nameTable) {
     const InterfaceOwnerPtr owner = ownerFromNameTable(nameTable);
-    std::optional<LoadedInterface> loaded = ui.loadInterface(path, owner ? owner->actions : InterfaceActions());
+    std::optional<LoadedInterface> loaded =
+        ui.loadInterface(path, owner ? owner->actions : InterfaceActions());
     if (!loaded)
         return false;
     if (const InterfaceArrayPtr topLevelObjects = topLevelObjectsFromNameTable(nameTable)) {
@@ -41,17 +42,20 @@ bool loadFile(UiServices& ui, const QString& path, const QVariantMap& nameTable)
 } // namespace
 
 void defineInterfaceLoadingClass(Runtime& runtime, UiServices& ui) {
-    Class* bundleClass = runtime.addClass(QString::fromLatin1(loading::className), runtime.classNamed(QStringLiteral("NSObject")));
+    Class* bundleClass = runtime.addClass(QString::fromLatin1(loading::className),
+                                          runtime.classNamed(QStringLiteral("NSObject")));
     if (!bundleClass)
         return;
     bundleClass->addClassMethod(QString::fromLatin1(loading::loadNibNamed), [&ui](const Invocation& call) {
         const auto owner = call.argument(1).value<InterfaceOwnerPtr>();
         if (!owner || owner->bundlePath.isEmpty())
             return QVariant(false);
-        const QString path = interfaceFileInBundle(platform::Bundle(owner->bundlePath), call.argument(0).toString());
+        const QString path =
+            interfaceFileInBundle(platform::Bundle(owner->bundlePath), call.argument(0).toString());
         if (path.isNull())
             return QVariant(false);
-        return QVariant(loadFile(ui, path, {{QString::fromLatin1(loading::ownerKey), QVariant::fromValue(owner)}}));
+        return QVariant(
+            loadFile(ui, path, {{QString::fromLatin1(loading::ownerKey), QVariant::fromValue(owner)}}));
     });
     bundleClass->addClassMethod(QString::fromLatin1(loading::loadNibFile), [&ui](const Invocation& call) {
         const QString path = call.argument(0).toString();
@@ -63,8 +67,10 @@ void defineInterfaceLoadingClass(Runtime& runtime, UiServices& ui) {
 
 bool loadInterfaceNamed(Runtime& runtime, const QString& name, const InterfaceOwnerPtr& owner) {
     const Class* bundleClass = runtime.classNamed(QString::fromLatin1(interface_loading::className));
-    return bundleClass && bundleClass->invokeClassMethod(QString::fromLatin1(interface_loading::loadNibNamed),
-                                                         {name, QVariant::fromValue(owner)}).toBool();
+    return bundleClass && bundleClass
+                              ->invokeClassMethod(QString::fromLatin1(interface_loading::loadNibNamed),
+                                                  {name, QVariant::fromValue(owner)})
+                              .toBool();
 }
 
 } // namespace qm::host

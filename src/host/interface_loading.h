@@ -29,8 +29,8 @@ using InterfaceArrayPtr = std::shared_ptr<InterfaceArray>;
 // the owner and, when the caller wants them, an array that collects the file's top-level objects.
 namespace interface_loading {
 inline constexpr char className[] = "NSBundle";
-inline constexpr char loadNibNamed[] = "loadNibNamed:owner:";                          // name, owner → bool
-inline constexpr char loadNibFile[] = "loadNibFile:externalNameTable:withZone:";      // path, table, zone → bool
+inline constexpr char loadNibNamed[] = "loadNibNamed:owner:";                    // name, owner → bool
+inline constexpr char loadNibFile[] = "loadNibFile:externalNameTable:withZone:"; // path, table, zone → bool
 inline constexpr char ownerKey[] = "NSOwner";
 inline constexpr char topLevelObjectsKey[] = "NSNibTopLevelObjects";
 } // namespace interface_loading

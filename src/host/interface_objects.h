@@ -21,7 +21,7 @@ class ProgressIndicator : public View {
 public:
     virtual void setIndeterminate(bool indeterminate) = 0;
     virtual bool isIndeterminate() const = 0;
-    virtual void setDoubleValue(double value) = 0;   // within 0 to 100
+    virtual void setDoubleValue(double value) = 0; // within 0 to 100
     virtual double doubleValue() const = 0;
     virtual void startAnimation() = 0;
     virtual void stopAnimation() = 0;
@@ -31,12 +31,13 @@ public:
 // top-level objects (windows, menus, controllers), from which every other object can be reached.
 class LoadedInterface {
 public:
-    void connect(const QString& outlet, std::shared_ptr<InterfaceObject> object) { outlets_.insert(outlet, std::move(object)); }
+    void connect(const QString& outlet, std::shared_ptr<InterfaceObject> object) {
+        outlets_.insert(outlet, std::move(object));
+    }
     void addTopLevelObject(InterfaceObjectPtr object) { topLevelObjects_.append(std::move(object)); }
     const QList<InterfaceObjectPtr>& topLevelObjects() const { return topLevelObjects_; }
 
-    template <typename T>
-    std::shared_ptr<T> outlet(const QString& name) const {
+    template <typename T> std::shared_ptr<T> outlet(const QString& name) const {
         return std::dynamic_pointer_cast<T>(outlets_.value(name));
     }
 

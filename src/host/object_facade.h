@@ -9,7 +9,8 @@ namespace qm::host {
 class ObjectFacade {
 public:
     ObjectFacade() = default;
-    explicit ObjectFacade(ObjectPtr object) : object_(std::move(object)) {}
+    explicit ObjectFacade(ObjectPtr object)
+        : object_(std::move(object)) {}
 
     const ObjectPtr& object() const { return object_; }
     bool isNull() const { return !object_; }

@@ -28,7 +28,7 @@ bool Class::isSubclassOf(const Class& other) const {
     return false;
 }
 
-std::shared_ptr<Implementation> Class::lookup(MethodTable Class::* table, const QString& selector) const {
+std::shared_ptr<Implementation> Class::lookup(MethodTable Class::*table, const QString& selector) const {
     std::shared_lock lock(runtime_.mutex_);
     for (const Class* c = this; c; c = c->superclass_) {
         auto found = (c->*table).constFind(selector);
@@ -38,7 +38,7 @@ std::shared_ptr<Implementation> Class::lookup(MethodTable Class::* table, const 
     return nullptr;
 }
 
-bool Class::add(MethodTable Class::* table, const QString& selector, Implementation implementation) {
+bool Class::add(MethodTable Class::*table, const QString& selector, Implementation implementation) {
     std::unique_lock lock(runtime_.mutex_);
     if ((this->*table).contains(selector) || !implementation)
         return false;
@@ -68,7 +68,7 @@ void Class::addMethodsFrom(const Class& source) {
         addInstanceMethod(it.key(), **it);
 }
 
-bool Class::exchange(MethodTable Class::* table, const QString& first, const QString& second) {
+bool Class::exchange(MethodTable Class::*table, const QString& first, const QString& second) {
     std::unique_lock lock(runtime_.mutex_);
     auto slot = [&](const QString& selector) -> std::shared_ptr<Implementation>* {
         for (Class* c = this; c; c = c->superclass_) {

@@ -59,7 +59,7 @@ public:
     // Calls a class operation; an invalid QVariant when the class does not answer it.
     QVariant invokeClassMethod(const QString& selector, const QVariantList& arguments = {}) const;
 
-    QStringList instanceMethodNames() const;  // this class only, sorted
+    QStringList instanceMethodNames() const; // this class only, sorted
     QStringList classMethodNames() const;
 
 private:
@@ -68,9 +68,9 @@ private:
     using MethodTable = QHash<QString, std::shared_ptr<Implementation>>;
 
     Class(Runtime& runtime, QString name, Class* superclass);
-    std::shared_ptr<Implementation> lookup(MethodTable Class::* table, const QString& selector) const;
-    bool add(MethodTable Class::* table, const QString& selector, Implementation implementation);
-    bool exchange(MethodTable Class::* table, const QString& first, const QString& second);
+    std::shared_ptr<Implementation> lookup(MethodTable Class::*table, const QString& selector) const;
+    bool add(MethodTable Class::*table, const QString& selector, Implementation implementation);
+    bool exchange(MethodTable Class::*table, const QString& first, const QString& second);
 
     Runtime& runtime_;
     QString name_;
@@ -82,7 +82,8 @@ private:
 // An instance of a host class. Hosts derive their objects from it and keep their state there.
 class Object : public std::enable_shared_from_this<Object> {
 public:
-    explicit Object(Class& objectClass) : class_(&objectClass) {}
+    explicit Object(Class& objectClass)
+        : class_(&objectClass) {}
     virtual ~Object() = default;
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;

@@ -17,8 +17,8 @@ enum AlertReturn : int { AlertDefaultReturn = 1, AlertAlternateReturn = 0, Alert
 struct AlertRequest {
     QString title;
     QString informativeText;
-    QString iconPath;             // an image file; empty for none
-    QString defaultButton;        // empty buttons are left out; all empty gives one default button
+    QString iconPath;      // an image file; empty for none
+    QString defaultButton; // empty buttons are left out; all empty gives one default button
     QString alternateButton;
     QString otherButton;
     bool showsSuppressionButton = false;
@@ -49,7 +49,8 @@ public:
     // Loads the interface file at `path`, connecting its outlets and wiring its controls to `actions`;
     // nullopt when the host cannot load it. Plug-ins reach this through the runtime's loading class
     // (interface_loading.h), never directly.
-    virtual std::optional<LoadedInterface> loadInterface(const QString& path, const InterfaceActions& actions) = 0;
+    virtual std::optional<LoadedInterface> loadInterface(const QString& path,
+                                                         const InterfaceActions& actions) = 0;
 
     // Shows `panel` as a sheet on `window` until endSheet(); `didEnd` then runs once with the return code,
     // after the panel is ordered out.

@@ -1,10 +1,10 @@
 #include "net/http_client.h"
 
-#include "json/writer.h"
 #include "net/http_client_multipart.h"
 #include "net/query_string.h"
 #include "platform/error.h"
 #include "platform/property_list.h"
+#include "json/writer.h"
 
 #include <QLocale>
 #include <QSysInfo>
@@ -15,12 +15,14 @@ namespace qm::net {
 namespace {
 
 [[noreturn]] void refuse(const char* condition) {
-    throw platform::InvalidArgument(QStringLiteral("Invalid parameter not satisfying: %1").arg(QLatin1String(condition)));
+    throw platform::InvalidArgument(
+        QStringLiteral("Invalid parameter not satisfying: %1").arg(QLatin1String(condition)));
 }
 
 bool isASCII(const QString& text) {
     for (QChar c : text)
-        if (c.unicode() > 0x7f) return false;
+        if (c.unicode() > 0x7f)
+            return false;
     return true;
 }
 
@@ -28,8 +30,10 @@ bool isASCII(const QString& text) {
 std::optional<QString> latinTransliteration(const QString& text) {
     QString out;
     for (QChar c : text.normalized(QString::NormalizationForm_KD))
-        if (c.category() != QChar::Mark_NonSpacing) out.append(c);
-    if (!isASCII(out)) return std::nullopt;
+        if (c.category() != QChar::Mark_NonSpacing)
+            out.append(c);
+    if (!isASCII(out))
+        return std::nullopt;
     return out;
 }
 
@@ -55,7 +59,8 @@ ClientIdentity ClientIdentity::fromBundle(const platform::Bundle& bundle) {
 }
 
 HTTPClient::HTTPClient(const QUrl& baseURL, const ClientIdentity& identity) {
-    if (baseURL.isEmpty()) refuse("url");
+    if (baseURL.isEmpty())
+        refuse("url");
     baseURL_ = baseURL;
     // Relative paths resolve under the last segment only when it ends in "/".
     if (!baseURL_.path().isEmpty() && !baseURL_.toString(QUrl::FullyEncoded).endsWith(QLatin1Char('/')))
@@ -63,7 +68,8 @@ HTTPClient::HTTPClient(const QUrl& baseURL, const ClientIdentity& identity) {
 
     setDefaultHeader("Accept-Language", acceptLanguageHeader(QLocale::system().uiLanguages()));
     const QByteArray agent = userAgentHeader(identity);
-    if (!agent.isEmpty()) setDefaultHeader("User-Agent", agent);
+    if (!agent.isEmpty())
+        setDefaultHeader("User-Agent", agent);
 }
 
 HTTPClient::~HTTPClient() = default;
@@ -73,8 +79,10 @@ QByteArray HTTPClient::acceptLanguageHeader(const QStringList& preferredLanguage
     for (qsizetype i = 0; i < preferredLanguages.size(); ++i) {
         // Single precision on purpose: it decides where the list stops.
         const float q = 1.0f - 0.1f * float(i);
-        entries.append(QStringLiteral("%1;q=%2").arg(preferredLanguages[i], QString::asprintf("%0.1g", double(q))));
-        if (q <= 0.5f) break;
+        entries.append(
+            QStringLiteral("%1;q=%2").arg(preferredLanguages[i], QString::asprintf("%0.1g", double(q))));
+        if (q <= 0.5f)
+            break;
     }
     return entries.join(QStringLiteral(", ")).toUtf8();
 }
@@ -85,7 +93,8 @@ QByteArray HTTPClient::userAgentHeader(const ClientIdentity& identity) {
     QString agent =
         QStringLiteral("%1/%2 (%3)").arg(identity.name, identity.version, QSysInfo::prettyProductName());
     if (!isASCII(agent))
-        if (auto latin = latinTransliteration(agent)) agent = *latin;
+        if (auto latin = latinTransliteration(agent))
+            agent = *latin;
     return agent.toUtf8();
 }
 
@@ -109,10 +118,13 @@ void HTTPClient::setAuthorizationHeaderWithToken(const QString& token) {
     setDefaultHeader("Authorization", QStringLiteral("Token token=\"%1\"").arg(token).toUtf8());
 }
 
-void HTTPClient::clearAuthorizationHeader() { removeHeader(defaultHeaders_, "Authorization"); }
+void HTTPClient::clearAuthorizationHeader() {
+    removeHeader(defaultHeaders_, "Authorization");
+}
 
 bool HTTPClient::registerHTTPOperationClass(const HTTPOperationClass& operationClass) {
-    if (operationClass.name.isEmpty() || !operationClass.canProcessRequest || !operationClass.create) return false;
+    if (operationClass.name.isEmpty() || !operationClass.canProcessRequest || !operationClass.create)
+        return false;
     unregisterHTTPOperationClass(operationClass.name);
     operationClasses_.prepend(operationClass);
     return true;
@@ -124,22 +136,26 @@ void HTTPClient::unregisterHTTPOperationClass(const QString& name) {
 
 QStringList HTTPClient::registeredHTTPOperationClassNames() const {
     QStringList names;
-    for (const auto& c : operationClasses_) names.append(c.name);
+    for (const auto& c : operationClasses_)
+        names.append(c.name);
     return names;
 }
 
 HTTPRequest HTTPClient::requestWithMethod(const QByteArray& method, const QString& path,
                                           const QVariant& parameters) const {
-    if (method.isNull()) refuse("method");
+    if (method.isNull())
+        refuse("method");
     HTTPRequest request(baseURL_.resolved(QUrl(path)), method);
     request.headers = defaultHeaders_;
-    if (!parameters.isValid()) return request;
+    if (!parameters.isValid())
+        return request;
 
     if (method == "GET" || method == "HEAD" || method == "DELETE") {
         // Decided on the path argument, so a bare trailing "?" takes "&" as well.
         const QString separator = path.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?");
         const QString query = queryStringFromParameters(parameters, stringEncoding_);
-        request.url = QUrl::fromEncoded((request.url.toString(QUrl::FullyEncoded) + separator + query).toUtf8());
+        request.url =
+            QUrl::fromEncoded((request.url.toString(QUrl::FullyEncoded) + separator + query).toUtf8());
         return request;
     }
 
@@ -156,16 +172,16 @@ HTTPRequest HTTPClient::requestWithMethod(const QByteArray& method, const QStrin
         platform::Error error;
         request.body = json::Writer().dataWithObject(parameters, &error);
         if (request.body.isNull())
-            qWarning("%s %s: %s", "QNHTTPClient", "requestWithMethod:path:parameters:",
-                     qPrintable(error.localizedDescription));
+            qWarning("%s %s: %s", "QNHTTPClient",
+                     "requestWithMethod:path:parameters:", qPrintable(error.localizedDescription));
         break;
     }
     case PropertyListParameterEncoding: {
         request.setHeader("Content-Type", "application/x-plist; charset=" + charset);
         request.body = platform::plist::toXml(parameters);
         if (request.body.isEmpty())
-            qWarning("%s %s: %s", "QNHTTPClient", "requestWithMethod:path:parameters:",
-                     "the parameters have no property-list form");
+            qWarning("%s %s: %s", "QNHTTPClient",
+                     "requestWithMethod:path:parameters:", "the parameters have no property-list form");
         break;
     }
     default:
@@ -177,11 +193,14 @@ HTTPRequest HTTPClient::requestWithMethod(const QByteArray& method, const QStrin
 HTTPRequest HTTPClient::multipartFormRequestWithMethod(const QByteArray& method, const QString& path,
                                                        const QVariant& parameters,
                                                        const MultipartBlock& block) const {
-    if (method.isNull()) refuse("method");
-    if (method == "GET" || method == "HEAD") refuse("method != \"GET\" && method != \"HEAD\"");
+    if (method.isNull())
+        refuse("method");
+    if (method == "GET" || method == "HEAD")
+        refuse("method != \"GET\" && method != \"HEAD\"");
     HTTPRequest request = requestWithMethod(method, path);
     MultipartBody body = buildMultipartBody(parameters, block);
-    if (!body.device) return request;
+    if (!body.device)
+        return request;
     request.setHeader("Content-Type", body.contentType.toUtf8());
     request.setHeader("Content-Length", QByteArray::number(body.contentLength));
     request.bodyDevice = std::move(body.device);
@@ -189,16 +208,16 @@ HTTPRequest HTTPClient::multipartFormRequestWithMethod(const QByteArray& method,
     return request;
 }
 
-std::shared_ptr<HTTPRequestOperation> HTTPClient::HTTPRequestOperationWithRequest(HTTPRequest request,
-                                                                                  Success success,
-                                                                                  Failure failure) const {
+std::shared_ptr<HTTPRequestOperation>
+HTTPClient::HTTPRequestOperationWithRequest(HTTPRequest request, Success success, Failure failure) const {
     std::shared_ptr<HTTPRequestOperation> operation;
     for (const auto& c : operationClasses_)
         if (c.canProcessRequest(request)) {
             operation = c.create(request);
             break;
         }
-    if (!operation) operation = HTTPRequestOperation::create(std::move(request));
+    if (!operation)
+        operation = HTTPRequestOperation::create(std::move(request));
     operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
     operation->setCredential(defaultCredential_);
     operation->setSSLPinningMode(pinningMode_);
@@ -211,7 +230,8 @@ void HTTPClient::pruneOperations() {
 }
 
 void HTTPClient::enqueueHTTPRequestOperation(const std::shared_ptr<HTTPRequestOperation>& operation) {
-    if (!operation) return;
+    if (!operation)
+        return;
     pruneOperations();
     // No concurrency limit, so adding is starting.
     queue_.append(operation);
@@ -221,7 +241,8 @@ void HTTPClient::enqueueHTTPRequestOperation(const std::shared_ptr<HTTPRequestOp
 QList<std::shared_ptr<HTTPRequestOperation>> HTTPClient::operations() const {
     QList<std::shared_ptr<HTTPRequestOperation>> live;
     for (const auto& op : queue_)
-        if (!op->isFinished()) live.append(op);
+        if (!op->isFinished())
+            live.append(op);
     return live;
 }
 
@@ -230,14 +251,15 @@ void HTTPClient::cancelAllHTTPOperationsWithMethod(const QByteArray& method, con
     const QString targetText = target.toString(QUrl::FullyEncoded);
     for (const auto& op : operations()) {
         const HTTPRequest request = op->request();
-        if ((method.isEmpty() || request.method == method) && request.url.toString(QUrl::FullyEncoded) == targetText)
+        if ((method.isEmpty() || request.method == method) &&
+            request.url.toString(QUrl::FullyEncoded) == targetText)
             op->cancel();
     }
     pruneOperations();
 }
 
-void HTTPClient::runVerb(const QByteArray& method, const QString& path, const QVariant& parameters, Success success,
-                         Failure failure) {
+void HTTPClient::runVerb(const QByteArray& method, const QString& path, const QVariant& parameters,
+                         Success success, Failure failure) {
     enqueueHTTPRequestOperation(HTTPRequestOperationWithRequest(requestWithMethod(method, path, parameters),
                                                                 std::move(success), std::move(failure)));
 }
@@ -251,10 +273,12 @@ void HTTPClient::postPath(const QString& path, const QVariant& parameters, Succe
 void HTTPClient::putPath(const QString& path, const QVariant& parameters, Success success, Failure failure) {
     runVerb("PUT", path, parameters, std::move(success), std::move(failure));
 }
-void HTTPClient::deletePath(const QString& path, const QVariant& parameters, Success success, Failure failure) {
+void HTTPClient::deletePath(const QString& path, const QVariant& parameters, Success success,
+                            Failure failure) {
     runVerb("DELETE", path, parameters, std::move(success), std::move(failure));
 }
-void HTTPClient::patchPath(const QString& path, const QVariant& parameters, Success success, Failure failure) {
+void HTTPClient::patchPath(const QString& path, const QVariant& parameters, Success success,
+                           Failure failure) {
     runVerb("PATCH", path, parameters, std::move(success), std::move(failure));
 }
 

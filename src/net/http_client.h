@@ -29,8 +29,7 @@ struct HTTPOperationClass {
     std::function<bool(const HTTPRequest&)> canProcessRequest;
     std::function<std::shared_ptr<HTTPRequestOperation>(HTTPRequest)> create;
 
-    template <class Op>
-    static HTTPOperationClass of() {
+    template <class Op> static HTTPOperationClass of() {
         return {QString::fromLatin1(typeid(Op).name()),
                 [](const HTTPRequest& request) { return Op::canProcessRequest(request); },
                 [](HTTPRequest request) -> std::shared_ptr<HTTPRequestOperation> {
@@ -42,7 +41,11 @@ struct HTTPOperationClass {
 // Holds a base URL and default headers, builds requests against them and runs their operations.
 class HTTPClient {
 public:
-    enum ParameterEncoding { FormURLParameterEncoding = 0, JSONParameterEncoding = 1, PropertyListParameterEncoding = 2 };
+    enum ParameterEncoding {
+        FormURLParameterEncoding = 0,
+        JSONParameterEncoding = 1,
+        PropertyListParameterEncoding = 2
+    };
     using Success = HTTPRequestOperation::Success;
     using Failure = HTTPRequestOperation::Failure;
     using MultipartBlock = std::function<void(MultipartFormData&)>;
@@ -74,7 +77,9 @@ public:
     void clearAuthorizationHeader();
 
     const std::optional<Credential>& defaultCredential() const { return defaultCredential_; }
-    void setDefaultCredential(std::optional<Credential> credential) { defaultCredential_ = std::move(credential); }
+    void setDefaultCredential(std::optional<Credential> credential) {
+        defaultCredential_ = std::move(credential);
+    }
     URLConnectionOperation::SSLPinningMode defaultSSLPinningMode() const { return pinningMode_; }
     void setDefaultSSLPinningMode(URLConnectionOperation::SSLPinningMode mode) { pinningMode_ = mode; }
     bool allowsInvalidSSLCertificate() const { return allowsInvalidSSLCertificate_; }
@@ -83,16 +88,16 @@ public:
     // Moves the class to the front; false for a class that is not an HTTPRequestOperation or that
     // lacks a name, a claim test or a factory.
     bool registerHTTPOperationClass(const HTTPOperationClass& operationClass);
-    template <class Op>
-    bool registerHTTPOperationClass() {
+    template <class Op> bool registerHTTPOperationClass() {
         if constexpr (std::is_base_of_v<HTTPRequestOperation, Op>)
             return registerHTTPOperationClass(HTTPOperationClass::of<Op>());
         else
             return false;
     }
     void unregisterHTTPOperationClass(const QString& name);
-    template <class Op>
-    void unregisterHTTPOperationClass() { unregisterHTTPOperationClass(QString::fromLatin1(typeid(Op).name())); }
+    template <class Op> void unregisterHTTPOperationClass() {
+        unregisterHTTPOperationClass(QString::fromLatin1(typeid(Op).name()));
+    }
     QStringList registeredHTTPOperationClassNames() const;
 
     // A null method throws platform::InvalidArgument; an invalid `parameters` means "none", while an
@@ -103,8 +108,8 @@ public:
     HTTPRequest multipartFormRequestWithMethod(const QByteArray& method, const QString& path,
                                                const QVariant& parameters, const MultipartBlock& block) const;
 
-    std::shared_ptr<HTTPRequestOperation> HTTPRequestOperationWithRequest(HTTPRequest request, Success success,
-                                                                          Failure failure) const;
+    std::shared_ptr<HTTPRequestOperation>
+    HTTPRequestOperationWithRequest(HTTPRequest request, Success success, Failure failure) const;
     void enqueueHTTPRequestOperation(const std::shared_ptr<HTTPRequestOperation>& operation);
     // An empty method matches any method.
     void cancelAllHTTPOperationsWithMethod(const QByteArray& method, const QString& path);

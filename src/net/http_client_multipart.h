@@ -14,9 +14,10 @@ class MultipartFormData;
 struct MultipartBody {
     QString contentType;
     quint64 contentLength = 0;
-    std::shared_ptr<QIODevice> device;  // null when no part was added
+    std::shared_ptr<QIODevice> device; // null when no part was added
 };
 
-MultipartBody buildMultipartBody(const QVariant& parameters, const std::function<void(MultipartFormData&)>& block);
+MultipartBody buildMultipartBody(const QVariant& parameters,
+                                 const std::function<void(MultipartFormData&)>& block);
 
 } // namespace qm::net

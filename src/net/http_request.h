@@ -31,7 +31,9 @@ struct HTTPRequest {
     std::chrono::milliseconds timeout{60000};
 
     HTTPRequest() = default;
-    explicit HTTPRequest(QUrl u, QByteArray m = "GET") : method(std::move(m)), url(std::move(u)) {}
+    explicit HTTPRequest(QUrl u, QByteArray m = "GET")
+        : method(std::move(m))
+        , url(std::move(u)) {}
 
     QByteArray header(const QByteArray& name) const { return headerValue(headers, name); }
     void setHeader(const QByteArray& name, const QByteArray& value) { setHeaderValue(headers, name, value); }
@@ -40,7 +42,7 @@ struct HTTPRequest {
 
 struct HTTPResponse {
     long statusCode = 0;
-    QUrl url;  // after redirects
+    QUrl url; // after redirects
     HeaderList headers;
 
     QByteArray header(const QByteArray& name) const { return headerValue(headers, name); }

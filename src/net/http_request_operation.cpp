@@ -134,7 +134,8 @@ std::optional<Error> HTTPRequestOperation::error() {
         QString text = format;
         if (first >= 0) {
             const QString types = describeContentTypes(sets().contentTypes());
-            text = format.left(first) + types + QString(format.mid(first + 2)).replace(QStringLiteral("%@"), mime);
+            text = format.left(first) + types +
+                   QString(format.mid(first + 2)).replace(QStringLiteral("%@"), mime);
         }
         info.insert(QStringLiteral("NSLocalizedDescription"), text);
         result = Error(QString::fromLatin1(kNetErrorDomain), kNetErrorCannotDecodeContentData, text, info);
@@ -160,7 +161,8 @@ QByteArray HTTPRequestOperation::responseStringEncoding() {
 void HTTPRequestOperation::didPause() {
     std::lock_guard guard(lock_);
     HTTPRequest resumed = request();
-    resumed.setHeader("Range", QByteArrayLiteral("bytes=%1-").replace("%1", QByteArray::number(bytesReceived())));
+    resumed.setHeader("Range",
+                      QByteArrayLiteral("bytes=%1-").replace("%1", QByteArray::number(bytesReceived())));
     if (const auto current = response(); current && !current->header("ETag").isEmpty())
         resumed.setHeader("If-Range", current->header("ETag"));
     setRequest(std::move(resumed));
@@ -185,7 +187,7 @@ void deliver(bool hasContext, const QPointer<QObject>& context, std::function<vo
         platform::dispatch::onMain(std::move(work));
         return;
     }
-    if (context)  // a context destroyed before the end drops the callback, as Qt does
+    if (context) // a context destroyed before the end drops the callback, as Qt does
         QMetaObject::invokeMethod(context.data(), std::move(work), Qt::QueuedConnection);
 }
 

@@ -21,7 +21,9 @@ using ContentTypeSet = std::optional<QSet<QString>>;
 // answers through the virtuals below, so later registrations reach every later operation of it.
 class AcceptableSets {
 public:
-    AcceptableSets(StatusCodeSet codes, ContentTypeSet types) : codes_(std::move(codes)), types_(std::move(types)) {}
+    AcceptableSets(StatusCodeSet codes, ContentTypeSet types)
+        : codes_(std::move(codes))
+        , types_(std::move(types)) {}
     StatusCodeSet statusCodes() const;
     ContentTypeSet contentTypes() const;
     void addStatusCodes(const StatusCodeSet& codes);
@@ -70,7 +72,8 @@ public:
     void setFailureCallbackContext(QObject* context);
 
 protected:
-    explicit HTTPRequestOperation(HTTPRequest request) : URLConnectionOperation(std::move(request)) {}
+    explicit HTTPRequestOperation(HTTPRequest request)
+        : URLConnectionOperation(std::move(request)) {}
     void didPause() override;
     virtual void installCompletion(Success success, Failure failure);
     static AcceptableSets& classSets();

@@ -1,8 +1,8 @@
 #include "net/json_request_operation.h"
 
-#include "json/parser.h"
 #include "platform/bundle.h"
 #include "platform/dispatch.h"
+#include "json/parser.h"
 
 #include <QStringEncoder>
 
@@ -60,15 +60,17 @@ void DecodingRequestOperation::installCompletion(Success success, Failure failur
     setDecodingCallbacks(std::move(onSuccess), std::move(onFailure));
 }
 
-void DecodingRequestOperation::setDecodingCallbacks(std::function<void(DecodingRequestOperation&)> success,
-                                                    std::function<void(DecodingRequestOperation&, const Error&)> failure) {
+void DecodingRequestOperation::setDecodingCallbacks(
+    std::function<void(DecodingRequestOperation&)> success,
+    std::function<void(DecodingRequestOperation&, const Error&)> failure) {
     // Weak: the block belongs to the operation.
     std::weak_ptr<URLConnectionOperation> weak = weak_from_this();
     setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
         auto self = std::static_pointer_cast<DecodingRequestOperation>(weak.lock());
         if (!self)
             return;
-        // Even a failure decodes first (off the network and main threads): its callback gets the decoded body.
+        // Even a failure decodes first (off the network and main threads): its callback gets the decoded
+        // body.
         self->decodingPool().start([self, success, failure] {
             const std::optional<Error> inherited = self->error();
             self->decode();
@@ -97,9 +99,12 @@ std::optional<Error> decodeJSONText(const QString& text, QVariant* value) {
         return std::nullopt;
     QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
     const QByteArray utf8 = encoder.encode(text);
-    if (encoder.hasError() || std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); })) {
-        const QString description = localized(QStringLiteral("Operation responseData failed decoding as a UTF-8 string"));
-        const QString reason = localized(QStringLiteral("Could not decode string: %@")).replace(QStringLiteral("%@"), text);
+    if (encoder.hasError() ||
+        std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSurrogate(); })) {
+        const QString description =
+            localized(QStringLiteral("Operation responseData failed decoding as a UTF-8 string"));
+        const QString reason =
+            localized(QStringLiteral("Could not decode string: %@")).replace(QStringLiteral("%@"), text);
         return Error(QString::fromLatin1(kNetErrorDomain), kNetErrorCannotDecodeContentData, description,
                      {{QStringLiteral("NSLocalizedDescription"), description},
                       {QStringLiteral("NSLocalizedFailureReason"), reason}});
@@ -128,11 +133,12 @@ AcceptableSets& JSONRequestOperation::jsonSets() {
 }
 
 bool JSONRequestOperation::canProcessRequest(const HTTPRequest& request) {
-    return pathExtensionIs(request, QStringLiteral("json")) || acceptHeaderMeets(request, jsonSets().contentTypes());
+    return pathExtensionIs(request, QStringLiteral("json")) ||
+           acceptHeaderMeets(request, jsonSets().contentTypes());
 }
 
 QThreadPool& JSONRequestOperation::decodingPool() const {
-    static QThreadPool* pool = new QThreadPool;  // left alive: pool threads may outlast static destruction
+    static QThreadPool* pool = new QThreadPool; // left alive: pool threads may outlast static destruction
     return *pool;
 }
 

@@ -55,7 +55,8 @@ std::optional<platform::Error> decodeJSONText(const QString& text, QVariant* val
 class JSONRequestOperation : public DecodingRequestOperation {
 public:
     using JSONSuccess = std::function<void(JSONRequestOperation&, const QVariant& json)>;
-    using JSONFailure = std::function<void(JSONRequestOperation&, const platform::Error&, const QVariant& json)>;
+    using JSONFailure =
+        std::function<void(JSONRequestOperation&, const platform::Error&, const QVariant& json)>;
 
     // Not started.
     static std::shared_ptr<JSONRequestOperation> create(HTTPRequest request, JSONSuccess success = {},

@@ -17,7 +17,9 @@ const QString kStreamReadTwice = QStringLiteral("The stream of a part cannot be 
 } // namespace
 
 MultipartBodyDevice::MultipartBodyDevice(QList<BodyPart> parts, QString boundary, QObject* parent)
-    : QIODevice(parent), parts_(std::move(parts)), boundary_(std::move(boundary)) {
+    : QIODevice(parent)
+    , parts_(std::move(parts))
+    , boundary_(std::move(boundary)) {
     total_ = qint64(contentLength(parts_, boundary_));
 }
 
@@ -25,9 +27,11 @@ MultipartBodyDevice::~MultipartBodyDevice() = default;
 
 QByteArray MultipartBodyDevice::head(const BodyPart& part, const QString& boundary, bool initial) {
     QByteArray bytes;
-    if (!initial) bytes += kCrlf;
+    if (!initial)
+        bytes += kCrlf;
     bytes += "--" + boundary.toUtf8() + kCrlf;
-    for (const auto& [name, value] : part.headers) bytes += (name + QStringLiteral(": ") + value).toUtf8() + kCrlf;
+    for (const auto& [name, value] : part.headers)
+        bytes += (name + QStringLiteral(": ") + value).toUtf8() + kCrlf;
     bytes += kCrlf;
     return bytes;
 }
@@ -46,13 +50,15 @@ quint64 MultipartBodyDevice::contentLength(const QList<BodyPart>& parts, const Q
 }
 
 bool MultipartBodyDevice::open(OpenMode mode) {
-    if ((mode & WriteOnly) || !(mode & ReadOnly)) return false;
+    if ((mode & WriteOnly) || !(mode & ReadOnly))
+        return false;
     restart();
     return QIODevice::open(ReadOnly | Unbuffered);
 }
 
 bool MultipartBodyDevice::reset() {
-    if (!isOpen()) return false;
+    if (!isOpen())
+        return false;
     for (const BodyPart& part : parts_)
         if (part.isStream() && part.stream->consumed && part.stream->device->isSequential()) {
             fail(makeNetError(kStreamReadTwice));
@@ -79,10 +85,13 @@ void MultipartBodyDevice::close() {
     QIODevice::close();
 }
 
-qint64 MultipartBodyDevice::size() const { return total_; }
+qint64 MultipartBodyDevice::size() const {
+    return total_;
+}
 
 qint64 MultipartBodyDevice::bytesAvailable() const {
-    if (!isOpen() || failed_) return 0;
+    if (!isOpen() || failed_)
+        return 0;
     return total_ - produced_ + QIODevice::bytesAvailable();
 }
 
@@ -117,7 +126,8 @@ void MultipartBodyDevice::advance() {
 qint64 MultipartBodyDevice::readContent(const BodyPart& part, char* data, qint64 maxSize) {
     const qint64 want = std::min<qint64>(maxSize, qint64(part.bodyContentLength - offset_));
     if (part.isStream()) {
-        if (!streamBegun_ && !beginStream(*part.stream)) return -1;
+        if (!streamBegun_ && !beginStream(*part.stream))
+            return -1;
         streamBegun_ = true;
         return readSource(*part.stream->device, data, want,
                           QStringLiteral("The stream ended before the length given for its part."));
@@ -141,7 +151,8 @@ qint64 MultipartBodyDevice::readContent(const BodyPart& part, char* data, qint64
     return readSource(*file_, data, want, QStringLiteral("The file became shorter while it was being read."));
 }
 
-qint64 MultipartBodyDevice::readSource(QIODevice& source, char* data, qint64 maxSize, const QString& endedEarly) {
+qint64 MultipartBodyDevice::readSource(QIODevice& source, char* data, qint64 maxSize,
+                                       const QString& endedEarly) {
     const qint64 got = source.read(data, maxSize);
     if (got <= 0) {
         fail(makeNetError(got < 0 ? source.errorString() : endedEarly));
@@ -169,7 +180,8 @@ bool MultipartBodyDevice::beginStream(PartStream& stream) {
 }
 
 qint64 MultipartBodyDevice::readData(char* data, qint64 maxSize) {
-    if (failed_) return -1;
+    if (failed_)
+        return -1;
     const qint64 limit = std::min(maxSize, packetSize_);
     qint64 done = 0;
     while (done < limit && partIndex_ < parts_.size()) {
@@ -183,7 +195,8 @@ qint64 MultipartBodyDevice::readData(char* data, qint64 maxSize) {
         qint64 got = 0;
         if (phase_ == Phase::Content) {
             got = readContent(part, data + done, limit - done);
-            if (got < 0) break;
+            if (got < 0)
+                break;
         } else {
             got = std::min<qint64>(limit - done, qint64(phaseLength - offset_));
             std::memcpy(data + done, framing_.constData() + offset_, size_t(got));
@@ -192,11 +205,15 @@ qint64 MultipartBodyDevice::readData(char* data, qint64 maxSize) {
         done += got;
     }
     produced_ += done;
-    if (done > 0 && delay_.count() > 0) std::this_thread::sleep_for(delay_);
-    if (failed_ && done == 0) return -1;
+    if (done > 0 && delay_.count() > 0)
+        std::this_thread::sleep_for(delay_);
+    if (failed_ && done == 0)
+        return -1;
     return done;
 }
 
-qint64 MultipartBodyDevice::writeData(const char*, qint64) { return -1; }
+qint64 MultipartBodyDevice::writeData(const char*, qint64) {
+    return -1;
+}
 
 } // namespace qm::net

@@ -61,8 +61,8 @@ private:
 
     qsizetype partIndex_ = 0;
     Phase phase_ = Phase::Head;
-    QByteArray framing_;  // head or tail bytes of the current part
-    quint64 offset_ = 0;  // within the current phase
+    QByteArray framing_; // head or tail bytes of the current part
+    quint64 offset_ = 0; // within the current phase
     qint64 produced_ = 0;
     std::unique_ptr<QFile> file_;
     bool streamBegun_ = false;

@@ -14,8 +14,8 @@ namespace {
 
 void require(bool condition, const char* conditionText) {
     if (!condition)
-        throw platform::InvalidArgument(QStringLiteral("Invalid parameter not satisfying: %1")
-                                            .arg(QString::fromLatin1(conditionText)));
+        throw platform::InvalidArgument(
+            QStringLiteral("Invalid parameter not satisfying: %1").arg(QString::fromLatin1(conditionText)));
 }
 
 PartHeaderList fileHeaders(const QString& name, const QString& fileName, const QString& mimeType) {
@@ -29,9 +29,11 @@ PartHeaderList fileHeaders(const QString& name, const QString& fileName, const Q
 
 } // namespace
 
-MultipartFormData::MultipartFormData() : boundary_(createBoundary()) {}
+MultipartFormData::MultipartFormData()
+    : boundary_(createBoundary()) {}
 
-MultipartFormData::MultipartFormData(QString boundary) : boundary_(std::move(boundary)) {}
+MultipartFormData::MultipartFormData(QString boundary)
+    : boundary_(std::move(boundary)) {}
 
 QString MultipartFormData::createBoundary() {
     QRandomGenerator* random = QRandomGenerator::system();
@@ -59,22 +61,26 @@ void MultipartFormData::appendPartWithHeaders(PartHeaderList headers, const QByt
     parts_.append(std::move(part));
 }
 
-bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error) {
+bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name,
+                                              platform::Error* error) {
     const QString fileName = fileUrl.fileName();
     return appendPartWithFileUrl(fileUrl, name, fileName, mimeTypeForPathExtension(fileName), error);
 }
 
-bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
-                                              const QString& mimeType, platform::Error* error) {
+bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name,
+                                              const QString& fileName, const QString& mimeType,
+                                              platform::Error* error) {
     require(fileUrl.isValid(), "fileURL");
     PartHeaderList headers = fileHeaders(name, fileName, mimeType);
     if (!fileUrl.isLocalFile()) {
-        if (error) *error = makeNetError(QStringLiteral("Expected URL to be a file URL"));
+        if (error)
+            *error = makeNetError(QStringLiteral("Expected URL to be a file URL"));
         return false;
     }
     const QFileInfo info(fileUrl.toLocalFile());
     if (!info.isFile() || !info.isReadable()) {
-        if (error) *error = makeNetError(QStringLiteral("File URL not reachable."));
+        if (error)
+            *error = makeNetError(QStringLiteral("File URL not reachable."));
         return false;
     }
     BodyPart part;
@@ -86,7 +92,8 @@ bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString
 }
 
 void MultipartFormData::appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name,
-                                                  const QString& fileName, quint64 length, const QString& mimeType) {
+                                                  const QString& fileName, quint64 length,
+                                                  const QString& mimeType) {
     appendPartWithHeaders(fileHeaders(name, fileName, mimeType), std::move(stream), length);
 }
 
@@ -127,9 +134,11 @@ quint64 MultipartFormData::contentLength() const {
 }
 
 std::unique_ptr<MultipartBodyDevice> MultipartFormData::createBodyDevice() const {
-    if (parts_.isEmpty()) return nullptr;
+    if (parts_.isEmpty())
+        return nullptr;
     auto device = std::make_unique<MultipartBodyDevice>(parts_, boundary_);
-    if (packetSize_ > 0) device->setPacketSize(packetSize_);
+    if (packetSize_ > 0)
+        device->setPacketSize(packetSize_);
     device->setDelay(delay_);
     return device;
 }

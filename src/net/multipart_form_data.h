@@ -22,7 +22,7 @@ using PartHeaderList = QList<std::pair<QString, QString>>;
 // again knows whether a stream that cannot seek was already consumed.
 struct PartStream {
     std::shared_ptr<QIODevice> device;
-    qint64 start = 0;  // where the content begins in a seekable stream
+    qint64 start = 0; // where the content begins in a seekable stream
     bool consumed = false;
 };
 
@@ -69,8 +69,8 @@ public:
                                const QString& mimeType, platform::Error* error = nullptr);
     // `length` bytes of `stream`, read from its current position while the body is sent. A stream that
     // cannot seek can be sent once only; a body that must start over (redirect, authentication) then fails.
-    void appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name, const QString& fileName,
-                                   quint64 length, const QString& mimeType);
+    void appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name,
+                                   const QString& fileName, quint64 length, const QString& mimeType);
     // One form-data part per flattened pair, names unescaped: bytes as they are, no value as empty.
     void appendFormParameters(const QVariant& parameters);
 

@@ -40,14 +40,15 @@ public:
     void setAuthorizationHeaderWithCredential(const OAuth2Credential& credential);
 
     // Each grant refuses a missing argument by throwing platform::InvalidArgument.
-    void authenticateWithAuthorizationCode(const QString& path, const QString& code, const QString& redirectURI,
-                                           CredentialSuccess success, CredentialFailure failure);
-    void authenticateWithRefreshToken(const QString& path, const QString& refreshToken, CredentialSuccess success,
-                                      CredentialFailure failure);
+    void authenticateWithAuthorizationCode(const QString& path, const QString& code,
+                                           const QString& redirectURI, CredentialSuccess success,
+                                           CredentialFailure failure);
+    void authenticateWithRefreshToken(const QString& path, const QString& refreshToken,
+                                      CredentialSuccess success, CredentialFailure failure);
     void authenticateWithPassword(const QString& path, const QString& username, const QString& password,
                                   const QString& scope, CredentialSuccess success, CredentialFailure failure);
-    void authenticateWithClientCredentials(const QString& path, const QString& scope, CredentialSuccess success,
-                                           CredentialFailure failure);
+    void authenticateWithClientCredentials(const QString& path, const QString& scope,
+                                           CredentialSuccess success, CredentialFailure failure);
     // The common end of the grants: adds the client's identifier and secret and posts the form.
     void authenticateWithParameters(const QString& path, QVariantMap parameters, CredentialSuccess success,
                                     CredentialFailure failure);

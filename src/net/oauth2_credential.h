@@ -14,7 +14,8 @@ namespace qm::net {
 class OAuth2Credential {
 public:
     OAuth2Credential(QString accessToken, QString tokenType)
-        : accessToken_(std::move(accessToken)), tokenType_(std::move(tokenType)) {}
+        : accessToken_(std::move(accessToken))
+        , tokenType_(std::move(tokenType)) {}
 
     const QString& accessToken() const { return accessToken_; }
     const QString& tokenType() const { return tokenType_; }
@@ -47,7 +48,8 @@ class OAuth2CredentialStore {
 public:
     static constexpr auto kService = "QNOAuthCredentialService";
 
-    explicit OAuth2CredentialStore(platform::SecretStore& secrets) : secrets_(secrets) {}
+    explicit OAuth2CredentialStore(platform::SecretStore& secrets)
+        : secrets_(secrets) {}
 
     // No credential deletes the item; otherwise adds it, or replaces the one already there.
     bool storeCredential(const std::optional<OAuth2Credential>& credential, const QString& identifier);

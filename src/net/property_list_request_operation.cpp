@@ -6,11 +6,12 @@ namespace qm::net {
 
 using platform::Error;
 
-std::shared_ptr<PropertyListRequestOperation> PropertyListRequestOperation::create(HTTPRequest request,
-                                                                                   PlistSuccess success,
-                                                                                   PlistFailure failure) {
-    auto op = std::shared_ptr<PropertyListRequestOperation>(new PropertyListRequestOperation(std::move(request)));
-    op->setDecodingCompletion(&PropertyListRequestOperation::responsePropertyList, std::move(success), std::move(failure));
+std::shared_ptr<PropertyListRequestOperation>
+PropertyListRequestOperation::create(HTTPRequest request, PlistSuccess success, PlistFailure failure) {
+    auto op =
+        std::shared_ptr<PropertyListRequestOperation>(new PropertyListRequestOperation(std::move(request)));
+    op->setDecodingCompletion(&PropertyListRequestOperation::responsePropertyList, std::move(success),
+                              std::move(failure));
     return op;
 }
 
@@ -21,11 +22,12 @@ AcceptableSets& PropertyListRequestOperation::plistSets() {
 }
 
 bool PropertyListRequestOperation::canProcessRequest(const HTTPRequest& request) {
-    return pathExtensionIs(request, QStringLiteral("plist")) || acceptHeaderMeets(request, plistSets().contentTypes());
+    return pathExtensionIs(request, QStringLiteral("plist")) ||
+           acceptHeaderMeets(request, plistSets().contentTypes());
 }
 
 QThreadPool& PropertyListRequestOperation::decodingPool() const {
-    static QThreadPool* pool = new QThreadPool;  // left alive: pool threads may outlast static destruction
+    static QThreadPool* pool = new QThreadPool; // left alive: pool threads may outlast static destruction
     return *pool;
 }
 
@@ -38,7 +40,7 @@ QVariant PropertyListRequestOperation::responsePropertyList() {
         if (const auto value = platform::plist::parse(data, &message)) {
             plist_ = *value;
             const QByteArray head = data.trimmed();
-            format_ = head.startsWith("bplist") ? BinaryFormat
+            format_ = head.startsWith("bplist")                                  ? BinaryFormat
                       : head.startsWith('<') || head.startsWith("\xEF\xBB\xBF<") ? XMLFormat
                                                                                  : OpenStepFormat;
         } else {

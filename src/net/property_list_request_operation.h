@@ -12,8 +12,8 @@ public:
     using PlistFailure =
         std::function<void(PropertyListRequestOperation&, const platform::Error&, const QVariant& plist)>;
 
-    static std::shared_ptr<PropertyListRequestOperation> create(HTTPRequest request, PlistSuccess success = {},
-                                                                PlistFailure failure = {});
+    static std::shared_ptr<PropertyListRequestOperation>
+    create(HTTPRequest request, PlistSuccess success = {}, PlistFailure failure = {});
 
     static StatusCodeSet acceptableStatusCodes() { return plistSets().statusCodes(); }
     static ContentTypeSet acceptableContentTypes() { return plistSets().contentTypes(); }

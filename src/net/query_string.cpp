@@ -57,15 +57,18 @@ void flatten(const QVariant& key, const QVariant& value, QList<QueryStringPair>&
         });
         for (const QString& nestedKey : keys) {
             const QVariant nestedValue = map.value(nestedKey);
-            if (!nestedValue.isValid()) continue;
+            if (!nestedValue.isValid())
+                continue;
             const QString name = hasKey ? QStringLiteral("%1[%2]").arg(textForm(key), nestedKey) : nestedKey;
             flatten(name, nestedValue, out);
         }
     } else if (isArray(value)) {
         const QString name = textForm(key) + QStringLiteral("[]");
-        for (const QVariant& element : value.toList()) flatten(name, element, out);
+        for (const QVariant& element : value.toList())
+            flatten(name, element, out);
     } else if (value.typeId() == qMetaTypeId<ValueSet>()) {
-        for (const QVariant& element : value.value<ValueSet>().elements) flatten(key, element, out);
+        for (const QVariant& element : value.value<ValueSet>().elements)
+            flatten(key, element, out);
     } else {
         out.append(QueryStringPair(key, value));
     }
@@ -74,23 +77,33 @@ void flatten(const QVariant& key, const QVariant& value, QList<QueryStringPair>&
 } // namespace
 
 QString textForm(const QVariant& value) {
-    if (value.typeId() == QMetaType::Bool) return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    if (value.typeId() == QMetaType::QByteArray)
+        return QString::fromUtf8(value.toByteArray());
     return value.toString();
 }
 
 QueryStringPair::QueryStringPair(QVariant field, QVariant value)
-    : field_(std::move(field)), value_(std::move(value)) {}
+    : field_(std::move(field))
+    , value_(std::move(value)) {}
 
-bool QueryStringPair::hasValue() const { return !isNullObject(value_); }
+bool QueryStringPair::hasValue() const {
+    return !isNullObject(value_);
+}
 
-QString QueryStringPair::fieldText() const { return textForm(field_); }
+QString QueryStringPair::fieldText() const {
+    return textForm(field_);
+}
 
-QString QueryStringPair::valueText() const { return hasValue() ? textForm(value_) : QString(); }
+QString QueryStringPair::valueText() const {
+    return hasValue() ? textForm(value_) : QString();
+}
 
 QString QueryStringPair::urlEncodedStringValue(QStringConverter::Encoding encoding) const {
     const QString name = percentEscapedQueryStringKeyFromString(fieldText(), encoding);
-    if (!hasValue()) return name;
+    if (!hasValue())
+        return name;
     return name + u'=' + percentEscapedQueryStringValueFromString(valueText(), encoding);
 }
 

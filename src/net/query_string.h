@@ -24,7 +24,7 @@ public:
     const QVariant& value() const { return value_; }
     bool hasValue() const;
     QString fieldText() const;
-    QString valueText() const;  // empty when there is no value
+    QString valueText() const; // empty when there is no value
 
     QString urlEncodedStringValue(QStringConverter::Encoding encoding = QStringConverter::Utf8) const;
 
@@ -43,8 +43,9 @@ QString queryStringFromParameters(const QVariant& parameters,
                                   QStringConverter::Encoding encoding = QStringConverter::Utf8);
 QString percentEscapedQueryStringKeyFromString(const QString& string,
                                                QStringConverter::Encoding encoding = QStringConverter::Utf8);
-QString percentEscapedQueryStringValueFromString(const QString& string,
-                                                 QStringConverter::Encoding encoding = QStringConverter::Utf8);
+QString
+percentEscapedQueryStringValueFromString(const QString& string,
+                                         QStringConverter::Encoding encoding = QStringConverter::Utf8);
 
 } // namespace qm::net
 

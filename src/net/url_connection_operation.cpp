@@ -220,7 +220,9 @@ int urlErrorCode(CURLcode code) {
 } // namespace
 
 URLConnectionOperation::URLConnectionOperation(HTTPRequest request)
-    : request_(std::move(request)), upload_(std::make_shared<Progress>()), download_(std::make_shared<Progress>()) {}
+    : request_(std::move(request))
+    , upload_(std::make_shared<Progress>())
+    , download_(std::make_shared<Progress>()) {}
 
 URLConnectionOperation::~URLConnectionOperation() = default;
 
@@ -323,7 +325,7 @@ void URLConnectionOperation::cancelOnNetworkThread() {
     {
         std::lock_guard guard(lock_);
         if (state_ != Executing)
-            return;  // a ready operation finishes when started; a paused one has no connection
+            return; // a ready operation finishes when started; a paused one has no connection
     }
     dropTransfer();
     finish(cancellationError());
@@ -346,7 +348,7 @@ void URLConnectionOperation::startOnNetworkThread(std::shared_ptr<URLConnectionO
     {
         std::lock_guard guard(lock_);
         if (state_ != Executing)
-            return;  // paused or finished before the network thread got here
+            return; // paused or finished before the network thread got here
         if (!cancelled_) {
             self_ = std::move(self);
             request = request_;
@@ -458,7 +460,7 @@ void URLConnectionOperation::Transfer::setHeaders(const HTTPRequest& request, co
 
 void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
     if (transfer_.get() != transfer)
-        return;  // a run that a pause or cancel already dropped
+        return; // a run that a pause or cancel already dropped
     std::unique_ptr<Transfer> ended = std::move(transfer_);
     if (code == CURLE_OK) {
         ended->commitHead();
@@ -530,7 +532,8 @@ QString URLConnectionOperation::responseString() {
     std::lock_guard guard(lock_);
     if (!responseString_ && !responseData_.isEmpty()) {
         QStringDecoder decoder(responseStringEncoding().constData());
-        responseString_ = decoder.isValid() ? decoder.decode(responseData_) : QString::fromUtf8(responseData_);
+        responseString_ =
+            decoder.isValid() ? decoder.decode(responseData_) : QString::fromUtf8(responseData_);
     }
     return responseString_.value_or(QString());
 }

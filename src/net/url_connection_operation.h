@@ -50,7 +50,11 @@ class URLConnectionOperation : public std::enable_shared_from_this<URLConnection
 public:
     enum State : qint16 { Paused = -1, Ready = 1, Executing = 2, Finished = 3 };
     // Carried for callers; pinning is never enabled, so only None is acted on.
-    enum SSLPinningMode { SSLPinningModeNone = 0, SSLPinningModePublicKey = 1, SSLPinningModeCertificate = 2 };
+    enum SSLPinningMode {
+        SSLPinningModeNone = 0,
+        SSLPinningModePublicKey = 1,
+        SSLPinningModeCertificate = 2
+    };
 
     static std::shared_ptr<URLConnectionOperation> create(HTTPRequest request) {
         return std::shared_ptr<URLConnectionOperation>(new URLConnectionOperation(std::move(request)));
@@ -113,7 +117,7 @@ private:
     struct Transfer;
     struct Progress;
 
-    bool setState(State next);  // under lock_
+    bool setState(State next); // under lock_
     void runStartHook();
     void startOnNetworkThread(std::shared_ptr<URLConnectionOperation> self);
     void cancelOnNetworkThread();
@@ -140,12 +144,11 @@ private:
 
     // Network thread only.
     std::unique_ptr<Transfer> transfer_;
-    bool bodyRead_ = false;  // by an earlier run, which a resumed one must undo
+    bool bodyRead_ = false; // by an earlier run, which a resumed one must undo
     QByteArray received_buffer_;
     std::atomic<qint64> received_{0};
     // Keeps a running operation alive until it finishes.
     std::shared_ptr<URLConnectionOperation> self_;
-
 };
 
 } // namespace qm::net

@@ -31,35 +31,34 @@ std::optional<QVariantMap> XMLReader::dictionaryForXMLData(const QByteArray& dat
     QList<Frame> stack{Frame{}};
     QString buffer;
     XMLParser parser(data);
-    parser.setHandlers(
-        {[&](const QString& name, const QVariantMap& attributes) {
-             QVariantMap& top = stack.last().map;
-             Frame frame{attributes, name, -1};
-             const auto existing = top.constFind(name);
-             if (existing == top.constEnd()) {
-                 top.insert(name, attributes);
-             } else if (existing->typeId() == QMetaType::QVariantList) {
-                 QVariantList list = existing->toList();
-                 list.append(attributes);
-                 frame.index = list.size() - 1;
-                 top.insert(name, list);
-             } else {
-                 top.insert(name, QVariantList{*existing, attributes});
-                 frame.index = 1;
-             }
-             stack.append(frame);
-         },
-         [&](const QString&) {
-             if (stack.size() < 2)
-                 return;
-             Frame child = stack.takeLast();
-             if (!buffer.isEmpty()) {
-                 child.map.insert(QStringLiteral("text"), buffer);
-                 buffer.clear();
-             }
-             place(stack.last().map, child);
-         },
-         [&](const QString& text) { buffer += text; }});
+    parser.setHandlers({[&](const QString& name, const QVariantMap& attributes) {
+                            QVariantMap& top = stack.last().map;
+                            Frame frame{attributes, name, -1};
+                            const auto existing = top.constFind(name);
+                            if (existing == top.constEnd()) {
+                                top.insert(name, attributes);
+                            } else if (existing->typeId() == QMetaType::QVariantList) {
+                                QVariantList list = existing->toList();
+                                list.append(attributes);
+                                frame.index = list.size() - 1;
+                                top.insert(name, list);
+                            } else {
+                                top.insert(name, QVariantList{*existing, attributes});
+                                frame.index = 1;
+                            }
+                            stack.append(frame);
+                        },
+                        [&](const QString&) {
+                            if (stack.size() < 2)
+                                return;
+                            Frame child = stack.takeLast();
+                            if (!buffer.isEmpty()) {
+                                child.map.insert(QStringLiteral("text"), buffer);
+                                buffer.clear();
+                            }
+                            place(stack.last().map, child);
+                        },
+                        [&](const QString& text) { buffer += text; }});
     if (!parser.parse()) {
         if (error)
             *error = parser.parserError().value_or(platform::Error());

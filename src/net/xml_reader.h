@@ -13,8 +13,10 @@ namespace qm::net {
 class XMLReader {
 public:
     // Nothing on a parse failure; `error` then receives the parser's error.
-    static std::optional<QVariantMap> dictionaryForXMLData(const QByteArray& data, platform::Error* error = nullptr);
-    static std::optional<QVariantMap> dictionaryForXMLString(const QString& text, platform::Error* error = nullptr);
+    static std::optional<QVariantMap> dictionaryForXMLData(const QByteArray& data,
+                                                           platform::Error* error = nullptr);
+    static std::optional<QVariantMap> dictionaryForXMLString(const QString& text,
+                                                             platform::Error* error = nullptr);
 };
 
 } // namespace qm::net

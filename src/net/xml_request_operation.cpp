@@ -44,7 +44,9 @@ std::shared_ptr<XMLDocument> XMLDocument::parse(const QByteArray& data, Error* e
     return std::shared_ptr<XMLDocument>(new XMLDocument(doc));
 }
 
-XMLDocument::~XMLDocument() { xmlFreeDoc(doc_); }
+XMLDocument::~XMLDocument() {
+    xmlFreeDoc(doc_);
+}
 
 QStringList XMLDocument::valuesForXPath(const QString& expression) const {
     QStringList values;
@@ -53,7 +55,8 @@ QStringList XMLDocument::valuesForXPath(const QString& expression) const {
         return values;
     context->error = silently;
     const QByteArray utf8 = expression.toUtf8();
-    if (xmlXPathObjectPtr result = xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(utf8.constData()), context)) {
+    if (xmlXPathObjectPtr result =
+            xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(utf8.constData()), context)) {
         if (result->type == XPATH_NODESET) {
             for (int i = 0; result->nodesetval && i < result->nodesetval->nodeNr; ++i) {
                 xmlChar* text = xmlXPathCastNodeToString(result->nodesetval->nodeTab[i]);
@@ -72,7 +75,9 @@ QStringList XMLDocument::valuesForXPath(const QString& expression) const {
 }
 
 struct XMLParser::Callbacks {
-    static XMLParser* parser(void* ctx) { return static_cast<XMLParser*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
+    static XMLParser* parser(void* ctx) {
+        return static_cast<XMLParser*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+    }
 
     static Handlers current(void* ctx) {
         XMLParser* self = parser(ctx);
@@ -88,8 +93,9 @@ struct XMLParser::Callbacks {
         return prefix ? fromXml(prefix) + QLatin1Char(':') + fromXml(local) : fromXml(local);
     }
 
-    static void start(void* ctx, const xmlChar* local, const xmlChar* prefix, const xmlChar*, int namespaceCount,
-                      const xmlChar** namespaces, int attributeCount, int, const xmlChar** attributes) {
+    static void start(void* ctx, const xmlChar* local, const xmlChar* prefix, const xmlChar*,
+                      int namespaceCount, const xmlChar** namespaces, int attributeCount, int,
+                      const xmlChar** attributes) {
         const Handlers handlers = current(ctx);
         if (!handlers.startElement)
             return;
@@ -160,19 +166,22 @@ std::optional<Error> XMLParser::parserError() const {
     return error_;
 }
 
-std::shared_ptr<XMLRequestOperation> XMLRequestOperation::createForDocument(HTTPRequest request, DocumentSuccess success,
+std::shared_ptr<XMLRequestOperation> XMLRequestOperation::createForDocument(HTTPRequest request,
+                                                                            DocumentSuccess success,
                                                                             DocumentFailure failure) {
     auto op = std::shared_ptr<XMLRequestOperation>(new XMLRequestOperation(std::move(request)));
-    op->setDecodingCompletion(&XMLRequestOperation::responseXMLDocument, std::move(success), std::move(failure));
+    op->setDecodingCompletion(&XMLRequestOperation::responseXMLDocument, std::move(success),
+                              std::move(failure));
     return op;
 }
 
-std::shared_ptr<XMLRequestOperation> XMLRequestOperation::createForParser(HTTPRequest request, ParserSuccess success,
-                                                                          ParserFailure failure) {
+std::shared_ptr<XMLRequestOperation>
+XMLRequestOperation::createForParser(HTTPRequest request, ParserSuccess success, ParserFailure failure) {
     auto op = std::shared_ptr<XMLRequestOperation>(new XMLRequestOperation(std::move(request)));
     // The parser's user drives it; building a tree nobody asked for would be waste.
     op->wantsDocument_ = false;
-    op->setDecodingCompletion(&XMLRequestOperation::responseXMLParser, std::move(success), std::move(failure));
+    op->setDecodingCompletion(&XMLRequestOperation::responseXMLParser, std::move(success),
+                              std::move(failure));
     return op;
 }
 
@@ -183,11 +192,12 @@ AcceptableSets& XMLRequestOperation::xmlSets() {
 }
 
 bool XMLRequestOperation::canProcessRequest(const HTTPRequest& request) {
-    return pathExtensionIs(request, QStringLiteral("xml")) || acceptHeaderMeets(request, xmlSets().contentTypes());
+    return pathExtensionIs(request, QStringLiteral("xml")) ||
+           acceptHeaderMeets(request, xmlSets().contentTypes());
 }
 
 QThreadPool& XMLRequestOperation::decodingPool() const {
-    static QThreadPool* pool = new QThreadPool;  // left alive: pool threads may outlast static destruction
+    static QThreadPool* pool = new QThreadPool; // left alive: pool threads may outlast static destruction
     return *pool;
 }
 

@@ -19,7 +19,8 @@ public:
     _xmlDoc* raw() const { return doc_; }
 
 private:
-    explicit XMLDocument(_xmlDoc* doc) : doc_(doc) {}
+    explicit XMLDocument(_xmlDoc* doc)
+        : doc_(doc) {}
     _xmlDoc* doc_;
 };
 
@@ -32,7 +33,8 @@ public:
         std::function<void(const QString& name)> endElement;
         std::function<void(const QString& text)> characters;
     };
-    explicit XMLParser(QByteArray data) : data_(std::move(data)) {}
+    explicit XMLParser(QByteArray data)
+        : data_(std::move(data)) {}
     void setHandlers(Handlers handlers);
     // Stops delivering events, also in the middle of parse().
     void detach();
@@ -51,14 +53,14 @@ private:
 class XMLRequestOperation : public DecodingRequestOperation {
 public:
     using DocumentSuccess = std::function<void(XMLRequestOperation&, const std::shared_ptr<XMLDocument>&)>;
-    using DocumentFailure =
-        std::function<void(XMLRequestOperation&, const platform::Error&, const std::shared_ptr<XMLDocument>&)>;
+    using DocumentFailure = std::function<void(XMLRequestOperation&, const platform::Error&,
+                                               const std::shared_ptr<XMLDocument>&)>;
     using ParserSuccess = std::function<void(XMLRequestOperation&, const std::shared_ptr<XMLParser>&)>;
     using ParserFailure =
         std::function<void(XMLRequestOperation&, const platform::Error&, const std::shared_ptr<XMLParser>&)>;
 
-    static std::shared_ptr<XMLRequestOperation> createForDocument(HTTPRequest request, DocumentSuccess success,
-                                                                  DocumentFailure failure);
+    static std::shared_ptr<XMLRequestOperation>
+    createForDocument(HTTPRequest request, DocumentSuccess success, DocumentFailure failure);
     static std::shared_ptr<XMLRequestOperation> createForParser(HTTPRequest request, ParserSuccess success,
                                                                 ParserFailure failure);
 

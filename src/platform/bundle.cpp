@@ -35,7 +35,8 @@ struct Bundle::Impl {
     QHash<QString, std::shared_ptr<const StringsTable>> tables;
 };
 
-Bundle::Bundle(QString bundlePath, QStringList preferredLanguages) : d(std::make_shared<Impl>()) {
+Bundle::Bundle(QString bundlePath, QStringList preferredLanguages)
+    : d(std::make_shared<Impl>()) {
     d->path = QDir::cleanPath(QFileInfo(bundlePath).absoluteFilePath());
     d->resources = d->path + QStringLiteral("/Contents/Resources");
 
@@ -46,13 +47,14 @@ Bundle::Bundle(QString bundlePath, QStringList preferredLanguages) : d(std::make
         if (info && info->typeId() == QMetaType::QVariantMap)
             d->info = info->toMap();
         else
-            SystemLog::write(QStringLiteral("Bundle information %1 is damaged: %2")
-                                 .arg(infoPath, info ? QStringLiteral("its root is not a dictionary") : problem));
+            SystemLog::write(
+                QStringLiteral("Bundle information %1 is damaged: %2")
+                    .arg(infoPath, info ? QStringLiteral("its root is not a dictionary") : problem));
     }
 
     for (const QString& entry : QDir(d->resources).entryList({QStringLiteral("*.lproj")}, QDir::Dirs))
         d->localizations.append(entry.chopped(int(qstrlen(".lproj"))));
-    d->localizations.sort();  // by name without the suffix: "pt" before "pt-BR"
+    d->localizations.sort(); // by name without the suffix: "pt" before "pt-BR"
 
     auto add = [this](const QString& localization) {
         if (!d->preferred.contains(localization))
@@ -87,9 +89,10 @@ std::optional<Bundle> Bundle::locate() {
         SystemLog::write(QStringLiteral("QUILLMOOR_BUNDLE names %1, which is not a folder").arg(forced));
         return std::nullopt;
     }
-    const QString executableDir = QCoreApplication::instance()
-                                      ? QCoreApplication::applicationDirPath()
-                                      : QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+    const QString executableDir =
+        QCoreApplication::instance()
+            ? QCoreApplication::applicationDirPath()
+            : QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
     for (const QString& candidate : {executableDir + QStringLiteral("/Quillmoor.bundle"),
                                      executableDir + QStringLiteral("/../share/quillmoor/Quillmoor.bundle")})
         if (QFileInfo(candidate).isDir())
@@ -149,7 +152,7 @@ QStringList Bundle::localizations() const {
 QString Bundle::developmentLocalization() const {
     const QVariant region = d->info.value(QStringLiteral("CFBundleDevelopmentRegion"));
     return region.typeId() == QMetaType::QString && !region.toString().isEmpty() ? region.toString()
-                                                                                  : QStringLiteral("en");
+                                                                                 : QStringLiteral("en");
 }
 
 QStringList Bundle::preferredLocalizations() const {
@@ -179,7 +182,8 @@ QString Bundle::pathForResource(const QString& name, const QString& type, const 
 
 QStringList Bundle::pathsForResourcesOfType(const QString& type) const {
     const QString extension = type.startsWith(u'.') ? type.mid(1) : type;
-    const QStringList filter = extension.isEmpty() ? QStringList() : QStringList{QStringLiteral("*.") + extension};
+    const QStringList filter =
+        extension.isEmpty() ? QStringList() : QStringList{QStringLiteral("*.") + extension};
     QStringList paths;
     for (const QString& entry :
          QDir(d->resources).entryList(filter, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
@@ -187,7 +191,8 @@ QStringList Bundle::pathsForResourcesOfType(const QString& type) const {
     return paths;
 }
 
-std::optional<QString> Bundle::lookup(const QString& key, const QString& table, const QString& localization) const {
+std::optional<QString> Bundle::lookup(const QString& key, const QString& table,
+                                      const QString& localization) const {
     const QString tableName = table.isEmpty() ? QStringLiteral("Localizable") : table;
     const QString cacheKey = localization + u'/' + tableName;
     std::shared_ptr<const StringsTable> strings;
@@ -196,14 +201,15 @@ std::optional<QString> Bundle::lookup(const QString& key, const QString& table, 
         if (auto it = d->tables.constFind(cacheKey); it != d->tables.cend()) {
             strings = *it;
         } else {
-            const QString path =
-                d->resources + u'/' + localization + QStringLiteral(".lproj/") + tableName + QStringLiteral(".strings");
+            const QString path = d->resources + u'/' + localization + QStringLiteral(".lproj/") + tableName +
+                                 QStringLiteral(".strings");
             if (QFileInfo::exists(path)) {
                 QString problem;
                 if (auto parsed = StringsTable::read(path, &problem))
                     strings = std::make_shared<const StringsTable>(std::move(*parsed));
                 else
-                    SystemLog::write(QStringLiteral("Localization table is damaged and is ignored: %1").arg(problem));
+                    SystemLog::write(
+                        QStringLiteral("Localization table is damaged and is ignored: %1").arg(problem));
             }
             d->tables.insert(cacheKey, strings);
         }

@@ -23,14 +23,14 @@ public:
 
     QString bundlePath() const;
     QString resourcePath() const;
-    QVariantMap infoDictionary() const;  // empty when Info.plist is missing or damaged
+    QVariantMap infoDictionary() const; // empty when Info.plist is missing or damaged
     QVariant objectForInfoDictionaryKey(const QString& key) const;
     QString name() const;
     QString version() const;
     QString shortVersion() const;
     QString identifier() const;
 
-    QStringList localizations() const;  // sorted
+    QStringList localizations() const; // sorted
     QString developmentLocalization() const;
     QStringList preferredLocalizations() const;
 
@@ -49,7 +49,8 @@ public:
 
 private:
     struct Impl;
-    std::optional<QString> lookup(const QString& key, const QString& table, const QString& localization) const;
+    std::optional<QString> lookup(const QString& key, const QString& table,
+                                  const QString& localization) const;
     std::shared_ptr<Impl> d;
 };
 

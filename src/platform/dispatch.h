@@ -23,7 +23,9 @@ void onGlobalPool(std::function<void()> work);
 void after(int milliseconds, std::function<void()> work, const QObject* context = nullptr);
 
 // Runs `work` exactly once per `flag`, however many threads ask at the same time.
-inline void once(std::once_flag& flag, const std::function<void()>& work) { std::call_once(flag, work); }
+inline void once(std::once_flag& flag, const std::function<void()>& work) {
+    std::call_once(flag, work);
+}
 
 bool isMainThread();
 

@@ -26,7 +26,8 @@ struct Error {
 // A programming error in the arguments of a call; carries the fixed reason text.
 class InvalidArgument : public std::invalid_argument {
 public:
-    explicit InvalidArgument(const QString& reason) : std::invalid_argument(reason.toStdString()) {}
+    explicit InvalidArgument(const QString& reason)
+        : std::invalid_argument(reason.toStdString()) {}
     QString reason() const { return QString::fromStdString(what()); }
 };
 

@@ -21,9 +21,11 @@ QString currentCode(const QString& code) {
     return code;
 }
 
-// "un" and "xxx" mean unknown, "xx-Latn" and the like name only a script, "zz…" are internal pseudo-languages.
+// "un" and "xxx" mean unknown, "xx-Latn" and the like name only a script, "zz…" are internal
+// pseudo-languages.
 bool isLanguage(const QString& code) {
-    return !code.isEmpty() && code != u"un" && code != u"xxx" && !code.startsWith(u"xx-") && !code.startsWith(u"zz");
+    return !code.isEmpty() && code != u"un" && code != u"xxx" && !code.startsWith(u"xx-") &&
+           !code.startsWith(u"zz");
 }
 
 } // namespace
@@ -42,8 +44,8 @@ QString bestLanguageOfText(const QString& text) {
     bool reliable = false;
     int validPrefix = 0;
     const CLD2::Language best = CLD2::ExtDetectLanguageSummaryCheckUTF8(
-        utf8.constData(), int(utf8.size()), true, &hints, 0, languages, percents, scores,
-        nullptr, &textBytes, &reliable, &validPrefix);
+        utf8.constData(), int(utf8.size()), true, &hints, 0, languages, percents, scores, nullptr, &textBytes,
+        &reliable, &validPrefix);
     if (!reliable)
         return {};
     const QString code = QString::fromLatin1(CLD2::LanguageCode(best));

@@ -7,11 +7,11 @@
 #include <QVariantList>
 #include <QVariantMap>
 #include <QXmlStreamReader>
-#include <plist/plist.h>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <plist/plist.h>
 
 namespace qm::platform::plist {
 namespace {
@@ -28,7 +28,8 @@ using Node = std::unique_ptr<void, NodeDeleter>;
 // return a partial tree, so the document's structure is checked before its tree is trusted.
 class XmlChecker {
 public:
-    explicit XmlChecker(QByteArray data) : data_(std::move(data)) {
+    explicit XmlChecker(QByteArray data)
+        : data_(std::move(data)) {
         // libplist writes control characters raw; XML 1.0 forbids them, but the file is still ours.
         for (char& c : data_)
             if (uchar(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
@@ -79,7 +80,8 @@ private:
         static const QRegularExpression date(
             QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\\.[0-9]+)?Z$"));
         static const QRegularExpression base64(QStringLiteral("^[A-Za-z0-9+/=\\s]*$"));
-        static const QRegularExpression anything(QStringLiteral(".*"), QRegularExpression::DotMatchesEverythingOption);
+        static const QRegularExpression anything(QStringLiteral(".*"),
+                                                 QRegularExpression::DotMatchesEverythingOption);
         static const QRegularExpression empty(QStringLiteral("^$"));
 
         const QString name = xml_.name().toString();
@@ -299,7 +301,8 @@ std::optional<QVariant> parse(const QByteArray& data, QString* error) {
             return failed(QStringLiteral("not a property list (%1)").arg(problem));
     }
     plist_t root = nullptr;
-    binary ? plist_from_bin(data.constData(), length, &root) : plist_from_xml(data.constData(), length, &root);
+    binary ? plist_from_bin(data.constData(), length, &root)
+           : plist_from_xml(data.constData(), length, &root);
     if (!root)
         return failed(binary ? QStringLiteral("damaged binary property list")
                              : QStringLiteral("not a property list (rejected by libplist)"));

@@ -13,11 +13,12 @@ namespace qm::platform {
 //     if (!name)
 //         return name.error();
 //     use(*name);
-template <typename T>
-class [[nodiscard]] Result {
+template <typename T> class [[nodiscard]] Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}
+    Result(T value)
+        : state_(std::in_place_index<0>, std::move(value)) {}
+    Result(Error error)
+        : state_(std::in_place_index<1>, std::move(error)) {}
 
     explicit operator bool() const { return state_.index() == 0; }
     bool hasValue() const { return state_.index() == 0; }
@@ -41,11 +42,12 @@ private:
 };
 
 // The outcome of a call that returns nothing but can fail.
-template <>
-class [[nodiscard]] Result<void> {
+template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(Error error) : error_(std::move(error)), failed_(true) {}
+    Result(Error error)
+        : error_(std::move(error))
+        , failed_(true) {}
 
     explicit operator bool() const { return !failed_; }
     bool hasValue() const { return !failed_; }

@@ -29,18 +29,19 @@ constexpr const char* promptRefused = "Quillmoor does not show keyring prompts";
 // The service keeps a prompt object around until it is completed or dismissed; nobody waits for the answer.
 void dismissPrompt(SecretPrompt* prompt) {
     if (prompt)
-        g_dbus_proxy_call(G_DBUS_PROXY(prompt), "Dismiss", nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000, nullptr,
-                          nullptr, nullptr);
+        g_dbus_proxy_call(G_DBUS_PROXY(prompt), "Dismiss", nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000,
+                          nullptr, nullptr, nullptr);
 }
 
-GVariant* refusePromptSync(SecretService*, SecretPrompt* prompt, GCancellable*, const GVariantType*, GError** error) {
+GVariant* refusePromptSync(SecretService*, SecretPrompt* prompt, GCancellable*, const GVariantType*,
+                           GError** error) {
     dismissPrompt(prompt);
     g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, promptRefused);
     return nullptr;
 }
 
-void refusePromptAsync(SecretService* self, SecretPrompt* prompt, const GVariantType*, GCancellable* cancellable,
-                       GAsyncReadyCallback callback, gpointer userData) {
+void refusePromptAsync(SecretService* self, SecretPrompt* prompt, const GVariantType*,
+                       GCancellable* cancellable, GAsyncReadyCallback callback, gpointer userData) {
     dismissPrompt(prompt);
     GTask* task = g_task_new(self, cancellable, callback, userData);
     g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, "%s", promptRefused);
@@ -84,7 +85,14 @@ const SecretSchema passwordSchema = {
         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
     },
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 struct ErrorHolder {
@@ -96,8 +104,9 @@ struct ErrorHolder {
 class Attributes {
 public:
     Attributes(const QString& service, const QString& account)
-        : service_(service.toUtf8()), account_(account.toUtf8()),
-          table_(g_hash_table_new(g_str_hash, g_str_equal)) {
+        : service_(service.toUtf8())
+        , account_(account.toUtf8())
+        , table_(g_hash_table_new(g_str_hash, g_str_equal)) {
         g_hash_table_insert(table_, const_cast<char*>("service"), service_.data());
         g_hash_table_insert(table_, const_cast<char*>("account"), account_.data());
     }
@@ -115,8 +124,8 @@ private:
 // Locked items match as well: they exist, even though reading or changing them is refused.
 bool anyItem(SecretService* service, const Attributes& attributes, GCancellable* cancellable) {
     ErrorHolder e;
-    GList* items = secret_service_search_sync(service, &passwordSchema, attributes.table(), SECRET_SEARCH_NONE,
-                                              cancellable, &e.error);
+    GList* items = secret_service_search_sync(service, &passwordSchema, attributes.table(),
+                                              SECRET_SEARCH_NONE, cancellable, &e.error);
     const bool found = items != nullptr;
     g_list_free_full(items, g_object_unref);
     return found;
@@ -165,7 +174,8 @@ struct detail::SecretServiceWorker {
         ~Job() { g_object_unref(cancellable); }
     };
 
-    explicit SecretServiceWorker(int callTimeoutMs) : callTimeoutMs(callTimeoutMs) {
+    explicit SecretServiceWorker(int callTimeoutMs)
+        : callTimeoutMs(callTimeoutMs) {
         context = g_main_context_new();
         loop = g_main_loop_new(context, FALSE);
     }
@@ -238,8 +248,8 @@ struct detail::SecretServiceWorker {
         if (!connection)
             return nullptr;
         // Bus name, object path and interface are the ones libsecret's own constructor sets.
-        service = static_cast<SecretService*>(g_initable_new(qm_quiet_service_get_type(), cancellable, &e.error,
-                                                             "g-connection", connection, "flags",
+        service = static_cast<SecretService*>(g_initable_new(qm_quiet_service_get_type(), cancellable,
+                                                             &e.error, "g-connection", connection, "flags",
                                                              SECRET_SERVICE_NONE, nullptr));
         if (!service) {
             disconnect();
@@ -303,7 +313,8 @@ T runOnWorker(const std::shared_ptr<detail::SecretServiceWorker>& worker, std::c
 } // namespace
 
 SecretServiceStore::SecretServiceStore(std::chrono::milliseconds timeout)
-    : worker_(std::make_shared<detail::SecretServiceWorker>(int(timeout.count()))), timeout_(timeout) {
+    : worker_(std::make_shared<detail::SecretServiceWorker>(int(timeout.count())))
+    , timeout_(timeout) {
     worker_->thread = std::thread(&detail::SecretServiceWorker::run, worker_);
 }
 
@@ -325,74 +336,80 @@ QString SecretServiceStore::itemLabel(const QString& service, const QString& acc
 }
 
 bool SecretServiceStore::contains(const QString& service, const QString& account) {
-    return runOnWorker<bool>(worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
-        return anyItem(secrets, Attributes(service, account), cancellable);
-    });
+    return runOnWorker<bool>(worker_, timeout_, false,
+                             [=](SecretService* secrets, GCancellable* cancellable) {
+                                 return anyItem(secrets, Attributes(service, account), cancellable);
+                             });
 }
 
 std::optional<QByteArray> SecretServiceStore::find(const QString& service, const QString& account) {
     using Result = std::optional<QByteArray>;
-    return runOnWorker<Result>(worker_, timeout_, std::nullopt,
-                               [=](SecretService* secrets, GCancellable* cancellable) -> Result {
-                                   ErrorHolder e;
-                                   SecretValue* value = secret_service_lookup_sync(
-                                       secrets, &passwordSchema, Attributes(service, account).table(), cancellable,
-                                       &e.error);
-                                   if (!value)
-                                       return std::nullopt;
-                                   gsize length = 0;
-                                   const gchar* bytes = secret_value_get(value, &length);
-                                   QByteArray secret(bytes, qsizetype(length));
-                                   secret_value_unref(value);
-                                   return secret;
-                               });
+    return runOnWorker<Result>(
+        worker_, timeout_, std::nullopt, [=](SecretService* secrets, GCancellable* cancellable) -> Result {
+            ErrorHolder e;
+            SecretValue* value = secret_service_lookup_sync(
+                secrets, &passwordSchema, Attributes(service, account).table(), cancellable, &e.error);
+            if (!value)
+                return std::nullopt;
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(value, &length);
+            QByteArray secret(bytes, qsizetype(length));
+            secret_value_unref(value);
+            return secret;
+        });
 }
 
 bool SecretServiceStore::add(const QString& service, const QString& account, const QByteArray& secret) {
     const QByteArray label = itemLabel(service, account).toUtf8();
-    return runOnWorker<bool>(worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
-        const Attributes attributes(service, account);
-        if (anyItem(secrets, attributes, cancellable) || g_cancellable_is_cancelled(cancellable))
-            return false;
-        SecretValue* value = newValue(secret);
-        ErrorHolder e;
-        // The default collection, as other clients use it; creating one when there is none would prompt.
-        const bool stored = secret_service_store_sync(secrets, &passwordSchema, attributes.table(), nullptr,
-                                                      label.constData(), value, cancellable, &e.error);
-        secret_value_unref(value);
-        return stored;
-    });
+    return runOnWorker<bool>(
+        worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
+            const Attributes attributes(service, account);
+            if (anyItem(secrets, attributes, cancellable) || g_cancellable_is_cancelled(cancellable))
+                return false;
+            SecretValue* value = newValue(secret);
+            ErrorHolder e;
+            // The default collection, as other clients use it; creating one when there is none would prompt.
+            const bool stored =
+                secret_service_store_sync(secrets, &passwordSchema, attributes.table(), nullptr,
+                                          label.constData(), value, cancellable, &e.error);
+            secret_value_unref(value);
+            return stored;
+        });
 }
 
 bool SecretServiceStore::replace(const QString& service, const QString& account, const QByteArray& secret) {
-    return runOnWorker<bool>(worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
-        std::vector<SecretItem*> items = unlockedItems(secrets, Attributes(service, account), cancellable);
-        if (items.empty())
-            return false;
-        SecretValue* value = newValue(secret);
-        bool replaced = true;
-        // Every match gets the new data, so whichever a later look-up meets answers the same.
-        for (SecretItem* item : items) {
-            ErrorHolder e;
-            replaced = secret_item_set_secret_sync(item, value, cancellable, &e.error) && replaced;
-        }
-        secret_value_unref(value);
-        release(items);
-        return replaced;
-    });
+    return runOnWorker<bool>(
+        worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
+            std::vector<SecretItem*> items =
+                unlockedItems(secrets, Attributes(service, account), cancellable);
+            if (items.empty())
+                return false;
+            SecretValue* value = newValue(secret);
+            bool replaced = true;
+            // Every match gets the new data, so whichever a later look-up meets answers the same.
+            for (SecretItem* item : items) {
+                ErrorHolder e;
+                replaced = secret_item_set_secret_sync(item, value, cancellable, &e.error) && replaced;
+            }
+            secret_value_unref(value);
+            release(items);
+            return replaced;
+        });
 }
 
 bool SecretServiceStore::remove(const QString& service, const QString& account) {
-    return runOnWorker<bool>(worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
-        std::vector<SecretItem*> items = unlockedItems(secrets, Attributes(service, account), cancellable);
-        bool removed = false;
-        for (SecretItem* item : items) {
-            ErrorHolder e;
-            removed = secret_item_delete_sync(item, cancellable, &e.error) || removed;
-        }
-        release(items);
-        return removed;
-    });
+    return runOnWorker<bool>(
+        worker_, timeout_, false, [=](SecretService* secrets, GCancellable* cancellable) {
+            std::vector<SecretItem*> items =
+                unlockedItems(secrets, Attributes(service, account), cancellable);
+            bool removed = false;
+            for (SecretItem* item : items) {
+                ErrorHolder e;
+                removed = secret_item_delete_sync(item, cancellable, &e.error) || removed;
+            }
+            release(items);
+            return removed;
+        });
 }
 
 } // namespace qm::platform

@@ -12,7 +12,8 @@ struct SecretServiceWorker;
 }
 
 // The user's keyring through the Secret Service (libsecret): one item per service and account, found by the
-// attributes "service" and "account" whatever schema wrote it, so items of other Secret Service clients count.
+// attributes "service" and "account" whatever schema wrote it, so items of other Secret Service clients
+// count.
 //
 // Callers may sit on the main thread, so every call runs on a worker thread of this store and is abandoned
 // (answering false or nullopt) once `timeout` passes. The bus is the one DBUS_SESSION_BUS_ADDRESS names at

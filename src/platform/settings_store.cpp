@@ -70,7 +70,7 @@ qint64 clampToInteger(double d) {
         return std::numeric_limits<qint64>::max();
     if (d <= -9.2233720368547758e18)
         return std::numeric_limits<qint64>::min();
-    return qint64(d);  // truncates toward zero
+    return qint64(d); // truncates toward zero
 }
 
 qint64 integerPrefix(QStringView s) {
@@ -93,7 +93,8 @@ qint64 integerPrefix(QStringView s) {
 }
 
 double decimalPrefix(QStringView s) {
-    static const QRegularExpression number(QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?"));
+    static const QRegularExpression number(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?"));
     const auto match = number.match(withoutLeadingSpace(s).toString());
     return match.hasMatch() ? match.captured(0).toDouble() : 0.0;
 }
@@ -103,8 +104,8 @@ double decimalPrefix(QStringView s) {
 bool SettingsStore::FileStamp::operator==(const FileStamp& o) const {
     if (!exists || !o.exists)
         return exists == o.exists;
-    return device == o.device && inode == o.inode && size == o.size
-           && nanoseconds(modified) == nanoseconds(o.modified) && nanoseconds(changed) == nanoseconds(o.changed);
+    return device == o.device && inode == o.inode && size == o.size &&
+           nanoseconds(modified) == nanoseconds(o.modified) && nanoseconds(changed) == nanoseconds(o.changed);
 }
 
 SettingsStore::FileStamp SettingsStore::stampOf(const struct stat& info) {
@@ -115,7 +116,8 @@ QString SettingsStore::errorDomain() {
     return QStringLiteral("qm.platform.SettingsStore");
 }
 
-SettingsStore::SettingsStore(QString filePath) : path_(std::move(filePath)) {}
+SettingsStore::SettingsStore(QString filePath)
+    : path_(std::move(filePath)) {}
 
 SettingsStore& SettingsStore::standard() {
     static SettingsStore instance(defaultFilePath());
@@ -221,7 +223,8 @@ std::optional<Error> SettingsStore::fileProblem() const {
 QVariantMap SettingsStore::userLayerLocked() const {
     if (loaded_ && !racy_) {
         struct stat info {};
-        const FileStamp current = ::stat(QFile::encodeName(path_).constData(), &info) == 0 ? stampOf(info) : FileStamp{};
+        const FileStamp current =
+            ::stat(QFile::encodeName(path_).constData(), &info) == 0 ? stampOf(info) : FileStamp{};
         if (current == stamp_)
             return user_;
     }
@@ -257,16 +260,17 @@ std::optional<Error> SettingsStore::modify(const QString& key, const std::option
     QLockFile lock(path_ + QStringLiteral(".lock"));
     if (!lock.tryLock(kLockWaitMs)) {
         if (lock.error() == QLockFile::LockFailedError)
-            return Error(errorDomain(), LockTimeout,
-                         QStringLiteral("The settings could not be saved because %1 is locked by another program.")
-                             .arg(path_));
+            return Error(
+                errorDomain(), LockTimeout,
+                QStringLiteral("The settings could not be saved because %1 is locked by another program.")
+                    .arg(path_));
         return Error(errorDomain(), WriteFailed,
                      QStringLiteral("The settings could not be saved to %1: its lock file cannot be created.")
                          .arg(path_));
     }
 
     QMutexLocker cache(&mutex_);
-    loadLocked();  // the current content: another process may have written since our last read
+    loadLocked(); // the current content: another process may have written since our last read
     // Replacing what could not be read would lose it.
     if (state_ == FileState::Unreadable)
         return Error(
@@ -294,8 +298,9 @@ std::optional<Error> SettingsStore::modify(const QString& key, const std::option
         if (const int error = moveAside(&aside))
             return writeFailed(QStringLiteral("the damaged file could not be moved aside (%1)")
                                    .arg(QString::fromLocal8Bit(strerror(error))));
-        SystemLog::write(QStringLiteral("Moved the damaged settings file aside to %1 and started a new one at %2")
-                             .arg(aside, path_));
+        SystemLog::write(
+            QStringLiteral("Moved the damaged settings file aside to %1 and started a new one at %2")
+                .arg(aside, path_));
     }
 
     QSaveFile out(path_);

@@ -25,21 +25,22 @@ public:
 
     // The process's shared instance at defaultFilePath().
     static SettingsStore& standard();
-    // $QUILLMOOR_CONFIG_DIR/settings.plist, else $XDG_CONFIG_HOME/quillmoor/settings.plist (~/.config when unset).
+    // $QUILLMOOR_CONFIG_DIR/settings.plist, else $XDG_CONFIG_HOME/quillmoor/settings.plist (~/.config when
+    // unset).
     static QString defaultFilePath();
     QString filePath() const;
 
-    QString stringForKey(const QString& key) const;  // null unless the value is a string
-    bool boolForKey(const QString& key) const;        // false when absent
-    qint64 integerForKey(const QString& key) const;   // 0 when absent
-    double floatForKey(const QString& key) const;     // 0.0 when absent
+    QString stringForKey(const QString& key) const; // null unless the value is a string
+    bool boolForKey(const QString& key) const;      // false when absent
+    qint64 integerForKey(const QString& key) const; // 0 when absent
+    double floatForKey(const QString& key) const;   // 0.0 when absent
     std::optional<QVariant> objectForKey(const QString& key) const;
 
     // Each write reaches the file before it returns.
     std::optional<Error> setBool(bool value, const QString& key);
     std::optional<Error> setInteger(qint64 value, const QString& key);
     std::optional<Error> setFloat(double value, const QString& key);
-    std::optional<Error> setObject(const QVariant& value, const QString& key);  // invalid QVariant removes
+    std::optional<Error> setObject(const QVariant& value, const QString& key); // invalid QVariant removes
     std::optional<Error> removeObjectForKey(const QString& key);
 
     // Why the user layer is read as empty although the file is there: it is damaged (the next write moves it
@@ -69,10 +70,10 @@ private:
 
     const QString path_;
     mutable QMutex mutex_;
-    QMutex writeMutex_;  // QLockFile does not exclude threads of one process
+    QMutex writeMutex_; // QLockFile does not exclude threads of one process
     QVariantMap registered_;
     mutable bool loaded_ = false;
-    mutable bool racy_ = false;  // written too recently for the stamp to tell a later write apart
+    mutable bool racy_ = false; // written too recently for the stamp to tell a later write apart
     mutable FileStamp stamp_;
     mutable QVariantMap user_;
     enum class FileState { Absent, Valid, Damaged, Unreadable };

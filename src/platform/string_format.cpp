@@ -9,7 +9,9 @@ namespace {
 // Widths and precisions up to 999.
 constexpr qsizetype maxFieldDigits = 3;
 
-bool isFlag(QChar c) { return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0'; }
+bool isFlag(QChar c) {
+    return c == u'-' || c == u'+' || c == u' ' || c == u'#' || c == u'0';
+}
 
 QString formatNumber(const QString& flags, const QString& width, const QString& precision, char conversion,
                      const QVariant& value) {
@@ -68,7 +70,7 @@ QString formatString(const QString& format, const QVariantList& arguments) {
                 bool ok = false;
                 index = position.toLongLong(&ok) - 1;
                 if (!ok)
-                    index = std::numeric_limits<qsizetype>::max();   // no such argument: written out
+                    index = std::numeric_limits<qsizetype>::max(); // no such argument: written out
                 j = k + 1;
             }
         }
@@ -84,7 +86,8 @@ QString formatString(const QString& format, const QVariantList& arguments) {
             if (precision.isNull())
                 precision = QStringLiteral("");
         }
-        while (j < n && (format.at(j) == u'l' || format.at(j) == u'h' || format.at(j) == u'q' || format.at(j) == u'z'))
+        while (j < n &&
+               (format.at(j) == u'l' || format.at(j) == u'h' || format.at(j) == u'q' || format.at(j) == u'z'))
             ++j;
         if (j >= n) {
             result.append(format.mid(i));

@@ -27,7 +27,7 @@ std::optional<QString> decode(const QByteArray& data) {
         else if (pairs > 0 && big * 2 > pairs)
             encoding = QStringConverter::Utf16BE;
     }
-    QStringDecoder decoder(encoding);  // drops a leading byte order mark
+    QStringDecoder decoder(encoding); // drops a leading byte order mark
     QString text = decoder(data);
     if (decoder.hasError())
         return std::nullopt;
@@ -36,7 +36,8 @@ std::optional<QString> decode(const QByteArray& data) {
 
 class Parser {
 public:
-    explicit Parser(QString text) : s_(std::move(text)) {}
+    explicit Parser(QString text)
+        : s_(std::move(text)) {}
 
     bool run(QHash<QString, QString>& entries) {
         for (;;) {
@@ -99,9 +100,7 @@ private:
         return true;
     }
 
-    static bool isUnquoted(QChar c) {
-        return c.isLetterOrNumber() || QStringView(u"_.-/$:").contains(c);
-    }
+    static bool isUnquoted(QChar c) { return c.isLetterOrNumber() || QStringView(u"_.-/$:").contains(c); }
 
     bool token(QString& out) {
         if (pos_ >= s_.size())
@@ -133,13 +132,27 @@ private:
                 return fail(start, QStringLiteral("unterminated string"));
             const QChar e = s_[pos_++];
             switch (e.unicode()) {
-            case u'n': out.append(u'\n'); break;
-            case u't': out.append(u'\t'); break;
-            case u'r': out.append(u'\r'); break;
-            case u'a': out.append(u'\a'); break;
-            case u'b': out.append(u'\b'); break;
-            case u'f': out.append(u'\f'); break;
-            case u'v': out.append(u'\v'); break;
+            case u'n':
+                out.append(u'\n');
+                break;
+            case u't':
+                out.append(u'\t');
+                break;
+            case u'r':
+                out.append(u'\r');
+                break;
+            case u'a':
+                out.append(u'\a');
+                break;
+            case u'b':
+                out.append(u'\b');
+                break;
+            case u'f':
+                out.append(u'\f');
+                break;
+            case u'v':
+                out.append(u'\v');
+                break;
             case u'U':
             case u'u': {
                 // One UTF-16 unit; the two halves of a surrogate pair come as two escapes and join here.
@@ -163,7 +176,7 @@ private:
                         code = char16_t(code * 8 + (s_[pos_++].unicode() - u'0'));
                     out.append(QChar(code));
                 } else {
-                    out.append(e);  // \" \\ \' and unknown escapes stand for the character itself
+                    out.append(e); // \" \\ \' and unknown escapes stand for the character itself
                 }
             }
         }

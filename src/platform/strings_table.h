@@ -15,7 +15,7 @@ public:
     static std::optional<StringsTable> parse(const QByteArray& data, QString* error = nullptr);
     static std::optional<StringsTable> read(const QString& path, QString* error = nullptr);
 
-    QString value(const QString& key) const;  // null when absent
+    QString value(const QString& key) const; // null when absent
     bool contains(const QString& key) const;
     qsizetype size() const;
     const QHash<QString, QString>& entries() const;

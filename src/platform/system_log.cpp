@@ -2,9 +2,9 @@
 
 #include <QMutex>
 #include <atomic>
+#include <cstdio>
 #include <syslog.h>
 #include <unistd.h>
-#include <cstdio>
 #include <vector>
 
 namespace qm::platform {
@@ -41,9 +41,12 @@ void SystemLog::write(const QString& message) {
         capture->observer_(message);
 }
 
-void SystemLog::setEchoToTerminal(bool echo) { echoToTerminal = echo; }
+void SystemLog::setEchoToTerminal(bool echo) {
+    echoToTerminal = echo;
+}
 
-SystemLog::Capture::Capture(std::function<void(const QString&)> observer) : observer_(std::move(observer)) {
+SystemLog::Capture::Capture(std::function<void(const QString&)> observer)
+    : observer_(std::move(observer)) {
     Observers& all = observers();
     QMutexLocker lock(&all.mutex);
     all.list.push_back(this);

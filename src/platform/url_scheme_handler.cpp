@@ -45,9 +45,9 @@ std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application&
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == contents)
         return std::nullopt;
     QSaveFile entry(existing.fileName());
-    if (!entry.open(QIODevice::WriteOnly) || entry.write(contents) < 0 ||
-        !entry.commit())
-        return Error(domain, 1, QStringLiteral("Could not write %1: %2").arg(entry.fileName(), entry.errorString()));
+    if (!entry.open(QIODevice::WriteOnly) || entry.write(contents) < 0 || !entry.commit())
+        return Error(domain, 1,
+                     QStringLiteral("Could not write %1: %2").arg(entry.fileName(), entry.errorString()));
 
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
     if (xdgMime.isEmpty())
@@ -57,11 +57,13 @@ std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application&
         process.setProcessEnvironment(environment);
         process.start(xdgMime, {QStringLiteral("default"), application.desktopFileName,
                                 QStringLiteral("x-scheme-handler/") + scheme.toLower()});
-        if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit ||
+            process.exitCode() != 0) {
             process.kill();
-            return Error(domain, 2, QStringLiteral("xdg-mime could not make %1 the handler of %2: %3")
-                                        .arg(application.desktopFileName, scheme,
-                                             QString::fromLocal8Bit(process.readAllStandardError()).trimmed()));
+            return Error(domain, 2,
+                         QStringLiteral("xdg-mime could not make %1 the handler of %2: %3")
+                             .arg(application.desktopFileName, scheme,
+                                  QString::fromLocal8Bit(process.readAllStandardError()).trimmed()));
         }
     }
     return std::nullopt;

@@ -15,9 +15,9 @@ namespace qm::platform {
 class UrlSchemeHandler {
 public:
     struct Application {
-        QString desktopFileName;   // "quillmoor.desktop"
-        QString name;              // shown by desktops
-        QString command;           // Exec line without the %u
+        QString desktopFileName; // "quillmoor.desktop"
+        QString name;            // shown by desktops
+        QString command;         // Exec line without the %u
     };
 
     // $XDG_DATA_HOME/applications (~/.local/share when unset) of `environment`.
@@ -27,7 +27,8 @@ public:
     // by the caller, so that work moved to another thread still acts for the environment it was asked in).
     // An Error when the entry cannot be written or xdg-mime fails; a missing xdg-mime leaves the entry in
     // place for desktops that read it.
-    static std::optional<Error> registerDefaultHandler(const Application& application, const QStringList& schemes,
+    static std::optional<Error> registerDefaultHandler(const Application& application,
+                                                       const QStringList& schemes,
                                                        const QProcessEnvironment& environment);
 };
 

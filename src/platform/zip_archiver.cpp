@@ -52,8 +52,10 @@ Error makeError(int code, const QString& text, const QByteArray& path = {}, cons
 
 // `error` 0: the file is shorter than when the folder was walked.
 Error unreadable(const QByteArray& path, int error) {
-    const QString why = error ? qt_error_string(error) : QStringLiteral("it changed while it was being archived");
-    return makeError(ZipSourceUnreadable, QStringLiteral("“%1” could not be read: %2").arg(display(path), why), path);
+    const QString why =
+        error ? qt_error_string(error) : QStringLiteral("it changed while it was being archived");
+    return makeError(ZipSourceUnreadable,
+                     QStringLiteral("“%1” could not be read: %2").arg(display(path), why), path);
 }
 
 ssize_t preadFully(int fd, char* buffer, size_t length, off_t offset) {
@@ -214,7 +216,10 @@ struct FileSource {
 class Writer {
 public:
     Writer(zip_t* zip, Failure* failure, dev_t skipDevice, ino_t skipInode)
-        : zip_(zip), failure_(failure), skipDevice_(skipDevice), skipInode_(skipInode) {}
+        : zip_(zip)
+        , failure_(failure)
+        , skipDevice_(skipDevice)
+        , skipInode_(skipInode) {}
 
     int entries() const { return entries_; }
 
@@ -248,7 +253,7 @@ public:
                     error = addFolderContents(child, prefix + name + '/');
             } else if (S_ISREG(st.st_mode)) {
                 if (st.st_dev == skipDevice_ && st.st_ino == skipInode_)
-                    continue;  // the archive being replaced, when it lies inside the source
+                    continue; // the archive being replaced, when it lies inside the source
                 error = addFile(child, prefix + name, st);
             } else if (S_ISLNK(st.st_mode)) {
                 error = addLink(child, prefix + name, st);
@@ -287,8 +292,8 @@ public:
             delete state;
             const QString why = QString::fromUtf8(zip_error_strerror(&error));
             zip_error_fini(&error);
-            return makeError(ZipArchiveFailed, QStringLiteral("The archive could not be prepared: %1").arg(why),
-                             path, why);
+            return makeError(ZipArchiveFailed,
+                             QStringLiteral("The archive could not be prepared: %1").arg(why), path, why);
         }
         zip_error_fini(&error);
         return addSource(source, path, name, st, deflate);
@@ -315,7 +320,9 @@ public:
     }
 
 private:
-    static QByteArray stripSlash(const QByteArray& name) { return name.endsWith('/') ? name.chopped(1) : name; }
+    static QByteArray stripSlash(const QByteArray& name) {
+        return name.endsWith('/') ? name.chopped(1) : name;
+    }
 
     // libzip rejects UTF-8-flagged names that are not UTF-8; such names keep their bytes unflagged.
     static zip_flags_t nameFlags(const QByteArray& name) {
@@ -363,8 +370,8 @@ private:
     Error libzipError(const QByteArray& path) const {
         const QString why = QString::fromUtf8(zip_strerror(zip_));
         return makeError(ZipArchiveFailed,
-                         QStringLiteral("“%1” could not be added to the archive: %2").arg(display(path), why), path,
-                         why);
+                         QStringLiteral("“%1” could not be added to the archive: %2").arg(display(path), why),
+                         path, why);
     }
 
     zip_t* zip_;
@@ -380,17 +387,20 @@ std::optional<Error> writeEmptyArchive(const QString& archivePath) {
     static const char kEndOfCentralDirectory[22] = {'P', 'K', 5, 6};
     QSaveFile file(archivePath);
     if (!file.open(QIODevice::WriteOnly) ||
-        file.write(kEndOfCentralDirectory, sizeof kEndOfCentralDirectory) != qint64(sizeof kEndOfCentralDirectory) ||
+        file.write(kEndOfCentralDirectory, sizeof kEndOfCentralDirectory) !=
+            qint64(sizeof kEndOfCentralDirectory) ||
         !file.commit())
-        return makeError(ZipDestinationUnwritable,
-                         QStringLiteral("The archive “%1” could not be written: %2").arg(archivePath, file.errorString()),
-                         QFile::encodeName(archivePath));
+        return makeError(
+            ZipDestinationUnwritable,
+            QStringLiteral("The archive “%1” could not be written: %2").arg(archivePath, file.errorString()),
+            QFile::encodeName(archivePath));
     return std::nullopt;
 }
 
 } // namespace
 
-std::optional<Error> ZipArchiver::archive(const QString& source, const QString& archivePath, ZipOptions options) {
+std::optional<Error> ZipArchiver::archive(const QString& source, const QString& archivePath,
+                                          ZipOptions options) {
     const QString absoluteSource = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
     const QByteArray sourcePath = QFile::encodeName(absoluteSource);
     const QByteArray sourceName = QFile::encodeName(QFileInfo(absoluteSource).fileName());
@@ -401,21 +411,23 @@ std::optional<Error> ZipArchiver::archive(const QString& source, const QString& 
     if (source.isEmpty() || stat(sourcePath.constData(), &sourceStat) != 0) {
         const int error = source.isEmpty() ? ENOENT : errno;
         if (error == ENOENT || error == ENOTDIR)
-            return makeError(ZipSourceMissing, QStringLiteral("“%1” does not exist.").arg(source), sourcePath);
+            return makeError(ZipSourceMissing, QStringLiteral("“%1” does not exist.").arg(source),
+                             sourcePath);
         return unreadable(sourcePath, error);
     }
     if (!S_ISDIR(sourceStat.st_mode) && !S_ISREG(sourceStat.st_mode))
-        return makeError(ZipSourceUnreadable, QStringLiteral("“%1” is neither a file nor a folder.").arg(source),
-                         sourcePath);
+        return makeError(ZipSourceUnreadable,
+                         QStringLiteral("“%1” is neither a file nor a folder.").arg(source), sourcePath);
 
     // Found before any work: libzip would only notice when it creates its temporary file at the very end.
     const QByteArray destinationFolder = QFile::encodeName(QFileInfo(destination).absolutePath());
     struct stat folderStat;
     if (stat(destinationFolder.constData(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
         access(destinationFolder.constData(), W_OK | X_OK) != 0)
-        return makeError(ZipDestinationUnwritable,
-                         QStringLiteral("The archive cannot be created in “%1”.").arg(display(destinationFolder)),
-                         destinationFolder);
+        return makeError(
+            ZipDestinationUnwritable,
+            QStringLiteral("The archive cannot be created in “%1”.").arg(display(destinationFolder)),
+            destinationFolder);
     struct stat existing;
     const bool replacing = stat(destinationPath.constData(), &existing) == 0;
     if (replacing && S_ISDIR(existing.st_mode))

@@ -38,7 +38,8 @@ public:
     // thread. nullopt on success; an Error in kZipArchiverErrorDomain otherwise, leaving no partial archive
     // behind (an archive that was already at `archivePath` then stays as it was). userInfo carries "path"
     // (the file at fault) and "libzipError" when known.
-    static std::optional<Error> archive(const QString& source, const QString& archivePath, ZipOptions options = {});
+    static std::optional<Error> archive(const QString& source, const QString& archivePath,
+                                        ZipOptions options = {});
 };
 
 } // namespace qm::platform

@@ -5,9 +5,10 @@
 namespace qm::plugin {
 namespace {
 
-host::AlertRequest alertRequest(const PluginContext& context, const QString& title, const QString& messageFormat,
-                                const QString& defaultButton, const QString& alternateButton,
-                                const QString& otherButton, const QVariantList& arguments) {
+host::AlertRequest alertRequest(const PluginContext& context, const QString& title,
+                                const QString& messageFormat, const QString& defaultButton,
+                                const QString& alternateButton, const QString& otherButton,
+                                const QVariantList& arguments) {
     host::AlertRequest request;
     request.title = title;
     request.informativeText = platform::formatString(messageFormat, arguments);
@@ -28,9 +29,10 @@ int runAlertPanel(const PluginContext& context, const QString& title, const QStr
     return context.host.ui().runModalAlert(request).returnCode;
 }
 
-int runAlertPanelWithCheckbox(const PluginContext& context, const QString& title, const QString& messageFormat,
-                              const QString& defaultButton, const QString& alternateButton,
-                              const QString& otherButton, const QVariantList& arguments) {
+int runAlertPanelWithCheckbox(const PluginContext& context, const QString& title,
+                              const QString& messageFormat, const QString& defaultButton,
+                              const QString& alternateButton, const QString& otherButton,
+                              const QVariantList& arguments) {
     if (context.settings.boolForKey(title))
         return AlertSuppressed;
     host::AlertRequest request =

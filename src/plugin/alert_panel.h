@@ -15,9 +15,10 @@ int runAlertPanel(const PluginContext& context, const QString& title, const QStr
 
 // The same with a check box that suppresses the alert from then on: the title is the settings key that
 // remembers it. Returns -2 at once while suppressed.
-int runAlertPanelWithCheckbox(const PluginContext& context, const QString& title, const QString& messageFormat,
-                              const QString& defaultButton = {}, const QString& alternateButton = {},
-                              const QString& otherButton = {}, const QVariantList& arguments = {});
+int runAlertPanelWithCheckbox(const PluginContext& context, const QString& title,
+                              const QString& messageFormat, const QString& defaultButton = {},
+                              const QString& alternateButton = {}, const QString& otherButton = {},
+                              const QVariantList& arguments = {});
 
 inline constexpr int AlertSuppressed = -2;
 

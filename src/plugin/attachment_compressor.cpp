@@ -79,7 +79,8 @@ bool AttachmentCompressor::Result::failedOnTheFile() const {
 }
 
 AttachmentCompressor::Result AttachmentCompressor::compress(const QStringList& paths, const QString& subject,
-                                                            const QString& workingDirectory, Settings settings) {
+                                                            const QString& workingDirectory,
+                                                            Settings settings) {
     const QDir work(workingDirectory);
     if (paths.size() >= 2 && settings.compressToSingleZip)
         return singleArchive(paths, subject, work);

@@ -13,15 +13,15 @@ namespace qm::plugin {
 class AttachmentCompressor {
 public:
     struct Settings {
-        bool compressToSingleZip = false;   // two or more files go into one archive named after the subject
-        bool compressFiles = false;         // each file into its own archive (folders always are)
+        bool compressToSingleZip = false; // two or more files go into one archive named after the subject
+        bool compressFiles = false;       // each file into its own archive (folders always are)
     };
 
     struct Result {
         enum class Failure { None, SingleArchive, FileArchive };
-        QStringList paths;            // what to upload, archives in place of what they hold
+        QStringList paths; // what to upload, archives in place of what they hold
         Failure failure = Failure::None;
-        QString failedName;           // the path list's description or the file name that failed
+        QString failedName;                   // the path list's description or the file name that failed
         std::optional<platform::Error> error; // why it failed
         // Whether the failure lies in the file (the archiver could not take it) rather than in the working
         // directory (full disk, no permission), where the file type is beside the point.

@@ -52,7 +52,8 @@ QString AttachmentPipeline::localized(const char* text) const {
 
 void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor) {
     double criticalSize = 0;
-    std::optional<QStringList> found = attachmentIDArrayWithCriticalFileSize(editor, context_.settings, &criticalSize);
+    std::optional<QStringList> found =
+        attachmentIDArrayWithCriticalFileSize(editor, context_.settings, &criticalSize);
     const QList<host::AttachmentView> views = editor.backEnd().attachments();
     if (views.isEmpty() || !found || found->isEmpty()) {
         DocumentEditor::hostSend(editor, QVariant());
@@ -114,7 +115,8 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
     });
 }
 
-void AttachmentPipeline::compressionFinished(const ComposeWindow& editor, const AttachmentCompressor::Result& result,
+void AttachmentPipeline::compressionFinished(const ComposeWindow& editor,
+                                             const AttachmentCompressor::Result& result,
                                              const QStringList& ids) {
     using Failure = AttachmentCompressor::Result::Failure;
     if (result.failure != Failure::None) {
@@ -244,7 +246,8 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
         return;
     }
     for (const FileInfo& file : files) {
-        if (!file.contains(file_info::path) || !file.contains(file_info::size) || !file.contains(file_info::linkURL)) {
+        if (!file.contains(file_info::path) || !file.contains(file_info::size) ||
+            !file.contains(file_info::linkURL)) {
             cancelWithStatus(editor, upload::UploadStatus::Failed,
                              localized(texts::uploadInformationIncomplete));
             return;

@@ -42,7 +42,8 @@ private:
     void cancelWithStatus(UploadController& controller, upload::UploadStatus status,
                           const QString& message) override;
 
-    void doUploadAttachments(const host::ComposeWindow& editor, const QStringList& paths, const QStringList& ids);
+    void doUploadAttachments(const host::ComposeWindow& editor, const QStringList& paths,
+                             const QStringList& ids);
     void compressionFinished(const host::ComposeWindow& editor, const AttachmentCompressor::Result& result,
                              const QStringList& ids);
     bool insertBox(const host::ComposeWindow& editor, const QString& boxHTML) const;
@@ -53,7 +54,7 @@ private:
     QString workingDirectory_;
     UploadControllerRegistry controllers_;
     DownloadBox downloadBox_;
-    std::shared_ptr<AttachmentPipeline*> self_;   // work coming back from the pool checks it is still wanted
+    std::shared_ptr<AttachmentPipeline*> self_; // work coming back from the pool checks it is still wanted
 };
 
 } // namespace qm::plugin

@@ -11,7 +11,8 @@ namespace qm::plugin {
 // remembers what it found. Safe from any thread.
 class ClassLookup {
 public:
-    explicit ClassLookup(const host::Runtime& runtime) : runtime_(runtime) {}
+    explicit ClassLookup(const host::Runtime& runtime)
+        : runtime_(runtime) {}
 
     // The class, or nullptr (logged) when the host has it under none of the names.
     host::Class* classFromString(const QString& name);

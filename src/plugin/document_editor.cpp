@@ -25,10 +25,11 @@ host::Class* DocumentEditor::defineCategoryClass() const {
     auto editorOf = [](const host::Invocation& call) {
         return ComposeWindow(call.self ? call.self->shared_from_this() : host::ObjectPtr());
     };
-    category->addInstanceMethod(QString::fromLatin1(quillmoorSendSelector), [this, editorOf](const host::Invocation& call) {
-        quillmoorSend(editorOf(call), call.argument(0));
-        return QVariant();
-    });
+    category->addInstanceMethod(QString::fromLatin1(quillmoorSendSelector),
+                                [this, editorOf](const host::Invocation& call) {
+                                    quillmoorSend(editorOf(call), call.argument(0));
+                                    return QVariant();
+                                });
     category->addInstanceMethod(QString::fromLatin1(quillmoorWindowWillCloseSelector),
                                 [this, editorOf](const host::Invocation& call) {
                                     quillmoorWindowWillClose(editorOf(call), call.argument(0));
@@ -60,7 +61,8 @@ void DocumentEditor::quillmoorSend(const ComposeWindow& editor, const QVariant& 
         showSheetForFileSize(editor, criticalSize);
 }
 
-void DocumentEditor::quillmoorWindowWillClose(const ComposeWindow& editor, const QVariant& notification) const {
+void DocumentEditor::quillmoorWindowWillClose(const ComposeWindow& editor,
+                                              const QVariant& notification) const {
     pipeline_.editorWillClose(editor);
     editor.call(QString::fromLatin1(quillmoorWindowWillCloseSelector), {notification});
 }
@@ -90,7 +92,8 @@ void DocumentEditor::showReminderSheetForFileSize(const ComposeWindow& editor, d
     const QString format = sheetFormat() + bundle.localized(QString::fromLatin1(texts::noServiceAppendix));
     host::AlertRequest request;
     request.title = bundle.localized(QString::fromLatin1(texts::reminderTitle));
-    request.informativeText = platform::formatString(format, {thresholdInMByte(context_.settings), criticalSize});
+    request.informativeText =
+        platform::formatString(format, {thresholdInMByte(context_.settings), criticalSize});
     request.defaultButton = bundle.localized(QString::fromLatin1(texts::sendAttachments));
     request.alternateButton = bundle.localized(QString::fromLatin1(texts::configureQuillmoor));
     beginSheet(editor, request, &DocumentEditor::reminderSheetDidEnd);
@@ -124,7 +127,7 @@ void DocumentEditor::fileSheetDidEnd(const ComposeWindow& editor, int returnCode
     case host::AlertOtherReturn:
         hostSend(editor, host::toVariant(editor.object()));
         break;
-    default:   // Cancel: the message stays as it is
+    default: // Cancel: the message stays as it is
         break;
     }
 }

@@ -31,10 +31,17 @@ QString escapedText(const QString& text) {
     escaped.reserve(text.size());
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'&': escaped += QStringLiteral("&amp;"); break;
-        case u'<': escaped += QStringLiteral("&lt;"); break;
-        case u'>': escaped += QStringLiteral("&gt;"); break;
-        default: escaped += c;
+        case u'&':
+            escaped += QStringLiteral("&amp;");
+            break;
+        case u'<':
+            escaped += QStringLiteral("&lt;");
+            break;
+        case u'>':
+            escaped += QStringLiteral("&gt;");
+            break;
+        default:
+            escaped += c;
         }
     }
     return escaped;
@@ -95,8 +102,9 @@ struct Item {
 Item itemOf(const FileInfo& file) {
     Item item;
     item.name = QFileInfo(file.value(QLatin1String(file_info::path)).toString()).fileName();
-    item.sizeText = platform::stringFromBytes(double(file.value(QLatin1String(file_info::size)).toULongLong()),
-                                              platform::SizeTextBase1024BeforeLeopard);
+    item.sizeText =
+        platform::stringFromBytes(double(file.value(QLatin1String(file_info::size)).toULongLong()),
+                                  platform::SizeTextBase1024BeforeLeopard);
     item.link = file.value(QLatin1String(file_info::linkURL)).toUrl();
     item.icon = file.value(QLatin1String(file_info::iconURL)).toUrl();
     if (item.icon.isEmpty() || !item.icon.isValid() || runsCode(item.icon))
@@ -130,10 +138,11 @@ QString plainLinkList(const QList<FileInfo>& files) {
     QString list;
     for (const FileInfo& file : files) {
         const Item item = itemOf(file);
-        list += QStringLiteral("&nbsp;&nbsp;- %1 (%2): %3<br>")
-                    .arg(escapedText(item.name), escapedText(item.sizeText), escapedText(encodedURL(item.link)));
+        list +=
+            QStringLiteral("&nbsp;&nbsp;- %1 (%2): %3<br>")
+                .arg(escapedText(item.name), escapedText(item.sizeText), escapedText(encodedURL(item.link)));
     }
-    list.chop(4);  // the last "<br>": the layout ends the line itself
+    list.chop(4); // the last "<br>": the layout ends the line itself
     return list;
 }
 
@@ -172,8 +181,9 @@ QString emailLanguage(const QString& composeBodyOuterHTML) {
     const platform::dom::Document document = platform::dom::Document::parseTidyHTML(composeBodyOuterHTML);
     if (document.isNull())
         return {};
-    for (const QString& xpath : {QStringLiteral("//blockquote[@type='cite']"),
-                                 QStringLiteral("//div[@id='AppleMailSignature']"), QStringLiteral("//comment()")})
+    for (const QString& xpath :
+         {QStringLiteral("//blockquote[@type='cite']"), QStringLiteral("//div[@id='AppleMailSignature']"),
+          QStringLiteral("//comment()")})
         for (platform::dom::Node node : document.nodesForXPath(xpath))
             node.detach();
     return platform::bestLanguageOfText(document.stringValue());
@@ -188,7 +198,7 @@ DownloadBox::DownloadBox(const platform::Bundle& bundle, const platform::Setting
     , settings_(settings) {}
 
 std::variant<QString, platform::Error> DownloadBox::localizedStringForKey(const QString& key,
-                                                                         const QString& language) const {
+                                                                          const QString& language) const {
     QString folder = language.isEmpty() ? englishLanguage : language;
     if (!isLanguageCode(folder) || bundle_.pathForResource(folder, QStringLiteral("lproj")).isNull())
         folder = englishLanguage;

@@ -31,13 +31,14 @@ public:
 
     // The phrase of `key` in the table of `language` (null means English), falling back to English. An error
     // when not even the English table has it.
-    std::variant<QString, platform::Error> localizedStringForKey(const QString& key, const QString& language) const;
+    std::variant<QString, platform::Error> localizedStringForKey(const QString& key,
+                                                                 const QString& language) const;
 
     // The stored template when it is non-empty and has a link list, else the bundle's default one.
     std::variant<QString, platform::Error> chooseTemplate() const;
 
-    // The box's inner HTML for `files` (each with path, size and link) in a rich-text or a plain-text message,
-    // with the phrases of `language` (null means English).
+    // The box's inner HTML for `files` (each with path, size and link) in a rich-text or a plain-text
+    // message, with the phrases of `language` (null means English).
     std::variant<QString, platform::Error> boxHTML(const QList<FileInfo>& files, bool richText,
                                                    const QString& language) const;
 

@@ -32,7 +32,8 @@ bool InterfaceLocalizer::loadAndTranslate(const QString& path, QVariantMap nameT
     host::InterfaceArrayPtr topLevelObjects = host::topLevelObjectsFromNameTable(nameTable);
     if (!topLevelObjects) {
         topLevelObjects = std::make_shared<host::InterfaceArray>();
-        nameTable.insert(QString::fromLatin1(host::interface_loading::topLevelObjectsKey), QVariant::fromValue(topLevelObjects));
+        nameTable.insert(QString::fromLatin1(host::interface_loading::topLevelObjectsKey),
+                         QVariant::fromValue(topLevelObjects));
     }
     const bool loaded = system.loadNibFile(path, nameTable);
     localizeStringsInObject(topLevelObjects.get(), table);
@@ -45,13 +46,16 @@ bool InterfaceLocalizer::loadNibNamed(const QString& name, const host::Interface
     const QString table = path.isNull() ? QString() : translationTable(path);
     if (table.isNull())
         return system.loadNibNamed(name, owner);
-    return loadAndTranslate(path, {{QString::fromLatin1(host::interface_loading::ownerKey), QVariant::fromValue(owner)}},
-                            table, system);
+    return loadAndTranslate(
+        path, {{QString::fromLatin1(host::interface_loading::ownerKey), QVariant::fromValue(owner)}}, table,
+        system);
 }
 
-bool InterfaceLocalizer::loadNibFile(const QString& path, const QVariantMap& nameTable, const SystemLoaders& system) const {
+bool InterfaceLocalizer::loadNibFile(const QString& path, const QVariantMap& nameTable,
+                                     const SystemLoaders& system) const {
     const QString file = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    const bool inBundle = file.startsWith(QDir::cleanPath(QFileInfo(bundle_.bundlePath()).absoluteFilePath()) + u'/');
+    const bool inBundle =
+        file.startsWith(QDir::cleanPath(QFileInfo(bundle_.bundlePath()).absoluteFilePath()) + u'/');
     const QString table = inBundle ? translationTable(file) : QString();
     if (table.isNull())
         return system.loadNibFile(path, nameTable);
@@ -244,23 +248,29 @@ host::Class* LocalizingLoaders::defineCategoryClass(host::Runtime& runtime, cons
     auto systemLoaders = [](const host::Class& loadingClass) {
         return InterfaceLocalizer::SystemLoaders{
             [&loadingClass](const QString& name, const host::InterfaceOwnerPtr& owner) {
-                return loadingClass.invokeClassMethod(QString::fromLatin1(loadNibNamedSelector), {name, QVariant::fromValue(owner)})
+                return loadingClass
+                    .invokeClassMethod(QString::fromLatin1(loadNibNamedSelector),
+                                       {name, QVariant::fromValue(owner)})
                     .toBool();
             },
             [&loadingClass](const QString& path, const QVariantMap& nameTable) {
-                return loadingClass.invokeClassMethod(QString::fromLatin1(loadNibFileSelector), {path, nameTable, QVariant()})
+                return loadingClass
+                    .invokeClassMethod(QString::fromLatin1(loadNibFileSelector),
+                                       {path, nameTable, QVariant()})
                     .toBool();
             }};
     };
-    category->addClassMethod(QString::fromLatin1(loadNibNamedSelector), [&bundle, systemLoaders](const host::Invocation& call) {
-        return QVariant(InterfaceLocalizer(bundle).loadNibNamed(call.argument(0).toString(),
-                                                                call.argument(1).value<host::InterfaceOwnerPtr>(),
-                                                                systemLoaders(call.receiverClass)));
-    });
-    category->addClassMethod(QString::fromLatin1(loadNibFileSelector), [&bundle, systemLoaders](const host::Invocation& call) {
-        return QVariant(InterfaceLocalizer(bundle).loadNibFile(call.argument(0).toString(), call.argument(1).toMap(),
-                                                               systemLoaders(call.receiverClass)));
-    });
+    category->addClassMethod(
+        QString::fromLatin1(loadNibNamedSelector), [&bundle, systemLoaders](const host::Invocation& call) {
+            return QVariant(InterfaceLocalizer(bundle).loadNibNamed(
+                call.argument(0).toString(), call.argument(1).value<host::InterfaceOwnerPtr>(),
+                systemLoaders(call.receiverClass)));
+        });
+    category->addClassMethod(
+        QString::fromLatin1(loadNibFileSelector), [&bundle, systemLoaders](const host::Invocation& call) {
+            return QVariant(InterfaceLocalizer(bundle).loadNibFile(
+                call.argument(0).toString(), call.argument(1).toMap(), systemLoaders(call.receiverClass)));
+        });
     return category;
 }
 

@@ -28,7 +28,8 @@ public:
     // Load through the host and translate. English, a missing table or an interface the plug-in bundle
     // does not have leave the host's loading as it is. The file loader collects the top-level objects in
     // the table's array, adding one (to a copy of the table) when the caller gave none.
-    bool loadNibNamed(const QString& name, const host::InterfaceOwnerPtr& owner, const SystemLoaders& system) const;
+    bool loadNibNamed(const QString& name, const host::InterfaceOwnerPtr& owner,
+                      const SystemLoaders& system) const;
     bool loadNibFile(const QString& path, const QVariantMap& nameTable, const SystemLoaders& system) const;
 
     // The object (or array of objects) and everything reachable from it, in `table`. Null does nothing.
@@ -57,7 +58,8 @@ private:
 
     // The table that translates the interface file at `path`, or null when the host's loading stands.
     QString translationTable(const QString& path) const;
-    bool loadAndTranslate(const QString& path, QVariantMap nameTable, const QString& table, const SystemLoaders& system) const;
+    bool loadAndTranslate(const QString& path, QVariantMap nameTable, const QString& table,
+                          const SystemLoaders& system) const;
 
     const platform::Bundle& bundle_;
 };

@@ -12,7 +12,8 @@
 
 namespace qm::plugin {
 
-PluginDelegate::PluginDelegate(PluginContext& context, QString workingDirectory, UpdateToolLocations updateTool)
+PluginDelegate::PluginDelegate(PluginContext& context, QString workingDirectory,
+                               UpdateToolLocations updateTool)
     : context_(context)
     , workingDirectory_(std::move(workingDirectory))
     , updateCheck_(context, std::move(updateTool)) {}
@@ -38,7 +39,8 @@ void PluginDelegate::cleanTemporaryDirectory() const {
 void PluginDelegate::seedTemplate() const {
     if (context_.settings.objectForKey(accounts::keys::infoBoxTemplate))
         return;
-    QFile resource(context_.bundle.pathForResource(QStringLiteral("DefaultTemplate"), QStringLiteral("html")));
+    QFile resource(
+        context_.bundle.pathForResource(QStringLiteral("DefaultTemplate"), QStringLiteral("html")));
     if (resource.open(QIODevice::ReadOnly))
         context_.settings.setObject(QString::fromUtf8(resource.readAll()), accounts::keys::infoBoxTemplate);
 }
@@ -47,9 +49,11 @@ void PluginDelegate::showWelcome() const {
     if (selectedService(context_.settings) != upload::ServiceId::None)
         return;
     const platform::Bundle& bundle = context_.bundle;
-    const int answer = runAlertPanelWithCheckbox(
-        context_, bundle.localized(QString::fromLatin1(welcomeTitle)), bundle.localized(QString::fromLatin1(texts::welcomeMessage)),
-        bundle.localized(QString::fromLatin1(texts::yes)), bundle.localized(QString::fromLatin1(texts::notNow)));
+    const int answer =
+        runAlertPanelWithCheckbox(context_, bundle.localized(QString::fromLatin1(welcomeTitle)),
+                                  bundle.localized(QString::fromLatin1(texts::welcomeMessage)),
+                                  bundle.localized(QString::fromLatin1(texts::yes)),
+                                  bundle.localized(QString::fromLatin1(texts::notNow)));
     if (answer == host::AlertDefaultReturn)
         showPluginPreferences(context_);
 }

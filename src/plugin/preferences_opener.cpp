@@ -7,9 +7,11 @@ namespace qm::plugin {
 void showPluginPreferences(const PluginContext& context) {
     host::Application(context.host.application()).showPreferencesPanel();
     // The page's owner is the plug-in's preference module, when this build and host have one.
-    const host::Class* moduleClass = context.host.runtime().classNamed(QStringLiteral("RVQuillmoorPreferenceModule"));
+    const host::Class* moduleClass =
+        context.host.runtime().classNamed(QStringLiteral("RVQuillmoorPreferenceModule"));
     const host::ObjectPtr module =
-        moduleClass ? host::toObject(moduleClass->invokeClassMethod(QStringLiteral("sharedInstance"))) : nullptr;
+        moduleClass ? host::toObject(moduleClass->invokeClassMethod(QStringLiteral("sharedInstance")))
+                    : nullptr;
     host::PreferencesController::shared(context.host.runtime()).showPreferencesPanelForOwner(module);
 }
 

@@ -15,8 +15,9 @@ namespace qm::plugin {
 
 namespace sel = host::selectors;
 
-QuillmoorBundle::QuillmoorBundle(host::Host& host, platform::SettingsStore& settings, const platform::Bundle& bundle,
-                                 upload::ServiceRegistry& services, QString workingDirectory)
+QuillmoorBundle::QuillmoorBundle(host::Host& host, platform::SettingsStore& settings,
+                                 const platform::Bundle& bundle, upload::ServiceRegistry& services,
+                                 QString workingDirectory)
     : context_{host, settings, bundle, services}
     , classLookup_(host.runtime())
     , pipeline_(context_, workingDirectory)
@@ -46,7 +47,8 @@ void QuillmoorBundle::initialize() {
         mergeCategory(editor_.defineCategoryClass(), composeName);
         mergeLocalizingLoaders();
 
-        exchange(QStringLiteral("NSPreferences"), true, sel::sharedPreferences, QStringLiteral("quillmoorSharedPreferences"));
+        exchange(QStringLiteral("NSPreferences"), true, sel::sharedPreferences,
+                 QStringLiteral("quillmoorSharedPreferences"));
         exchange(composeName, false, sel::send, QString::fromLatin1(DocumentEditor::quillmoorSendSelector));
         exchange(composeName, false, sel::windowWillClose,
                  QString::fromLatin1(DocumentEditor::quillmoorWindowWillCloseSelector));
@@ -66,8 +68,10 @@ void QuillmoorBundle::initialize() {
 
         delegate_.prepare();
         if (context_.host.staysOpen()) {
-            platform::dispatch::after(5000, [this] { delegate_.showWelcome(); }, &timerContext_);
-            platform::dispatch::after(10000, [this] { delegate_.checkForUpdate(); }, &timerContext_);
+            platform::dispatch::after(
+                5000, [this] { delegate_.showWelcome(); }, &timerContext_);
+            platform::dispatch::after(
+                10000, [this] { delegate_.checkForUpdate(); }, &timerContext_);
         }
 
         recordVersion();
@@ -80,11 +84,14 @@ void QuillmoorBundle::registerBundleClass() {
     host::Class* bundleClass = runtime.classNamed(QString::fromLatin1(className));
     if (!bundleClass) {
         bundleClass = runtime.addClass(QString::fromLatin1(className));
-        bundleClass->addClassMethod(QStringLiteral("hasPreferencesPanel"), [](const host::Invocation&) { return QVariant(true); });
-        bundleClass->addClassMethod(QStringLiteral("preferencesOwnerClassName"),
-                                    [](const host::Invocation&) { return QVariant(QString::fromLatin1(preferencesOwnerClassName)); });
-        bundleClass->addClassMethod(QStringLiteral("preferencesPanelName"),
-                                    [](const host::Invocation&) { return QVariant(QString::fromLatin1(preferencesPanelName)); });
+        bundleClass->addClassMethod(QStringLiteral("hasPreferencesPanel"),
+                                    [](const host::Invocation&) { return QVariant(true); });
+        bundleClass->addClassMethod(QStringLiteral("preferencesOwnerClassName"), [](const host::Invocation&) {
+            return QVariant(QString::fromLatin1(preferencesOwnerClassName));
+        });
+        bundleClass->addClassMethod(QStringLiteral("preferencesPanelName"), [](const host::Invocation&) {
+            return QVariant(QString::fromLatin1(preferencesPanelName));
+        });
     }
     host::Class* mailBundle = classLookup_.classFromString(QStringLiteral("MVMailBundle"));
     if (mailBundle && bundleClass->superclass() != mailBundle)
@@ -100,9 +107,11 @@ void QuillmoorBundle::mergeCategory(host::Class* category, const QString& target
 
 void QuillmoorBundle::mergeLocalizingLoaders() {
     // Each of the plug-in's loaders ends in the host's other one: both are exchanged, or neither is merged.
-    const host::Class* loading = classLookup_.classFromString(QString::fromLatin1(host::interface_loading::className));
-    if (!loading || !loading->respondsToClassMethod(QString::fromLatin1(host::interface_loading::loadNibNamed))
-        || !loading->respondsToClassMethod(QString::fromLatin1(host::interface_loading::loadNibFile)))
+    const host::Class* loading =
+        classLookup_.classFromString(QString::fromLatin1(host::interface_loading::className));
+    if (!loading ||
+        !loading->respondsToClassMethod(QString::fromLatin1(host::interface_loading::loadNibNamed)) ||
+        !loading->respondsToClassMethod(QString::fromLatin1(host::interface_loading::loadNibFile)))
         return;
     mergeCategory(LocalizingLoaders::defineCategoryClass(context_.host.runtime(), context_.bundle),
                   QString::fromLatin1(host::interface_loading::className));
@@ -126,16 +135,20 @@ void QuillmoorBundle::claimUrlSchemes() {
         return;
     const platform::UrlSchemeHandler::Application application{QStringLiteral("quillmoor.desktop"),
                                                               QStringLiteral("Quillmoor"), command};
-    const QStringList schemes{QStringLiteral("quillmoor"), QStringLiteral("db-") + QString::fromLatin1(dropboxAppKey)};
+    const QStringList schemes{QStringLiteral("quillmoor"),
+                              QStringLiteral("db-") + QString::fromLatin1(dropboxAppKey)};
     // xdg-mime runs a while; the host's start-up does not wait for it.
-    platform::dispatch::onGlobalPool([application, schemes, environment = QProcessEnvironment::systemEnvironment()] {
-        if (const auto error = platform::UrlSchemeHandler::registerDefaultHandler(application, schemes, environment))
-            platform::SystemLog::write(error->localizedDescription);
-    });
+    platform::dispatch::onGlobalPool(
+        [application, schemes, environment = QProcessEnvironment::systemEnvironment()] {
+            if (const auto error =
+                    platform::UrlSchemeHandler::registerDefaultHandler(application, schemes, environment))
+                platform::SystemLog::write(error->localizedDescription);
+        });
 }
 
 void QuillmoorBundle::registerDefaults() {
-    const QString path = context_.bundle.pathForResource(QStringLiteral("QuillmoorDefaults"), QStringLiteral("plist"));
+    const QString path =
+        context_.bundle.pathForResource(QStringLiteral("QuillmoorDefaults"), QStringLiteral("plist"));
     if (path.isEmpty())
         return;
     if (const auto defaults = platform::plist::readFile(path))

@@ -42,13 +42,14 @@ private:
     void registerBundleClass();
     void mergeCategory(host::Class* category, const QString& targetName);
     void mergeLocalizingLoaders();
-    void exchange(const QString& className, bool classMethod, const QString& hostSelector, const QString& ownSelector);
+    void exchange(const QString& className, bool classMethod, const QString& hostSelector,
+                  const QString& ownSelector);
     void claimUrlSchemes();
     void registerDefaults();
     void recordVersion();
 
     std::once_flag once_;
-    QObject timerContext_;   // delayed work dies with the plug-in
+    QObject timerContext_; // delayed work dies with the plug-in
     PluginContext context_;
     ClassLookup classLookup_;
     AttachmentPipeline pipeline_;

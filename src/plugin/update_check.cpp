@@ -46,7 +46,8 @@ void reportMissingTool(PluginContext& context) {
     const platform::Bundle& bundle = context.bundle;
     const QString name = bundle.name();
     host::AlertRequest request;
-    request.title = platform::formatString(bundle.localized(QString::fromUtf8(texts::updateManagerMissingTitle)), {name, name});
+    request.title = platform::formatString(
+        bundle.localized(QString::fromUtf8(texts::updateManagerMissingTitle)), {name, name});
     request.informativeText = bundle.localized(QString::fromUtf8(texts::updateManagerMissingMessage));
     request.iconPath = bundle.pathForResource(QStringLiteral("Quillmoor"), QStringLiteral("png"));
     request.defaultButton = bundle.localized(QString::fromLatin1(texts::download));
@@ -87,7 +88,8 @@ QString UpdateCheck::locateManager() const {
     const QString local = locations_.applicationsFolder + u'/' + managerName;
     if (QFileInfo(local).isDir())
         return local;
-    const QString entry = applicationForIdentifier(QString::fromLatin1(vendorPrefix) + QStringLiteral("MailPluginManager"));
+    const QString entry =
+        applicationForIdentifier(QString::fromLatin1(vendorPrefix) + QStringLiteral("MailPluginManager"));
     return entry.isEmpty() ? QString() : desktopEntryFolder(entry);
 }
 
@@ -98,7 +100,8 @@ QString UpdateCheck::locateTool() const {
     const QString manager = locateManager();
     if (manager.isEmpty())
         return {};
-    const QString bundled = manager + QStringLiteral("/Contents/Resources/") + QStringLiteral("%1.app").arg(toolName);
+    const QString bundled =
+        manager + QStringLiteral("/Contents/Resources/") + QStringLiteral("%1.app").arg(toolName);
     return QFileInfo::exists(bundled) ? bundled : QString();
 }
 
@@ -121,7 +124,8 @@ QString UpdateCheck::writeActionFile() const {
     const QVariantMap action{
         {QStringLiteral("action"), QStringLiteral("-update")},
         {QStringLiteral("plugin-path"), context_.bundle.bundlePath()},
-        {QStringLiteral("-sparkle-value"), QVariantMap{{QStringLiteral("beta"), beta ? QStringLiteral("1") : QStringLiteral("0")}}},
+        {QStringLiteral("-sparkle-value"),
+         QVariantMap{{QStringLiteral("beta"), beta ? QStringLiteral("1") : QStringLiteral("0")}}},
     };
     const QString folder = locations_.libraryFolder + QStringLiteral("/Mail/MPT");
     // Only the last folder is made: the tool owns "Mail" and makes it when it is installed.
@@ -129,8 +133,8 @@ QString UpdateCheck::writeActionFile() const {
         platform::SystemLog::write(QString::fromLatin1(texts::updateFolderMissing));
         return {};
     }
-    const QString path =
-        folder + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".mtperform");
+    const QString path = folder + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                         QStringLiteral(".mtperform");
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(platform::plist::toXml(action)) < 0 || !file.flush()) {
         file.close();

@@ -11,9 +11,9 @@ namespace qm::plugin {
 // an action file that the tool's helper picks up. On Linux an application "found by the workspace" is a
 // desktop entry named after its identifier, and the local applications folder is /opt.
 struct UpdateToolLocations {
-    QString applicationsFolder;        // where "Mail Plugin Manager.app" may be installed
-    QStringList desktopEntryFolders;   // searched in order for "<identifier>.desktop"
-    QString libraryFolder;             // the action files go to its "Mail/MPT"
+    QString applicationsFolder;      // where "Mail Plugin Manager.app" may be installed
+    QStringList desktopEntryFolders; // searched in order for "<identifier>.desktop"
+    QString libraryFolder;           // the action files go to its "Mail/MPT"
 
     static UpdateToolLocations system();
 };

@@ -12,7 +12,8 @@ namespace qm::plugin {
 
 namespace keys = accounts::keys;
 
-UploadController::UploadController(PluginContext& context, host::ObjectPtr editor, UploadControllerDelegate& delegate)
+UploadController::UploadController(PluginContext& context, host::ObjectPtr editor,
+                                   UploadControllerDelegate& delegate)
     : context_(context)
     , editor_(editor)
     , editorIdentity_(editor.get())
@@ -20,12 +21,15 @@ UploadController::UploadController(PluginContext& context, host::ObjectPtr edito
     , self_(std::make_shared<UploadController*>(this)) {
     fileStats_.reserve(5);
     // The host keeps the panel's actions; a click after this controller is gone must find nothing.
-    const host::InterfaceActions actions{{QStringLiteral("cancelUpload:"), [alive = std::weak_ptr<UploadController*>(self_)] {
-                                              if (const auto controller = alive.lock())
-                                                  (*controller)->cancelUpload();
-                                          }}};
-    const auto owner = std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{context_.bundle.bundlePath(), actions, {}});
-    if (host::loadInterfaceNamed(context_.host.runtime(), QStringLiteral("UploadProgressView"), owner) && owner->loaded) {
+    const host::InterfaceActions actions{
+        {QStringLiteral("cancelUpload:"), [alive = std::weak_ptr<UploadController*>(self_)] {
+             if (const auto controller = alive.lock())
+                 (*controller)->cancelUpload();
+         }}};
+    const auto owner = std::make_shared<host::InterfaceOwner>(
+        host::InterfaceOwner{context_.bundle.bundlePath(), actions, {}});
+    if (host::loadInterfaceNamed(context_.host.runtime(), QStringLiteral("UploadProgressView"), owner) &&
+        owner->loaded) {
         const host::LoadedInterface* loaded = &*owner->loaded;
         progressPanel_ = loaded->outlet<host::Panel>(QStringLiteral("progressPanel"));
         progressIndicator_ = loaded->outlet<host::ProgressIndicator>(QStringLiteral("progressIndicator"));
@@ -43,7 +47,8 @@ upload::ServiceId UploadController::activeService(const PluginContext& context) 
     return plugin::activeService(context.settings, context.services);
 }
 
-bool UploadController::uploadFiles(const QStringList& paths, const QStringList& ids, const QStringList& recipients) {
+bool UploadController::uploadFiles(const QStringList& paths, const QStringList& ids,
+                                   const QStringList& recipients) {
     if (paths.isEmpty())
         return false;
     filePaths_ = paths;
@@ -145,8 +150,9 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
             stats.insert(file_info::sizePart, stats.value(file_info::size));
     updateProgressBar();
 
-    const auto pending = std::find_if(fileStats_.cbegin(), fileStats_.cend(),
-                                      [](const FileInfo& stats) { return !stats.contains(file_info::linkURL); });
+    const auto pending = std::find_if(fileStats_.cbegin(), fileStats_.cend(), [](const FileInfo& stats) {
+        return !stats.contains(file_info::linkURL);
+    });
     if (pending == fileStats_.cend()) {
         active_ = false;
         if (progressIndicator_)
@@ -157,7 +163,8 @@ void UploadController::createdLink(const QUrl& link, const QString& file, const 
         return;
     }
     if (!uploader_->uploadFile(pending->value(file_info::path).toString(), true))
-        endRun(upload::UploadStatus::Failed, context_.bundle.localized(QString::fromLatin1(texts::uploadNotStarted)));
+        endRun(upload::UploadStatus::Failed,
+               context_.bundle.localized(QString::fromLatin1(texts::uploadNotStarted)));
 }
 
 void UploadController::uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) {
@@ -185,8 +192,9 @@ UploadController& UploadControllerRegistry::uploadControllerForDelegate(const ho
 }
 
 void UploadControllerRegistry::removeUploadControllerForDelegate(const host::Object* editor) {
-    const auto found = std::find_if(controllers_.begin(), controllers_.end(),
-                                    [editor](const auto& controller) { return controller->editorIdentity() == editor; });
+    const auto found =
+        std::find_if(controllers_.begin(), controllers_.end(),
+                     [editor](const auto& controller) { return controller->editorIdentity() == editor; });
     if (found != controllers_.end())
         controllers_.erase(found);
 }

@@ -96,7 +96,7 @@ struct Request {
     bool createMissingDirectories = false;
     QList<QByteArray> quote;
     bool quoteAfterTransfer = false; // FTP: after the change to the URL's folder
-    qint64 maxResponseBytes = 0; // 0: the body is discarded
+    qint64 maxResponseBytes = 0;     // 0: the body is discarded
     const ProgressSink* progress = nullptr;
     bool anonymous = false; // never asks for a credential, follows redirects
 };

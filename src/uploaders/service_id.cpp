@@ -4,8 +4,8 @@ namespace qm::upload {
 
 QString serviceName(ServiceId id) {
     static const std::array<const char*, kServiceCount> names{
-        "Dropbox", "Hightail", "CloudApp", "Droplr", "Dropmark",
-        "MediaFire", "Box", "GoogleDrive", "ownCloud", "Generic"};
+        "Dropbox",   "Hightail", "CloudApp",    "Droplr",   "Dropmark",
+        "MediaFire", "Box",      "GoogleDrive", "ownCloud", "Generic"};
     if (!serviceFromNumber(serviceNumber(id)))
         return {};
     return QString::fromLatin1(names[static_cast<size_t>(serviceNumber(id))]);

@@ -4,7 +4,8 @@
 
 namespace qm::upload {
 
-Uploader::Uploader() : self_(std::make_shared<Uploader*>(this)) {}
+Uploader::Uploader()
+    : self_(std::make_shared<Uploader*>(this)) {}
 
 Uploader::~Uploader() = default;
 
@@ -37,7 +38,8 @@ void Uploader::authenticate() {
 void Uploader::removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) {
     const QString text = QStringLiteral("This service cannot remove the file it stored at %1.")
                              .arg(link.toDisplayString(QUrl::RemoveUserInfo));
-    platform::dispatch::onMain([done = std::move(done), text] { done(platform::Error(QStringLiteral("Quillmoor"), 1, text)); });
+    platform::dispatch::onMain(
+        [done = std::move(done), text] { done(platform::Error(QStringLiteral("Quillmoor"), 1, text)); });
 }
 
 void Uploader::deliver(std::function<void(UploaderDelegate&)> report) {

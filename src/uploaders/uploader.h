@@ -125,8 +125,8 @@ private:
     bool busy_ = false;
     bool createPublicLink_ = false;
     bool linking_ = false;
-    quint64 generation_ = 0;            // of the current run; a report or callback of another one is dropped
-    std::shared_ptr<Uploader*> self_;   // queued reports check it so a destroyed uploader reports nothing
+    quint64 generation_ = 0;          // of the current run; a report or callback of another one is dropped
+    std::shared_ptr<Uploader*> self_; // queued reports check it so a destroyed uploader reports nothing
 };
 
 } // namespace qm::upload

@@ -11,10 +11,16 @@ public:
     platform::MemorySecretStore inner;
     int containsCalls = 0;
     int findCalls = 0;
-    bool contains(const QString& s, const QString& a) override { return ++containsCalls, inner.contains(s, a); }
-    std::optional<QByteArray> find(const QString& s, const QString& a) override { return ++findCalls, inner.find(s, a); }
+    bool contains(const QString& s, const QString& a) override {
+        return ++containsCalls, inner.contains(s, a);
+    }
+    std::optional<QByteArray> find(const QString& s, const QString& a) override {
+        return ++findCalls, inner.find(s, a);
+    }
     bool add(const QString& s, const QString& a, const QByteArray& d) override { return inner.add(s, a, d); }
-    bool replace(const QString& s, const QString& a, const QByteArray& d) override { return inner.replace(s, a, d); }
+    bool replace(const QString& s, const QString& a, const QByteArray& d) override {
+        return inner.replace(s, a, d);
+    }
     bool remove(const QString& s, const QString& a) override { return inner.remove(s, a); }
 };
 
@@ -37,7 +43,7 @@ TEST(CredentialStoreTest, MissingOrEmptyItemsReadAsNilAndRemoveAnswersNo) {
     CountingSecrets secrets;
     CredentialStore store(secrets);
     EXPECT_TRUE(store.passwordFromKeychainItem(cloudApp, QStringLiteral("nobody")).isNull());
-    EXPECT_EQ(secrets.findCalls, 0);   // the existence check answers first
+    EXPECT_EQ(secrets.findCalls, 0); // the existence check answers first
     EXPECT_FALSE(store.removeKeychainItem(cloudApp, QStringLiteral("nobody")));
 
     secrets.inner.add(cloudApp, QStringLiteral("empty"), QByteArray());
@@ -52,7 +58,8 @@ TEST(CredentialStoreTest, ServicesWithTheSameAccountAreIndependent) {
     store.setPassword(QStringLiteral("a"), cloudApp, QStringLiteral("me"));
     store.setPassword(QStringLiteral("b"), QStringLiteral("Quillmoor (Droplr)"), QStringLiteral("me"));
     EXPECT_TRUE(store.removeKeychainItem(cloudApp, QStringLiteral("me")));
-    EXPECT_EQ(store.passwordFromKeychainItem(QStringLiteral("Quillmoor (Droplr)"), QStringLiteral("me")), QStringLiteral("b"));
+    EXPECT_EQ(store.passwordFromKeychainItem(QStringLiteral("Quillmoor (Droplr)"), QStringLiteral("me")),
+              QStringLiteral("b"));
 }
 
 } // namespace

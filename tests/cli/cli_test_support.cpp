@@ -4,8 +4,8 @@
 
 #include "accounts/settings_keys.h"
 #include "cli/application.h"
-#include "support/test_support.h"
 #include "platform/dispatch.h"
+#include "support/test_support.h"
 #include "support/test_uploader.h"
 #include "uploaders/uploader.h"
 
@@ -29,7 +29,8 @@ QString fixturePath(const QString& name) {
 }
 
 QByteArray fixturePdf() {
-    return QByteArrayLiteral("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n");
+    return QByteArrayLiteral("%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj << /Type /Catalog >> endobj\ntrailer << "
+                             "/Root 1 0 R >>\n%%EOF\n");
 }
 
 QByteArray fixtureBinary() {
@@ -61,7 +62,9 @@ const MimePart* ParsedMessage::attachmentNamed(const QString& filename) const {
 
 namespace {
 
-QString str(const char* text) { return text ? QString::fromUtf8(text) : QString(); }
+QString str(const char* text) {
+    return text ? QString::fromUtf8(text) : QString();
+}
 
 QString typeOf(GMimeObject* object) {
     char* type = g_mime_content_type_get_mime_type(g_mime_object_get_content_type(object));
@@ -163,7 +166,8 @@ ParsedMessage parseMessageFile(const QString& path) {
 
 ParsedMessage parseMessage(const QByteArray& bytes) {
     g_mime_init();
-    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
+    GMimeStream* stream =
+        g_mime_stream_mem_new_with_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
     ParsedMessage parsed = parseStream(stream);
     g_object_unref(stream);
     return parsed;
@@ -179,7 +183,8 @@ public:
     void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override {
         platform::dispatch::onMain([this, link, done = std::move(done)] {
             if (owner_.removalFails)
-                return done(platform::Error(QStringLiteral("TestUploadDomain"), 8, QStringLiteral("The test server keeps it.")));
+                return done(platform::Error(QStringLiteral("TestUploadDomain"), 8,
+                                            QStringLiteral("The test server keeps it.")));
             owner_.removed.append(link);
             done({});
         });
@@ -193,10 +198,12 @@ protected:
         switch (owner_.behaviour) {
         case AutoUploaderClass::Behaviour::Link:
             reportProgress(0.5);
-            reportLink(QUrl(QStringLiteral("https://files.example.net/s/") + QString::fromLatin1(QUrl::toPercentEncoding(name))));
+            reportLink(QUrl(QStringLiteral("https://files.example.net/s/") +
+                            QString::fromLatin1(QUrl::toPercentEncoding(name))));
             break;
         case AutoUploaderClass::Behaviour::Fail:
-            reportFailure(platform::Error(QStringLiteral("TestUploadDomain"), 7, QStringLiteral("The test server refused %1.").arg(name)));
+            reportFailure(platform::Error(QStringLiteral("TestUploadDomain"), 7,
+                                          QStringLiteral("The test server refused %1.").arg(name)));
             break;
         case AutoUploaderClass::Behaviour::Hang:
             break;
@@ -215,11 +222,14 @@ AutoUploaderClass::AutoUploaderClass(const upload::ServiceEnvironment& environme
                                               accounts::keys::genericLogin))
     , behaviour(behaviour) {}
 
-std::unique_ptr<upload::Uploader> AutoUploaderClass::create() const { return std::make_unique<AutoUploader>(*this); }
+std::unique_ptr<upload::Uploader> AutoUploaderClass::create() const {
+    return std::make_unique<AutoUploader>(*this);
+}
 
 CliRunner::CliRunner()
     : settings(folder.filePath(QStringLiteral("config/settings.plist")))
-    , bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("en")})
+    , bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+             {QStringLiteral("en")})
     , credentials(secrets)
     , serviceEnvironment{settings, credentials, bundle.name()} {}
 
@@ -250,7 +260,8 @@ int CliRunner::run(const QStringList& arguments) {
 }
 
 QStringList CliRunner::leftovers() const {
-    return QDir(folder.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    return QDir(folder.filePath(QStringLiteral("tmp")))
+        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
 AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour) {
@@ -269,8 +280,8 @@ void CliRunner::setThreshold(double megabytes, bool perFile) {
 
 int CliRunner::sendUploadingEverything(const QString& fixture, const QString& out) {
     setThreshold(0.0001);
-    return run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"), QStringLiteral("--out"), out,
-                fixturePath(fixture)});
+    return run({QStringLiteral("send"), QStringLiteral("--answer"), QStringLiteral("upload"),
+                QStringLiteral("--out"), out, fixturePath(fixture)});
 }
 
 SmtpSink::~SmtpSink() {
@@ -285,9 +296,11 @@ QString SmtpSink::start(const QString& folder, const QStringList& options) {
     port_ = freeLoopbackPort();
     const QString python = QStringLiteral(QUILLMOOR_DEBIAN_PYTHON);
     if (python.isEmpty() || !QFileInfo(python).isExecutable())
-        return QStringLiteral("Debian's python3 was not found; scripts/install-deps.sh installs it with python3-aiosmtpd");
+        return QStringLiteral(
+            "Debian's python3 was not found; scripts/install-deps.sh installs it with python3-aiosmtpd");
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(python, QStringList{QStringLiteral(QUILLMOOR_SMTP_SERVER), QString::number(port_), folder} + options);
+    process_.start(
+        python, QStringList{QStringLiteral(QUILLMOOR_SMTP_SERVER), QString::number(port_), folder} + options);
     if (!process_.waitForStarted(5000))
         return QStringLiteral("the SMTP server did not start: ") + process_.errorString();
     QByteArray said;
@@ -302,7 +315,9 @@ QString SmtpSink::start(const QString& folder, const QStringList& options) {
     return {};
 }
 
-QString SmtpSink::messagePath(int number) const { return QDir(folder_).filePath(QStringLiteral("%1.eml").arg(number)); }
+QString SmtpSink::messagePath(int number) const {
+    return QDir(folder_).filePath(QStringLiteral("%1.eml").arg(number));
+}
 
 QStringList SmtpSink::envelope(int number) const {
     return QString::fromUtf8(readFile(QDir(folder_).filePath(QStringLiteral("%1.envelope").arg(number))))

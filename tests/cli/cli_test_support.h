@@ -25,7 +25,7 @@ QString fixturePath(const QString& name);
 
 // The attachment payloads of the fixtures.
 QByteArray fixturePdf();
-QByteArray fixtureBinary();   // bytes 0 to 255, four times
+QByteArray fixtureBinary(); // bytes 0 to 255, four times
 QByteArray fixturePng();
 
 // A message as a recipient's mail program sees it, parsed by GMime independently of the host's loader.
@@ -34,18 +34,18 @@ struct MimePart {
     QString filename;
     QString contentID;
     QString disposition;
-    QByteArray bytes;   // decoded
+    QByteArray bytes; // decoded
 };
 
 struct ParsedMessage {
     bool valid = false;
-    QStringList headerNames;               // in order, as written
-    QMap<QString, QString> headers;        // lower-case name -> decoded value of the first
-    QStringList structure;                 // content types, indented by depth: "multipart/mixed", " text/plain"
-    QString text;                          // the first text/plain body part
-    QString html;                          // the first text/html body part
-    QList<MimePart> attachments;           // parts with disposition "attachment"
-    QList<MimePart> inlineParts;           // non-root parts of a multipart/related
+    QStringList headerNames;        // in order, as written
+    QMap<QString, QString> headers; // lower-case name -> decoded value of the first
+    QStringList structure;          // content types, indented by depth: "multipart/mixed", " text/plain"
+    QString text;                   // the first text/plain body part
+    QString html;                   // the first text/html body part
+    QList<MimePart> attachments;    // parts with disposition "attachment"
+    QList<MimePart> inlineParts;    // non-root parts of a multipart/related
 
     QStringList attachmentNames() const;
     const MimePart* attachmentNamed(const QString& filename) const;
@@ -64,7 +64,7 @@ public:
     std::unique_ptr<upload::Uploader> create() const override;
 
     Behaviour behaviour;
-    mutable QStringList uploaded;   // file names, in order
+    mutable QStringList uploaded; // file names, in order
     mutable int cancelled = 0;
     // Removal of stored files: recorded, or refused when `removalFails`.
     mutable QList<QUrl> removed;
@@ -123,7 +123,7 @@ public:
     }
     int port() const { return port_; }
     QString messagePath(int number) const;
-    QStringList envelope(int number) const;   // MAIL FROM, then each RCPT TO
+    QStringList envelope(int number) const; // MAIL FROM, then each RCPT TO
     int received() const;
 
 private:

@@ -33,9 +33,12 @@ TEST(ConfigCommandTest, ValuesAreTypedByTheirForm) {
 
 TEST(ConfigCommandTest, SetGetListUnsetThroughTheCommandLine) {
     CliRunner cli;
-    const auto config = [&cli](const QStringList& arguments) { return cli.run(QStringList{"config"} + arguments); };
-    for (const auto& [key, value] : {std::pair{"QuillmoorMinFileSize", "2.5"}, std::pair{"QuillmoorAskBeforeUpload", "NO"},
-                                     std::pair{"QuillmoorFileSizeMode", "1"}, std::pair{"QuillmoorGenericServer", "sftp://files"}})
+    const auto config = [&cli](const QStringList& arguments) {
+        return cli.run(QStringList{"config"} + arguments);
+    };
+    for (const auto& [key, value] :
+         {std::pair{"QuillmoorMinFileSize", "2.5"}, std::pair{"QuillmoorAskBeforeUpload", "NO"},
+          std::pair{"QuillmoorFileSizeMode", "1"}, std::pair{"QuillmoorGenericServer", "sftp://files"}})
         EXPECT_EQ(config({"set", key, value}), 0) << key;
     // The store holds typed values that the plug-in reads.
     EXPECT_EQ(cli.settings.floatForKey("QuillmoorMinFileSize"), 2.5);

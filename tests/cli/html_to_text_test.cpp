@@ -9,7 +9,8 @@ using qm::cli::HtmlToText;
 using Mode = HtmlToText::Mode;
 
 QString convert(const QString& bodyHTML, Mode mode) {
-    const auto document = platform::dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyHTML));
+    const auto document =
+        platform::dom::Document::parseHTML(QStringLiteral("<html><body>%1</body></html>").arg(bodyHTML));
     return HtmlToText::convert(document.body(), mode);
 }
 

@@ -32,7 +32,8 @@ protected:
     // Standard input that carries `password` and a line break.
     void passwordOnStandardInput(const QByteArray& password) {
         ASSERT_EQ(::pipe(passwordPipe), 0);
-        ASSERT_EQ(::write(passwordPipe[1], password.constData(), static_cast<size_t>(password.size())), password.size());
+        ASSERT_EQ(::write(passwordPipe[1], password.constData(), static_cast<size_t>(password.size())),
+                  password.size());
         ASSERT_EQ(::write(passwordPipe[1], "\n", 1), 1);
         ::close(passwordPipe[1]);
         runner.inputFd = passwordPipe[0];
@@ -44,21 +45,24 @@ protected:
 
 TEST_F(LinkCommandTest, ASuccessfulLinkWritesTheFieldsKeepsThePasswordAndSelectsTheService) {
     passwordOnStandardInput("s3cret-ü");
-    const int status = runner.run({QStringLiteral("link"), QStringLiteral("GENERIC"), QStringLiteral("--login"),
-                                   QStringLiteral("ada"), QStringLiteral("--password-stdin"), QStringLiteral("--server"),
-                                   cloudURL(), QStringLiteral("--public-url"), cloudURL()});
+    const int status =
+        runner.run({QStringLiteral("link"), QStringLiteral("GENERIC"), QStringLiteral("--login"),
+                    QStringLiteral("ada"), QStringLiteral("--password-stdin"), QStringLiteral("--server"),
+                    cloudURL(), QStringLiteral("--public-url"), cloudURL()});
     EXPECT_EQ(status, 0) << runner.err().toStdString();
     EXPECT_TRUE(runner.services.isLinkedForService(upload::ServiceId::Generic));
     EXPECT_EQ(runner.settings.integerForKey(keys::selectedService), 9);
     EXPECT_EQ(runner.settings.stringForKey(keys::genericLogin), QStringLiteral("ada"));
     EXPECT_EQ(runner.settings.stringForKey(keys::genericServer), cloudURL());
-    EXPECT_EQ(runner.credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("ada")),
+    EXPECT_EQ(runner.credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                                          QStringLiteral("ada")),
               QStringLiteral("s3cret-ü"));
     EXPECT_FALSE(QFileInfo::exists(cloud() + QStringLiteral("/dummy.bin"))) << "the test file is removed";
 
     EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("9")}), 0);
     EXPECT_FALSE(runner.services.isLinkedForService(upload::ServiceId::Generic));
-    EXPECT_FALSE(runner.credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("ada")));
+    EXPECT_FALSE(runner.credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                                                    QStringLiteral("ada")));
 }
 
 TEST_F(LinkCommandTest, AServerTextWithoutSchemeIsRefusedBeforeAnythingIsStored) {
@@ -74,16 +78,18 @@ TEST_F(LinkCommandTest, AServerTextWithoutSchemeIsRefusedBeforeAnythingIsStored)
 TEST_F(LinkCommandTest, APublicAddressThatDoesNotServeTheFolderFailsTheLinkAndDropsThePassword) {
     passwordOnStandardInput("pw");
     const QString elsewhere = QUrl::fromLocalFile(runner.path(QStringLiteral("elsewhere"))).toString();
-    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("Generic"), QStringLiteral("--login"), QStringLiteral("ada"),
-                          QStringLiteral("--password-stdin"), QStringLiteral("--server"), cloudURL(),
-                          QStringLiteral("--public-url"), elsewhere}),
+    EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("Generic"), QStringLiteral("--login"),
+                          QStringLiteral("ada"), QStringLiteral("--password-stdin"),
+                          QStringLiteral("--server"), cloudURL(), QStringLiteral("--public-url"), elsewhere}),
               1);
     EXPECT_TRUE(runner.err().startsWith(QStringLiteral("Linking Error: Remote File could not be found at '")))
         << runner.err().toStdString();
     EXPECT_FALSE(runner.services.isLinkedForService(upload::ServiceId::Generic));
     EXPECT_FALSE(runner.settings.objectForKey(keys::selectedService));
-    EXPECT_FALSE(runner.credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("ada")));
-    EXPECT_TRUE(QFileInfo::exists(cloud() + QStringLiteral("/dummy.bin"))) << "the test file stays for the user to see";
+    EXPECT_FALSE(runner.credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                                                    QStringLiteral("ada")));
+    EXPECT_TRUE(QFileInfo::exists(cloud() + QStringLiteral("/dummy.bin")))
+        << "the test file stays for the user to see";
 }
 
 TEST_F(LinkCommandTest, APasswordThatCannotBeStoredFailsTheLinkAndLeavesTheServiceUnlinked) {
@@ -152,7 +158,9 @@ TEST_F(LinkCommandTest, ServicesAreNamedByNumberOrNameAndUnbuiltOnesAreRefused) 
     EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("nowhere")}), 2);
     EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("dropbox")}), 1);
     EXPECT_TRUE(runner.err().contains(QStringLiteral("Dropbox cannot be linked")));
-    EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("generic"), QStringLiteral("--login"), QStringLiteral("x")}), 2);
+    EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("generic"), QStringLiteral("--login"),
+                          QStringLiteral("x")}),
+              2);
 }
 
 } // namespace

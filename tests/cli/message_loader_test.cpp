@@ -76,7 +76,10 @@ TEST_F(MessageLoaderTest, EveryKindOfFixtureMessageLoads) {
         // The image the HTML never shows would be lost as a related part; it travels as an attachment.
         {"related_inline.eml", true, "Spring newsletter", {"unused.png", "programme.pdf"}},
         {"reply_quoted.eml", true, "Re: Quarterly report", {"notes.pdf"}},
-        {"non_ascii_names.eml", false, "Übersicht und Präsentation", {"Übersicht März.pdf", "Präsentation für 東京.bin", "école.png"}},
+        {"non_ascii_names.eml",
+         false,
+         "Übersicht und Präsentation",
+         {"Übersicht März.pdf", "Präsentation für 東京.bin", "école.png"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fixture);
@@ -85,15 +88,17 @@ TEST_F(MessageLoaderTest, EveryKindOfFixtureMessageLoads) {
         EXPECT_EQ(message.subject, QString::fromUtf8(c.subject));
         EXPECT_EQ(names(message), c.attachments);
         EXPECT_TRUE(message.source);
-        for (const auto& attachment : message.attachments)   // decoded into the folder given, nowhere else
-            EXPECT_EQ(QFileInfo(attachment.attachment.filePath).absolutePath(), QDir(folder.path()).absolutePath());
+        for (const auto& attachment : message.attachments) // decoded into the folder given, nowhere else
+            EXPECT_EQ(QFileInfo(attachment.attachment.filePath).absolutePath(),
+                      QDir(folder.path()).absolutePath());
     }
 }
 
 TEST_F(MessageLoaderTest, HtmlWithAttachmentsHasItsAddressesFilesAndObjectsInPlace) {
     const LoadedMessage message = load("html_attachments.eml");
-    EXPECT_EQ(message.recipients, (QStringList{"Ada Lovelace <ada@example.com>", "bob@example.com",
-                                               "Carol (Finance) <carol@example.com>", "archive@example.org"}));
+    EXPECT_EQ(message.recipients,
+              (QStringList{"Ada Lovelace <ada@example.com>", "bob@example.com",
+                           "Carol (Finance) <carol@example.com>", "archive@example.org"}));
     EXPECT_EQ(message.sender, "jane@example.org");
     EXPECT_EQ(message.envelopeRecipients.size(), 4);
     ASSERT_EQ(message.attachments.size(), 2);
@@ -151,26 +156,29 @@ TEST_F(MessageLoaderTest, QuotedMessagesAreWrappedWithTheirCitationLine) {
     const dom::Document body = bodyOf(message);
     const auto wrappers = body.body().descendantsWithClassName("AppleOriginalContents");
     ASSERT_EQ(wrappers.size(), 1);
-    EXPECT_EQ(wrappers.first().getElementsByTagName("blockquote").size(), 2) << "the inner quote stays inside";
+    EXPECT_EQ(wrappers.first().getElementsByTagName("blockquote").size(), 2)
+        << "the inner quote stays inside";
 
-    EXPECT_EQ(quoted(loadText("From: a@example.org\nTo: b@example.org\nSubject: Re: x\nContent-Type: text/plain; "
-                              "charset=utf-8\n\nFine by me.\n\nOn Monday, B wrote:\n> first\n> second\n\n-- \nA\n")),
+    EXPECT_EQ(quoted(loadText(
+                  "From: a@example.org\nTo: b@example.org\nSubject: Re: x\nContent-Type: text/plain; "
+                  "charset=utf-8\n\nFine by me.\n\nOn Monday, B wrote:\n> first\n> second\n\n-- \nA\n")),
               "On Monday, B wrote:> first> second");
 }
 
 TEST_F(MessageLoaderTest, ContentIDsThatContainOneAnotherAreMadeUnique) {
-    const LoadedMessage message =
-        loadText("From: a@example.org\nTo: b@example.org\nSubject: ids\nMIME-Version: 1.0\n"
-                 "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n"
-                 "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-ID: <part1>\n\nA\n"
-                 "--b\nContent-Type: application/octet-stream; name=b.bin\nContent-ID: <part10>\n\nB\n"
-                 "--b\nContent-Type: application/octet-stream; name=c.bin\nContent-ID: <part1>\n\nC\n--b--\n");
+    const LoadedMessage message = loadText(
+        "From: a@example.org\nTo: b@example.org\nSubject: ids\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n"
+        "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-ID: <part1>\n\nA\n"
+        "--b\nContent-Type: application/octet-stream; name=b.bin\nContent-ID: <part10>\n\nB\n"
+        "--b\nContent-Type: application/octet-stream; name=c.bin\nContent-ID: <part1>\n\nC\n--b--\n");
     ASSERT_EQ(message.attachments.size(), 3);
     EXPECT_EQ(message.attachments[0].attachment.contentID, "part1");
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             if (i != j) {
-                EXPECT_FALSE(message.attachments[i].attachment.contentID.contains(message.attachments[j].attachment.contentID));
+                EXPECT_FALSE(message.attachments[i].attachment.contentID.contains(
+                    message.attachments[j].attachment.contentID));
             }
         }
     }
@@ -192,19 +200,26 @@ TEST_F(MessageLoaderTest, MalformedMessagesAreRefusedWithAReason) {
 
 TEST_F(MessageLoaderTest, DamageIsRefusedOrNamedWithItsRealReason) {
     auto cut = MessageLoader(folder.path()).load(fixturePath("truncated_attachment.eml"), "standard input");
-    ASSERT_TRUE(std::holds_alternative<platform::Error>(cut)) << "a message cut off inside an attachment is not sent";
+    ASSERT_TRUE(std::holds_alternative<platform::Error>(cut))
+        << "a message cut off inside an attachment is not sent";
     EXPECT_EQ(std::get<platform::Error>(cut).code, qm::cli::MalformedMessage);
-    EXPECT_TRUE(std::get<platform::Error>(cut).localizedDescription.startsWith("standard input: malformed message: "));
+    EXPECT_TRUE(std::get<platform::Error>(cut).localizedDescription.startsWith(
+        "standard input: malformed message: "));
     EXPECT_TRUE(std::get<platform::Error>(cut).localizedDescription.contains("cut off"));
 
-    const LoadedMessage base64 = loadText("From: a@example.org\nTo: b@example.org\nSubject: b64\nMIME-Version: 1.0\n"
-                                          "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n"
-                                          "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: base64\n\nQUJDRA\n"
-                                          "--b\nContent-Type: application/octet-stream; name=b.bin\nContent-Transfer-Encoding: base64\n\n!!!!\n--b--\n");
+    const LoadedMessage base64 =
+        loadText("From: a@example.org\nTo: b@example.org\nSubject: b64\nMIME-Version: 1.0\n"
+                 "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhi\n"
+                 "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: "
+                 "base64\n\nQUJDRA\n"
+                 "--b\nContent-Type: application/octet-stream; name=b.bin\nContent-Transfer-Encoding: "
+                 "base64\n\n!!!!\n--b--\n");
     ASSERT_EQ(base64.attachments.size(), 2);
-    EXPECT_EQ(readFile(base64.attachments[0].attachment.filePath), "ABCD") << "an unpadded last group is decoded whole";
-    EXPECT_EQ(base64.warnings, QStringList{"the attachment \"b.bin\" is not valid Base64: 4 characters that are not Base64 "
-                                           "were skipped: it arrives empty"});
+    EXPECT_EQ(readFile(base64.attachments[0].attachment.filePath), "ABCD")
+        << "an unpadded last group is decoded whole";
+    EXPECT_EQ(base64.warnings,
+              QStringList{"the attachment \"b.bin\" is not valid Base64: 4 characters that are not Base64 "
+                          "were skipped: it arrives empty"});
 
     // A full disk while decoding says so.
     QTemporaryDir full;
@@ -217,7 +232,8 @@ TEST_F(MessageLoaderTest, DamageIsRefusedOrNamedWithItsRealReason) {
 }
 
 TEST_F(MessageLoaderTest, PartsKeepTheRoleTheSenderGaveThem) {
-    for (const auto& [fixture, protection] : {std::pair{"pgp_signed.eml", "signed"}, std::pair{"smime_encrypted.eml", "encrypted"}}) {
+    for (const auto& [fixture, protection] :
+         {std::pair{"pgp_signed.eml", "signed"}, std::pair{"smime_encrypted.eml", "encrypted"}}) {
         const LoadedMessage message = load(fixture);
         EXPECT_EQ(message.protection, protection);
         EXPECT_TRUE(message.attachments.isEmpty()) << "nothing of it is taken apart";

@@ -39,17 +39,19 @@ protected:
 TEST_F(OwnCloudSendTest, LinkThenSendStoresAttachmentsAndSendsDownloadLinks) {
     FakeOwnCloud server(QStringLiteral("/owncloud"));
     passwordOnStandardInput(server.password());
-    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"),
-                          server.url(QStringLiteral("/owncloud")), QStringLiteral("--login"), server.user(),
-                          QStringLiteral("--password-stdin"), QStringLiteral("--folder"), QStringLiteral("Mail")}),
-              0)
+    ASSERT_EQ(
+        runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"),
+                    server.url(QStringLiteral("/owncloud")), QStringLiteral("--login"), server.user(),
+                    QStringLiteral("--password-stdin"), QStringLiteral("--folder"), QStringLiteral("Mail")}),
+        0)
         << runner.err().toStdString();
     EXPECT_TRUE(server.hasFolder(QStringLiteral("/Mail")));
     EXPECT_FALSE(server.hasFile(QStringLiteral("/Mail/dummy.bin")));
     EXPECT_TRUE(runner.settings.boolForKey(QString::fromLatin1(accounts::keys::ownCloudLinked)));
 
     const QString sent = runner.path(QStringLiteral("sent.eml"));
-    ASSERT_EQ(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0) << runner.err().toStdString();
+    ASSERT_EQ(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0)
+        << runner.err().toStdString();
 
     const ParsedMessage message = parseMessageFile(sent);
     ASSERT_TRUE(message.valid);
@@ -65,15 +67,17 @@ TEST_F(OwnCloudSendTest, LinkThenSendStoresAttachmentsAndSendsDownloadLinks) {
         QString escaped = link;
         escaped.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
         EXPECT_TRUE(message.html.contains(link) || message.html.contains(escaped))
-            << link.toStdString() << "\n" << message.html.toStdString();
+            << link.toStdString() << "\n"
+            << message.html.toStdString();
     }
 }
 
 TEST_F(OwnCloudSendTest, WrongPasswordDoesNotLink) {
     FakeOwnCloud server;
     passwordOnStandardInput(QStringLiteral("wrong"));
-    EXPECT_NE(runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"), server.url(),
-                          QStringLiteral("--login"), server.user(), QStringLiteral("--password-stdin")}),
+    EXPECT_NE(runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"),
+                          server.url(), QStringLiteral("--login"), server.user(),
+                          QStringLiteral("--password-stdin")}),
               0);
     EXPECT_FALSE(runner.settings.boolForKey(QString::fromLatin1(accounts::keys::ownCloudLinked)));
     EXPECT_FALSE(server.hasFolder(QStringLiteral("/Quillmoor")));

@@ -44,7 +44,8 @@ protected:
 
 TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithTheirLinks) {
     const QString scheme = GetParam();
-    const QString folderName = QStringLiteral("mail-%1-%2").arg(scheme).arg(QCoreApplication::applicationPid());
+    const QString folderName =
+        QStringLiteral("mail-%1-%2").arg(scheme).arg(QCoreApplication::applicationPid());
     const QString served = servers->folder(scheme) + u'/' + folderName;
     // The public address reaches the same folder the server writes to, as a web server on it would.
     const QString publicAddress = QUrl::fromLocalFile(served).toString();
@@ -59,7 +60,8 @@ TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithT
         << runner.err().toStdString();
 
     const QString sent = runner.path(QStringLiteral("sent.eml"));
-    ASSERT_EQ(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0) << runner.err().toStdString();
+    ASSERT_EQ(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0)
+        << runner.err().toStdString();
 
     const ParsedMessage message = parseMessageFile(sent);
     ASSERT_TRUE(message.valid);
@@ -69,7 +71,8 @@ TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithT
     EXPECT_FALSE(stored.contains(QStringLiteral("dummy.bin")));
     for (const QString& name : stored)
         EXPECT_TRUE(message.html.contains(QUrl(publicAddress + u'/' + name).toString(QUrl::FullyEncoded)))
-            << name.toStdString() << "\n" << message.html.toStdString();
+            << name.toStdString() << "\n"
+            << message.html.toStdString();
 }
 
 // An SSH server met for the first time: its key is shown and recorded only with consent.
@@ -94,8 +97,11 @@ TEST_F(RealServerSendTest, LinkRecordsAnUnknownHostKeyOnlyWhenAccepted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerSendTest,
-                         ::testing::Values(QStringLiteral("sftp"), QStringLiteral("http"), QStringLiteral("ftp")),
-                         [](const ::testing::TestParamInfo<QString>& info) { return info.param.toStdString(); });
+                         ::testing::Values(QStringLiteral("sftp"), QStringLiteral("http"),
+                                           QStringLiteral("ftp")),
+                         [](const ::testing::TestParamInfo<QString>& info) {
+                             return info.param.toStdString();
+                         });
 
 } // namespace
 } // namespace qm::test::cli

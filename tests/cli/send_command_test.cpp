@@ -16,11 +16,11 @@
 #include <QProcessEnvironment>
 
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/wait.h>
-#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace qm::test::cli {
@@ -32,14 +32,19 @@ using qm::cli::ExitSent;
 using qm::cli::ExitUsage;
 
 // `quillmoor send [--answer ANSWER] --out sent.eml FIXTURE` in `runner`.
-int send(CliRunner& runner, const QString& answer, const QString& fixture = QStringLiteral("html_attachments.eml")) {
+int send(CliRunner& runner, const QString& answer,
+         const QString& fixture = QStringLiteral("html_attachments.eml")) {
     QStringList arguments{"send"};
     if (!answer.isEmpty())
         arguments << "--answer" << answer;
     return runner.run(arguments << "--out" << runner.path("sent.eml") << fixturePath(fixture));
 }
-ParsedMessage sent(const CliRunner& runner) { return parseMessageFile(runner.path("sent.eml")); }
-bool nothingSent(const CliRunner& runner) { return !QFileInfo::exists(runner.path("sent.eml")); }
+ParsedMessage sent(const CliRunner& runner) {
+    return parseMessageFile(runner.path("sent.eml"));
+}
+bool nothingSent(const CliRunner& runner) {
+    return !QFileInfo::exists(runner.path("sent.eml"));
+}
 
 // A sendmail that records its arguments and message next to itself, after `script`.
 QString fakeSendmail(CliRunner& runner, const QByteArray& script) {
@@ -74,7 +79,7 @@ TEST_F(SendCommandTest, EveryAnswerToTheSheetHasItsOutcome) {
         {"configure", false, ExitNotSent, "preferences are not available in the command-line host"},
         {"upload", false, ExitUsage, "no \"Upload Attachments\" button"},
         {"cancel", true, ExitNotSent, "cancelled. Nothing was sent."},
-        {"", true, ExitUsage, "needs an answer"},   // no answer and no terminal
+        {"", true, ExitUsage, "needs an answer"}, // no answer and no terminal
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer);
@@ -159,7 +164,8 @@ TEST_F(SendCommandTest, CtrlCDuringTheUploadCancelsIt) {
 }
 
 TEST_F(SendCommandTest, MessageFromStandardInputAndToStandardOutput) {
-    const int input = ::open(QFile::encodeName(fixturePath("alternative_attachments.eml")).constData(), O_RDONLY);
+    const int input =
+        ::open(QFile::encodeName(fixturePath("alternative_attachments.eml")).constData(), O_RDONLY);
     const QString outputPath = cli.path("stdout.eml");
     const int output = ::open(QFile::encodeName(outputPath).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(input, 0);
@@ -177,9 +183,10 @@ TEST_F(SendCommandTest, MessageFromStandardInputAndToStandardOutput) {
 }
 
 TEST_F(SendCommandTest, UnreadableMessagesAndBadUsageExitWithTwo) {
-    for (const auto& [fixture, said] : {std::pair{"malformed_no_boundary.eml", "malformed message: a multipart has no boundary parameter"},
-                                        std::pair{"malformed_not_a_message.eml", "not a message"},
-                                        std::pair{"absent.eml", "no such file"}}) {
+    for (const auto& [fixture, said] :
+         {std::pair{"malformed_no_boundary.eml", "malformed message: a multipart has no boundary parameter"},
+          std::pair{"malformed_not_a_message.eml", "not a message"},
+          std::pair{"absent.eml", "no such file"}}) {
         EXPECT_EQ(send(cli, {}, fixture), ExitUsage) << fixture;
         EXPECT_TRUE(cli.err().contains(said)) << cli.err().toStdString();
     }
@@ -196,7 +203,8 @@ TEST_F(SendCommandTest, UnreadableMessagesAndBadUsageExitWithTwo) {
 
 TEST_F(SendCommandTest, SendmailGetsTheMessageWithBccAndItsOptionsAndItsFailureMeansNotSent) {
     const QString program = fakeSendmail(cli, "printf '%s\\n' \"$@\" > \"$0.args\"\ncat > \"$0.message\"\n");
-    EXPECT_EQ(cli.run({"send", "--sendmail", fixturePath("html_attachments.eml")}), ExitSent) << cli.err().toStdString();
+    EXPECT_EQ(cli.run({"send", "--sendmail", fixturePath("html_attachments.eml")}), ExitSent)
+        << cli.err().toStdString();
     EXPECT_EQ(readFile(program + ".args"), QByteArray("-t\n-i\n"));
     const ParsedMessage message = parseMessageFile(program + ".message");
     EXPECT_EQ(message.headers.value("bcc"), "archive@example.org") << "sendmail -t removes it";
@@ -214,8 +222,9 @@ TEST_F(SendCommandTest, SendmailGetsTheMessageWithBccAndItsOptionsAndItsFailureM
 TEST_F(SendCommandTest, SignedAndEncryptedMessagesLeaveAsTheyCame) {
     auto& service = cli.linkService(Behaviour::Link);
     cli.setThreshold(0.0001);
-    for (const auto& [fixture, said] : {std::pair{"pgp_signed.eml", "the message is signed: it is sent as it is"},
-                                        std::pair{"smime_encrypted.eml", "the message is encrypted: it is sent as it is"}}) {
+    for (const auto& [fixture, said] :
+         {std::pair{"pgp_signed.eml", "the message is signed: it is sent as it is"},
+          std::pair{"smime_encrypted.eml", "the message is encrypted: it is sent as it is"}}) {
         EXPECT_EQ(send(cli, "upload", fixture), ExitSent) << cli.err().toStdString();
         EXPECT_TRUE(cli.err().contains(said));
         EXPECT_EQ(readFile(cli.path("sent.eml")), readFile(fixturePath(fixture)));
@@ -225,7 +234,7 @@ TEST_F(SendCommandTest, SignedAndEncryptedMessagesLeaveAsTheyCame) {
 
 TEST_F(SendCommandTest, AttachmentsBetweenBodyPartsGoUpAndInlineTextStays) {
     auto& service = cli.linkService(Behaviour::Link);
-    cli.setThreshold(0.00001);   // about 10 bytes: even these small files go up
+    cli.setThreshold(0.00001); // about 10 bytes: even these small files go up
     EXPECT_EQ(send(cli, "upload", "apple_pdf_between_html.eml"), ExitSent) << cli.err().toStdString();
     EXPECT_EQ(service.uploaded, QStringList{"draft.pdf"});
     EXPECT_TRUE(sent(cli).attachments.isEmpty());
@@ -239,31 +248,40 @@ TEST_F(SendCommandTest, ACutOffMessageAndAStandardInputErrorSayWhatIsWrong) {
     EXPECT_EQ(send(cli, {}, "truncated_attachment.eml"), ExitUsage);
     EXPECT_TRUE(cli.err().contains("cut off")) << cli.err().toStdString();
     EXPECT_TRUE(nothingSent(cli));
-    const int input = ::open(QFile::encodeName(fixturePath("malformed_no_boundary.eml")).constData(), O_RDONLY);
+    const int input =
+        ::open(QFile::encodeName(fixturePath("malformed_no_boundary.eml")).constData(), O_RDONLY);
     cli.inputFd = input;
     EXPECT_EQ(cli.run({"send", "--out", cli.path("sent.eml"), "-"}), ExitUsage);
     ::close(input);
-    EXPECT_TRUE(cli.err().startsWith("quillmoor: standard input: malformed message")) << cli.err().toStdString();
+    EXPECT_TRUE(cli.err().startsWith("quillmoor: standard input: malformed message"))
+        << cli.err().toStdString();
 }
 
 TEST_F(SendCommandTest, WhatCannotBeDeliveredIsNotUploadedOrIsTakenBack) {
     auto& service = cli.linkService(Behaviour::Link);
     cli.setThreshold(0.0001);
     cli.sendmailProgram = cli.path("missing-sendmail");
-    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}), ExitNotSent);
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}),
+              ExitNotSent);
     EXPECT_TRUE(cli.err().contains("there is no such program")) << cli.err().toStdString();
     writeFile(cli.path("file"), "not a folder");
-    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--out", cli.path("file/sent.eml"), fixturePath("html_attachments.eml")}), ExitNotSent);
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--out", cli.path("file/sent.eml"),
+                       fixturePath("html_attachments.eml")}),
+              ExitNotSent);
     EXPECT_TRUE(cli.err().contains("does not exist")) << cli.err().toStdString();
     EXPECT_TRUE(service.uploaded.isEmpty()) << "checked before anything was uploaded";
 
     fakeSendmail(cli, "cat > /dev/null\nexit 75\n");
-    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}), ExitNotSent);
-    EXPECT_EQ(service.removed, (QList<QUrl>{QUrl("https://files.example.net/s/report.pdf"), QUrl("https://files.example.net/s/data.bin")}));
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}),
+              ExitNotSent);
+    EXPECT_EQ(service.removed, (QList<QUrl>{QUrl("https://files.example.net/s/report.pdf"),
+                                            QUrl("https://files.example.net/s/data.bin")}));
     EXPECT_TRUE(cli.err().contains("removed from the service again: 2"));
     service.removalFails = true;
-    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}), ExitNotSent);
-    EXPECT_TRUE(cli.err().contains("could not be removed, remove it yourself: https://files.example.net/s/report.pdf: The test server keeps it."));
+    EXPECT_EQ(cli.run({"send", "--answer", "upload", "--sendmail", fixturePath("html_attachments.eml")}),
+              ExitNotSent);
+    EXPECT_TRUE(cli.err().contains("could not be removed, remove it yourself: "
+                                   "https://files.example.net/s/report.pdf: The test server keeps it."));
 }
 
 TEST_F(SendCommandTest, EverySignalThatEndsTheRunCleansUpAsCtrlCDoes) {
@@ -293,7 +311,8 @@ QByteArray writeLargeMessage(const QString& path, qint64 bytes) {
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("From: a@example.org\nTo: b@example.org\nSubject: big\nMIME-Version: 1.0\n"
                "Content-Type: multipart/mixed; boundary=big\n\n--big\nContent-Type: text/plain\n\nThe file.\n"
-               "--big\nContent-Type: application/octet-stream; name=big.bin\nContent-Disposition: attachment; filename=big.bin\n"
+               "--big\nContent-Type: application/octet-stream; name=big.bin\nContent-Disposition: "
+               "attachment; filename=big.bin\n"
                "Content-Transfer-Encoding: base64\n\n");
     QRandomGenerator random(42);
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -316,16 +335,19 @@ qint64 peakResidentKiB() {
 }
 
 TEST_F(SendCommandTest, MemoryStaysFlatWhateverTheSizeOfTheAttachment) {
-    constexpr qint64 size = 48 * 57 * 1024 * 19;   // about 51 MiB
+    constexpr qint64 size = 48 * 57 * 1024 * 19; // about 51 MiB
     const QString input = cli.path("big.eml");
     const QByteArray digest = writeLargeMessage(input, size);
     const qint64 before = peakResidentKiB();
-    EXPECT_EQ(cli.run({"send", "--answer", "send", "--out", cli.path("sent.eml"), input}), ExitSent) << cli.err().toStdString();
-    EXPECT_LT(peakResidentKiB() - before, 16 * 1024) << "KiB more at the peak for a " << size / 1048576 << " MiB attachment";
+    EXPECT_EQ(cli.run({"send", "--answer", "send", "--out", cli.path("sent.eml"), input}), ExitSent)
+        << cli.err().toStdString();
+    EXPECT_LT(peakResidentKiB() - before, 16 * 1024)
+        << "KiB more at the peak for a " << size / 1048576 << " MiB attachment";
     const ParsedMessage message = sent(cli);
     ASSERT_EQ(message.attachments.size(), 1);
     EXPECT_EQ(message.attachments.first().bytes.size(), size);
-    EXPECT_EQ(QCryptographicHash::hash(message.attachments.first().bytes, QCryptographicHash::Sha256), digest);
+    EXPECT_EQ(QCryptographicHash::hash(message.attachments.first().bytes, QCryptographicHash::Sha256),
+              digest);
 }
 
 // The real program, killed while its message is still being written to a pipe nobody reads.
@@ -338,7 +360,8 @@ TEST(SendProcessTest, ASignalWhileTheMessageLeavesRemovesTheWorkingCopies) {
         const QString temp = folder.filePath(QStringLiteral("tmp-%1").arg(signal));
         ASSERT_TRUE(QDir().mkpath(temp));
         QStringList variables = QProcessEnvironment::systemEnvironment().toStringList();
-        variables << "TMPDIR=" + temp << "QUILLMOOR_CONFIG_DIR=" + folder.filePath("config") << "XDG_DATA_HOME=" + folder.filePath("data");
+        variables << "TMPDIR=" + temp << "QUILLMOOR_CONFIG_DIR=" + folder.filePath("config")
+                  << "XDG_DATA_HOME=" + folder.filePath("data");
         std::vector<QByteArray> storage;
         for (const QString& variable : variables)
             storage.push_back(variable.toLocal8Bit());
@@ -348,15 +371,17 @@ TEST(SendProcessTest, ASignalWhileTheMessageLeavesRemovesTheWorkingCopies) {
         environment.push_back(nullptr);
         const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + "/quillmoor");
         const QByteArray message = QFile::encodeName(input);
-        char* const arguments[] = {const_cast<char*>(program.constData()), const_cast<char*>("send"), const_cast<char*>(message.constData()), nullptr};
+        char* const arguments[] = {const_cast<char*>(program.constData()), const_cast<char*>("send"),
+                                   const_cast<char*>(message.constData()), nullptr};
         int output[2];
-        ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);   // the child holds no read end of its own
+        ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0); // the child holds no read end of its own
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         pid_t child = -1;
-        ASSERT_EQ(posix_spawn(&child, program.constData(), &actions, nullptr, arguments, environment.data()), 0);
+        ASSERT_EQ(posix_spawn(&child, program.constData(), &actions, nullptr, arguments, environment.data()),
+                  0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(output[1]);
         pollfd ready{output[0], POLLIN, 0};
@@ -368,7 +393,8 @@ TEST(SendProcessTest, ASignalWhileTheMessageLeavesRemovesTheWorkingCopies) {
         if (signal != SIGPIPE)
             ::close(output[0]);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_TRUE(QDir(temp).isEmpty()) << QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
+        EXPECT_TRUE(QDir(temp).isEmpty())
+            << QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ').toStdString();
     }
 }
 

@@ -16,7 +16,8 @@ using qm::cli::AnswerRole;
 using qm::cli::TerminalUi;
 
 platform::Bundle bundleIn(const QString& language) {
-    return platform::Bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {language});
+    return platform::Bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                            {language});
 }
 
 host::AlertRequest uploadSheet() {
@@ -68,7 +69,7 @@ TEST_F(TerminalUiTest, EveryWayOfAnsweringTheSheet) {
     german.defaultButton = QStringLiteral("Anhänge hochladen");
     german.alternateButton = QStringLiteral("Abbrechen");
     german.otherButton = QStringLiteral("Anhänge senden");
-    host::AlertRequest reminder = uploadSheet();   // no upload button
+    host::AlertRequest reminder = uploadSheet(); // no upload button
     reminder.defaultButton = QStringLiteral("Send Attachments");
     reminder.alternateButton = QStringLiteral("Configure Quillmoor");
     reminder.otherButton.clear();
@@ -77,7 +78,7 @@ TEST_F(TerminalUiTest, EveryWayOfAnsweringTheSheet) {
         std::optional<AnswerRole> answer;
         std::optional<QByteArray> typed;
         host::AlertRequest request;
-        std::optional<int> returned;   // nothing: the run stops with `status` and `reason`
+        std::optional<int> returned; // nothing: the run stops with `status` and `reason`
         int status = 0;
         const char* reason = "";
     } cases[] = {
@@ -85,7 +86,13 @@ TEST_F(TerminalUiTest, EveryWayOfAnsweringTheSheet) {
         {"--answer cancel", AnswerRole::Cancel, {}, uploadSheet(), host::AlertAlternateReturn},
         {"--answer upload", AnswerRole::Upload, {}, uploadSheet(), host::AlertDefaultReturn},
         {"translated buttons", AnswerRole::Upload, {}, german, host::AlertDefaultReturn},
-        {"no such button", AnswerRole::Upload, {}, reminder, {}, qm::cli::ExitUsage, "\"Upload Attachments\""},
+        {"no such button",
+         AnswerRole::Upload,
+         {},
+         reminder,
+         {},
+         qm::cli::ExitUsage,
+         "\"Upload Attachments\""},
         {"no answer, no terminal", {}, {}, uploadSheet(), {}, qm::cli::ExitUsage, "--answer"},
         {"typed by name", {}, "send attachments\n", uploadSheet(), host::AlertOtherReturn},
         {"typed role, no line end", {}, "upload", uploadSheet(), host::AlertDefaultReturn},
@@ -137,7 +144,8 @@ TEST_F(TerminalUiTest, AlertsPrintTitleAndText) {
 TEST_F(TerminalUiTest, ProgressPanelIsALinePerTenthOutsideATerminal) {
     TerminalUi ui(bundleIn("en"), {std::nullopt, -1, &output, false});
     bool cancelled = false;
-    const auto loaded = ui.loadInterface("Base.lproj/UploadProgressView.ui", {{"cancelUpload:", [&cancelled] { cancelled = true; }}});
+    const auto loaded = ui.loadInterface("Base.lproj/UploadProgressView.ui",
+                                         {{"cancelUpload:", [&cancelled] { cancelled = true; }}});
     ASSERT_TRUE(loaded);
     EXPECT_FALSE(ui.loadInterface("Base.lproj/Preferences.ui", {}));
     auto panel = loaded->outlet<host::Panel>("progressPanel");
@@ -159,7 +167,9 @@ TEST_F(TerminalUiTest, ProgressPanelIsALinePerTenthOutsideATerminal) {
     EXPECT_EQ(ui.openSheetCount(), 0);
     EXPECT_EQ(ui.panelSheetsShown(), 1);
     EXPECT_FALSE(ui.triggerPanelAction("cancelUpload:")) << "no panel is shown any more";
-    EXPECT_EQ(printed(), "Your attachments are uploaded.\nUploading: 0%\nUploading: 10%\nUploading: 50%\nUploading: 100%\n");
+    EXPECT_EQ(
+        printed(),
+        "Your attachments are uploaded.\nUploading: 0%\nUploading: 10%\nUploading: 50%\nUploading: 100%\n");
 }
 
 TEST_F(TerminalUiTest, ProgressPanelIsABarRedrawnInPlaceOnATerminal) {
@@ -168,9 +178,11 @@ TEST_F(TerminalUiTest, ProgressPanelIsABarRedrawnInPlaceOnATerminal) {
     auto panel = loaded->outlet<host::Panel>("progressPanel");
     ui.beginSheet(panel, nullptr, {});
     loaded->outlet<host::ProgressIndicator>("progressIndicator")->setDoubleValue(50);
-    loaded->outlet<host::ProgressIndicator>("progressIndicator")->setDoubleValue(50.4);   // same percentage: not drawn
+    loaded->outlet<host::ProgressIndicator>("progressIndicator")
+        ->setDoubleValue(50.4); // same percentage: not drawn
     ui.endSheet(panel, 0);
-    EXPECT_EQ(printed(), "\r[                                        ]   0%\r[####################                    ]  50%\n");
+    EXPECT_EQ(printed(), "\r[                                        ]   0%\r[####################           "
+                         "         ]  50%\n");
 }
 
 } // namespace

@@ -15,7 +15,9 @@ protected:
     QStringList events;
     Class* compose = InMemoryComposeClasses::define(
         runtime, QStringLiteral("DocumentEditor"),
-        [this](InMemoryComposeWindow& window, const QVariant&) { events << QStringLiteral("send ") + window.subject; },
+        [this](InMemoryComposeWindow& window, const QVariant&) {
+            events << QStringLiteral("send ") + window.subject;
+        },
         [this](InMemoryComposeWindow&, const QVariant&) { events << QStringLiteral("close"); });
     std::shared_ptr<InMemoryComposeWindow> window = std::make_shared<InMemoryComposeWindow>(*compose);
     QTemporaryDir folder;
@@ -36,7 +38,8 @@ TEST_F(ComposeWindowTest, FacadesReadTheWindowThroughItsOperations) {
     EXPECT_EQ(editor.backEnd().allRecipients(), window->recipients);
     EXPECT_FALSE(editor.webViewEditor().allowsRichText());
     EXPECT_EQ(editor.composeBody().outerHTML(),
-              QStringLiteral("<body><p>Grüße</p><object data=\"cid:cid-1\" type=\"application/octet-stream\"></object></body>"));
+              QStringLiteral("<body><p>Grüße</p><object data=\"cid:cid-1\" "
+                             "type=\"application/octet-stream\"></object></body>"));
     EXPECT_EQ(editor.webViewEditor().webView().document().body(), editor.composeBody());
 
     const QList<AttachmentView> views = editor.backEnd().attachments();
@@ -91,7 +94,7 @@ TEST(MissingOperationsTest, EveryFacadeAnswersNilZeroOrNoWhenNothingIsAnswered) 
     EXPECT_FALSE(record.fileWrapper().writeTo(QStringLiteral("/tmp/never")));
 
     EXPECT_TRUE(PreferencesController::shared(runtime).isNull());
-    Application(nullptr).showPreferencesPanel();   // quietly nothing
+    Application(nullptr).showPreferencesPanel(); // quietly nothing
 }
 
 TEST(MissingOperationsTest, AnswersOfTheWrongKindCountAsNothing) {
@@ -101,7 +104,8 @@ TEST(MissingOperationsTest, AnswersOfTheWrongKindCountAsNothing) {
     odd->addInstanceMethod(QStringLiteral("allRecipients"), [](const Invocation&) {
         return QVariant(QVariantList{QStringLiteral("a@example.org"), 7});
     });
-    odd->addInstanceMethod(QStringLiteral("attachments"), [](const Invocation&) { return QVariant(QStringLiteral("no list")); });
+    odd->addInstanceMethod(QStringLiteral("attachments"),
+                           [](const Invocation&) { return QVariant(QStringLiteral("no list")); });
     const ComposeBackEnd backEnd(std::make_shared<Object>(*odd));
     EXPECT_TRUE(backEnd.subject().isNull());
     EXPECT_EQ(backEnd.allRecipients(), QStringList{QStringLiteral("a@example.org")});

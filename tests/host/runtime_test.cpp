@@ -32,15 +32,18 @@ TEST_F(RuntimeTest, ClassesObjectsAndMissingOperations) {
     EXPECT_FALSE(editor->respondsTo(QStringLiteral("backEnd")));
     EXPECT_FALSE(editor->invoke(QStringLiteral("backEnd")).isValid());
     EXPECT_FALSE(hostClass->invokeClassMethod(QStringLiteral("sharedPreferences")).isValid());
-    EXPECT_FALSE(hostClass->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
+    EXPECT_FALSE(
+        hostClass->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
 }
 
 TEST_F(RuntimeTest, AddingNeverReplacesButMayOverrideAnInheritedOperation) {
     ASSERT_TRUE(root->addInstanceMethod(QStringLiteral("description"), answering(QStringLiteral("root"))));
-    ASSERT_TRUE(hostClass->addInstanceMethod(QStringLiteral("send:"), answering(QStringLiteral("host send"))));
+    ASSERT_TRUE(
+        hostClass->addInstanceMethod(QStringLiteral("send:"), answering(QStringLiteral("host send"))));
 
     EXPECT_FALSE(hostClass->addInstanceMethod(QStringLiteral("send:"), answering(QStringLiteral("other"))));
-    EXPECT_TRUE(hostClass->addInstanceMethod(QStringLiteral("description"), answering(QStringLiteral("editor"))));
+    EXPECT_TRUE(
+        hostClass->addInstanceMethod(QStringLiteral("description"), answering(QStringLiteral("editor"))));
 
     auto editor = std::make_shared<Object>(*hostClass);
     auto plain = std::make_shared<Object>(*root);
@@ -54,12 +57,14 @@ TEST_F(RuntimeTest, MergedCategoryThenExchangeRoutesBothWays) {
     Class* category = runtime.addClass(QStringLiteral("RVQuillmoorDocumentEditor"), root);
     category->addInstanceMethod(QStringLiteral("quillmoorSend:"), [](const Invocation& call) {
         // The plug-in's send ends by calling its own name, which after the exchange is the host's send.
-        return QVariant(QStringLiteral("plug-in then ") + call.self->invoke(QStringLiteral("quillmoorSend:")).toString());
+        return QVariant(QStringLiteral("plug-in then ") +
+                        call.self->invoke(QStringLiteral("quillmoorSend:")).toString());
     });
     category->addInstanceMethod(QStringLiteral("send:"), answering(QStringLiteral("category's own send")));
 
     hostClass->addMethodsFrom(*category);
-    ASSERT_TRUE(hostClass->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
+    ASSERT_TRUE(
+        hostClass->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
 
     auto editor = std::make_shared<Object>(*hostClass);
     EXPECT_EQ(editor->invoke(QStringLiteral("send:")).toString(), QStringLiteral("plug-in then host send"));
@@ -67,17 +72,20 @@ TEST_F(RuntimeTest, MergedCategoryThenExchangeRoutesBothWays) {
 
     // The category class itself is untouched by the exchange made on the host's class.
     auto categoryObject = std::make_shared<Object>(*category);
-    EXPECT_EQ(categoryObject->invoke(QStringLiteral("send:")).toString(), QStringLiteral("category's own send"));
+    EXPECT_EQ(categoryObject->invoke(QStringLiteral("send:")).toString(),
+              QStringLiteral("category's own send"));
 }
 
 TEST_F(RuntimeTest, ClassOperationsMergeAndExchangeSeparately) {
     Class* preferences = runtime.addClass(QStringLiteral("NSPreferences"), root);
     preferences->addClassMethod(QStringLiteral("sharedPreferences"), answering(QStringLiteral("host")));
     Class* category = runtime.addClass(QStringLiteral("RVQuillmoorPreferences"), root);
-    category->addClassMethod(QStringLiteral("quillmoorSharedPreferences"), [preferences](const Invocation& call) {
+    category->addClassMethod(QStringLiteral("quillmoorSharedPreferences"), [preferences](
+                                                                               const Invocation& call) {
         EXPECT_EQ(&call.receiverClass, preferences);
-        return QVariant(QStringLiteral("pane added, ") +
-                        call.receiverClass.invokeClassMethod(QStringLiteral("quillmoorSharedPreferences")).toString());
+        return QVariant(
+            QStringLiteral("pane added, ") +
+            call.receiverClass.invokeClassMethod(QStringLiteral("quillmoorSharedPreferences")).toString());
     });
 
     preferences->addMethodsFrom(*category);
@@ -86,8 +94,8 @@ TEST_F(RuntimeTest, ClassOperationsMergeAndExchangeSeparately) {
                                                   QStringLiteral("quillmoorSharedPreferences")));
     EXPECT_EQ(preferences->invokeClassMethod(QStringLiteral("sharedPreferences")).toString(),
               QStringLiteral("pane added, host"));
-    EXPECT_EQ(preferences->classMethodNames(),
-              (QStringList{QStringLiteral("quillmoorSharedPreferences"), QStringLiteral("sharedPreferences")}));
+    EXPECT_EQ(preferences->classMethodNames(), (QStringList{QStringLiteral("quillmoorSharedPreferences"),
+                                                            QStringLiteral("sharedPreferences")}));
 }
 
 TEST_F(RuntimeTest, OperationsAreFoundThroughSuperclassesSetLaterOrInherited) {
@@ -96,16 +104,19 @@ TEST_F(RuntimeTest, OperationsAreFoundThroughSuperclassesSetLaterOrInherited) {
     Class* bundle = runtime.addClass(QStringLiteral("RVQuillmoorBundle"), root);
     EXPECT_FALSE(bundle->respondsToClassMethod(QStringLiteral("registerBundle")));
     bundle->setSuperclass(mailBundle);
-    EXPECT_EQ(bundle->invokeClassMethod(QStringLiteral("registerBundle")).toString(), QStringLiteral("registered"));
+    EXPECT_EQ(bundle->invokeClassMethod(QStringLiteral("registerBundle")).toString(),
+              QStringLiteral("registered"));
 
     // An exchange finds inherited operations as a call would.
     root->addInstanceMethod(QStringLiteral("windowWillClose:"), answering(QStringLiteral("inherited close")));
-    hostClass->addInstanceMethod(QStringLiteral("quillmoorWindowWillClose:"), answering(QStringLiteral("plug-in close")));
+    hostClass->addInstanceMethod(QStringLiteral("quillmoorWindowWillClose:"),
+                                 answering(QStringLiteral("plug-in close")));
     ASSERT_TRUE(hostClass->exchangeInstanceMethods(QStringLiteral("windowWillClose:"),
                                                    QStringLiteral("quillmoorWindowWillClose:")));
     auto editor = std::make_shared<Object>(*hostClass);
     EXPECT_EQ(editor->invoke(QStringLiteral("windowWillClose:")).toString(), QStringLiteral("plug-in close"));
-    EXPECT_EQ(editor->invoke(QStringLiteral("quillmoorWindowWillClose:")).toString(), QStringLiteral("inherited close"));
+    EXPECT_EQ(editor->invoke(QStringLiteral("quillmoorWindowWillClose:")).toString(),
+              QStringLiteral("inherited close"));
 }
 
 } // namespace

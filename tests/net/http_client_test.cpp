@@ -42,8 +42,12 @@ LoggedRequest send(HTTPClient& client, qm::test::TestServer& server, HTTPRequest
 
 class Tagged : public HTTPRequestOperation {
 public:
-    static std::shared_ptr<Tagged> create(HTTPRequest r) { return std::shared_ptr<Tagged>(new Tagged(std::move(r))); }
-    static bool canProcessRequest(const HTTPRequest& r) { return r.url.path().endsWith(QLatin1String(".tag")); }
+    static std::shared_ptr<Tagged> create(HTTPRequest r) {
+        return std::shared_ptr<Tagged>(new Tagged(std::move(r)));
+    }
+    static bool canProcessRequest(const HTTPRequest& r) {
+        return r.url.path().endsWith(QLatin1String(".tag"));
+    }
 
 protected:
     using HTTPRequestOperation::HTTPRequestOperation;
@@ -89,7 +93,8 @@ TEST(HTTPClientCreate, RefusalsCarryTheReasonText) {
             client.multipartFormRequestWithMethod(method, "x", {}, nullptr);
             FAIL();
         } catch (const InvalidArgument& e) {
-            EXPECT_EQ(e.reason(), "Invalid parameter not satisfying: method != \"GET\" && method != \"HEAD\"");
+            EXPECT_EQ(e.reason(),
+                      "Invalid parameter not satisfying: method != \"GET\" && method != \"HEAD\"");
         }
     }
 }
@@ -100,8 +105,8 @@ TEST(HTTPClientHeaders, AcceptLanguageStopsAfterSixEntries) {
               "en;q=1, fr;q=0.9, de;q=0.8, it;q=0.7, es;q=0.6, nl;q=0.5");
     EXPECT_EQ(HTTPClient::acceptLanguageHeader({"en-GB", "en"}), "en-GB;q=1, en;q=0.9");
     HTTPClient client(QUrl("http://example.com/"));
-    EXPECT_TRUE(client.defaultValueForHeader("Accept-Language").startsWith(
-        QLocale::system().uiLanguages().value(0).toUtf8() + ";q=1"));
+    EXPECT_TRUE(client.defaultValueForHeader("Accept-Language")
+                    .startsWith(QLocale::system().uiLanguages().value(0).toUtf8() + ";q=1"));
     EXPECT_TRUE(client.defaultValueForHeader("User-Agent").isNull()); // no identity given
 }
 
@@ -140,9 +145,11 @@ TEST(HTTPClientHeaders, AuthorizationHeadersAndClearing) {
 
 TEST(HTTPClientRequest, QueryRulesForGetHeadDelete) {
     HTTPClient client(QUrl("http://example.com/api/"));
-    EXPECT_EQ(client.requestWithMethod("GET", "list", QVariantMap{}).url.toString(), "http://example.com/api/list?");
-    EXPECT_EQ(client.requestWithMethod("GET", "find?", QVariantMap{{"q", "a b"}}).url.toString(QUrl::FullyEncoded),
-              "http://example.com/api/find?&q=a%20b");
+    EXPECT_EQ(client.requestWithMethod("GET", "list", QVariantMap{}).url.toString(),
+              "http://example.com/api/list?");
+    EXPECT_EQ(
+        client.requestWithMethod("GET", "find?", QVariantMap{{"q", "a b"}}).url.toString(QUrl::FullyEncoded),
+        "http://example.com/api/find?&q=a%20b");
     EXPECT_EQ(client.requestWithMethod("DELETE", "x?y=1", QVariantMap{{"z", 2}}).url.toString(),
               "http://example.com/api/x?y=1&z=2");
     const HTTPRequest head = client.requestWithMethod("HEAD", "x", QVariantMap{{"z", 2}});
@@ -188,7 +195,8 @@ TEST(HTTPClientServer, ParameterEncodingsReachTheServer) {
     EXPECT_EQ(seen.param("b"), "x y");
     EXPECT_TRUE(seen.body.empty());
 
-    seen = send(client, server, client.multipartFormRequestWithMethod("POST", "upload", QVariantMap{{"a", "7"}}, nullptr));
+    seen = send(client, server,
+                client.multipartFormRequestWithMethod("POST", "upload", QVariantMap{{"a", "7"}}, nullptr));
     EXPECT_TRUE(seen.header("Content-Type").starts_with("multipart/form-data; boundary="));
     EXPECT_EQ(seen.files.find("a")->second.content, "7");
 }
@@ -229,7 +237,8 @@ TEST(HTTPClientDecoding, RegisteredJSONClassDecodesAndFailsOnInvalidJSON) {
 TEST(HTTPClientOperations, FirstRegisteredClassThatClaimsTheRequestMakesIt) {
     HTTPClient client(QUrl("http://example.com/"));
     auto make = [&](const QString& path) {
-        return client.HTTPRequestOperationWithRequest(client.requestWithMethod("GET", path), nullptr, nullptr);
+        return client.HTTPRequestOperationWithRequest(client.requestWithMethod("GET", path), nullptr,
+                                                      nullptr);
     };
     EXPECT_EQ(typeid(*make("a.tag")), typeid(HTTPRequestOperation));
     EXPECT_FALSE(client.registerHTTPOperationClass<QObject>());
@@ -238,7 +247,7 @@ TEST(HTTPClientOperations, FirstRegisteredClassThatClaimsTheRequestMakesIt) {
     EXPECT_EQ(client.registeredHTTPOperationClassNames().size(), 2);
     EXPECT_EQ(typeid(*make("a.tag")), typeid(Tagged));
     EXPECT_EQ(typeid(*make("a.txt")), typeid(Everything));
-    EXPECT_TRUE(client.registerHTTPOperationClass<Everything>());  // back to the front
+    EXPECT_TRUE(client.registerHTTPOperationClass<Everything>()); // back to the front
     EXPECT_EQ(client.registeredHTTPOperationClassNames().size(), 2);
     EXPECT_EQ(typeid(*make("a.tag")), typeid(Everything));
     client.unregisterHTTPOperationClass<Everything>();
@@ -259,8 +268,9 @@ TEST(HTTPClientVerbs, EachVerbRunsEndToEnd) {
     for (const auto& [method, verb] : verbs) {
         int successes = 0;
         QVariant object;
-        (client.*verb)("thing", QVariantMap{{"k", "v"}},
-                       [&](HTTPRequestOperation&, const QVariant& o) { object = o, ++successes; }, nullptr);
+        (client.*verb)(
+            "thing", QVariantMap{{"k", "v"}},
+            [&](HTTPRequestOperation&, const QVariant& o) { object = o, ++successes; }, nullptr);
         ASSERT_TRUE(waitUntil([&] { return successes == 1; })) << method.constData();
         EXPECT_EQ(server.log().last().method, method.toStdString());
         EXPECT_EQ(server.log().last().path, "/api/thing");

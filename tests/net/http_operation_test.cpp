@@ -55,7 +55,9 @@ public:
                                    QSet<QString>{QStringLiteral("application/json")});
         return sets;
     }
-    static bool canProcessRequest(const HTTPRequest& request) { return acceptHeaderMeets(request, jsonSets().contentTypes()); }
+    static bool canProcessRequest(const HTTPRequest& request) {
+        return acceptHeaderMeets(request, jsonSets().contentTypes());
+    }
     const AcceptableSets& sets() const override { return jsonSets(); }
 
 private:
@@ -82,7 +84,8 @@ TEST(HTTPOperation, Status201IsSuccessOnTheMainThread) {
 TEST(HTTPOperation, Status300And404FailWithTheirTexts) {
     StatusServer server;
     for (const int status : {300, 404}) {
-        auto op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/status/%1").arg(status))));
+        auto op =
+            HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/status/%1").arg(status))));
         const auto outcome = run(op);
         ASSERT_EQ(outcome->failures, 1);
         EXPECT_EQ(outcome->successes, 0);
@@ -91,7 +94,8 @@ TEST(HTTPOperation, Status300And404FailWithTheirTexts) {
         EXPECT_EQ(outcome->error->code, -1011);
         EXPECT_EQ(outcome->error->localizedDescription,
                   QStringLiteral("Expected status code in (200-299), got %1").arg(status));
-        const auto response = outcome->error->userInfo.value(QString::fromLatin1(kFailingURLResponseErrorKey));
+        const auto response =
+            outcome->error->userInfo.value(QString::fromLatin1(kFailingURLResponseErrorKey));
         EXPECT_EQ(response.value<HTTPResponse>().statusCode, status);
         EXPECT_EQ(outcome->error->userInfo.value(QStringLiteral("NSLocalizedRecoverySuggestion")).toString(),
                   QStringLiteral("body of %1").arg(status));
@@ -172,7 +176,8 @@ protected:
     }
 
     TestServer server;
-    std::shared_ptr<HTTPRequestOperation> op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/slow"))));
+    std::shared_ptr<HTTPRequestOperation> op =
+        HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/slow"))));
     std::atomic<qint64> received{0};
     std::shared_ptr<Outcome> outcome = watch(*op);
 };
@@ -187,7 +192,8 @@ TEST_F(SlowDownloadTest, CancelDuringTransferFailsOnceAndNothingLater) {
     EXPECT_EQ(outcome->failures, 1);
     EXPECT_EQ(outcome->successes, 0);
     EXPECT_EQ(outcome->error->code, -999);
-    EXPECT_EQ(outcome->error->userInfo.value(QStringLiteral("NSErrorFailingURLKey")).toUrl(), server.url(QStringLiteral("/slow")));
+    EXPECT_EQ(outcome->error->userInfo.value(QStringLiteral("NSErrorFailingURLKey")).toUrl(),
+              server.url(QStringLiteral("/slow")));
     EXPECT_TRUE(op->isFinished());
 }
 
@@ -195,7 +201,7 @@ TEST_F(SlowDownloadTest, PauseAndResumeAskForTheRest) {
     startAndWaitForBytes();
     op->pause();
     EXPECT_TRUE(op->isPaused());
-    op->start();  // only resume leaves the paused state
+    op->start(); // only resume leaves the paused state
     EXPECT_TRUE(op->isPaused());
     QThread::msleep(50);
     op->resume();
@@ -236,7 +242,8 @@ TEST(HTTPOperation, StreamedUploadIsByteIdenticalWithCoalescedProgress) {
     QByteArray receivedHash;
     TestServer server;
     server.route("POST", "/upload", [&](const httplib::Request& req, httplib::Response& res) {
-        receivedHash = QCryptographicHash::hash(QByteArray::fromStdString(req.body), QCryptographicHash::Sha256);
+        receivedHash =
+            QCryptographicHash::hash(QByteArray::fromStdString(req.body), QCryptographicHash::Sha256);
         received = true;
         res.status = 201;
     });
@@ -304,7 +311,7 @@ TEST(HTTPOperation, SelfSignedCertificateRefusedUnlessAllowed) {
 TEST(HTTPOperation, BasicCredentialAnswersA401) {
     TestServer server;
     server.route("GET", "/private", [](const httplib::Request& req, httplib::Response& res) {
-        if (req.get_header_value("Authorization") != "Basic dXNlcjpwYXNz") {  // user:pass
+        if (req.get_header_value("Authorization") != "Basic dXNlcjpwYXNz") { // user:pass
             res.status = 401;
             res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
             return;
@@ -330,8 +337,8 @@ TEST(HTTPOperation, CallbackContextOnAnotherThread) {
     auto op = HTTPRequestOperation::create(HTTPRequest(server.url(QStringLiteral("/status/200"))));
     op->setSuccessCallbackContext(&context);
     std::atomic<QThread*> ranOn{nullptr};
-    op->setCompletionBlockWithSuccess([&](HTTPRequestOperation&, const QVariant&) { ranOn = QThread::currentThread(); },
-                                      nullptr);
+    op->setCompletionBlockWithSuccess(
+        [&](HTTPRequestOperation&, const QVariant&) { ranOn = QThread::currentThread(); }, nullptr);
     op->start();
     EXPECT_TRUE(waitUntil([&] { return ranOn != nullptr; }));
     EXPECT_EQ(ranOn.load(), &worker);
@@ -342,7 +349,9 @@ TEST(HTTPOperation, CallbackContextOnAnotherThread) {
 namespace {
 
 std::string md5(const std::string& text) {
-    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Md5).toHex().toStdString();
+    return QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Md5)
+        .toHex()
+        .toStdString();
 }
 
 // The name=value and name="value" pairs after "Digest ".
@@ -382,16 +391,17 @@ void digestRoutes(TestServer& server, std::atomic<int>* accepted) {
             const std::string ha2 = md5(req.method + ":" + p["uri"]);
             const std::string expected =
                 md5(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" + p["qop"] + ":" + ha2);
-            if (p["username"] == "quill" && p["realm"] == realm && p["nonce"] == nonce && p["qop"] == "auth" &&
-                p["uri"] == req.target && !p["cnonce"].empty() && p["response"] == expected) {
+            if (p["username"] == "quill" && p["realm"] == realm && p["nonce"] == nonce &&
+                p["qop"] == "auth" && p["uri"] == req.target && !p["cnonce"].empty() &&
+                p["response"] == expected) {
                 ++*accepted;
                 res.set_content("digest ok " + std::to_string(req.body.size()), "text/plain");
                 return;
             }
         }
         res.status = 401;
-        res.set_header("WWW-Authenticate",
-                       "Digest realm=\"" + realm + "\", nonce=\"" + nonce + "\", qop=\"auth\", algorithm=MD5");
+        res.set_header("WWW-Authenticate", "Digest realm=\"" + realm + "\", nonce=\"" + nonce +
+                                               "\", qop=\"auth\", algorithm=MD5");
     };
     server.route("GET", "/digest", handler);
     server.route("PUT", "/digest", handler);
@@ -451,7 +461,8 @@ TEST(HTTPOperationDigest, StreamedBodyIsSentAgainAfterTheChallenge) {
     stream->setData(QByteArray(300 * 1024, 'd') + "tail");
     MultipartFormData form;
     form.appendPartWithFormData("value", "field");
-    form.appendPartWithInputStream(stream, "file", "d.bin", quint64(stream->data().size()), "application/x-d");
+    form.appendPartWithInputStream(stream, "file", "d.bin", quint64(stream->data().size()),
+                                   "application/x-d");
     const QByteArray body = bodyOf(form);
 
     auto op = multipartOperation(server.url(QStringLiteral("/digest")), "PUT", form);
@@ -483,12 +494,13 @@ TEST(HTTPOperationCookies, SentBackOnlyWhereTheyBelong) {
         return url;
     };
     const QString ip = QStringLiteral("127.0.0.1"), name = QStringLiteral("localhost");
-    for (const auto& [host, path] : std::vector<std::pair<QString, QString>>{{ip, QStringLiteral("/app/login")},
-                                                                              {ip, QStringLiteral("/app/check")},
-                                                                              {ip, QStringLiteral("/other/check")},
-                                                                              {name, QStringLiteral("/app/check")},
-                                                                              {ip, QStringLiteral("/app/logout")},
-                                                                              {ip, QStringLiteral("/app/check")}})
+    for (const auto& [host, path] :
+         std::vector<std::pair<QString, QString>>{{ip, QStringLiteral("/app/login")},
+                                                  {ip, QStringLiteral("/app/check")},
+                                                  {ip, QStringLiteral("/other/check")},
+                                                  {name, QStringLiteral("/app/check")},
+                                                  {ip, QStringLiteral("/app/logout")},
+                                                  {ip, QStringLiteral("/app/check")}})
         ASSERT_EQ(run(operationFor(onHost(host, path)))->successes, 1) << path.toStdString();
     const auto seen = server.log().all();
     ASSERT_EQ(seen.size(), 6u);
@@ -575,8 +587,8 @@ TEST(HTTPOperationRedirect, BodyThatCannotStartOverFailsInsteadOfGoingShort) {
     TestServer server;
     temporaryRedirectRoutes(server);
     MultipartFormData form;
-    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(4096, 'p')), "pipe",
-                                   "p.bin", 4096, "a/b");
+    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(4096, 'p')),
+                                   "pipe", "p.bin", 4096, "a/b");
     const auto outcome = run(multipartOperation(server.url(QStringLiteral("/put")), "PUT", form));
     ASSERT_EQ(outcome->failures, 1);
     EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
@@ -612,9 +624,10 @@ TEST(HTTPOperationBody, FailingStreamFailsTheRequestWithItsError) {
     });
     MultipartFormData form;
     form.appendPartWithFormData("x", "before");
-    form.appendPartWithInputStream(std::make_shared<qm::test::SequentialStream>(QByteArray(256 * 1024, 'f'), 100000,
-                                                                                QStringLiteral("source went away")),
-                                   "file", "f.bin", 256 * 1024, "a/b");
+    form.appendPartWithInputStream(
+        std::make_shared<qm::test::SequentialStream>(QByteArray(256 * 1024, 'f'), 100000,
+                                                     QStringLiteral("source went away")),
+        "file", "f.bin", 256 * 1024, "a/b");
     const auto outcome = run(multipartOperation(server.url(QStringLiteral("/upload")), "POST", form));
     ASSERT_EQ(outcome->failures, 1);
     EXPECT_EQ(outcome->error->domain, QStringLiteral("NSURLErrorDomain"));
@@ -630,7 +643,7 @@ TEST(HTTPOperationBody, ResumedUploadSendsTheWholeBodyAgain) {
     MultipartFormData form;
     form.appendPartWithInputStream(stream, "file", "r.bin", quint64(stream->data().size()), "a/b");
     const QByteArray body = bodyOf(form);
-    form.throttleBandwidth(4096, std::chrono::milliseconds(5));  // long enough to pause half-way
+    form.throttleBandwidth(4096, std::chrono::milliseconds(5)); // long enough to pause half-way
 
     auto op = multipartOperation(server.url(QStringLiteral("/stored")), "PUT", form);
     std::atomic<qint64> sent{0};

@@ -26,8 +26,10 @@ struct ParsedPart {
 // header block up to the empty line, close delimiter.
 std::optional<QList<ParsedPart>> parseMultipart(const QByteArray& bytes, const QString& boundary) {
     const QByteArray b = boundary.toUtf8();
-    const QByteArray open = "--" + b + "\r\n", close = "\r\n--" + b + "--\r\n", between = "\r\n--" + b + "\r\n";
-    if (!bytes.startsWith(open) || !bytes.endsWith(close)) return std::nullopt;
+    const QByteArray open = "--" + b + "\r\n", close = "\r\n--" + b + "--\r\n",
+                     between = "\r\n--" + b + "\r\n";
+    if (!bytes.startsWith(open) || !bytes.endsWith(close))
+        return std::nullopt;
     const QByteArray inner = bytes.mid(open.size(), bytes.size() - open.size() - close.size());
     QList<ParsedPart> parts;
     qsizetype from = 0;
@@ -35,17 +37,20 @@ std::optional<QList<ParsedPart>> parseMultipart(const QByteArray& bytes, const Q
         const qsizetype next = inner.indexOf(between, from);
         const QByteArray segment = inner.mid(from, next < 0 ? -1 : next - from);
         const qsizetype blank = segment.indexOf("\r\n\r\n");
-        if (blank < 0) return std::nullopt;
+        if (blank < 0)
+            return std::nullopt;
         ParsedPart part;
         for (const QByteArray& line : segment.left(blank).split('\n')) {
             const QByteArray trimmed = line.endsWith('\r') ? line.chopped(1) : line;
             const qsizetype colon = trimmed.indexOf(": ");
-            if (colon <= 0) return std::nullopt;
+            if (colon <= 0)
+                return std::nullopt;
             part.headers.append({trimmed.left(colon), trimmed.mid(colon + 2)});
         }
         part.body = segment.mid(blank + 4);
         parts.append(part);
-        if (next < 0) break;
+        if (next < 0)
+            break;
         from = next + between.size();
     }
     return parts;
@@ -120,7 +125,8 @@ TEST(Multipart, ParametersBecomeFormPartsUnescapedInPairOrder) {
         EXPECT_EQ((*parts)[i].headers[0].second, "form-data; name=\"" + names[i] + "\"");
         EXPECT_EQ((*parts)[i].body, bodies[i]);
     }
-    EXPECT_EQ((*parts)[5].headers[0].second, QString::fromUtf8("form-data; name=\"empty\"; filename=\"naïve \"q\".bin\"").toUtf8());
+    EXPECT_EQ((*parts)[5].headers[0].second,
+              QString::fromUtf8("form-data; name=\"empty\"; filename=\"naïve \"q\".bin\"").toUtf8());
     EXPECT_EQ((*parts)[5].headers[1], std::make_pair(QByteArray("Content-Type"), QByteArray("a/b")));
 }
 
@@ -181,7 +187,7 @@ TEST(Multipart, LargeFileIsStreamedInWindows) {
     {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(fileSize));  // sparse
+        ASSERT_TRUE(file.resize(fileSize)); // sparse
         file.seek(10 * 1024 * 1024);
         file.write("MIDDLE");
         file.seek(fileSize - 3);
@@ -189,7 +195,8 @@ TEST(Multipart, LargeFileIsStreamedInWindows) {
     }
     MultipartFormData form(kBoundary);
     form.appendPartWithFormData("v", "first");
-    ASSERT_TRUE(form.appendPartWithFileUrl(QUrl::fromLocalFile(path), "file", "big.bin", "application/x-test"));
+    ASSERT_TRUE(
+        form.appendPartWithFileUrl(QUrl::fromLocalFile(path), "file", "big.bin", "application/x-test"));
     auto device = form.createBodyDevice();
     ASSERT_TRUE(device->open(QIODevice::ReadOnly));
     EXPECT_EQ(quint64(device->size()), form.contentLength());
@@ -202,10 +209,12 @@ TEST(Multipart, LargeFileIsStreamedInWindows) {
     while (true) {
         const qint64 n = device->read(chunk.data(), chunk.size());
         ASSERT_GE(n, 0);
-        if (n == 0) break;
+        if (n == 0)
+            break;
         // Views, not copies: the measure is the body's memory, not this loop's.
         const QByteArrayView piece(chunk.constData(), n);
-        if (head.size() < 4096) head += piece.first(std::min<qint64>(n, 4096));
+        if (head.size() < 4096)
+            head += piece.first(std::min<qint64>(n, 4096));
         tail = (tail + piece.last(std::min<qint64>(n, 128)).toByteArray()).right(128);
         fileMarkers += piece.count("MIDDLE");
         total += n;
@@ -215,7 +224,7 @@ TEST(Multipart, LargeFileIsStreamedInWindows) {
     EXPECT_TRUE(device->atEnd());
     EXPECT_EQ(total, device->size());
     EXPECT_EQ(fileMarkers, 1);
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024);  // KiB: never the whole 20 MiB
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024); // KiB: never the whole 20 MiB
     EXPECT_TRUE(head.startsWith("--Boundary+0123456789ABCDEF\r\n"));
     EXPECT_TRUE(head.contains("\r\nContent-Type: application/x-test\r\n\r\n"));
     EXPECT_TRUE(tail.endsWith("END\r\n--Boundary+0123456789ABCDEF--\r\n"));
@@ -249,7 +258,7 @@ TEST(Multipart, DevicesReadTheSameBytesAgain) {
     auto device = form.createBodyDevice();
     EXPECT_EQ(readAllOf(*device), first);
     device->close();
-    EXPECT_EQ(readAllOf(*device), first);  // reopening starts over
+    EXPECT_EQ(readAllOf(*device), first); // reopening starts over
 }
 
 namespace {
@@ -267,7 +276,8 @@ void expectReadErrorAfter(const std::function<void(const QString&)>& change) {
     ASSERT_EQ(total, chunk.size());
     change(path);
     qint64 n = 0;
-    while ((n = device->read(chunk.data(), chunk.size())) > 0) total += n;
+    while ((n = device->read(chunk.data(), chunk.size())) > 0)
+        total += n;
     EXPECT_EQ(n, -1);
     EXPECT_LT(total, device->size());
     ASSERT_TRUE(device->streamError().has_value());
@@ -305,7 +315,8 @@ TEST(Multipart, InputStreamPartsCarryFileHeadersAndTheStreamFromItsPosition) {
                                        {"Content-Disposition", "form-data; name=\"s\"; filename=\"s.txt\""},
                                        {"Content-Type", "text/plain"}}));
     EXPECT_EQ((*parts)[1].body, "seekable content");
-    EXPECT_EQ((*parts)[2].headers[0].second, QString::fromUtf8("form-data; name=\"p\"; filename=\"pïpe.bin\"").toUtf8());
+    EXPECT_EQ((*parts)[2].headers[0].second,
+              QString::fromUtf8("form-data; name=\"p\"; filename=\"pïpe.bin\"").toUtf8());
     EXPECT_EQ((*parts)[2].headers[1].second, "application/x-pipe");
     EXPECT_EQ((*parts)[2].body, QByteArray("\r\npiped\0", 8));
     EXPECT_THROW(form.appendPartWithInputStream(nullptr, "n", "f", 0, "a/b"), qm::platform::InvalidArgument);
@@ -328,7 +339,8 @@ TEST(Multipart, FailingOrShortStreamEndsTheBodyWithItsError) {
         ASSERT_TRUE(device->open(QIODevice::ReadOnly));
         QByteArray chunk(16 * 1024, '\0');
         qint64 total = 0, n = 0;
-        while ((n = device->read(chunk.data(), chunk.size())) > 0) total += n;
+        while ((n = device->read(chunk.data(), chunk.size())) > 0)
+            total += n;
         EXPECT_EQ(n, -1);
         EXPECT_LT(total, device->size());
         ASSERT_TRUE(device->streamError().has_value());
@@ -363,7 +375,8 @@ TEST(Multipart, SeekableStreamIsReadAgainOneThatCannotSeekOnlyOnce) {
     ASSERT_TRUE(second->open(QIODevice::ReadOnly));
     QByteArray chunk(4096, '\0');
     qint64 n = 0;
-    while ((n = second->read(chunk.data(), chunk.size())) > 0) {}
+    while ((n = second->read(chunk.data(), chunk.size())) > 0) {
+    }
     EXPECT_EQ(n, -1);
     ASSERT_TRUE(second->streamError().has_value());
     EXPECT_EQ(second->streamError()->localizedDescription,

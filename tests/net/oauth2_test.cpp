@@ -21,7 +21,9 @@ struct TokenServer : qm::test::TestServer {
         route("POST", "/oauth/token", [](const httplib::Request& req, httplib::Response& res) {
             httplib::Params p;
             httplib::detail::parse_query_text(req.body, p);
-            auto get = [&](const char* key) { return p.count(key) == 1 ? p.find(key)->second : std::string("-"); };
+            auto get = [&](const char* key) {
+                return p.count(key) == 1 ? p.find(key)->second : std::string("-");
+            };
             auto answer = [&](int status, const std::string& json) {
                 res.status = status;
                 res.set_content(json, "application/json");
@@ -34,18 +36,25 @@ struct TokenServer : qm::test::TestServer {
             const std::string grant = get("grant_type");
             if (grant == "authorization_code" && get("redirect_uri") == "qm://done") {
                 if (get("code") == "good")
-                    return answer(200, R"({"access_token":"A1","token_type":"bearer","refresh_token":"R1","expires_in":3600})");
+                    return answer(
+                        200,
+                        R"({"access_token":"A1","token_type":"bearer","refresh_token":"R1","expires_in":3600})");
                 if (get("code") == "soft")
                     return answer(200, R"({"error":"invalid_grant"})");
             } else if (grant == "refresh_token") {
                 if (get("refresh_token") == "R1")
                     return answer(200, R"({"access_token":"A2","token_type":"Bearer","expires_in":60.5})");
                 if (get("refresh_token") == "R2")
-                    return answer(200, R"({"access_token":"A3","token_type":"bearer","refresh_token":"R9","expires_in":null})");
-            } else if (grant == "password" && get("username") == "ann" && get("password") == "pw" && get("scope") == "read") {
+                    return answer(
+                        200,
+                        R"({"access_token":"A3","token_type":"bearer","refresh_token":"R9","expires_in":null})");
+            } else if (grant == "password" && get("username") == "ann" && get("password") == "pw" &&
+                       get("scope") == "read") {
                 return answer(200, R"({"access_token":"P1","token_type":"mac"})");
             } else if (grant == "client_credentials" && get("scope") == "read") {
-                return answer(200, R"({"access_token":"C1","token_type":"BeArEr","refresh_token":"RC","expires_in":-5})");
+                return answer(
+                    200,
+                    R"({"access_token":"C1","token_type":"BeArEr","refresh_token":"RC","expires_in":-5})");
             }
             answer(400, R"({"error":"invalid_grant"})");
         });
@@ -59,8 +68,7 @@ struct Result {
 };
 
 // Runs one grant to its end on the event loop.
-template <class Grant>
-Result run(Grant grant) {
+template <class Grant> Result run(Grant grant) {
     Result r;
     bool done = false;
     grant([&](const OAuth2Credential& c) { r.credential = c, done = true; },
@@ -115,7 +123,9 @@ TEST(OAuth2ClientHeader, OnlyBearerTypesInAnyCaseSetTheHeader) {
 
 TEST_F(OAuth2Server, AuthorizationCodeGivesRefreshableCredentialAndHeader) {
     const auto before = QDateTime::currentDateTimeUtc();
-    Result r = run([&](S s, F f) { client.authenticateWithAuthorizationCode("oauth/token", "good", "qm://done", s, f); });
+    Result r = run([&](S s, F f) {
+        client.authenticateWithAuthorizationCode("oauth/token", "good", "qm://done", s, f);
+    });
     ASSERT_TRUE(r.credential);
     EXPECT_EQ(r.credential->accessToken(), "A1");
     EXPECT_EQ(r.credential->tokenType(), "bearer");
@@ -142,7 +152,8 @@ TEST_F(OAuth2Server, RefreshKeepsTheSentRefreshTokenWhenNoneComesBack) {
 
 TEST_F(OAuth2Server, PasswordGrantWithNonBearerTypeLeavesTheHeader) {
     client.setAuthorizationHeaderWithToken("old");
-    Result r = run([&](S s, F f) { client.authenticateWithPassword("oauth/token", "ann", "pw", "read", s, f); });
+    Result r =
+        run([&](S s, F f) { client.authenticateWithPassword("oauth/token", "ann", "pw", "read", s, f); });
     ASSERT_TRUE(r.credential);
     EXPECT_EQ(r.credential->tokenType(), "mac");
     EXPECT_FALSE(r.credential->refreshToken());
@@ -160,10 +171,13 @@ TEST_F(OAuth2Server, ClientCredentialsGrantCanBeAlreadyExpired) {
 }
 
 TEST_F(OAuth2Server, ErrorAnswers) {
-    Result r = run([&](S s, F f) { client.authenticateWithAuthorizationCode("oauth/token", "soft", "qm://done", s, f); });
+    Result r = run([&](S s, F f) {
+        client.authenticateWithAuthorizationCode("oauth/token", "soft", "qm://done", s, f);
+    });
     EXPECT_TRUE(r.failed);
     EXPECT_FALSE(r.error);
-    r = run([&](S s, F f) { client.authenticateWithAuthorizationCode("oauth/token", "bad", "qm://done", s, f); });
+    r = run(
+        [&](S s, F f) { client.authenticateWithAuthorizationCode("oauth/token", "bad", "qm://done", s, f); });
     EXPECT_TRUE(r.failed);
     ASSERT_TRUE(r.error);
     OAuth2Client wrong(server.url("/"), "cid", "other");
@@ -196,7 +210,8 @@ TEST(OAuth2CredentialStore, RoundTripKeyedByServiceAndIdentifier) {
               R"({"accessToken":"B","expiration":null,"refreshToken":null,"tokenType":"mac"})");
     EXPECT_EQ(store.retrieveCredential("box"), OAuth2Credential("B", "mac"));
     EXPECT_EQ(store.retrieveCredential("box")->description(),
-              "<QNOAuthCredential accessToken:\"B\" tokenType:\"mac\" refreshToken:\"(null)\" expiration:\"(null)\">");
+              "<QNOAuthCredential accessToken:\"B\" tokenType:\"mac\" refreshToken:\"(null)\" "
+              "expiration:\"(null)\">");
 
     EXPECT_TRUE(store.storeCredential(std::nullopt, "box"));
     EXPECT_EQ(secrets.size(), 0);

@@ -10,7 +10,8 @@ namespace {
 
 QStringList encoded(const QList<QueryStringPair>& pairs) {
     QStringList out;
-    for (const auto& pair : pairs) out.append(pair.urlEncodedStringValue());
+    for (const auto& pair : pairs)
+        out.append(pair.urlEncodedStringValue());
     return out;
 }
 
@@ -46,7 +47,8 @@ TEST(QueryString, ValueEscaping) {
     EXPECT_EQ(percentEscapedQueryStringValueFromString("files[]"), "files%5B%5D");
     EXPECT_EQ(percentEscapedQueryStringValueFromString(":/?&=;+!@#$()',*"),
               "%3A%2F%3F%26%3D%3B%2B%21%40%23%24%28%29%27%2C%2A");
-    EXPECT_EQ(percentEscapedQueryStringValueFromString("%\"<>\\^`{|}\n\t"), "%25%22%3C%3E%5C%5E%60%7B%7C%7D%0A%09");
+    EXPECT_EQ(percentEscapedQueryStringValueFromString("%\"<>\\^`{|}\n\t"),
+              "%25%22%3C%3E%5C%5E%60%7B%7C%7D%0A%09");
     EXPECT_EQ(percentEscapedQueryStringValueFromString("Az09-_.~"), "Az09-_.~");
     EXPECT_EQ(percentEscapedQueryStringValueFromString(QString::fromUtf8("é€")), "%C3%A9%E2%82%AC");
 }
@@ -87,7 +89,8 @@ TEST(QueryString, HashDictionaryAndStringListAreSupported) {
 }
 
 TEST(QueryString, Latin1Encoding) {
-    EXPECT_EQ(percentEscapedQueryStringValueFromString(QString::fromUtf8("é"), QStringConverter::Latin1), "%E9");
+    EXPECT_EQ(percentEscapedQueryStringValueFromString(QString::fromUtf8("é"), QStringConverter::Latin1),
+              "%E9");
 }
 
 TEST(QueryString, ParsedJSONObjectsFlattenAsDictionaries) {

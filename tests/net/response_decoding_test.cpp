@@ -109,7 +109,8 @@ TEST(ResponseDecoding, LoneSpaceAndUndecodableText) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, QStringLiteral("QMNetErrorDomain"));
     EXPECT_EQ(error->code, -1016);
-    EXPECT_EQ(error->localizedDescription, QStringLiteral("Operation responseData failed decoding as a UTF-8 string"));
+    EXPECT_EQ(error->localizedDescription,
+              QStringLiteral("Operation responseData failed decoding as a UTF-8 string"));
     EXPECT_EQ(error->userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString(),
               QStringLiteral("Could not decode string: ") + broken);
 }
@@ -123,7 +124,8 @@ TEST(ResponseDecoding, ClaimsByPathExtensionOrAcceptHeader) {
     plain.setHeader("Accept", "text/html, text/json;q=0.5");
     EXPECT_TRUE(JSONRequestOperation::canProcessRequest(plain));
     EXPECT_TRUE(XMLRequestOperation::canProcessRequest(HTTPRequest(QUrl(QStringLiteral("http://h/f.xml")))));
-    EXPECT_TRUE(PropertyListRequestOperation::canProcessRequest(HTTPRequest(QUrl(QStringLiteral("http://h/f.plist")))));
+    EXPECT_TRUE(PropertyListRequestOperation::canProcessRequest(
+        HTTPRequest(QUrl(QStringLiteral("http://h/f.plist")))));
 }
 
 TEST(ResponseDecoding, XMLDocumentAnswersXPath) {
@@ -131,7 +133,8 @@ TEST(ResponseDecoding, XMLDocumentAnswersXPath) {
     std::shared_ptr<XMLDocument> document;
     std::atomic<int> calls{0};
     auto op = XMLRequestOperation::createForDocument(
-        server.request("/feed"), [&](XMLRequestOperation&, const std::shared_ptr<XMLDocument>& d) {
+        server.request("/feed"),
+        [&](XMLRequestOperation&, const std::shared_ptr<XMLDocument>& d) {
             document = d;
             ++calls;
         },
@@ -140,8 +143,10 @@ TEST(ResponseDecoding, XMLDocumentAnswersXPath) {
     ASSERT_TRUE(waitUntil([&] { return calls > 0; }));
     ASSERT_TRUE(document);
     EXPECT_EQ(document, op->responseXMLDocument());
-    EXPECT_EQ(document->valuesForXPath(QStringLiteral("//item/@id")), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
-    EXPECT_EQ(document->valuesForXPath(QStringLiteral("count(/feed/item)")), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(document->valuesForXPath(QStringLiteral("//item/@id")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+    EXPECT_EQ(document->valuesForXPath(QStringLiteral("count(/feed/item)")),
+              QStringList{QStringLiteral("2")});
     EXPECT_TRUE(document->valuesForXPath(QStringLiteral("//[")).isEmpty());
 }
 
@@ -163,7 +168,8 @@ TEST(ResponseDecoding, XMLParserGivesEventsUntilDetachedByCancel) {
     Server server;
     std::shared_ptr<XMLParser> parser;
     auto op = XMLRequestOperation::createForParser(
-        server.request("/feed"), [&](XMLRequestOperation&, const std::shared_ptr<XMLParser>& p) { parser = p; }, {});
+        server.request("/feed"),
+        [&](XMLRequestOperation&, const std::shared_ptr<XMLParser>& p) { parser = p; }, {});
     op->start();
     ASSERT_TRUE(waitUntil([&] { return parser != nullptr; }));
     int starts = 0;
@@ -188,9 +194,11 @@ TEST(ResponseDecoding, PropertyListWithItsFormat) {
 }
 
 TEST(XMLReader, SiblingsBecomeAnArrayInDocumentOrder) {
-    const auto result = XMLReader::dictionaryForXMLString(QStringLiteral(R"(<r><item id="a"/><item>second</item></r>)"));
+    const auto result =
+        XMLReader::dictionaryForXMLString(QStringLiteral(R"(<r><item id="a"/><item>second</item></r>)"));
     ASSERT_TRUE(result);
-    const QVariantList items = result->value(QStringLiteral("r")).toMap().value(QStringLiteral("item")).toList();
+    const QVariantList items =
+        result->value(QStringLiteral("r")).toMap().value(QStringLiteral("item")).toList();
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[0].toMap(), (QVariantMap{{QStringLiteral("id"), QStringLiteral("a")}}));
     EXPECT_EQ(items[1].toMap().value(QStringLiteral("text")).toString(), QStringLiteral("second"));
@@ -207,7 +215,8 @@ TEST(XMLReader, OneBufferCarriesTextToTheNextElementThatEnds) {
     const auto result = XMLReader::dictionaryForXMLString(QStringLiteral("<a>\n<b>x</b>\n</a>"));
     ASSERT_TRUE(result);
     const QVariantMap a = result->value(QStringLiteral("a")).toMap();
-    EXPECT_EQ(a.value(QStringLiteral("b")).toMap().value(QStringLiteral("text")).toString(), QStringLiteral("\nx"));
+    EXPECT_EQ(a.value(QStringLiteral("b")).toMap().value(QStringLiteral("text")).toString(),
+              QStringLiteral("\nx"));
     EXPECT_EQ(a.value(QStringLiteral("text")).toString(), QStringLiteral("\n"));
 }
 

@@ -11,7 +11,9 @@ namespace qm::test {
 class SequentialStream : public QIODevice {
 public:
     explicit SequentialStream(QByteArray data, qint64 failAfter = -1, QString error = {})
-        : data_(std::move(data)), failAfter_(failAfter), error_(std::move(error)) {}
+        : data_(std::move(data))
+        , failAfter_(failAfter)
+        , error_(std::move(error)) {}
 
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override { return data_.size() - offset_ + QIODevice::bytesAvailable(); }

@@ -23,13 +23,16 @@ protected:
     void SetUp() override {
         root = dir.filePath("Test.bundle");
         writeFile(root + "/Contents/Info.plist",
-                  plist::toXml(QVariantMap{{"CFBundleName", "Quillmoor"}, {"CFBundleVersion", "42"},
+                  plist::toXml(QVariantMap{{"CFBundleName", "Quillmoor"},
+                                           {"CFBundleVersion", "42"},
                                            {"CFBundleShortVersionString", "1.2"},
                                            {"CFBundleIdentifier", "org.example.quillmoor"},
-                                           {"CFBundleDevelopmentRegion", "en"}, {"Custom", QVariantList{1, 2}}}));
+                                           {"CFBundleDevelopmentRegion", "en"},
+                                           {"Custom", QVariantList{1, 2}}}));
         resources = root + "/Contents/Resources";
-        for (const char* file : {"icon.png", "logo.png", "help.html", "de.lproj/help.html", "de.lproj/welcome.html",
-                                 "en.lproj/welcome.html", "en.lproj/only-en.txt", "pt-BR.lproj/welcome.html"})
+        for (const char* file :
+             {"icon.png", "logo.png", "help.html", "de.lproj/help.html", "de.lproj/welcome.html",
+              "en.lproj/welcome.html", "en.lproj/only-en.txt", "pt-BR.lproj/welcome.html"})
             writeFile(resources + "/" + file, file);
         writeFile(resources + "/en.lproj/Localizable.strings",
                   utf16("\"Hello\" = \"Hello\";\n\"Only English\" = \"Only English (en)\";\n"));
@@ -86,7 +89,7 @@ TEST_F(BundleTest, LanguagesMatchLocalizationsInPreferenceOrder) {
 
 TEST_F(BundleTest, ResourceSearchOrder) {
     const Bundle german = bundle({"de-DE", "en"});
-    EXPECT_EQ(german.pathForResource("help", "html"), resources + "/help.html");  // plain Resources/ first
+    EXPECT_EQ(german.pathForResource("help", "html"), resources + "/help.html"); // plain Resources/ first
     EXPECT_EQ(german.pathForResource("welcome", "html"), resources + "/de.lproj/welcome.html");
     EXPECT_EQ(german.pathForResource("only-en", "txt"), resources + "/en.lproj/only-en.txt");
     EXPECT_EQ(german.pathForResource("icon.png", ""), resources + "/icon.png");
@@ -107,8 +110,9 @@ TEST_F(BundleTest, FindsLprojFoldersAndResourcesOfAType) {
     EXPECT_EQ(b.pathForResource("de", "lproj"), resources + "/de.lproj");
     EXPECT_EQ(b.pathForResource("pt-BR", "lproj"), resources + "/pt-BR.lproj");
     EXPECT_TRUE(b.pathForResource("fr", "lproj").isNull());
-    EXPECT_EQ(b.pathsForResourcesOfType("png"), (QStringList{resources + "/icon.png", resources + "/logo.png"}));
-    EXPECT_TRUE(b.pathsForResourcesOfType("txt").isEmpty());  // localized ones are not listed
+    EXPECT_EQ(b.pathsForResourcesOfType("png"),
+              (QStringList{resources + "/icon.png", resources + "/logo.png"}));
+    EXPECT_TRUE(b.pathsForResourcesOfType("txt").isEmpty()); // localized ones are not listed
 }
 
 TEST_F(BundleTest, LocalizedStringsFallBackThroughPreferredLocalizations) {
@@ -123,9 +127,9 @@ TEST_F(BundleTest, LocalizedStringsFallBackThroughPreferredLocalizations) {
 
     const Bundle brazilian = bundle({"pt-BR"});
     EXPECT_EQ(brazilian.localizedString("Hello"), QStringLiteral("Olá"));
-    EXPECT_EQ(brazilian.localizedString("Cancel"), "Cancelar");  // from pt.lproj
+    EXPECT_EQ(brazilian.localizedString("Cancel"), "Cancelar"); // from pt.lproj
 
-    const Bundle copy = german;  // copies share the parsed tables
+    const Bundle copy = german; // copies share the parsed tables
     EXPECT_EQ(copy.localizedString("Cancel"), "Abbrechen");
 
     // A single localization does not fall back.

@@ -14,9 +14,15 @@ TEST(Base64Test, EncodesWithPaddingAndSeparatesLinesEvery48InputBytes) {
     const QByteArray a16 = QByteArray("YWFh").repeated(16);
     const struct {
         QByteArray input, expected;
-    } cases[] = {{"abc", "YWJj"}, {"a", "YQ=="}, {"ab", "YWI="}, {"", ""}, {"\xfb\xef\xff", "++//"},
-                 {QByteArray(48, 'a'), a16}, {QByteArray(49, 'a'), a16 + "\r\nYQ=="},
-                 {QByteArray(96, 'a'), a16 + "\r\n" + a16}, {QByteArray(97, 'a'), a16 + "\r\n" + a16 + "\r\nYQ=="}};
+    } cases[] = {{"abc", "YWJj"},
+                 {"a", "YQ=="},
+                 {"ab", "YWI="},
+                 {"", ""},
+                 {"\xfb\xef\xff", "++//"},
+                 {QByteArray(48, 'a'), a16},
+                 {QByteArray(49, 'a'), a16 + "\r\nYQ=="},
+                 {QByteArray(96, 'a'), a16 + "\r\n" + a16},
+                 {QByteArray(97, 'a'), a16 + "\r\n" + a16 + "\r\nYQ=="}};
     for (const auto& c : cases)
         EXPECT_EQ(encode(c.input), c.expected) << c.input.size();
     EXPECT_EQ(newBase64Encode(nullptr, 0, true), "");
@@ -28,10 +34,20 @@ TEST(Base64Test, DecodeSkipsEverythingOutsideTheAlphabetAndReadsFinalGroups) {
     const struct {
         const char* input;
         QByteArray expected;
-    } cases[] = {{"YWJj", "abc"}, {"YW Jj", "abc"}, {"Y!W@J#j\r\n", "abc"}, {"Y=W=J=j", "abc"},
-                 {"YQ==YWJj", QByteArray::fromHex("61061626")}, {"++//", "\xfb\xef\xff"}, {"", ""},
-                 {"YWJjZGVm", "abcdef"}, {"YWJjZGU", "abcde"}, {"YWJjZA", "abcd"}, {"YWJjZ", "abc"},
-                 {"YQ==", "a"}, {"YWI=", "ab"}, {"Y", ""}};
+    } cases[] = {{"YWJj", "abc"},
+                 {"YW Jj", "abc"},
+                 {"Y!W@J#j\r\n", "abc"},
+                 {"Y=W=J=j", "abc"},
+                 {"YQ==YWJj", QByteArray::fromHex("61061626")},
+                 {"++//", "\xfb\xef\xff"},
+                 {"", ""},
+                 {"YWJjZGVm", "abcdef"},
+                 {"YWJjZGU", "abcde"},
+                 {"YWJjZA", "abcd"},
+                 {"YWJjZ", "abc"},
+                 {"YQ==", "a"},
+                 {"YWI=", "ab"},
+                 {"Y", ""}};
     for (const auto& c : cases)
         EXPECT_EQ(newBase64Decode(c.input), c.expected) << c.input;
     EXPECT_EQ(newBase64Decode(nullptr), "");

@@ -34,7 +34,8 @@ TEST(DispatchTest, AfterWaitsAndIsDroppedWithItsContext) {
     bool droppedFired = false;
     {
         QObject context;
-        dispatch::after(10, [&] { droppedFired = true; }, &context);
+        dispatch::after(
+            10, [&] { droppedFired = true; }, &context);
     }
     ASSERT_TRUE(waitUntil([&] { return firedAt >= 0; }));
     EXPECT_GE(firedAt, 25);

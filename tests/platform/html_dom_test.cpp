@@ -68,7 +68,7 @@ TEST(DomParse, ImpliesHtmlHeadAndBodyLikeABrowserAndKeepsForeignMarkup) {
     const struct {
         QString input, body;
     } cases[] = {
-        {"Hello <b>there</b><div>x</div>", "Hello <b>there</b><div>x</div>"},  // libxml2 alone would add a <p>
+        {"Hello <b>there</b><div>x</div>", "Hello <b>there</b><div>x</div>"}, // libxml2 alone would add a <p>
         {"", ""},
         {"<head><title>t</title></head><body>a</body><p>late</p>", "a<p>late</p>"},
         {"<html><body>a</body></html>tail", "atail"},
@@ -146,7 +146,8 @@ TEST(DomElement, TagAndClassLookupsInDocumentOrderExcludingSelf) {
     // Class names match whole tokens only, case-sensitively.
     const Document classes = Document::parseHTML(
         "<div class=\"AppleOriginalContents\" id=a></div><div class=\"xAppleOriginalContentsx\" id=b></div>"
-        "<div class=\"quote\tAppleOriginalContents\nother\" id=c></div><div class=\"appleoriginalcontents\" id=d>");
+        "<div class=\"quote\tAppleOriginalContents\nother\" id=c></div><div class=\"appleoriginalcontents\" "
+        "id=d>");
     EXPECT_EQ(attributeValues(classes.body().descendantsWithClassName("AppleOriginalContents"), "id"),
               QStringList({"a", "c"}));
 }

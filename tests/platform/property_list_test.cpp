@@ -4,8 +4,8 @@
 #include <QSize>
 #include <QStringList>
 #include <gtest/gtest.h>
-#include <plist/plist.h>
 #include <limits>
+#include <plist/plist.h>
 
 using namespace qm::platform;
 
@@ -21,7 +21,8 @@ QVariant roundTrip(const QVariant& value) {
 }
 
 QByteArray wrap(const char* body) {
-    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">") + body + "</plist>\n";
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">") + body +
+           "</plist>\n";
 }
 
 } // namespace
@@ -32,9 +33,12 @@ TEST(PropertyListTypes, ScalarsAndIntegersComeBackAsTheirPlistKinds) {
         QMetaType::Type type;
         QVariant out;
     } cases[] = {{QStringLiteral("Grüße <&>"), QMetaType::QString, QStringLiteral("Grüße <&>")},
-                 {QString(""), QMetaType::QString, QString("")}, {true, QMetaType::Bool, true},
-                 {false, QMetaType::Bool, false}, {42, QMetaType::LongLong, qint64(42)},
-                 {7u, QMetaType::LongLong, qint64(7)}, {2.5, QMetaType::Double, 2.5},
+                 {QString(""), QMetaType::QString, QString("")},
+                 {true, QMetaType::Bool, true},
+                 {false, QMetaType::Bool, false},
+                 {42, QMetaType::LongLong, qint64(42)},
+                 {7u, QMetaType::LongLong, qint64(7)},
+                 {2.5, QMetaType::Double, 2.5},
                  {QByteArray("\x00\x01\xff", 3), QMetaType::QByteArray, QByteArray("\x00\x01\xff", 3)}};
     for (const auto& c : cases) {
         const QVariant back = roundTrip(QVariantMap{{"v", c.in}}).toMap().value("v");
@@ -56,7 +60,8 @@ TEST(PropertyListTypes, DatesAreUtcWithWholeSeconds) {
     EXPECT_EQ(back.toDateTime(), when);
     EXPECT_EQ(back.toDateTime().timeSpec(), Qt::UTC);
     EXPECT_EQ(roundTrip(QDateTime::fromSecsSinceEpoch(0, Qt::UTC)).toDateTime().toSecsSinceEpoch(), 0);
-    EXPECT_EQ(plist::parse(wrap("<date>2001-01-01T00:00:00Z</date>"))->toDateTime().toSecsSinceEpoch(), 978307200);
+    EXPECT_EQ(plist::parse(wrap("<date>2001-01-01T00:00:00Z</date>"))->toDateTime().toSecsSinceEpoch(),
+              978307200);
     // libplist 2.2 keeps dates in an int32 of seconds since 2001.
     EXPECT_TRUE(plist::toXml(QDateTime(QDate(2200, 1, 1), QTime(0, 0), Qt::UTC)).isEmpty());
 }
@@ -78,7 +83,6 @@ TEST(PropertyListTypes, NestedContainersAndStringLists) {
     EXPECT_TRUE(plist::toXml(QVariant()).isEmpty());
     EXPECT_TRUE(plist::toXml(QVariantMap{{"ok", 1}, {"bad", QVariant::fromValue(QSize(1, 2))}}).isEmpty());
 }
-
 
 TEST(PropertyListParse, ReadsBinaryPropertyLists) {
     plist_t dict = plist_new_dict();
@@ -104,11 +108,11 @@ TEST(PropertyListParse, ReadsBinaryPropertyLists) {
 TEST(PropertyListParse, DamagedInputIsReportedNotGuessed) {
     const QByteArray good = plist::toXml(QVariantMap{{"a", 1}, {"b", QVariantList{"x", "y"}}});
     const QByteArray damaged[] = {
-        good.left(good.size() / 2),                   // truncated: libplist returns null
-        "<plist><dict><key>a</key></dict>",           // libplist returns an empty dict
-        wrap("<dict><key>a</key></dict>"),             // key without value, complete document
+        good.left(good.size() / 2),         // truncated: libplist returns null
+        "<plist><dict><key>a</key></dict>", // libplist returns an empty dict
+        wrap("<dict><key>a</key></dict>"),  // key without value, complete document
         wrap("<dict><key>a</key><key>b</key></dict>"),
-        wrap("<integer>abc</integer>"),               // libplist reads 0
+        wrap("<integer>abc</integer>"), // libplist reads 0
         wrap("<dict><string>x</string></dict>"),
         wrap("<string>a</string><string>b</string>"),
         good + "trailing",

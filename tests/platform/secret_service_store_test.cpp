@@ -41,8 +41,8 @@ protected:
                                    QStringLiteral("account"), account});
     }
     SecretServiceSession::ToolResult searchAll(const QString& service, const QString& account) const {
-        return session.secretTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("service"),
-                                   service, QStringLiteral("account"), account});
+        return session.secretTool({QStringLiteral("search"), QStringLiteral("--all"),
+                                   QStringLiteral("service"), service, QStringLiteral("account"), account});
     }
 
     // Declared first so that the store lets go of the bus before the daemons stop.
@@ -64,7 +64,8 @@ TEST_F(SecretServiceStoreTest, NonAsciiPasswordAndAccountNameComeBackUnchanged) 
     EXPECT_EQ(peer.exitCode, 0) << peer.errors.toStdString();
     EXPECT_EQ(peer.output, password.toUtf8());
     // Decomposed and precomposed umlauts are different accounts: nothing is normalised on the way.
-    EXPECT_FALSE(store.checkForExistanceOfKeychainItem(cloudApp, QStringLiteral("ju\u0308rgen.müller@exämple.org")));
+    EXPECT_FALSE(
+        store.checkForExistanceOfKeychainItem(cloudApp, QStringLiteral("ju\u0308rgen.müller@exämple.org")));
 }
 
 TEST_F(SecretServiceStoreTest, StoringTwiceLeavesOneItemWithTheSecondPassword) {
@@ -78,7 +79,8 @@ TEST_F(SecretServiceStoreTest, StoringTwiceLeavesOneItemWithTheSecondPassword) {
     EXPECT_EQ(listedItems(listed.output), 1) << listed.output.toStdString();
     EXPECT_TRUE(listed.output.contains("secret = second-password")) << listed.output.toStdString();
     EXPECT_FALSE(listed.output.contains("first-password"));
-    EXPECT_TRUE(listed.output.contains("label = " + SecretServiceStore::itemLabel(cloudApp, account).toUtf8()));
+    EXPECT_TRUE(
+        listed.output.contains("label = " + SecretServiceStore::itemLabel(cloudApp, account).toUtf8()));
     // A second add is refused rather than making a duplicate.
     EXPECT_FALSE(secrets.add(cloudApp, account, "third"));
     EXPECT_EQ(listedItems(searchAll(cloudApp, account).output), 1);
@@ -125,9 +127,10 @@ TEST_F(SecretServiceStoreTest, TwoServicesWithTheSameAccountAreIndependent) {
 
 TEST_F(SecretServiceStoreTest, AnItemWrittenBySecretToolIsReadReplacedAndRemovedHere) {
     const QString account = QStringLiteral("dörte");
-    const auto stored = session.secretTool({QStringLiteral("store"), QStringLiteral("--label=x"),
-                                            QStringLiteral("service"), cloudApp, QStringLiteral("account"), account},
-                                           QStringLiteral("peer-pässword").toUtf8());
+    const auto stored =
+        session.secretTool({QStringLiteral("store"), QStringLiteral("--label=x"), QStringLiteral("service"),
+                            cloudApp, QStringLiteral("account"), account},
+                           QStringLiteral("peer-pässword").toUtf8());
     ASSERT_EQ(stored.exitCode, 0) << stored.errors.toStdString();
 
     EXPECT_TRUE(store.checkForExistanceOfKeychainItem(cloudApp, account));
@@ -261,7 +264,7 @@ TEST(SecretServiceUnreachableTest, ABusThatNeverAnswersIsAbandonedAfterTheTimeou
         EXPECT_GE(elapsed, 300);
         EXPECT_LT(elapsed, 9 * 300 + 2000);
     }
-    EXPECT_LT(lifetime.elapsed(), 9 * 300 + 2500);   // and the store ends without waiting for the silent peer
+    EXPECT_LT(lifetime.elapsed(), 9 * 300 + 2500); // and the store ends without waiting for the silent peer
     ::close(listener);
 }
 

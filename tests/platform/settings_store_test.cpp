@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
-#include <gtest/gtest.h>
 #include <atomic>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -33,9 +33,9 @@ protected:
 struct LogLines {
     explicit LogLines(QString filter)
         : capture([this, filter](const QString& line) {
-              if (line.contains(filter))
-                  lines.append(line);
-          }) {}
+            if (line.contains(filter))
+                lines.append(line);
+        }) {}
     QStringList lines;
     SystemLog::Capture capture;
 };
@@ -60,13 +60,13 @@ TEST_F(SettingsTest, AbsentValuesHaveTheirDefaultsButStayAbsentAsObjects) {
 TEST_F(SettingsTest, UserValuesWinAndRemovingRevealsTheRegisteredValue) {
     SettingsStore store(path());
     store.registerDefaults({{"limit", 10}, {"name", "default"}});
-    store.registerDefaults({{"limit", 20}, {"extra", true}});  // later registrations add and override
+    store.registerDefaults({{"limit", 20}, {"extra", true}}); // later registrations add and override
     EXPECT_EQ(store.integerForKey("limit"), 20);
     EXPECT_EQ(store.stringForKey("name"), "default");
     EXPECT_TRUE(store.boolForKey("extra"));
 
     ASSERT_FALSE(store.setInteger(0, "limit"));
-    EXPECT_EQ(store.integerForKey("limit"), 0);  // a stored 0 is not "absent"
+    EXPECT_EQ(store.integerForKey("limit"), 0); // a stored 0 is not "absent"
     EXPECT_EQ(store.userValues(), (QVariantMap{{"limit", qint64(0)}}));
     const QVariantMap merged = store.dictionaryRepresentation();
     EXPECT_EQ(merged.value("limit").toLongLong(), 0);
@@ -75,7 +75,7 @@ TEST_F(SettingsTest, UserValuesWinAndRemovingRevealsTheRegisteredValue) {
     ASSERT_FALSE(store.removeObjectForKey("limit"));
     EXPECT_EQ(store.integerForKey("limit"), 20);
     ASSERT_FALSE(store.setObject(QStringList{"a"}, "name"));
-    ASSERT_FALSE(store.setObject(QVariant(), "name"));  // an invalid value removes
+    ASSERT_FALSE(store.setObject(QVariant(), "name")); // an invalid value removes
     EXPECT_EQ(store.stringForKey("name"), "default");
     EXPECT_TRUE(store.userValues().isEmpty());
 }
@@ -84,7 +84,9 @@ TEST_F(SettingsTest, TypedWritesStoreTheirPlistKinds) {
     SettingsStore store(path());
     ASSERT_FALSE(store.setBool(true, "b") || store.setInteger(-7, "i") || store.setFloat(1.25, "f") ||
                  store.setObject(QVariantMap{{"nested", QVariantList{1, "x"}}}, "o"));
-    EXPECT_EQ(onDisk(), (QVariantMap{{"b", true}, {"i", qint64(-7)}, {"f", 1.25},
+    EXPECT_EQ(onDisk(), (QVariantMap{{"b", true},
+                                     {"i", qint64(-7)},
+                                     {"f", 1.25},
                                      {"o", QVariantMap{{"nested", QVariantList{qint64(1), "x"}}}}}));
     EXPECT_EQ(onDisk().value("b").typeId(), QMetaType::Bool);
 
@@ -97,10 +99,22 @@ TEST_F(SettingsTest, TypedWritesStoreTheirPlistKinds) {
 
 TEST_F(SettingsTest, CoercionsFollowUserDefaultsRules) {
     SettingsStore store(path());
-    store.registerDefaults({{"yes", "YES"},        {"true", "  true"},   {"one", "1"},    {"nine", "9 lives"},
-                            {"no", "NO"},          {"zero", "0"},        {"empty", ""},   {"neg", -2},
-                            {"half", 0.5},         {"numstr", "12abc"},  {"alpha", "abc"}, {"minus", " -34x"},
-                            {"real", -3.99},       {"decimal", "2.5kg"}, {"exp", "1e3"},  {"flag", true},
+    store.registerDefaults({{"yes", "YES"},
+                            {"true", "  true"},
+                            {"one", "1"},
+                            {"nine", "9 lives"},
+                            {"no", "NO"},
+                            {"zero", "0"},
+                            {"empty", ""},
+                            {"neg", -2},
+                            {"half", 0.5},
+                            {"numstr", "12abc"},
+                            {"alpha", "abc"},
+                            {"minus", " -34x"},
+                            {"real", -3.99},
+                            {"decimal", "2.5kg"},
+                            {"exp", "1e3"},
+                            {"flag", true},
                             {"list", QVariantList{1}}});
     for (const char* key : {"yes", "true", "one", "nine", "neg", "half", "flag"})
         EXPECT_TRUE(store.boolForKey(key)) << key;
@@ -110,7 +124,7 @@ TEST_F(SettingsTest, CoercionsFollowUserDefaultsRules) {
     EXPECT_EQ(store.integerForKey("numstr"), 12);
     EXPECT_EQ(store.integerForKey("alpha"), 0);
     EXPECT_EQ(store.integerForKey("minus"), -34);
-    EXPECT_EQ(store.integerForKey("real"), -3);  // toward zero
+    EXPECT_EQ(store.integerForKey("real"), -3); // toward zero
     EXPECT_EQ(store.integerForKey("flag"), 1);
     EXPECT_EQ(store.integerForKey("list"), 0);
 
@@ -120,7 +134,7 @@ TEST_F(SettingsTest, CoercionsFollowUserDefaultsRules) {
     EXPECT_DOUBLE_EQ(store.floatForKey("flag"), 1.0);
     EXPECT_DOUBLE_EQ(store.floatForKey("alpha"), 0.0);
 
-    EXPECT_TRUE(store.stringForKey("neg").isNull());  // a number is not a string
+    EXPECT_TRUE(store.stringForKey("neg").isNull()); // a number is not a string
     EXPECT_EQ(store.stringForKey("yes"), "YES");
 }
 
@@ -135,7 +149,7 @@ TEST_F(SettingsTest, ChangesByAnotherWriterAreSeenAtTheNextReadAndKeptByTheNextW
 
     // A write keeps a key the other instance wrote in between.
     ASSERT_FALSE(mine.setBool(true, "mine"));
-    EXPECT_TRUE(mine.boolForKey("mine"));  // cached now
+    EXPECT_TRUE(mine.boolForKey("mine")); // cached now
     ASSERT_FALSE(theirs.setInteger(5, "theirs"));
     ASSERT_FALSE(mine.setInteger(6, "mine2"));
     EXPECT_EQ(onDisk(), (QVariantMap{{"theirs", qint64(5)}, {"mine", true}, {"mine2", qint64(6)}}));
@@ -163,7 +177,8 @@ TEST_F(SettingsTest, WritesAreAtomicAndPrivateToTheUser) {
     for (int i = 0; i < 5; ++i)
         ASSERT_FALSE(store.setInteger(i, QStringLiteral("k%1").arg(i)));
     const QDir folder(QFileInfo(path()).absolutePath());
-    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"settings.plist"});
+    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"settings.plist"});
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(folder.path()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
@@ -198,12 +213,12 @@ TEST_F(SettingsTest, DamagedFileIsReportedOnceAndReadAsEmpty) {
         EXPECT_TRUE(store.userValues().isEmpty());
         EXPECT_FALSE(store.boolForKey("b"));
     }
-    QThread::msleep(1100);  // reads that trust the cached stamp must stay quiet too
+    QThread::msleep(1100); // reads that trust the cached stamp must stay quiet too
     EXPECT_TRUE(store.userValues().isEmpty());
     store.registerDefaults({{"c", 1}});
     ASSERT_EQ(log.lines.size(), 1) << log.lines.join('\n').toStdString();
     EXPECT_TRUE(log.lines[0].contains("line")) << log.lines[0].toStdString();
-    EXPECT_EQ(readFile(path()), garbage);  // reads and registration never overwrite it
+    EXPECT_EQ(readFile(path()), garbage); // reads and registration never overwrite it
     EXPECT_FALSE(store.removeObjectForKey("nothing-there"));
     EXPECT_EQ(readFile(path()), garbage);
 

@@ -29,18 +29,39 @@ TEST(StringAdditionsTest, SizeText) {
         int flags;
         const char* expected;
     } cases[] = {
-        {0, 0, "0 B"}, {999, 0, "999 B"}, {1000, 0, "1 kB"}, {1500, 0, "1.5 kB"}, {1024, 0, "1.02 kB"},
-        {1'536'000, 0, "1.54 MB"}, {2'500'000, 0, "2.5 MB"}, {3e9, 0, "3 GB"}, {4e12, 0, "4 TB"},
-        {5e15, 0, "5 PB"}, {6e18, 0, "6 EB"}, {7e21, 0, "7 ZB"},
+        {0, 0, "0 B"},
+        {999, 0, "999 B"},
+        {1000, 0, "1 kB"},
+        {1500, 0, "1.5 kB"},
+        {1024, 0, "1.02 kB"},
+        {1'536'000, 0, "1.54 MB"},
+        {2'500'000, 0, "2.5 MB"},
+        {3e9, 0, "3 GB"},
+        {4e12, 0, "4 TB"},
+        {5e15, 0, "5 PB"},
+        {6e18, 0, "6 EB"},
+        {7e21, 0, "7 ZB"},
         // Below the base nothing is divided, even when rounding reaches it.
-        {999.999, 0, "1000 B"}, {999'999, 0, "1000 kB"},
+        {999.999, 0, "1000 B"},
+        {999'999, 0, "1000 kB"},
         // Half-even rounding on the decimal digits.
-        {1125, 0, "1.12 kB"}, {1135, 0, "1.14 kB"}, {1145, 0, "1.14 kB"}, {1145.5, 0, "1.15 kB"},
-        {1999, 0, "2 kB"}, {0.005, 0, "0 B"}, {0.015, 0, "0.02 B"}, {-12.5, 0, "-12.5 B"},
-        {1023, k1024, "1023 B"}, {1024, k1024, "1 kB"}, {1536, k1024, "1.5 kB"}, {1'048'576, k1024, "1 MB"},
+        {1125, 0, "1.12 kB"},
+        {1135, 0, "1.14 kB"},
+        {1145, 0, "1.14 kB"},
+        {1145.5, 0, "1.15 kB"},
+        {1999, 0, "2 kB"},
+        {0.005, 0, "0 B"},
+        {0.015, 0, "0.02 B"},
+        {-12.5, 0, "-12.5 B"},
+        {1023, k1024, "1023 B"},
+        {1024, k1024, "1 kB"},
+        {1536, k1024, "1.5 kB"},
+        {1'048'576, k1024, "1 MB"},
         // After eight divisions the quotient stays as large as it is.
-        {std::ldexp(1.0, 90), k1024, "1024 YB"}, {std::ldexp(1.0, 100), k1024, "1048576 YB"},
-        {1024, kOld, "1.02 kB"}, {1024, k1024 | kOld, "1 kB"},
+        {std::ldexp(1.0, 90), k1024, "1024 YB"},
+        {std::ldexp(1.0, 100), k1024, "1048576 YB"},
+        {1024, kOld, "1.02 kB"},
+        {1024, k1024 | kOld, "1 kB"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(stringFromBytes(c.bytes, c.flags), c.expected) << c.bytes << " flags " << c.flags;
@@ -70,7 +91,7 @@ TEST(StringAdditionsTest, SizeTextIsLocalizedOnlyWithFlagFour) {
 TEST(StringAdditionsTest, Sha1AndBase64OfText) {
     EXPECT_EQ(sha1Digest(QStringLiteral("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(sha1Digest(QString()), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-    EXPECT_EQ(sha1Digest(QStringLiteral("é")), "bf15be717ac1b080b4f1c456692825891ff5073d");  // of the UTF-8
+    EXPECT_EQ(sha1Digest(QStringLiteral("é")), "bf15be717ac1b080b4f1c456692825891ff5073d"); // of the UTF-8
 
     EXPECT_EQ(stringByEncodingBase64(QStringLiteral("é"), QStringConverter::Utf8), "w6k=");
     EXPECT_EQ(stringByEncodingBase64(QStringLiteral("é"), QStringConverter::Latin1), "6Q==");
@@ -93,13 +114,22 @@ TEST(StringAdditionsTest, QuotedPrintableDecoding) {
     const struct {
         QString input, expected;
     } cases[] = {
-        {"plain text", "plain text"}, {"a=3Db", "a=b"}, {"Caf=C3=A9", "Café"}, {"long=\nline", "longline"},
-        {"long=\rline", "longline"}, {"long=\r\nline", "long\nline"}, {"hard\r\nbreak", "hard\r\nbreak"},
-        {"ü=3D", "ü="}, {QString(), QString()},
+        {"plain text", "plain text"},
+        {"a=3Db", "a=b"},
+        {"Caf=C3=A9", "Café"},
+        {"long=\nline", "longline"},
+        {"long=\rline", "longline"},
+        {"long=\r\nline", "long\nline"},
+        {"hard\r\nbreak", "hard\r\nbreak"},
+        {"ü=3D", "ü="},
+        {QString(), QString()},
         // Input ends at its first NUL, like the C string it is read as.
         {QStringLiteral("ab") + QChar(0) + QStringLiteral("="), "ab"},
         // Not UTF-8: the fallback reads every byte, also in mixed input.
-        {"=E9t=E9", "été"}, {"trail=C3", "trailÃ"}, {"=80", QString(QChar(0x80))}, {"=C3=A9=E9", "Ã©é"},
+        {"=E9t=E9", "été"},
+        {"trail=C3", "trailÃ"},
+        {"=80", QString(QChar(0x80))},
+        {"=C3=A9=E9", "Ã©é"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(decodeQP(c.input), c.expected) << c.input.toStdString();

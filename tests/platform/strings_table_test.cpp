@@ -11,7 +11,8 @@ using namespace qm::platform;
 namespace {
 
 QByteArray encoded(const QString& text, QStringConverter::Encoding encoding, bool bom) {
-    QStringEncoder encoder(encoding, bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+    QStringEncoder encoder(encoding,
+                           bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
     return encoder(text);
 }
 
@@ -77,7 +78,8 @@ TEST(StringsTableSyntax, Escapes) {
 }
 
 TEST(StringsTableSyntax, UnquotedTokensAndBareKeys) {
-    const StringsTable table = parsed("menu.file_open = Open;\n\"Only key\";\npath/to$x:y-z = \"v\";\nCount = 12;\n");
+    const StringsTable table =
+        parsed("menu.file_open = Open;\n\"Only key\";\npath/to$x:y-z = \"v\";\nCount = 12;\n");
     EXPECT_EQ(table.value("menu.file_open"), "Open");
     EXPECT_EQ(table.value("Only key"), "Only key");
     EXPECT_EQ(table.value("path/to$x:y-z"), "v");
@@ -94,7 +96,7 @@ TEST(StringsTableSyntax, ErrorsNameTheLine) {
         const char* text;
         int line;
     } cases[] = {
-        {"\"a\" = \"1\";\n\"b\" = \"2\"\n\"c\" = \"3\";\n", 2},  // missing semicolon
+        {"\"a\" = \"1\";\n\"b\" = \"2\"\n\"c\" = \"3\";\n", 2}, // missing semicolon
         {"\"a\" = \"1\";\n\n\"b\" = \"unterminated;\n", 3},
         {"\"a\" = \"1\";\n/* never closed\n", 2},
         {"\"a\" \"1\";", 1},
@@ -106,6 +108,7 @@ TEST(StringsTableSyntax, ErrorsNameTheLine) {
     for (const auto& c : cases) {
         QString error;
         EXPECT_FALSE(StringsTable::parse(c.text, &error).has_value()) << c.text;
-        EXPECT_TRUE(error.startsWith(QStringLiteral("line %1:").arg(c.line))) << c.text << " -> " << error.toStdString();
+        EXPECT_TRUE(error.startsWith(QStringLiteral("line %1:").arg(c.line)))
+            << c.text << " -> " << error.toStdString();
     }
 }

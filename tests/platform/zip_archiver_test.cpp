@@ -8,8 +8,8 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <map>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,7 +27,7 @@ struct Entry {
     qint64 size = 0;
     int method = -1;
     QByteArray data;
-    quint32 mode = 0;  // Unix mode from the external attributes
+    quint32 mode = 0; // Unix mode from the external attributes
 };
 
 // Reads an archive back with libzip: name → entry.
@@ -64,7 +64,8 @@ std::pair<int, QString> unzip(const QStringList& arguments) {
     process.start(QStringLiteral("unzip"), arguments);
     if (!process.waitForFinished(60000))
         return {-1, process.errorString()};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
+    return {process.exitCode(),
+            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
 }
 
 QByteArray randomBytes(qsizetype size) {
@@ -77,8 +78,9 @@ QByteArray randomBytes(qsizetype size) {
 QByteArray text(qsizetype size) {
     QByteArray bytes;
     for (int line = 0; bytes.size() < size; ++line)
-        bytes += "2024-05-" + QByteArray::number(line % 28 + 1) + " INFO request " + QByteArray::number(line * 7919) +
-                 " served in " + QByteArray::number(line % 97) + " ms for user@example.org\n";
+        bytes += "2024-05-" + QByteArray::number(line % 28 + 1) + " INFO request " +
+                 QByteArray::number(line * 7919) + " served in " + QByteArray::number(line % 97) +
+                 " ms for user@example.org\n";
     bytes.truncate(size);
     return bytes;
 }
@@ -128,7 +130,7 @@ TEST_F(ZipArchiverTest, SingleFileIsStoredUnderItsNameReplacingAnyOldArchive) {
     EXPECT_EQ(entries.at("report.log").data, content);
     EXPECT_EQ(entries.at("report.log").method, ZIP_CM_DEFLATE);
     expectValid(path("out.zip"));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.zip"});  // no temporary file left
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.zip"}); // no temporary file left
 }
 
 TEST_F(ZipArchiverTest, KeepParentDecidesWhetherTheFolderIsTheTopEntry) {
@@ -158,7 +160,7 @@ TEST_F(ZipArchiverTest, NamesAreFlaggedUtf8) {
     EXPECT_EQ(namesListedByUnzip(path("out.zip")), QStringList{name});
     const QByteArray bytes = readFile(path("out.zip"));
     ASSERT_TRUE(bytes.startsWith("PK\x03\x04"));
-    EXPECT_TRUE(quint8(bytes[7]) & 0x08);  // general purpose bit 11 of the first local header
+    EXPECT_TRUE(quint8(bytes[7]) & 0x08); // general purpose bit 11 of the first local header
 }
 
 TEST_F(ZipArchiverTest, CompressionIsChosenFromASampleOfTheData) {
@@ -166,15 +168,16 @@ TEST_F(ZipArchiverTest, CompressionIsChosenFromASampleOfTheData) {
     writeFile(path("in/notes.txt"), text(1 << 20));
     writeFile(path("in/tiny-noise.bin"), randomBytes(1000));
     writeFile(path("in/empty"), {});
-    // A readable header over a compressed body, as in PDFs; and the reverse, as a log after a binary preamble.
+    // A readable header over a compressed body, as in PDFs; and the reverse, as a log after a binary
+    // preamble.
     writeFile(path("in/text-then-noise.pdf"), text(64 << 10) + randomBytes(4 << 20));
     writeFile(path("in/noise-then-text.dat"), randomBytes(64 << 10) + text(4 << 20));
     ASSERT_FALSE(ZipArchiver::archive(path("in"), path("out.zip")));
     const auto entries = readArchive(path("out.zip"));
-    const std::map<QString, int> methods{{"noise.jpg", ZIP_CM_STORE},       {"notes.txt", ZIP_CM_DEFLATE},
-                                         {"tiny-noise.bin", ZIP_CM_DEFLATE}, {"empty", ZIP_CM_STORE},
-                                         {"text-then-noise.pdf", ZIP_CM_STORE},
-                                         {"noise-then-text.dat", ZIP_CM_DEFLATE}};
+    const std::map<QString, int> methods{
+        {"noise.jpg", ZIP_CM_STORE},           {"notes.txt", ZIP_CM_DEFLATE},
+        {"tiny-noise.bin", ZIP_CM_DEFLATE},    {"empty", ZIP_CM_STORE},
+        {"text-then-noise.pdf", ZIP_CM_STORE}, {"noise-then-text.dat", ZIP_CM_DEFLATE}};
     for (const auto& [name, method] : methods) {
         EXPECT_EQ(entries.at(name).method, method) << name.toStdString();
         EXPECT_EQ(entries.at(name).data, readFile(path("in/" + name))) << name.toStdString();
@@ -185,7 +188,7 @@ TEST_F(ZipArchiverTest, CompressionIsChosenFromASampleOfTheData) {
 TEST_F(ZipArchiverTest, TimesPermissionsAndLinksSurviveUnzip) {
     writeFile(path("in/run.sh"), "#!/bin/sh\n");
     chmod(QFile::encodeName(path("in/run.sh")).constData(), 0750);
-    const utimbuf times{1'600'000'001, 1'600'000'001};  // odd second: DOS time alone would lose it
+    const utimbuf times{1'600'000'001, 1'600'000'001}; // odd second: DOS time alone would lose it
     utime(QFile::encodeName(path("in/run.sh")).constData(), &times);
     ASSERT_EQ(symlink("run.sh", QFile::encodeName(path("in/link")).constData()), 0);
     ASSERT_FALSE(ZipArchiver::archive(path("in"), path("out.zip"), {.keepParent = true}));
@@ -267,7 +270,8 @@ TEST_F(ZipArchiverTest, FailureWhileWritingLeavesNothingBehind) {
 
 TEST_F(ZipArchiverTest, ThousandsOfFilesFitAFewDescriptors) {
     for (int i = 0; i < 3000; ++i)
-        writeFile(path(QStringLiteral("in/d%1/f%2.txt").arg(i % 10).arg(i)), QByteArray::number(i).repeated(600));
+        writeFile(path(QStringLiteral("in/d%1/f%2.txt").arg(i % 10).arg(i)),
+                  QByteArray::number(i).repeated(600));
     {
         FileLimit limit(64);
         ASSERT_FALSE(ZipArchiver::archive(path("in"), path("out.zip")));

@@ -19,7 +19,8 @@ QStringList namesInArchive(const QString& path) {
     if (!archive)
         return names;
     for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i)
-        names.append(QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS)));
+        names.append(
+            QString::fromUtf8(zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS)));
     zip_discard(archive);
     names.sort();
     return names;
@@ -27,7 +28,8 @@ QStringList namesInArchive(const QString& path) {
 
 class PipelineTest : public PluginFixture {
 protected:
-    PipelineTest() : PluginFixture(TestHost::Options(), true) {
+    PipelineTest()
+        : PluginFixture(TestHost::Options(), true) {
         linkService();
         settings.setFloat(5, keys::minFileSize);
         settings.setInteger(0, keys::fileSizeMode);
@@ -62,7 +64,9 @@ protected:
         return waitUntil([&] { return !alerts.isEmpty(); }) ? alerts.first().informativeText : QString();
     }
 
-    QString workPath(const QString& name) const { return attachmentPipeline->workingDirectory() + u'/' + name; }
+    QString workPath(const QString& name) const {
+        return attachmentPipeline->workingDirectory() + u'/' + name;
+    }
 
     TestUploader* uploader() const { return testService->lastCreated; }
 
@@ -103,7 +107,7 @@ TEST_F(PipelineTest, FilesGoOneAfterTheOtherAndTheBoxReplacesThem) {
 
     uploader()->progress(0.5);
     drainEvents();
-    EXPECT_NEAR(panel.indicator->doubleValue(), 100.0 / 6, 0.01);   // half of one third
+    EXPECT_NEAR(panel.indicator->doubleValue(), 100.0 / 6, 0.01); // half of one third
     EXPECT_EQ(uploader()->started.size(), 1) << "the second file waits for the first link";
     uploader()->finish(QUrl(QStringLiteral("https://files.example/a")));
     drainEvents();
@@ -116,9 +120,11 @@ TEST_F(PipelineTest, FilesGoOneAfterTheOtherAndTheBoxReplacesThem) {
     EXPECT_EQ(host.testUi().panelSheetsEnded, 1);
     ASSERT_EQ(window->sent.size(), 1);
     const QString sent = window->sent.first().bodyHTML;
-    EXPECT_LT(sent.indexOf(QStringLiteral("https://files.example/a")), sent.indexOf(QStringLiteral("https://files.example/c")));
-    EXPECT_TRUE(sent.contains(QStringLiteral("<div id=\"QuillmoorAttachmentInfo\"><p>Download Attachments</p>")));
-    EXPECT_TRUE(sent.contains(QStringLiteral("<br><div id=\"QuillmoorAttachmentInfo\">")));   // at the end
+    EXPECT_LT(sent.indexOf(QStringLiteral("https://files.example/a")),
+              sent.indexOf(QStringLiteral("https://files.example/c")));
+    EXPECT_TRUE(
+        sent.contains(QStringLiteral("<div id=\"QuillmoorAttachmentInfo\"><p>Download Attachments</p>")));
+    EXPECT_TRUE(sent.contains(QStringLiteral("<br><div id=\"QuillmoorAttachmentInfo\">"))); // at the end
     EXPECT_FALSE(QFileInfo::exists(workPath("a.pdf")));
     EXPECT_TRUE(host.testUi().modalAlerts.isEmpty());
 }
@@ -173,7 +179,8 @@ TEST_F(PipelineTest, EachFileIsArchivedExceptArchivesAndFoldersKeepTheirName) {
     host.pressSend(window);
     ASSERT_TRUE(waitForUploads(1));
     uploadAll({QStringLiteral("https://f/1"), QStringLiteral("https://f/2"), QStringLiteral("https://f/3")});
-    EXPECT_EQ(uploader()->started, (QStringList{workPath("report.pdf.zip"), workPath("bundle.zip"), workPath("Slides.zip")}));
+    EXPECT_EQ(uploader()->started,
+              (QStringList{workPath("report.pdf.zip"), workPath("bundle.zip"), workPath("Slides.zip")}));
     ASSERT_EQ(window->sent.size(), 1);
     EXPECT_FALSE(QFileInfo::exists(workPath("Slides.zip")));
 }
@@ -187,8 +194,8 @@ TEST_F(PipelineTest, AFolderIsArchivedWithItselfAsTopEntryEvenWithoutCompression
     ASSERT_TRUE(waitForUploads(1));
     EXPECT_EQ(uploader()->started, QStringList{workPath("Slides.zip")});
     EXPECT_EQ(namesInArchive(workPath("Slides.zip")),
-              (QStringList{QStringLiteral("Slides/"), QStringLiteral("Slides/intro.key"), QStringLiteral("Slides/media/"),
-                           QStringLiteral("Slides/media/clip.mov")}));
+              (QStringList{QStringLiteral("Slides/"), QStringLiteral("Slides/intro.key"),
+                           QStringLiteral("Slides/media/"), QStringLiteral("Slides/media/clip.mov")}));
     QProcess unzip;
     unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), workPath("Slides.zip")});
     ASSERT_TRUE(unzip.waitForFinished());
@@ -204,7 +211,8 @@ TEST_F(PipelineTest, SameNamesGetNumberedAndNamesCannotLeaveTheWorkingDirectory)
     host.pressSend(window);
     ASSERT_TRUE(waitForUploads(1));
     uploadAll({QStringLiteral("https://f/1"), QStringLiteral("https://f/2"), QStringLiteral("https://f/3")});
-    EXPECT_EQ(uploader()->started, (QStringList{workPath("scan.pdf"), workPath("scan-1.pdf"), workPath("escape.txt")}));
+    EXPECT_EQ(uploader()->started,
+              (QStringList{workPath("scan.pdf"), workPath("scan-1.pdf"), workPath("escape.txt")}));
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("escape.txt"))));
 }
 
@@ -350,8 +358,9 @@ TEST_F(PipelineTest, CancelRestoresSilentlyAndLateReportsChangeNothing) {
 
 TEST_F(PipelineTest, AReplyGetsTheBoxAboveTheQuotedMessage) {
     settings.setBool(false, keys::autoSendEmail);
-    window->setBodyHTML(QStringLiteral("<p>See below.</p><div class=\"AppleOriginalContents\"><blockquote type=\"cite\">"
-                                       "Earlier message</blockquote></div>"));
+    window->setBodyHTML(
+        QStringLiteral("<p>See below.</p><div class=\"AppleOriginalContents\"><blockquote type=\"cite\">"
+                       "Earlier message</blockquote></div>"));
     attachFile(QStringLiteral("a"), QStringLiteral("a.pdf"), "A", 6 * MiB);
     host.pressSend(window);
     uploadAll({QStringLiteral("https://f/a")});
@@ -372,16 +381,19 @@ TEST_F(PipelineTest, PlainTextMessagesGetPlainLinesWithoutATrailingBreak) {
     uploadAll({QStringLiteral("https://f/a"), QStringLiteral("https://f/b")});
     ASSERT_EQ(window->sent.size(), 1);
     const QString body = window->sent.first().bodyHTML;
-    EXPECT_TRUE(body.contains(QStringLiteral("&nbsp;&nbsp;- a.pdf (1 B): https://f/a<br>&nbsp;&nbsp;- b b.pdf (1 B): https://f/b<br><br>")))
+    EXPECT_TRUE(body.contains(QStringLiteral(
+        "&nbsp;&nbsp;- a.pdf (1 B): https://f/a<br>&nbsp;&nbsp;- b b.pdf (1 B): https://f/b<br><br>")))
         << body.toStdString();
-    EXPECT_TRUE(body.contains(QStringLiteral("====================================================================")));
+    EXPECT_TRUE(body.contains(
+        QStringLiteral("====================================================================")));
 }
 
 TEST_F(PipelineTest, TheBoxSpeaksTheMessagesLanguageWhenAsked) {
     settings.setBool(true, keys::translateInfoBox);
-    settings.removeObjectForKey(keys::infoBoxTemplate);   // the bundle's template
-    window->setBodyHTML(QStringLiteral("<p>Hallo Ada, anbei findest du die Fotos von unserem Urlaub an der Nordsee. "
-                                       "Das Wetter war wunderbar und wir waren jeden Tag am Strand.</p>"));
+    settings.removeObjectForKey(keys::infoBoxTemplate); // the bundle's template
+    window->setBodyHTML(
+        QStringLiteral("<p>Hallo Ada, anbei findest du die Fotos von unserem Urlaub an der Nordsee. "
+                       "Das Wetter war wunderbar und wir waren jeden Tag am Strand.</p>"));
     attachFile(QStringLiteral("a"), QStringLiteral("a.jpg"), "A", 6 * MiB);
     host.pressSend(window);
     uploadAll({QStringLiteral("https://f/a")});
@@ -389,8 +401,9 @@ TEST_F(PipelineTest, TheBoxSpeaksTheMessagesLanguageWhenAsked) {
     EXPECT_TRUE(window->sent.first().bodyHTML.contains(QStringLiteral("Anhänge herunterladen")));
 
     // Swedish has no table: English.
-    auto swedish = host.newComposeWindow(QStringLiteral("<p>Hej Ada, här är bilderna från vår semester vid havet. "
-                                                         "Vädret var underbart och vi var på stranden varje dag.</p>"));
+    auto swedish =
+        host.newComposeWindow(QStringLiteral("<p>Hej Ada, här är bilderna från vår semester vid havet. "
+                                             "Vädret var underbart och vi var på stranden varje dag.</p>"));
     swedish->subject = QStringLiteral("Semester");
     attachFile(QStringLiteral("s"), QStringLiteral("s.jpg"), "S", 6 * MiB, swedish);
     testService->lastCreated = nullptr;
@@ -410,7 +423,8 @@ TEST_F(PipelineTest, AnUploadThatCannotStartRestoresTheAttachmentsAndSaysWhy) {
     auto& ui = host.testUi();
     attachmentPipeline->prepareAndUploadAttachments(host::ComposeWindow(window));
     ASSERT_TRUE(waitUntil([&] { return !ui.modalAlerts.isEmpty(); }));
-    EXPECT_TRUE(ui.modalAlerts.first().informativeText.startsWith(QStringLiteral("The upload could not be started.")));
+    EXPECT_TRUE(ui.modalAlerts.first().informativeText.startsWith(
+        QStringLiteral("The upload could not be started.")));
     EXPECT_EQ(objectIDs(), QStringList{QStringLiteral("cid:a")});
     EXPECT_TRUE(ui.panelSheetsShown.isEmpty());
 }

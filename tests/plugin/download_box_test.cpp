@@ -15,7 +15,8 @@ namespace dom = platform::dom;
 
 const QString headEn = QStringLiteral("Download Attachments");
 const QString oneEn = QStringLiteral("The following file was uploaded with Quillmoor and can be downloaded:");
-const QString multEn = QStringLiteral("The following files were uploaded with Quillmoor and can be downloaded:");
+const QString multEn =
+    QStringLiteral("The following files were uploaded with Quillmoor and can be downloaded:");
 const QString headDe = QStringLiteral("Anhänge herunterladen");
 const QString listStart = QStringLiteral("<ul style=\"padding-left:0px;\">");
 
@@ -26,8 +27,7 @@ FileInfo file(const QString& path, quint64 size, const QString& link, const QStr
     return info;
 }
 
-template <typename T>
-T valueOf(const std::variant<T, platform::Error>& result) {
+template <typename T> T valueOf(const std::variant<T, platform::Error>& result) {
     if (const auto* error = std::get_if<platform::Error>(&result)) {
         ADD_FAILURE() << error->localizedDescription.toStdString();
         return T();
@@ -55,7 +55,8 @@ protected:
 TEST_F(DownloadBoxTest, OneFileTakesTheSingularSubhead) {
     storeTemplate(QStringLiteral("<h3>BOX_HEADLINE</h3><p>BOX_SUBHEAD</p>BOX_LINKLIST"));
     const QString one = html({file(QStringLiteral("/w/all.zip"), 10, QStringLiteral("https://x/1"))}, true);
-    EXPECT_TRUE(one.startsWith(QStringLiteral("<h3>") + headEn + QStringLiteral("</h3><p>") + oneEn + "</p>"));
+    EXPECT_TRUE(
+        one.startsWith(QStringLiteral("<h3>") + headEn + QStringLiteral("</h3><p>") + oneEn + "</p>"));
     const QString two = html({file(QStringLiteral("/w/a.pdf"), 10, QStringLiteral("https://x/1")),
                               file(QStringLiteral("/w/b.pdf"), 10, QStringLiteral("https://x/2"))},
                              true);
@@ -67,20 +68,24 @@ TEST_F(DownloadBoxTest, PlainTextWithoutMarkersUsesTheBuiltInLayout) {
     const QString text = html({file(QStringLiteral("/w/a.pdf"), 999, QStringLiteral("https://x/a")),
                                file(QStringLiteral("/w/b.zip"), 1500, QStringLiteral("https://x/b"))},
                               false);
-    EXPECT_EQ(text, QStringLiteral("<br><br>") + headEn + "<br>" + QString(68, u'=') + "<br>" + multEn + "<br>" +
-                        "&nbsp;&nbsp;- a.pdf (999 B): https://x/a<br>&nbsp;&nbsp;- b.zip (1.5 kB): https://x/b" +
-                        "<br><br><br>");
+    EXPECT_EQ(text,
+              QStringLiteral("<br><br>") + headEn + "<br>" + QString(68, u'=') + "<br>" + multEn + "<br>" +
+                  "&nbsp;&nbsp;- a.pdf (999 B): https://x/a<br>&nbsp;&nbsp;- b.zip (1.5 kB): https://x/b" +
+                  "<br><br><br>");
 }
 
 TEST_F(DownloadBoxTest, MarkedPlainVariantHasItsLineBreaksAsBreakTags) {
-    storeTemplate(QStringLiteral("<p>BOX_HEADLINE</p>BOX_LINKLIST<!--PLAINTEXT--\nBOX_HEADLINE\nBOX_LINKLIST\n"
-                                 "BOX_AD--PLAINTEXT-->after"));
+    storeTemplate(
+        QStringLiteral("<p>BOX_HEADLINE</p>BOX_LINKLIST<!--PLAINTEXT--\nBOX_HEADLINE\nBOX_LINKLIST\n"
+                       "BOX_AD--PLAINTEXT-->after"));
     const QList<FileInfo> files{file(QStringLiteral("/w/a.pdf"), 2500000, QStringLiteral("https://x/a"))};
-    EXPECT_EQ(html(files, false), QStringLiteral("<br>") + headEn + "<br>&nbsp;&nbsp;- a.pdf (2.5 MB): https://x/a<br>");
-    EXPECT_EQ(html(files, true), QStringLiteral("<p>") + headEn + "</p>" + listStart +
-                                     "<li><a href=\"https://x/a\">a.pdf</a>&nbsp;(&nbsp;<a href=\"https://x/a\">"
-                                     "https://x/a</a>&nbsp;)<br><small style=\"color:#777;\">(2.5 MB)</small></li>"
-                                     "</ul>");
+    EXPECT_EQ(html(files, false),
+              QStringLiteral("<br>") + headEn + "<br>&nbsp;&nbsp;- a.pdf (2.5 MB): https://x/a<br>");
+    EXPECT_EQ(html(files, true),
+              QStringLiteral("<p>") + headEn + "</p>" + listStart +
+                  "<li><a href=\"https://x/a\">a.pdf</a>&nbsp;(&nbsp;<a href=\"https://x/a\">"
+                  "https://x/a</a>&nbsp;)<br><small style=\"color:#777;\">(2.5 MB)</small></li>"
+                  "</ul>");
 }
 
 TEST_F(DownloadBoxTest, StoredTemplateWithoutLinkListGivesWayToTheDefault) {
@@ -95,15 +100,15 @@ TEST_F(DownloadBoxTest, StoredTemplateWithoutLinkListGivesWayToTheDefault) {
 }
 
 TEST_F(DownloadBoxTest, IconTemplateGivesIconItemsInRichTextAndLinesInPlainText) {
-    const QList<FileInfo> files{
-        file(QStringLiteral("/w/a.pdf"), 999, QStringLiteral("https://x/a"), QStringLiteral("https://i/a.png")),
-        file(QStringLiteral("/w/b.zip"), 1500, QStringLiteral("https://x/b"))};
+    const QList<FileInfo> files{file(QStringLiteral("/w/a.pdf"), 999, QStringLiteral("https://x/a"),
+                                     QStringLiteral("https://i/a.png")),
+                                file(QStringLiteral("/w/b.zip"), 1500, QStringLiteral("https://x/b"))};
     const QString rich = html(files, true);
-    EXPECT_TRUE(rich.contains(
-        QStringLiteral("<li style=\"background:url('https://i/a.png') no-repeat;background-size:32px 32px;"
-                       "padding:1px 36px 2px;min-height:36px;list-style-type:none;\"><a href=\"https://x/a\">a.pdf"
-                       "</a>&nbsp;(&nbsp;<a href=\"https://x/a\">https://x/a</a>&nbsp;)<br>"
-                       "<small style=\"color:#777;\">(999 B)</small></li>")))
+    EXPECT_TRUE(rich.contains(QStringLiteral(
+        "<li style=\"background:url('https://i/a.png') no-repeat;background-size:32px 32px;"
+        "padding:1px 36px 2px;min-height:36px;list-style-type:none;\"><a href=\"https://x/a\">a.pdf"
+        "</a>&nbsp;(&nbsp;<a href=\"https://x/a\">https://x/a</a>&nbsp;)<br>"
+        "<small style=\"color:#777;\">(999 B)</small></li>")))
         << rich.toStdString();
     EXPECT_TRUE(rich.contains(QStringLiteral("url('https://icons.quillmoor.org/quillmoor/icon/zip/')")));
     EXPECT_FALSE(rich.contains(QStringLiteral("BOX_")));
@@ -131,19 +136,22 @@ TEST_F(DownloadBoxTest, DefaultTemplateIsSelfContainedAndHasEveryPlaceholder) {
 TEST_F(DownloadBoxTest, PhrasesFollowTheLanguageAndFallBackToEnglish) {
     EXPECT_EQ(phrase(QStringLiteral("BOX_HEAD"), QString()), headEn);
     EXPECT_EQ(phrase(QStringLiteral("BOX_HEAD"), QStringLiteral("de")), headDe);
-    EXPECT_TRUE(html({file(QStringLiteral("/w/a.pdf"), 1, QStringLiteral("https://x/a"))}, true, QStringLiteral("de"))
-                    .contains(QStringLiteral("Die folgende Datei wurde mit Quillmoor hochgeladen")));
+    EXPECT_TRUE(
+        html({file(QStringLiteral("/w/a.pdf"), 1, QStringLiteral("https://x/a"))}, true, QStringLiteral("de"))
+            .contains(QStringLiteral("Die folgende Datei wurde mit Quillmoor hochgeladen")));
     for (const QString& language : {QStringLiteral("sv"), QStringLiteral("ja"), QStringLiteral("../de")})
         EXPECT_EQ(phrase(QStringLiteral("BOX_SUBHEAD_MULT"), language), multEn) << language.toStdString();
 }
 
 TEST_F(DownloadBoxTest, MissingPhraseOrTemplateIsAnInternalError) {
-    test::writeFile(folder.filePath(QStringLiteral("Bare.bundle/Contents/Resources/en.lproj/Localizable.strings")),
-                    "\"BOX_HEAD\" = \"Files\";\n");
-    test::writeFile(folder.filePath(QStringLiteral("Bare.bundle/Contents/Resources/de.lproj/Localizable.strings")),
-                    "\"BOX_HEAD\" = \"\";\n");
-    const DownloadBox bare(platform::Bundle(folder.filePath(QStringLiteral("Bare.bundle")), {QStringLiteral("en")}),
-                           settings);
+    test::writeFile(
+        folder.filePath(QStringLiteral("Bare.bundle/Contents/Resources/en.lproj/Localizable.strings")),
+        "\"BOX_HEAD\" = \"Files\";\n");
+    test::writeFile(
+        folder.filePath(QStringLiteral("Bare.bundle/Contents/Resources/de.lproj/Localizable.strings")),
+        "\"BOX_HEAD\" = \"\";\n");
+    const DownloadBox bare(
+        platform::Bundle(folder.filePath(QStringLiteral("Bare.bundle")), {QStringLiteral("en")}), settings);
     EXPECT_EQ(valueOf(bare.localizedStringForKey(QStringLiteral("BOX_HEAD"), QStringLiteral("de"))),
               QStringLiteral("Files"));
     const auto missing = bare.localizedStringForKey(QStringLiteral("BOX_SUBHEAD_1"), QString());
@@ -162,8 +170,8 @@ TEST_F(DownloadBoxTest, HostileNamesAndLinksStayText) {
     // A file name holds no "/", so markup without closing tags stands in for "<b>x</b>".
     const QString name = QStringLiteral("<b>x<b>&y<img src=x onerror=alert(1)>.pdf\"'onload=alert(1)");
     const QString link = QStringLiteral("https://x/d?a=1&b=\"q\"'s'<i>");
-    const QString rich = html({file(QStringLiteral("/w/") + name, 5, link, QStringLiteral("https://i/it's(1).png"))},
-                              true);
+    const QString rich =
+        html({file(QStringLiteral("/w/") + name, 5, link, QStringLiteral("https://i/it's(1).png"))}, true);
 
     const dom::Document document = dom::Document::parseHTML(rich);
     EXPECT_TRUE(document.body().getElementsByTagName(QStringLiteral("b")).isEmpty()) << rich.toStdString();
@@ -185,7 +193,8 @@ TEST_F(DownloadBoxTest, HostileNamesAndLinksStayText) {
 
     const QString plain = html({file(QStringLiteral("/w/") + name, 5, link)}, false);
     EXPECT_FALSE(plain.contains(QStringLiteral("<b>")));
-    EXPECT_TRUE(plain.contains(QStringLiteral("- &lt;b&gt;x&lt;b&gt;&amp;y&lt;img src=x onerror=alert(1)&gt;.pdf")));
+    EXPECT_TRUE(
+        plain.contains(QStringLiteral("- &lt;b&gt;x&lt;b&gt;&amp;y&lt;img src=x onerror=alert(1)&gt;.pdf")));
     EXPECT_FALSE(plain.contains(QStringLiteral("<i>")));
 
     // Of a path with "</b>" only the part after its "/" is the name.
@@ -195,10 +204,12 @@ TEST_F(DownloadBoxTest, HostileNamesAndLinksStayText) {
 
 TEST_F(DownloadBoxTest, ScriptLinksLoseTheirTarget) {
     storeTemplate(QStringLiteral("BOX_LINKLIST_IMAGE"));
-    const QString rich = html({file(QStringLiteral("/w/a.pdf"), 5, QStringLiteral("JavaScript:alert(document.cookie)"),
-                                    QStringLiteral("javascript:alert(2)"))},
-                              true);
-    EXPECT_FALSE(rich.contains(QStringLiteral("href=\"javascript"), Qt::CaseInsensitive)) << rich.toStdString();
+    const QString rich =
+        html({file(QStringLiteral("/w/a.pdf"), 5, QStringLiteral("JavaScript:alert(document.cookie)"),
+                   QStringLiteral("javascript:alert(2)"))},
+             true);
+    EXPECT_FALSE(rich.contains(QStringLiteral("href=\"javascript"), Qt::CaseInsensitive))
+        << rich.toStdString();
     EXPECT_TRUE(rich.contains(QStringLiteral("<a href=\"#\">a.pdf</a>")));
     EXPECT_TRUE(rich.contains(QStringLiteral("url('https://icons.quillmoor.org/quillmoor/icon/pdf/')")));
     // Services with a scheme of their own keep their links.
@@ -208,8 +219,8 @@ TEST_F(DownloadBoxTest, ScriptLinksLoseTheirTarget) {
 
 TEST_F(DownloadBoxTest, PlaceholderWordsInFileNamesSurvive) {
     storeTemplate(QStringLiteral("BOX_HEADLINE|BOX_LINKLIST|BOX_AD"));
-    const QString rich = html({file(QStringLiteral("/w/BOX_AD BOX_HEADLINE.pdf"), 5, QStringLiteral("https://x/a"))},
-                              true);
+    const QString rich =
+        html({file(QStringLiteral("/w/BOX_AD BOX_HEADLINE.pdf"), 5, QStringLiteral("https://x/a"))}, true);
     EXPECT_TRUE(rich.startsWith(headEn + u'|'));
     EXPECT_TRUE(rich.endsWith(QStringLiteral("</ul>|")));
     EXPECT_TRUE(rich.contains(QStringLiteral(">BOX_AD BOX_HEADLINE.pdf</a>")));
@@ -224,30 +235,36 @@ TEST(DownloadBoxIconTest, DefaultIconNamesTheExtension) {
 
 TEST(DownloadBoxLanguageTest, OnlyTheWritersOwnTextCounts) {
     const QString body = QStringLiteral(
-        "<body><div>Hallo Peter,</div><div>anbei findest du die Unterlagen für das Treffen am Montag. Bitte sieh "
+        "<body><div>Hallo Peter,</div><div>anbei findest du die Unterlagen für das Treffen am Montag. Bitte "
+        "sieh "
         "sie dir vorher noch einmal an, damit wir schnell entscheiden können.</div>"
         "<!-- This comment is written in English and talks about many different things at length. -->"
-        "<div id=\"AppleMailSignature\">Sent from my phone. Best regards and have a wonderful weekend with your "
+        "<div id=\"AppleMailSignature\">Sent from my phone. Best regards and have a wonderful weekend with "
+        "your "
         "family and friends.</div>"
-        "<blockquote type=\"cite\"><div>On Monday, John wrote:</div><div>Could you please send me the documents "
-        "for our meeting next week? I would like to read them before we talk about the budget and the schedule "
+        "<blockquote type=\"cite\"><div>On Monday, John wrote:</div><div>Could you please send me the "
+        "documents "
+        "for our meeting next week? I would like to read them before we talk about the budget and the "
+        "schedule "
         "of the whole project, which is running late again. Thank you very much for your help, I really "
         "appreciate it.</div></blockquote></body>");
     EXPECT_EQ(emailLanguage(body), QStringLiteral("de"));
 
-    const QString reply = QStringLiteral(
-        "<body><p>Thanks a lot, I will read the documents before our meeting on Monday and send you my notes.</p>"
-        "<blockquote type=\"cite\">Hallo John, anbei findest du die Unterlagen für das Treffen am Montag. Bitte "
-        "sieh sie dir vorher noch einmal an.</blockquote></body>");
+    const QString reply = QStringLiteral("<body><p>Thanks a lot, I will read the documents before our "
+                                         "meeting on Monday and send you my notes.</p>"
+                                         "<blockquote type=\"cite\">Hallo John, anbei findest du die "
+                                         "Unterlagen für das Treffen am Montag. Bitte "
+                                         "sieh sie dir vorher noch einmal an.</blockquote></body>");
     EXPECT_EQ(emailLanguage(reply), QStringLiteral("en"));
 }
 
 TEST(DownloadBoxLanguageTest, NullWithoutText) {
     EXPECT_TRUE(emailLanguage(QString()).isNull());
     EXPECT_TRUE(emailLanguage(QStringLiteral("<body><img src=\"cid:1\"></body>")).isNull());
-    EXPECT_TRUE(emailLanguage(QStringLiteral("<body><blockquote type=\"cite\">Hallo Peter, anbei findest du die "
-                                             "Unterlagen für das Treffen.</blockquote></body>"))
-                    .isNull());
+    EXPECT_TRUE(
+        emailLanguage(QStringLiteral("<body><blockquote type=\"cite\">Hallo Peter, anbei findest du die "
+                                     "Unterlagen für das Treffen.</blockquote></body>"))
+            .isNull());
 }
 
 } // namespace

@@ -16,14 +16,17 @@ using K = host::CellKind;
 using Texts = std::initializer_list<std::pair<TP, QString>>;
 
 // Every text the German table knows; each becomes "<text> [de]".
-const QStringList known = QStringLiteral("Window|Window tip|Box|Button|Button value|Button alt|Path placeholder|"
-                                         "Token placeholder|Field value|Field placeholder|Action title|Action value|"
-                                         "Menu|Item|Item tip|Submenu|Subitem|Popup item|Matrix cell|Matrix tip|"
-                                         "Segment|Segment tip|Segment item|Header|Header tip|Row|Tab|"
-                                         "Tab content tip|Value: %{value1}@|No value|Control cell|Cancel")
-                              .split(u'|');
+const QStringList known =
+    QStringLiteral("Window|Window tip|Box|Button|Button value|Button alt|Path placeholder|"
+                   "Token placeholder|Field value|Field placeholder|Action title|Action value|"
+                   "Menu|Item|Item tip|Submenu|Subitem|Popup item|Matrix cell|Matrix tip|"
+                   "Segment|Segment tip|Segment item|Header|Header tip|Row|Tab|"
+                   "Tab content tip|Value: %{value1}@|No value|Control cell|Cancel")
+        .split(u'|');
 
-QString de(const QString& text) { return text + QStringLiteral(" [de]"); }
+QString de(const QString& text) {
+    return text + QStringLiteral(" [de]");
+}
 
 QString textOf(const host::InterfaceObject& object, TP property) {
     return object.text(property).value_or(QStringLiteral("<none>"));
@@ -34,7 +37,9 @@ template <typename T> std::shared_ptr<T> with(std::shared_ptr<T> object, Texts t
         object->setText(property, text);
     return object;
 }
-template <typename T> std::shared_ptr<T> make(Texts texts = {}) { return with(std::make_shared<T>(), texts); }
+template <typename T> std::shared_ptr<T> make(Texts texts = {}) {
+    return with(std::make_shared<T>(), texts);
+}
 std::shared_ptr<host::Cell> cell(K kind, Texts texts, int type = host::textCellType) {
     return with(std::make_shared<host::Cell>(kind, type), texts);
 }
@@ -53,17 +58,20 @@ public:
     QStringList loads;
     QList<host::InterfaceObjectPtr> objects;
 
-    std::optional<host::LoadedInterface> loadInterface(const QString& path, const host::InterfaceActions&) override {
+    std::optional<host::LoadedInterface> loadInterface(const QString& path,
+                                                       const host::InterfaceActions&) override {
         loads.append(path);
         host::LoadedInterface loaded;
         for (const auto& object : objects)
             loaded.addTopLevelObject(object);
         return loaded;
     }
-    void beginAlertSheet(const host::AlertRequest&, const host::ObjectPtr&, std::function<void(int)>) override {}
+    void beginAlertSheet(const host::AlertRequest&, const host::ObjectPtr&,
+                         std::function<void(int)>) override {}
     host::AlertResponse runModalAlert(const host::AlertRequest&) override { return {}; }
     bool openUrl(const QUrl&) override { return false; }
-    void beginSheet(const std::shared_ptr<host::Panel>&, const host::ObjectPtr&, std::function<void(int)>) override {}
+    void beginSheet(const std::shared_ptr<host::Panel>&, const host::ObjectPtr&,
+                    std::function<void(int)>) override {}
     void endSheet(const std::shared_ptr<host::Panel>&, int) override {}
 };
 
@@ -77,8 +85,10 @@ struct LoadingRuntime {
         host::Class* loading = runtime.classNamed(QString::fromLatin1(host::interface_loading::className));
         ASSERT_NE(loading, nullptr);
         loading->addMethodsFrom(*LocalizingLoaders::defineCategoryClass(runtime, plugin));
-        ASSERT_TRUE(loading->exchangeClassMethods(host::interface_loading::loadNibNamed, LocalizingLoaders::loadNibNamedSelector));
-        ASSERT_TRUE(loading->exchangeClassMethods(host::interface_loading::loadNibFile, LocalizingLoaders::loadNibFileSelector));
+        ASSERT_TRUE(loading->exchangeClassMethods(host::interface_loading::loadNibNamed,
+                                                  LocalizingLoaders::loadNibNamedSelector));
+        ASSERT_TRUE(loading->exchangeClassMethods(host::interface_loading::loadNibFile,
+                                                  LocalizingLoaders::loadNibFileSelector));
     }
     bool loadNamed(const QString& name, const host::InterfaceOwnerPtr& owner) {
         return host::loadInterfaceNamed(runtime, name, owner);
@@ -100,7 +110,8 @@ protected:
         const QString bundle = dir.filePath(QStringLiteral("Test.bundle"));
         const QString resources = bundle + QStringLiteral("/Contents/Resources/");
         test::writeFile(bundle + QStringLiteral("/Contents/Info.plist"),
-                        platform::plist::toXml(QVariantMap{{"CFBundleName", "Test"}, {"CFBundleDevelopmentRegion", "en"}}));
+                        platform::plist::toXml(
+                            QVariantMap{{"CFBundleName", "Test"}, {"CFBundleDevelopmentRegion", "en"}}));
         test::writeFile(resources + QStringLiteral("Base.lproj/Panel.ui"), "<ui version=\"4.0\"/>");
         test::writeFile(resources + QStringLiteral("Base.lproj/Untranslated.ui"), "<ui version=\"4.0\"/>");
         QByteArray german, english;
@@ -115,7 +126,9 @@ protected:
         return bundle;
     }
 
-    void walk(const host::InterfaceObjectPtr& object) { localizer.localizeStringsInObject(object.get(), table); }
+    void walk(const host::InterfaceObjectPtr& object) {
+        localizer.localizeStringsInObject(object.get(), table);
+    }
     QString translate(const QString& text) { return localizer.localizedStringForString(text, table); }
 
     QTemporaryDir dir;
@@ -134,11 +147,13 @@ TEST_F(InterfaceLocalizerTest, StringsTranslateOrStayAndHelpersTouchOnlyWhatAnOb
     // The placeholder for a missing entry never leaks out, even when asked for itself.
     EXPECT_EQ(translate("I AM THE DEFAULT VALUE"), "I AM THE DEFAULT VALUE");
 
-    auto object = make<host::InterfaceObject>({{TP::title, "Window"}, {TP::label, ""}, {TP::toolTip, "Unlisted"}});
-    for (auto helper : {&InterfaceLocalizer::localizeTitleOfObject, &InterfaceLocalizer::localizeAlternateTitleOfObject,
-                        &InterfaceLocalizer::localizeStringValueOfObject,
-                        &InterfaceLocalizer::localizePlaceholderStringOfObject,
-                        &InterfaceLocalizer::localizeToolTipOfObject, &InterfaceLocalizer::localizeLabelOfObject})
+    auto object =
+        make<host::InterfaceObject>({{TP::title, "Window"}, {TP::label, ""}, {TP::toolTip, "Unlisted"}});
+    for (auto helper :
+         {&InterfaceLocalizer::localizeTitleOfObject, &InterfaceLocalizer::localizeAlternateTitleOfObject,
+          &InterfaceLocalizer::localizeStringValueOfObject,
+          &InterfaceLocalizer::localizePlaceholderStringOfObject,
+          &InterfaceLocalizer::localizeToolTipOfObject, &InterfaceLocalizer::localizeLabelOfObject})
         (localizer.*helper)(object.get(), table);
     localizer.localizeTitleOfObject(nullptr, table);
     expectTexts(*object, {{TP::title, "Window"}}, {{TP::label, ""}, {TP::toolTip, "Unlisted"}});
@@ -147,19 +162,25 @@ TEST_F(InterfaceLocalizerTest, StringsTranslateOrStayAndHelpersTouchOnlyWhatAnOb
 }
 
 TEST_F(InterfaceLocalizerTest, CellsByKind) {
-    auto button = cell(K::button, {{TP::title, "Button"}, {TP::stringValue, "Button value"}, {TP::alternateTitle, "Button alt"}});
+    auto button =
+        cell(K::button,
+             {{TP::title, "Button"}, {TP::stringValue, "Button value"}, {TP::alternateTitle, "Button alt"}});
     auto imageOnly = cell(K::button, {{TP::title, "Button"}});
     imageOnly->setImageOnly(true);
     auto path = cell(K::path, {{TP::placeholderString, "Path placeholder"}, {TP::title, "Button"}});
-    auto token = cell(K::tokenField, {{TP::placeholderString, "Token placeholder"}, {TP::stringValue, "Field value"}});
-    auto field = cell(K::textField, {{TP::stringValue, "Field value"}, {TP::placeholderString, "Field placeholder"}});
+    auto token =
+        cell(K::tokenField, {{TP::placeholderString, "Token placeholder"}, {TP::stringValue, "Field value"}});
+    auto field =
+        cell(K::textField, {{TP::stringValue, "Field value"}, {TP::placeholderString, "Field placeholder"}});
     auto textAction = cell(K::action, {{TP::title, "Action title"}, {TP::stringValue, "Action value"}});
     auto imageAction = cell(K::action, {{TP::title, "Action title"}}, host::imageCellType);
     auto plain = cell(K::plain, {{TP::title, "Action title"}});
-    walk(std::make_shared<host::InterfaceArray>(
-        QList<host::InterfaceObjectPtr>{button, imageOnly, path, token, field, textAction, imageAction, plain}));
+    walk(std::make_shared<host::InterfaceArray>(QList<host::InterfaceObjectPtr>{
+        button, imageOnly, path, token, field, textAction, imageAction, plain}));
 
-    expectTexts(*button, {{TP::title, "Button"}, {TP::stringValue, "Button value"}, {TP::alternateTitle, "Button alt"}});
+    expectTexts(
+        *button,
+        {{TP::title, "Button"}, {TP::stringValue, "Button value"}, {TP::alternateTitle, "Button alt"}});
     expectTexts(*imageOnly, {}, {{TP::title, "Button"}});
     expectTexts(*path, {{TP::placeholderString, "Path placeholder"}}, {{TP::title, "Button"}});
     expectTexts(*token, {{TP::placeholderString, "Token placeholder"}}, {{TP::stringValue, "Field value"}});
@@ -213,8 +234,9 @@ TEST_F(InterfaceLocalizerTest, WindowContentBoxesButtonsTabsAndOtherControls) {
     auto window = make<host::Window>({{TP::title, "Window"}, {TP::toolTip, "Window tip"}});
     window->setContentView(content);
     walk(window);
-    expectTexts(*window, {{TP::title, "Window"}}, {{TP::toolTip, "Window tip"}});   // windows have no tip to show
-    expectTexts(*content, {{TP::toolTip, "Window tip"}}, {{TP::title, "Box"}});     // only boxes show a title
+    expectTexts(*window, {{TP::title, "Window"}},
+                {{TP::toolTip, "Window tip"}});                                 // windows have no tip to show
+    expectTexts(*content, {{TP::toolTip, "Window tip"}}, {{TP::title, "Box"}}); // only boxes show a title
     expectTexts(*box, {{TP::title, "Box"}});
     expectTexts(*button, {{TP::toolTip, "Window tip"}});
     expectTexts(*buttonCell, {{TP::title, "Button"}});
@@ -258,13 +280,15 @@ TEST_F(InterfaceLocalizerTest, TableViewHeadersAndEveryPreparedCell) {
     QList<std::shared_ptr<host::Cell>> prepared;
     for (int c = 0; c < 2; ++c)
         for (int r = 0; r < 2; ++r)
-            table->setPreparedCell(c, r, prepared.emplaceBack(cell(K::textField, {{TP::stringValue, "Row"}})));
+            table->setPreparedCell(c, r,
+                                   prepared.emplaceBack(cell(K::textField, {{TP::stringValue, "Row"}})));
     walk(table);
-    expectTexts(*header, {{TP::stringValue, "Header"}}, {{TP::title, "Header"}});   // a column's title is its own
+    expectTexts(*header, {{TP::stringValue, "Header"}},
+                {{TP::title, "Header"}}); // a column's title is its own
     expectTexts(*column, {{TP::toolTip, "Header tip"}});
     for (const auto& rowCell : prepared)
         expectTexts(*rowCell, {{TP::stringValue, "Row"}});
-    walk(column);   // a column met on its own: the title of its header
+    walk(column); // a column met on its own: the title of its header
     expectTexts(*header, {{TP::title, "Header"}});
 }
 
@@ -283,17 +307,21 @@ TEST_F(InterfaceLocalizerTest, TextFieldsAndPathControlsAreReboundWithTranslated
     auto field = std::make_shared<BindingTextField>();
     field->setStringValue("Field value");
     field->setText(TP::placeholderString, "Field placeholder");
-    field->TextField::bind("displayPatternValue1", {controller, "selection.size",
+    field->TextField::bind("displayPatternValue1", {controller,
+                                                    "selection.size",
                                                     {{"NSDisplayPattern", "Value: %{value1}@"},
                                                      {"NSRaisesForNotApplicableKeys", true}}});
-    field->TextField::bind("value", {controller, "selection.name",
-                                     {{"NSNullPlaceholder", "No value"}, {"NSContinuouslyUpdatesValue", true}}});
+    field->TextField::bind("value",
+                           {controller,
+                            "selection.name",
+                            {{"NSNullPlaceholder", "No value"}, {"NSContinuouslyUpdatesValue", true}}});
     walk(field);
     EXPECT_EQ(field->binds, 2);
     for (const auto& [name, keyPath, option, text, other] :
          {std::tuple{"displayPatternValue1", "selection.size", "NSDisplayPattern", "Value: %{value1}@",
                      "NSRaisesForNotApplicableKeys"},
-          std::tuple{"value", "selection.name", "NSNullPlaceholder", "No value", "NSContinuouslyUpdatesValue"}}) {
+          std::tuple{"value", "selection.name", "NSNullPlaceholder", "No value",
+                     "NSContinuouslyUpdatesValue"}}) {
         const auto binding = field->binding(name);
         ASSERT_TRUE(binding) << name;
         EXPECT_EQ(binding->object, controller);
@@ -329,7 +357,9 @@ TEST_F(InterfaceLocalizerTest, LoadingByNameTranslatesOnlyThePlugInsOwnInterface
     auto window = make<host::Window>({{TP::title, "Window"}});
     loader.objects = {window};
     const QString panelFile = bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/Panel.ui");
-    auto owner = [](const QString& bundle) { return std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{bundle, {}, {}}); };
+    auto owner = [](const QString& bundle) {
+        return std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{bundle, {}, {}});
+    };
 
     // English, an interface without a table, and another bundle's interface that the plug-in has a table
     // for: the host's loading alone.
@@ -338,7 +368,8 @@ TEST_F(InterfaceLocalizerTest, LoadingByNameTranslatesOnlyThePlugInsOwnInterface
     LoadingRuntime loading(loader, german);
     EXPECT_TRUE(loading.loadNamed("Untranslated", owner(bundlePath)));
     const QString hostBundle = dir.filePath(QStringLiteral("Host.bundle"));
-    test::writeFile(hostBundle + QStringLiteral("/Contents/Resources/Base.lproj/HostsOwn.ui"), "<ui version=\"4.0\"/>");
+    test::writeFile(hostBundle + QStringLiteral("/Contents/Resources/Base.lproj/HostsOwn.ui"),
+                    "<ui version=\"4.0\"/>");
     EXPECT_TRUE(loading.loadNamed("HostsOwn", owner(hostBundle)));
     EXPECT_FALSE(loading.loadNamed("Missing", owner(bundlePath)));
     expectTexts(*window, {}, {{TP::title, "Window"}});
@@ -349,8 +380,10 @@ TEST_F(InterfaceLocalizerTest, LoadingByNameTranslatesOnlyThePlugInsOwnInterface
     ASSERT_TRUE(panelOwner->loaded);
     EXPECT_EQ(panelOwner->loaded->topLevelObjects().size(), 2);
     expectTexts(*window, {{TP::title, "Window"}});
-    EXPECT_EQ(loader.loads, (QStringList{panelFile, bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/Untranslated.ui"),
-                                         hostBundle + QStringLiteral("/Contents/Resources/Base.lproj/HostsOwn.ui"), panelFile}));
+    EXPECT_EQ(
+        loader.loads,
+        (QStringList{panelFile, bundlePath + QStringLiteral("/Contents/Resources/Base.lproj/Untranslated.ui"),
+                     hostBundle + QStringLiteral("/Contents/Resources/Base.lproj/HostsOwn.ui"), panelFile}));
 }
 
 TEST_F(InterfaceLocalizerTest, LoadingByFileCollectsTheTopLevelObjectsInTheCallersTableOrACopy) {
@@ -370,7 +403,7 @@ TEST_F(InterfaceLocalizerTest, LoadingByFileCollectsTheTopLevelObjectsInTheCalle
 
     auto second = make<host::Window>({{TP::title, "Window"}});
     loader.objects = {second};
-    ASSERT_TRUE(loading.loadFile(panelFile, {}));   // no array of the caller's: translated all the same
+    ASSERT_TRUE(loading.loadFile(panelFile, {})); // no array of the caller's: translated all the same
     expectTexts(*second, {{TP::title, "Window"}});
 
     // A file of that name outside the plug-in bundle is not the plug-in's to translate.

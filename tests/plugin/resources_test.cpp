@@ -10,20 +10,39 @@ namespace qm::plugin {
 namespace {
 
 platform::Bundle bundleIn(const QString& language) {
-    return platform::Bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {language});
+    return platform::Bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                            {language});
 }
 
-const QStringList userTexts{texts::reminderTitle,      texts::perFileFormat,  texts::totalFormat,
-                            texts::noServiceAppendix,  texts::sendAttachments, texts::configureQuillmoor,
-                            texts::uploadAttachments,  texts::cancel,
-                            texts::progressAutoSend,   texts::progressManualSend, texts::errorTitle,
-                            texts::informationTitle,   texts::compressFilesFailed, texts::compressFileFailed,
-                            texts::compressFilesFailedBecause, texts::compressFileFailedBecause, texts::copyFailed,
-                            texts::noLinkForFile,      texts::boxNotInserted,
-                            texts::uploadInformationIncomplete, texts::uploadNotStarted, texts::uploadNeedsRecipients,
-                            texts::welcomeMessage,     texts::yes,            texts::notNow,
-                            "Welcome to Quillmoor",    QString::fromUtf8(texts::updateManagerMissingTitle),
-                            QString::fromUtf8(texts::updateManagerMissingMessage), texts::download};
+const QStringList userTexts{texts::reminderTitle,
+                            texts::perFileFormat,
+                            texts::totalFormat,
+                            texts::noServiceAppendix,
+                            texts::sendAttachments,
+                            texts::configureQuillmoor,
+                            texts::uploadAttachments,
+                            texts::cancel,
+                            texts::progressAutoSend,
+                            texts::progressManualSend,
+                            texts::errorTitle,
+                            texts::informationTitle,
+                            texts::compressFilesFailed,
+                            texts::compressFileFailed,
+                            texts::compressFilesFailedBecause,
+                            texts::compressFileFailedBecause,
+                            texts::copyFailed,
+                            texts::noLinkForFile,
+                            texts::boxNotInserted,
+                            texts::uploadInformationIncomplete,
+                            texts::uploadNotStarted,
+                            texts::uploadNeedsRecipients,
+                            texts::welcomeMessage,
+                            texts::yes,
+                            texts::notNow,
+                            "Welcome to Quillmoor",
+                            QString::fromUtf8(texts::updateManagerMissingTitle),
+                            QString::fromUtf8(texts::updateManagerMissingMessage),
+                            texts::download};
 
 TEST(ResourcesTest, EveryUserTextIsInTheEnglishAndGermanTables) {
     for (const QString& language : {QStringLiteral("en"), QStringLiteral("de")}) {
@@ -31,7 +50,8 @@ TEST(ResourcesTest, EveryUserTextIsInTheEnglishAndGermanTables) {
         for (const QString& text : userTexts) {
             const QString translated =
                 bundle.localizedStringForLocalization(text, QStringLiteral("<missing>"), {}, language);
-            EXPECT_NE(translated, QStringLiteral("<missing>")) << language.toStdString() << ": " << text.toStdString();
+            EXPECT_NE(translated, QStringLiteral("<missing>"))
+                << language.toStdString() << ": " << text.toStdString();
             if (language == QStringLiteral("en"))
                 EXPECT_EQ(translated, text);
             else
@@ -43,10 +63,12 @@ TEST(ResourcesTest, EveryUserTextIsInTheEnglishAndGermanTables) {
 TEST(ResourcesTest, GermanSheetTextsKeepTheNumbersInTheirPlaces) {
     const platform::Bundle german = bundleIn(QStringLiteral("de"));
     const QString perFile = platform::formatString(german.localized(texts::perFileFormat), {5.0, 8.0});
-    EXPECT_TRUE(perFile.contains(QStringLiteral("mit ihren 8.00 MByte den eingestellten Schwellwert von 5.00 MByte")))
+    EXPECT_TRUE(
+        perFile.contains(QStringLiteral("mit ihren 8.00 MByte den eingestellten Schwellwert von 5.00 MByte")))
         << perFile.toStdString();
     const QString total = platform::formatString(german.localized(texts::totalFormat), {5.0, 15.0});
-    EXPECT_TRUE(total.contains(QStringLiteral("insgesamt 15.00 MByte den eingestellten Schwellwert von 5.00 MByte")));
+    EXPECT_TRUE(
+        total.contains(QStringLiteral("insgesamt 15.00 MByte den eingestellten Schwellwert von 5.00 MByte")));
 }
 
 TEST(ResourcesTest, DefaultsHaveTheTypesTheirReadersExpect) {
@@ -60,7 +82,7 @@ TEST(ResourcesTest, DefaultsHaveTheTypesTheirReadersExpect) {
         EXPECT_EQ(map.value(QString::fromLatin1(key)).typeId(), QMetaType::Bool) << key;
     EXPECT_EQ(map.value(QStringLiteral("QuillmoorMinFileSize")).typeId(), QMetaType::Double);
     EXPECT_GT(map.value(QStringLiteral("QuillmoorMinFileSize")).toDouble(), 0);
-    EXPECT_FALSE(map.contains(QStringLiteral("QuillmoorSelectedService")));   // absent means "none chosen"
+    EXPECT_FALSE(map.contains(QStringLiteral("QuillmoorSelectedService"))); // absent means "none chosen"
 }
 
 } // namespace

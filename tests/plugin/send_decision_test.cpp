@@ -13,7 +13,8 @@ constexpr qint64 MiB = 1048576;
 
 class SendDecisionTest : public PluginFixture {
 protected:
-    std::shared_ptr<TestComposeWindow> window = host.newComposeWindow(QStringLiteral("<p>See the files.</p>"));
+    std::shared_ptr<TestComposeWindow> window =
+        host.newComposeWindow(QStringLiteral("<p>See the files.</p>"));
 
     void setThreshold(double mbytes, int mode) {
         settings.setFloat(mbytes, keys::minFileSize);
@@ -28,9 +29,9 @@ protected:
 TEST_F(SendDecisionTest, BelowOrAtTheThresholdTheHostSendsAtOnce) {
     linkService();
     setThreshold(5, 0);
-    host.pressSend(window);   // no attachments at all
+    host.pressSend(window); // no attachments at all
     attach(window, QStringLiteral("a"), 3 * MiB);
-    attach(window, QStringLiteral("b"), 2 * MiB);   // exactly 5 MiB together
+    attach(window, QStringLiteral("b"), 2 * MiB); // exactly 5 MiB together
     host.pressSend(window);
 
     ASSERT_EQ(window->sent.size(), 2);
@@ -61,7 +62,8 @@ TEST_F(SendDecisionTest, PerFileAndTotalModesSelectDifferently) {
     EXPECT_DOUBLE_EQ(critical, 8.0);
 
     setThreshold(5, 0);
-    EXPECT_EQ(selection(&critical), (QStringList{QStringLiteral("one"), QStringLiteral("six"), QStringLiteral("eight")}));
+    EXPECT_EQ(selection(&critical),
+              (QStringList{QStringLiteral("one"), QStringLiteral("six"), QStringLiteral("eight")}));
     EXPECT_DOUBLE_EQ(critical, 15.0);
 
     setThreshold(20, 0);
@@ -72,35 +74,42 @@ TEST_F(SendDecisionTest, PerFileAndTotalModesSelectDifferently) {
 TEST_F(SendDecisionTest, OnlyAttachmentsTheBodyRefersToAreMeasured) {
     setThreshold(5, 0);
     // The record's ID contains the ID in the body: containment, not equality, makes it match.
-    window->addAttachment({QStringLiteral("abc-12345-xyz"), QStringLiteral("/nonexistent"), QStringLiteral("a.pdf"), 4 * MiB}, false);
+    window->addAttachment(
+        {QStringLiteral("abc-12345-xyz"), QStringLiteral("/nonexistent"), QStringLiteral("a.pdf"), 4 * MiB},
+        false);
     window->setBodyHTML(window->document().body().innerHTML() +
                         QStringLiteral("<div><object data=\"cid:12345\"></object></div>"
                                        "<object type=\"no-data\"></object>"
                                        "<object data=\"cid:orphan\"></object>"));
     // Attached but never referenced by the body: not measured.
-    window->addAttachment({QStringLiteral("unreferenced"), QStringLiteral("/nonexistent"), QStringLiteral("b.pdf"), 50 * MiB}, false);
+    window->addAttachment(
+        {QStringLiteral("unreferenced"), QStringLiteral("/nonexistent"), QStringLiteral("b.pdf"), 50 * MiB},
+        false);
 
     double critical = 0;
-    EXPECT_EQ(selection(&critical), std::nullopt);   // 4 MiB only
+    EXPECT_EQ(selection(&critical), std::nullopt); // 4 MiB only
 
-    window->addAttachment({QStringLiteral("orphan"), QStringLiteral("/nonexistent"), QStringLiteral("c.pdf"), 2 * MiB}, false);
+    window->addAttachment(
+        {QStringLiteral("orphan"), QStringLiteral("/nonexistent"), QStringLiteral("c.pdf"), 2 * MiB}, false);
     EXPECT_EQ(selection(&critical), (QStringList{QStringLiteral("12345"), QStringLiteral("orphan")}));
     EXPECT_DOUBLE_EQ(critical, 6.0);
 }
 
 TEST_F(SendDecisionTest, WithoutALinkedServiceTheReminderOffersSendOrConfigure) {
     setThreshold(5, 1);
-    settings.setBool(false, keys::askBeforeUpload);   // ignored: there is nowhere to upload to
-    settings.setInteger(9, keys::selectedService);    // selected, but not linked
+    settings.setBool(false, keys::askBeforeUpload); // ignored: there is nowhere to upload to
+    settings.setInteger(9, keys::selectedService);  // selected, but not linked
     attach(window, QStringLiteral("big"), 8 * MiB);
 
     host.pressSend(window);
     ASSERT_EQ(host.testUi().sheets.size(), 1);
     const host::AlertRequest& sheet = host.testUi().sheets.first().request;
     EXPECT_EQ(sheet.title, QStringLiteral("Quillmoor Attachment Reminder"));
-    EXPECT_TRUE(sheet.informativeText.startsWith("At least one of the attached files exceeds the configured threshold "
-                                                 "of 5.00 MByte with its 8.00 MByte.\n"));
-    EXPECT_TRUE(sheet.informativeText.endsWith("Do you want to configure a cloud service now or just send the email?"));
+    EXPECT_TRUE(sheet.informativeText.startsWith(
+        "At least one of the attached files exceeds the configured threshold "
+        "of 5.00 MByte with its 8.00 MByte.\n"));
+    EXPECT_TRUE(sheet.informativeText.endsWith(
+        "Do you want to configure a cloud service now or just send the email?"));
     EXPECT_EQ(sheet.defaultButton, QStringLiteral("Send Attachments"));
     EXPECT_EQ(sheet.alternateButton, QStringLiteral("Configure Quillmoor"));
     EXPECT_TRUE(sheet.otherButton.isEmpty());
@@ -115,7 +124,7 @@ TEST_F(SendDecisionTest, WithoutALinkedServiceTheReminderOffersSendOrConfigure) 
     host.pressSend(window);
     ASSERT_TRUE(host.testUi().answerOpenSheet(host::AlertDefaultReturn));
     ASSERT_EQ(window->sent.size(), 1);
-    EXPECT_EQ(window->sent.first().sender.lock(), window);   // the editor is the sender
+    EXPECT_EQ(window->sent.first().sender.lock(), window); // the editor is the sender
     EXPECT_TRUE(window->sent.first().bodyHTML.contains(QStringLiteral("cid:big")));
     EXPECT_TRUE(pipeline.started.isEmpty());
 }
@@ -128,13 +137,15 @@ TEST_F(SendDecisionTest, UploadSheetAnswersEachHaveTheirAction) {
     attach(window, QStringLiteral("y"), 4 * MiB);
     const QString bodyBefore = window->bodyHTML();
 
-    host.testUi().scriptSheetAnswers({host::AlertAlternateReturn, host::AlertOtherReturn, host::AlertDefaultReturn});
+    host.testUi().scriptSheetAnswers(
+        {host::AlertAlternateReturn, host::AlertOtherReturn, host::AlertDefaultReturn});
     host.pressSend(window);
     drainEvents();
     ASSERT_EQ(host.testUi().sheets.size(), 1);
     const host::AlertRequest& sheet = host.testUi().sheets.first().request;
-    EXPECT_TRUE(sheet.informativeText.startsWith("The attached files of this email message exceed the configured "
-                                                 "threshold of 5.00 MByte with a total of 8.00 MByte.\n"));
+    EXPECT_TRUE(
+        sheet.informativeText.startsWith("The attached files of this email message exceed the configured "
+                                         "threshold of 5.00 MByte with a total of 8.00 MByte.\n"));
     EXPECT_FALSE(sheet.informativeText.contains("configure a cloud service"));
     EXPECT_EQ(sheet.defaultButton, QStringLiteral("Upload Attachments"));
     EXPECT_EQ(sheet.alternateButton, QStringLiteral("Cancel"));
@@ -144,12 +155,12 @@ TEST_F(SendDecisionTest, UploadSheetAnswersEachHaveTheirAction) {
     EXPECT_TRUE(pipeline.started.isEmpty());
     EXPECT_EQ(window->bodyHTML(), bodyBefore);
 
-    host.pressSend(window);   // "Send Attachments"
+    host.pressSend(window); // "Send Attachments"
     drainEvents();
     ASSERT_EQ(window->sent.size(), 1);
     EXPECT_EQ(window->sent.first().sender.lock(), window);
 
-    host.pressSend(window);   // "Upload Attachments"
+    host.pressSend(window); // "Upload Attachments"
     drainEvents();
     ASSERT_EQ(pipeline.started.size(), 1);
     EXPECT_EQ(pipeline.started.first(), window);
@@ -168,7 +179,8 @@ TEST_F(SendDecisionTest, NotAskingStartsTheUploadAtOnceWithTheSelectedIDs) {
     ASSERT_EQ(pipeline.started.size(), 1);
     // The pipeline asks again and gets exactly the large file.
     double critical = 0;
-    EXPECT_EQ(plugin::attachmentIDArrayWithCriticalFileSize(host::ComposeWindow(pipeline.started.first()), settings, &critical),
+    EXPECT_EQ(plugin::attachmentIDArrayWithCriticalFileSize(host::ComposeWindow(pipeline.started.first()),
+                                                            settings, &critical),
               QStringList{QStringLiteral("large")});
 }
 
@@ -209,7 +221,8 @@ TEST_F(SendDecisionTest, ActiveServiceNeedsASelectedAndLinkedService) {
 
 class MuteComposeWindowTest : public PluginFixture {
 protected:
-    MuteComposeWindowTest() : PluginFixture(TestHost::Options{QStringLiteral("DocumentEditor"), false, {}}) {}
+    MuteComposeWindowTest()
+        : PluginFixture(TestHost::Options{QStringLiteral("DocumentEditor"), false, {}}) {}
 };
 
 TEST_F(MuteComposeWindowTest, AWindowWhoseObjectsAnswerNothingIsSentUnchanged) {

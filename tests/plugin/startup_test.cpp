@@ -53,7 +53,8 @@ protected:
     QTemporaryDir folder;
     TestHost host;
     platform::SettingsStore settings{folder.filePath(QStringLiteral("settings.plist"))};
-    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("en")}};
+    platform::Bundle bundle{QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                            {QStringLiteral("en")}};
     upload::ServiceRegistry services;
     QString work = [this] {
         QDir().mkpath(folder.filePath(QStringLiteral("work")));
@@ -63,9 +64,12 @@ protected:
 };
 
 TEST(ComposeWindowClassTest, FollowsTheHostsVersion) {
-    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(10, 8, 5)), QStringLiteral("MailDocumentEditor"));
-    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(10, 9)), QStringLiteral("DocumentEditor"));
-    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(11, 0)), QStringLiteral("DocumentEditor"));
+    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(10, 8, 5)),
+              QStringLiteral("MailDocumentEditor"));
+    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(10, 9)),
+              QStringLiteral("DocumentEditor"));
+    EXPECT_EQ(plugin::QuillmoorBundle::composeWindowClassName(QVersionNumber(11, 0)),
+              QStringLiteral("DocumentEditor"));
 }
 
 TEST_F(StartupTest, InitializingWiresThePlugInOnceAndTheSendGoesThroughIt) {
@@ -97,12 +101,14 @@ TEST_F(StartupTest, InitializingWiresThePlugInOnceAndTheSendGoesThroughIt) {
     EXPECT_EQ(window->sent.size(), 1);
     // Interface loading runs through the plug-in's loaders, which hand English to the host's.
     const host::Class* loading = host.runtime().classNamed(QStringLiteral("NSBundle"));
-    EXPECT_TRUE(loading->respondsToClassMethod(QStringLiteral("quillmoorLoadNibFile:externalNameTable:withZone:")));
+    EXPECT_TRUE(
+        loading->respondsToClassMethod(QStringLiteral("quillmoorLoadNibFile:externalNameTable:withZone:")));
     auto owner = std::make_shared<host::InterfaceOwner>(host::InterfaceOwner{bundle.bundlePath(), {}, {}});
     EXPECT_TRUE(host::loadInterfaceNamed(host.runtime(), QStringLiteral("UploadProgressView"), owner));
     EXPECT_TRUE(owner->loaded);
     // Host operations the plug-in does not replace in this build stay the host's.
-    EXPECT_FALSE(host.runtime().classNamed(QStringLiteral("NSPreferences"))
+    EXPECT_FALSE(host.runtime()
+                     .classNamed(QStringLiteral("NSPreferences"))
                      ->respondsToClassMethod(QStringLiteral("quillmoorSharedPreferences")));
 }
 
@@ -121,15 +127,19 @@ TEST_F(StartupTest, SupportFolderTemplateVersionAndUrlSchemes) {
 
     const QString entry = xdg.path(QStringLiteral("XDG_DATA_HOME/applications/quillmoor.desktop"));
     ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(entry); }));
-    EXPECT_TRUE(readFile(entry).contains("MimeType=x-scheme-handler/quillmoor;x-scheme-handler/db-q7m2x9k4p1w8z3r;"));
+    EXPECT_TRUE(
+        readFile(entry).contains("MimeType=x-scheme-handler/quillmoor;x-scheme-handler/db-q7m2x9k4p1w8z3r;"));
     // xdg-mime records the default in the user's list of associations.
     const QString associations = xdg.path(QStringLiteral("XDG_CONFIG_HOME/mimeapps.list"));
     // xdg-mime rewrites the file once per scheme; both must end up there.
-    EXPECT_TRUE(waitUntil([&] {
-        const QByteArray list = readFile(associations);
-        return list.contains("x-scheme-handler/db-q7m2x9k4p1w8z3r=quillmoor.desktop") &&
-               list.contains("x-scheme-handler/quillmoor=quillmoor.desktop");
-    }, 15000)) << readFile(associations).toStdString();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QByteArray list = readFile(associations);
+            return list.contains("x-scheme-handler/db-q7m2x9k4p1w8z3r=quillmoor.desktop") &&
+                   list.contains("x-scheme-handler/quillmoor=quillmoor.desktop");
+        },
+        15000))
+        << readFile(associations).toStdString();
 }
 
 TEST_F(StartupTest, ClassLookupTriesTheHostPrefixesAndRemembers) {
@@ -146,34 +156,39 @@ TEST_F(StartupTest, ClassLookupTriesTheHostPrefixesAndRemembers) {
 
 TEST_F(StartupTest, WelcomeAsksUntilSuppressedAndOpensThePreferences) {
     plugin.initialize();
-    host.testUi().scriptModalResponses({{host::AlertDefaultReturn, false}, {host::AlertAlternateReturn, true}});
+    host.testUi().scriptModalResponses(
+        {{host::AlertDefaultReturn, false}, {host::AlertAlternateReturn, true}});
     plugin.delegate().showWelcome();
     ASSERT_EQ(host.testUi().modalAlerts.size(), 1);
     EXPECT_EQ(host.testUi().modalAlerts.first().title, QStringLiteral("Welcome to Quillmoor"));
     EXPECT_TRUE(host.testUi().modalAlerts.first().showsSuppressionButton);
     EXPECT_EQ(host.preferencesShown, 1);
 
-    plugin.delegate().showWelcome();   // "Not now", box ticked
+    plugin.delegate().showWelcome(); // "Not now", box ticked
     EXPECT_TRUE(settings.boolForKey(QStringLiteral("Welcome to Quillmoor")));
     plugin.delegate().showWelcome();
     EXPECT_EQ(host.testUi().modalAlerts.size(), 2);
-    EXPECT_EQ(plugin::runAlertPanelWithCheckbox(plugin.context(), QStringLiteral("Welcome to Quillmoor"), QStringLiteral("x")),
+    EXPECT_EQ(plugin::runAlertPanelWithCheckbox(plugin.context(), QStringLiteral("Welcome to Quillmoor"),
+                                                QStringLiteral("x")),
               plugin::AlertSuppressed);
 
     settings.setInteger(9, keys::selectedService);
     settings.removeObjectForKey(QStringLiteral("Welcome to Quillmoor"));
-    plugin.delegate().showWelcome();   // a chosen service: no welcome
+    plugin.delegate().showWelcome(); // a chosen service: no welcome
     EXPECT_EQ(host.testUi().modalAlerts.size(), 2);
 }
 
 class LegacyStartupTest : public StartupTest {
 protected:
-    LegacyStartupTest() : StartupTest(QVersionNumber(10, 8, 5)) {}
+    LegacyStartupTest()
+        : StartupTest(QVersionNumber(10, 8, 5)) {}
 };
 
 TEST_F(LegacyStartupTest, AnOlderHostGetsThePlugInInItsOwnComposeClass) {
     plugin.initialize();
-    EXPECT_TRUE(host.runtime().classNamed(QStringLiteral("MailDocumentEditor"))->instancesRespondTo(QStringLiteral("quillmoorSend:")));
+    EXPECT_TRUE(host.runtime()
+                    .classNamed(QStringLiteral("MailDocumentEditor"))
+                    ->instancesRespondTo(QStringLiteral("quillmoorSend:")));
     auto window = host.newComposeWindow();
     host.pressSend(window);
     EXPECT_EQ(window->sent.size(), 1);

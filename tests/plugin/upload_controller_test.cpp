@@ -50,7 +50,7 @@ TEST_F(UploadControllerTest, TheBarCountsBytesAcrossFilesAndNeverMovesBack) {
     uploader().progress(0.5);
     drainEvents();
     EXPECT_DOUBLE_EQ(bar(), 62.5);
-    uploader().progress(0.1);   // a service that starts over must not pull the bar back
+    uploader().progress(0.1); // a service that starts over must not pull the bar back
     drainEvents();
     EXPECT_DOUBLE_EQ(bar(), 62.5);
     EXPECT_EQ(controller.fileStatsArray()[1].value(plugin::file_info::sizePart).toULongLong(),
@@ -71,7 +71,8 @@ TEST_F(UploadControllerTest, LinksAreMatchedByNameAndReportedOnceInOrder) {
     ASSERT_EQ(delegate.linkSets.size(), 1);
     const auto& files = delegate.linkSets.first();
     EXPECT_EQ(files[0].value(plugin::file_info::linkURL).toUrl(), QUrl(QStringLiteral("https://f/a")));
-    EXPECT_EQ(files[0].value(plugin::file_info::iconURL).toUrl(), QUrl(QStringLiteral("https://icons/a.png")));
+    EXPECT_EQ(files[0].value(plugin::file_info::iconURL).toUrl(),
+              QUrl(QStringLiteral("https://icons/a.png")));
     EXPECT_FALSE(files[1].contains(plugin::file_info::iconURL));
     EXPECT_EQ(files[1].value(plugin::file_info::size).toULongLong(), 300u);
     EXPECT_FALSE(host.testUi().interfaces.last().indicator->animating);
@@ -80,10 +81,12 @@ TEST_F(UploadControllerTest, LinksAreMatchedByNameAndReportedOnceInOrder) {
 TEST_F(UploadControllerTest, FailureIsPassedOnWithItsTextAndCancelSilencesTheUploader) {
     const QString a = sparseFile(QStringLiteral("a.pdf"), 100);
     ASSERT_TRUE(controller.uploadFiles({a}, {QStringLiteral("a")}, {}));
-    uploader().fail(platform::Error(QStringLiteral("RVErrorDomain"), 411, QStringLiteral("Unknown problem during share creation.")));
+    uploader().fail(platform::Error(QStringLiteral("RVErrorDomain"), 411,
+                                    QStringLiteral("Unknown problem during share creation.")));
     drainEvents();
     ASSERT_EQ(delegate.cancels.size(), 1);
-    EXPECT_EQ(delegate.cancels.first(), std::make_pair(1, QStringLiteral("Unknown problem during share creation.")));
+    EXPECT_EQ(delegate.cancels.first(),
+              std::make_pair(1, QStringLiteral("Unknown problem during share creation.")));
 
     ASSERT_TRUE(controller.uploadFiles({a}, {QStringLiteral("a")}, {}));
     TestUploader& second = uploader();
@@ -169,7 +172,7 @@ TEST_F(UploadControllerTest, RegistryKeepsOneControllerPerWindowByIdentity) {
     EXPECT_EQ(registry.size(), 2);
     registry.removeUploadControllerForDelegate(first.get());
     EXPECT_EQ(registry.size(), 1);
-    EXPECT_EQ(host.testUi().interfaces.size(), 3);   // each controller loads its panel once
+    EXPECT_EQ(host.testUi().interfaces.size(), 3); // each controller loads its panel once
 }
 
 } // namespace

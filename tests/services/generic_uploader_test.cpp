@@ -34,7 +34,6 @@ using upload::GenericUploader;
 const QString kNotFound = QStringLiteral("Remote File could not be found at '%1'.");
 const QString kCouldNotAuthenticate = QStringLiteral("Could not authenticate with remote server.");
 
-
 QByteArray fileDigest(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -23,10 +23,11 @@ namespace {
 namespace keys = accounts::keys;
 using upload::OwnCloudUploader;
 
-
 class OwnCloudUploaderTest : public UploaderFixture<upload::OwnCloudUploaderClass> {
 protected:
-    void SetUp() override { serviceClass = std::make_unique<upload::OwnCloudUploaderClass>(environment, bundle); }
+    void SetUp() override {
+        serviceClass = std::make_unique<upload::OwnCloudUploaderClass>(environment, bundle);
+    }
 
     void configure(FakeOwnCloud& server, const QString& path = {}, const QString& folder = {}) {
         configure(server.url(path), server.user(), server.password(), folder);
@@ -45,8 +46,9 @@ protected:
 TEST(OwnCloudAddress, HostWithoutPathKeepsRelativePaths) {
     const auto location = OwnCloudUploader::serverLocation(QStringLiteral(" https://cloud.example:8443 \n"));
     EXPECT_EQ(location.baseURL, QUrl(QStringLiteral("https://cloud.example:8443")));
-    EXPECT_EQ(OwnCloudUploader::joinPath(OwnCloudUploader::joinPath(location.path, QStringLiteral("remote.php/webdav")),
-                                         QStringLiteral("Quillmoor")),
+    EXPECT_EQ(OwnCloudUploader::joinPath(
+                  OwnCloudUploader::joinPath(location.path, QStringLiteral("remote.php/webdav")),
+                  QStringLiteral("Quillmoor")),
               QStringLiteral("remote.php/webdav/Quillmoor"));
 }
 
@@ -74,12 +76,14 @@ TEST_F(OwnCloudUploaderTest, ClassNameAndLinkFlag) {
     EXPECT_EQ(serviceClass->name(), QStringLiteral("ownCloud"));
     EXPECT_EQ(serviceClass->keychainIdentifier(), QStringLiteral("Quillmoor (ownCloud)"));
     settings.setObject(QStringLiteral("alice"), keys::ownCloudEmail);
-    credentials.setPassword(QStringLiteral("pw"), QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice"));
+    credentials.setPassword(QStringLiteral("pw"), QStringLiteral("Quillmoor (ownCloud)"),
+                            QStringLiteral("alice"));
     serviceClass->setIsLinked(true);
     EXPECT_TRUE(serviceClass->isLinked());
     serviceClass->setIsLinked(false);
     EXPECT_FALSE(serviceClass->isLinked());
-    EXPECT_FALSE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice")));
+    EXPECT_FALSE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (ownCloud)"),
+                                                             QStringLiteral("alice")));
 }
 
 TEST_F(OwnCloudUploaderTest, AccountTestCreatesMissingFolderThenRunsAgain) {
@@ -137,7 +141,8 @@ TEST_F(OwnCloudUploaderTest, UploadSharesAndDeliversDownloadLink) {
     const QString path = localFile(QStringLiteral("report.pdf"), bytes);
     auto uploader = make();
     ASSERT_NO_FATAL_FAILURE(upload(*uploader, path));
-    ASSERT_EQ(recorder.links.size(), 1) << recorder.failures.value(0).second.localizedDescription.toStdString();
+    ASSERT_EQ(recorder.links.size(), 1)
+        << recorder.failures.value(0).second.localizedDescription.toStdString();
     EXPECT_EQ(recorder.links.first(), QUrl(server.shareURL(1) + QStringLiteral("&download")));
     EXPECT_EQ(recorder.linkFiles.first(), path);
     EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/report.pdf")), bytes);
@@ -166,7 +171,8 @@ TEST_F(OwnCloudUploaderTest, TakenNamesGetNumbers) {
     EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes.txt")));
     EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes-1.txt")));
     EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes-2.txt")));
-    EXPECT_TRUE(server.log().contains(QStringLiteral("PUT /owncloud/remote.php/webdav/Quillmoor/notes-2.txt")));
+    EXPECT_TRUE(
+        server.log().contains(QStringLiteral("PUT /owncloud/remote.php/webdav/Quillmoor/notes-2.txt")));
     EXPECT_EQ(server.requests().last().body, "path=Quillmoor%2Fnotes-2.txt&shareType=3");
 }
 
@@ -178,7 +184,8 @@ TEST_F(OwnCloudUploaderTest, WithoutPublicLinkNoShareIsRequested) {
     auto uploader = make();
     ASSERT_NO_FATAL_FAILURE(upload(*uploader, path, false));
     ASSERT_EQ(recorder.links.size(), 1);
-    EXPECT_EQ(recorder.links.first().toString(QUrl::FullyEncoded), server.url(QStringLiteral("/Quillmoor/a%20b")));
+    EXPECT_EQ(recorder.links.first().toString(QUrl::FullyEncoded),
+              server.url(QStringLiteral("/Quillmoor/a%20b")));
     EXPECT_FALSE(recorder.links.first().toString().contains(QStringLiteral("&download")));
     for (const auto& request : server.requests())
         EXPECT_NE(request.method, "POST");
@@ -363,7 +370,8 @@ TEST_F(OwnCloudOnWebDAVTest, UploadStoresTheFileByteIdentical) {
     const QString path = localFile(QStringLiteral("report 2026.pdf"), bytes);
     auto uploader = make();
     ASSERT_NO_FATAL_FAILURE(upload(*uploader, path, false));
-    ASSERT_EQ(recorder.links.size(), 1) << recorder.failures.value(0).second.localizedDescription.toStdString();
+    ASSERT_EQ(recorder.links.size(), 1)
+        << recorder.failures.value(0).second.localizedDescription.toStdString();
     EXPECT_EQ(recorder.links.first().toString(QUrl::FullyEncoded),
               serverText + QLatin1Char('/') + folder + QStringLiteral("/report%202026.pdf"));
     EXPECT_TRUE(readFile(served(folder + QStringLiteral("/report 2026.pdf"))) == bytes);
@@ -402,7 +410,8 @@ TEST_F(OwnCloudOnWebDAVTest, WrongPasswordFailsAccountTestAndUpload) {
     EXPECT_EQ(recorder.authentications.first()->code, -1011);
     EXPECT_EQ(failingStatus(*recorder.authentications.first()), 401);
 
-    credentials.setPassword(QStringLiteral("wrong"), QStringLiteral("Quillmoor (ownCloud)"), QString::fromLatin1(kUser));
+    credentials.setPassword(QStringLiteral("wrong"), QStringLiteral("Quillmoor (ownCloud)"),
+                            QString::fromLatin1(kUser));
     ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png"), false));
     ASSERT_EQ(recorder.failures.size(), 1);
     EXPECT_EQ(recorder.failures.first().second.code, -1011);

@@ -27,15 +27,17 @@ class FakeOwnCloud {
 public:
     struct Request {
         QByteArray method;
-        QString path;   // decoded, without the query
+        QString path; // decoded, without the query
         QByteArray target;
-        QMap<QByteArray, QByteArray> headers;   // lower-case names
+        QMap<QByteArray, QByteArray> headers; // lower-case names
         QByteArray body;
     };
     enum class ShareMode { Normal, TwoURLs, Failure };
 
     FakeOwnCloud(QString prefix = {}, QByteArray user = "alice", QByteArray password = "s3cret")
-        : prefix_(std::move(prefix)), user_(std::move(user)), password_(std::move(password)) {
+        : prefix_(std::move(prefix))
+        , user_(std::move(user))
+        , password_(std::move(password)) {
         folders_.insert(QStringLiteral("/"));
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
@@ -57,17 +59,40 @@ public:
     }
 
     int port() const { return port_; }
-    QString url(const QString& path = {}) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path); }
+    QString url(const QString& path = {}) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path);
+    }
     QString user() const { return QString::fromLatin1(user_); }
     QString password() const { return QString::fromLatin1(password_); }
 
-    void setShareMode(ShareMode mode) { std::lock_guard lock(mutex_); shareMode_ = mode; }
-    void addFolder(const QString& path) { std::lock_guard lock(mutex_); folders_.insert(path); }
-    void addFile(const QString& path, const QByteArray& body) { std::lock_guard lock(mutex_); files_[path] = body; }
-    bool hasFolder(const QString& path) { std::lock_guard lock(mutex_); return folders_.contains(path); }
-    bool hasFile(const QString& path) { std::lock_guard lock(mutex_); return files_.contains(path); }
-    QByteArray file(const QString& path) { std::lock_guard lock(mutex_); return files_.value(path); }
-    QList<Request> requests() { std::lock_guard lock(mutex_); return requests_; }
+    void setShareMode(ShareMode mode) {
+        std::lock_guard lock(mutex_);
+        shareMode_ = mode;
+    }
+    void addFolder(const QString& path) {
+        std::lock_guard lock(mutex_);
+        folders_.insert(path);
+    }
+    void addFile(const QString& path, const QByteArray& body) {
+        std::lock_guard lock(mutex_);
+        files_[path] = body;
+    }
+    bool hasFolder(const QString& path) {
+        std::lock_guard lock(mutex_);
+        return folders_.contains(path);
+    }
+    bool hasFile(const QString& path) {
+        std::lock_guard lock(mutex_);
+        return files_.contains(path);
+    }
+    QByteArray file(const QString& path) {
+        std::lock_guard lock(mutex_);
+        return files_.value(path);
+    }
+    QList<Request> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
     QStringList log() {
         std::lock_guard lock(mutex_);
         QStringList lines;
@@ -111,7 +136,8 @@ private:
     static void sendAll(int connection, const QByteArray& bytes) {
         qsizetype sent = 0;
         while (sent < bytes.size()) {
-            const ssize_t n = ::send(connection, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(connection, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
             if (n <= 0)
                 return;
             sent += n;
@@ -143,7 +169,8 @@ private:
                 while ((lineEnd = buffer.indexOf("\r\n")) < 0)
                     if (!readMore(connection, buffer))
                         return;
-                const qsizetype size = buffer.left(lineEnd).split(';').value(0).trimmed().toLongLong(nullptr, 16);
+                const qsizetype size =
+                    buffer.left(lineEnd).split(';').value(0).trimmed().toLongLong(nullptr, 16);
                 while (buffer.size() < lineEnd + 2 + size + 2)
                     if (!readMore(connection, buffer))
                         return;
@@ -170,8 +197,9 @@ private:
             requests_.append(request);
             respond(request, status, body, type);
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Fake\r\nConnection: close\r\nContent-Type: " +
-                          type + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) +
+                          " Fake\r\nConnection: close\r\nContent-Type: " + type +
+                          "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
         if (status == 401)
             head += "WWW-Authenticate: Basic realm=\"ownCloud\"\r\n";
         sendAll(connection, head + "\r\n" + (request.method == "HEAD" ? QByteArray() : body));
@@ -187,18 +215,21 @@ private:
         const QString shares = prefix_ + QStringLiteral("/ocs/v1.php/apps/files_sharing/api/v1/shares");
         if (request.path == shares && request.method == "POST") {
             const QUrlQuery form(QString::fromUtf8(request.body));
-            const QString path = QLatin1Char('/') + form.queryItemValue(QStringLiteral("path"), QUrl::FullyDecoded);
+            const QString path =
+                QLatin1Char('/') + form.queryItemValue(QStringLiteral("path"), QUrl::FullyDecoded);
             type = "application/xml; charset=utf-8";
             if (shareMode_ == ShareMode::Failure || !files_.contains(path)) {
-                body = "<?xml version=\"1.0\"?>\n<ocs><meta><status>failure</status><statuscode>404</statuscode>"
-                       "<message>Wrong path, file/folder doesn't exist</message></meta><data/></ocs>\n";
+                body =
+                    "<?xml version=\"1.0\"?>\n<ocs><meta><status>failure</status><statuscode>404</statuscode>"
+                    "<message>Wrong path, file/folder doesn't exist</message></meta><data/></ocs>\n";
                 return;
             }
             ++shareCount_;
             QByteArray link = shareURL(shareCount_).toUtf8().replace("&", "&amp;");
             body = "<?xml version=\"1.0\"?>\n<ocs><meta><status>ok</status><statuscode>100</statuscode>"
-                   "<message/></meta><data><id>" + QByteArray::number(shareCount_) + "</id><url>" + link +
-                   "</url><token>share" + QByteArray::number(shareCount_) + "</token>";
+                   "<message/></meta><data><id>" +
+                   QByteArray::number(shareCount_) + "</id><url>" + link + "</url><token>share" +
+                   QByteArray::number(shareCount_) + "</token>";
             if (shareMode_ == ShareMode::TwoURLs)
                 body += "<url>" + link + "</url>";
             body += "</data></ocs>\n";

@@ -22,7 +22,9 @@ class RecordingPipeline final : public plugin::UploadPipeline {
 public:
     QList<host::ObjectPtr> started;
     QList<host::ObjectPtr> closed;
-    void prepareAndUploadAttachments(const host::ComposeWindow& editor) override { started.append(editor.object()); }
+    void prepareAndUploadAttachments(const host::ComposeWindow& editor) override {
+        started.append(editor.object());
+    }
     void editorWillClose(const host::ComposeWindow& editor) override { closed.append(editor.object()); }
 };
 
@@ -31,16 +33,19 @@ public:
 // and close exchanged with the plug-in's.
 class PluginFixture : public ::testing::Test {
 protected:
-    PluginFixture() : PluginFixture(TestHost::Options()) {}
+    PluginFixture()
+        : PluginFixture(TestHost::Options()) {}
     // `realPipeline`: the send decision hands over to the real attachment pipeline instead of a recorder.
     explicit PluginFixture(TestHost::Options options, bool realPipeline = false)
         : host(std::move(options))
         , settings(folder.filePath(QStringLiteral("config/settings.plist")))
-        , bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"), {QStringLiteral("en")})
+        , bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/Quillmoor.bundle"),
+                 {QStringLiteral("en")})
         , credentials(secrets)
         , environment{settings, credentials, bundle.name()}
         , context{host, settings, bundle, services}
-        , editor(context, realPipeline ? static_cast<plugin::UploadPipeline&>(attachments(context)) : pipeline) {
+        , editor(context,
+                 realPipeline ? static_cast<plugin::UploadPipeline&>(attachments(context)) : pipeline) {
         auto serviceClass = std::make_unique<TestUploaderClass>(
             environment, testDescription(upload::ServiceId::Generic, accounts::keys::genericLinked,
                                          accounts::keys::genericLogin));
@@ -54,7 +59,8 @@ protected:
         host::Class* compose = host.runtime().classNamed(QStringLiteral("DocumentEditor"));
         ASSERT_TRUE(category && compose);
         compose->addMethodsFrom(*category);
-        ASSERT_TRUE(compose->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
+        ASSERT_TRUE(
+            compose->exchangeInstanceMethods(QStringLiteral("send:"), QStringLiteral("quillmoorSend:")));
         ASSERT_TRUE(compose->exchangeInstanceMethods(QStringLiteral("windowWillClose:"),
                                                      QStringLiteral("quillmoorWindowWillClose:")));
     }
@@ -77,7 +83,8 @@ protected:
     // A file of `bytes` (sparse, so large sizes cost nothing) attached and referenced by the body.
     void attach(const std::shared_ptr<TestComposeWindow>& window, const QString& contentID, qint64 bytes,
                 const QString& name = {}) {
-        const QString path = folder.filePath(QStringLiteral("files/") + (name.isEmpty() ? contentID + QStringLiteral(".bin") : name));
+        const QString path = folder.filePath(QStringLiteral("files/") +
+                                             (name.isEmpty() ? contentID + QStringLiteral(".bin") : name));
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -133,10 +133,10 @@ std::unique_ptr<RealServer> startSftpServer(const QString& folder, const QString
 std::unique_ptr<RealServer> startWebdavServer(const QString& folder, const QString& user,
                                               const QString& password, QString* error,
                                               const QString& basePath) {
-    QStringList arguments{QStringLiteral("serve"), QStringLiteral("webdav"), folder,
-                          QStringLiteral("--addr"), QStringLiteral("127.0.0.1:{port}"),
-                          QStringLiteral("--user"), user, QStringLiteral("--pass"), password,
-                          QStringLiteral("--config"), folder + QStringLiteral("/../rclone.conf"),
+    QStringList arguments{QStringLiteral("serve"), QStringLiteral("webdav"), folder, QStringLiteral("--addr"),
+                          QStringLiteral("127.0.0.1:{port}"), QStringLiteral("--user"), user,
+                          QStringLiteral("--pass"), password, QStringLiteral("--config"),
+                          folder + QStringLiteral("/../rclone.conf"),
                           // Tests also change the folder directly; a cached listing would hide that.
                           QStringLiteral("--dir-cache-time"), QStringLiteral("0s")};
     if (!basePath.isEmpty())

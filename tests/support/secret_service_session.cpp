@@ -17,7 +17,8 @@ namespace {
 constexpr int startTimeoutMs = 10000;
 
 // No <servicedir>: the bus must never start a keyring (or a prompter) of its own that nobody would stop.
-constexpr const char* busConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+constexpr const char* busConfig =
+    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
@@ -32,7 +33,9 @@ constexpr const char* busConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop/
 )";
 
 // Daemons outlive a crashed test otherwise.
-void dieWithParent() { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+void dieWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
 
 void stopProcess(std::unique_ptr<QProcess>& process) {
     if (process && process->state() != QProcess::NotRunning) {
@@ -60,8 +63,8 @@ GVariant* callSecretService(const QString& address, const char* method, GVariant
     } else {
         reply = g_dbus_connection_call_sync(connection, "org.freedesktop.secrets", "/org/freedesktop/secrets",
                                             "org.freedesktop.Secret.Service", method, parameters,
-                                            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs,
-                                            nullptr, &e);
+                                            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                            timeoutMs, nullptr, &e);
         g_dbus_connection_close_sync(connection, nullptr, nullptr);
         g_object_unref(connection);
     }
@@ -73,8 +76,8 @@ GVariant* callSecretService(const QString& address, const char* method, GVariant
 
 // The object path of the default collection, "/" while there is none; empty when the call fails.
 QByteArray defaultCollection(const QString& address, int timeoutMs, QString* error) {
-    GVariant* reply = callSecretService(address, "ReadAlias", g_variant_new("(s)", "default"), "(o)", timeoutMs,
-                                        error);
+    GVariant* reply =
+        callSecretService(address, "ReadAlias", g_variant_new("(s)", "default"), "(o)", timeoutMs, error);
     if (!reply)
         return {};
     const gchar* path = nullptr;
@@ -86,7 +89,8 @@ QByteArray defaultCollection(const QString& address, int timeoutMs, QString* err
 
 } // namespace
 
-SecretServiceSession::SecretServiceSession() : root_(QDir::tempPath() + QStringLiteral("/qm-secrets-XXXXXX")) {}
+SecretServiceSession::SecretServiceSession()
+    : root_(QDir::tempPath() + QStringLiteral("/qm-secrets-XXXXXX")) {}
 
 bool SecretServiceSession::start() {
     if (!root_.isValid()) {
@@ -153,7 +157,8 @@ QProcessEnvironment SecretServiceSession::environment() const {
 
 bool SecretServiceSession::startKeyring() {
     QDir().mkpath(file("run"));
-    QFile::setPermissions(file("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(file("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QDir().mkpath(file("home"));
 
     keyring_ = std::make_unique<QProcess>();
@@ -164,9 +169,9 @@ bool SecretServiceSession::startKeyring() {
     keyring_->setStandardErrorFile(file("keyring.log"), QIODevice::Append);
     // --unlock reads the login keyring's password from standard input and creates that keyring when it is
     // missing; an empty password leaves it uncreated, so a fixed one is given.
-    keyring_->start(QStringLiteral("gnome-keyring-daemon"),
-                    {QStringLiteral("--foreground"), QStringLiteral("--components=secrets"),
-                     QStringLiteral("--unlock")});
+    keyring_->start(
+        QStringLiteral("gnome-keyring-daemon"),
+        {QStringLiteral("--foreground"), QStringLiteral("--components=secrets"), QStringLiteral("--unlock")});
     if (!keyring_->waitForStarted(startTimeoutMs)) {
         error_ = QStringLiteral("gnome-keyring-daemon did not start: %1").arg(keyring_->errorString());
         return false;
@@ -194,9 +199,10 @@ bool SecretServiceSession::waitForDefaultCollection(int timeoutMs) {
             return false;
         }
     }
-    error_ = QStringLiteral("the Secret Service did not answer within %1 ms: %2 (gnome-keyring-daemon said: %3)")
-                 .arg(timeoutMs)
-                 .arg(lastError, keyringLog());
+    error_ =
+        QStringLiteral("the Secret Service did not answer within %1 ms: %2 (gnome-keyring-daemon said: %3)")
+            .arg(timeoutMs)
+            .arg(lastError, keyringLog());
     return false;
 }
 
@@ -216,8 +222,8 @@ bool SecretServiceSession::lockDefaultCollection() {
     return done;
 }
 
-SecretServiceSession::ToolResult SecretServiceSession::secretTool(const QStringList& arguments,
-                                                                  const QByteArray& input, int timeoutMs) const {
+SecretServiceSession::ToolResult
+SecretServiceSession::secretTool(const QStringList& arguments, const QByteArray& input, int timeoutMs) const {
     ToolResult result;
     QProcess tool;
     tool.setProcessEnvironment(environment());
@@ -240,7 +246,9 @@ SecretServiceSession::ToolResult SecretServiceSession::secretTool(const QStringL
     return result;
 }
 
-void SecretServiceSession::stopKeyring() { stopProcess(keyring_); }
+void SecretServiceSession::stopKeyring() {
+    stopProcess(keyring_);
+}
 
 void SecretServiceSession::stop() {
     // The keyring first: it would otherwise see its bus vanish mid-call.

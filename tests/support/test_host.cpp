@@ -65,7 +65,7 @@ QHash<QString, QString> widgetTexts(const QString& uiFile) {
     if (!file.open(QIODevice::ReadOnly))
         return texts;
     QXmlStreamReader xml(&file);
-    QStringList widgets;   // the enclosing widgets, innermost last
+    QStringList widgets; // the enclosing widgets, innermost last
     QString property;
     while (!xml.atEnd()) {
         xml.readNext();
@@ -75,8 +75,8 @@ QHash<QString, QString> widgetTexts(const QString& uiFile) {
             widgets.removeLast();
         else if (xml.isStartElement() && xml.name() == u"property")
             property = xml.attributes().value(QStringLiteral("name")).toString();
-        else if (xml.isStartElement() && xml.name() == u"string" && !widgets.isEmpty()
-                 && (property == u"text" || property == u"windowTitle"))
+        else if (xml.isStartElement() && xml.name() == u"string" && !widgets.isEmpty() &&
+                 (property == u"text" || property == u"windowTitle"))
             texts.insert(widgets.last(), xml.readElementText());
     }
     return texts;
@@ -85,7 +85,7 @@ QHash<QString, QString> widgetTexts(const QString& uiFile) {
 } // namespace
 
 std::optional<host::LoadedInterface> TestUiServices::loadInterface(const QString& file,
-                                                                  const host::InterfaceActions& actions) {
+                                                                   const host::InterfaceActions& actions) {
     if (!QFileInfo::exists(file))
         return std::nullopt;
     Interface loaded{QFileInfo(file).completeBaseName(), actions};
@@ -134,9 +134,13 @@ void TestUiServices::endSheet(const std::shared_ptr<host::Panel>& panel, int ret
     }
 }
 
-TestHost::TestHost() : TestHost(Options()) {}
+TestHost::TestHost()
+    : TestHost(Options()) {}
 
-TestHost::TestHost(Options options) : options_(std::move(options)) { defineClasses(); }
+TestHost::TestHost(Options options)
+    : options_(std::move(options)) {
+    defineClasses();
+}
 
 void TestHost::defineClasses() {
     host::InMemoryComposeClasses::define(
@@ -145,7 +149,9 @@ void TestHost::defineClasses() {
             auto& test = static_cast<TestComposeWindow&>(window);
             test.sent.append({test.bodyHTML(), host::toObject(sender)});
         },
-        [](host::InMemoryComposeWindow& window, const QVariant&) { ++static_cast<TestComposeWindow&>(window).closeCount; },
+        [](host::InMemoryComposeWindow& window, const QVariant&) {
+            ++static_cast<TestComposeWindow&>(window).closeCount;
+        },
         options_.composeWindowAnswers);
     host::Class* root = runtime_.classNamed(QStringLiteral("NSObject"));
 
@@ -166,7 +172,8 @@ void TestHost::defineClasses() {
 
     host::Class* preferences = runtime_.addClass(QStringLiteral("NSPreferences"), root);
     preferences_ = std::make_shared<host::Object>(*preferences);
-    preferences->addClassMethod(sel::sharedPreferences, [this](const Invocation&) { return host::toVariant(preferences_); });
+    preferences->addClassMethod(sel::sharedPreferences,
+                                [this](const Invocation&) { return host::toVariant(preferences_); });
     preferences->addInstanceMethod(sel::showPreferencesPanelForOwner, [this](const Invocation& call) {
         preferencesOwnersShown.append(host::toObject(call.argument(0)));
         return QVariant();
@@ -180,7 +187,9 @@ std::shared_ptr<TestComposeWindow> TestHost::newComposeWindow(const QString& bod
     return window;
 }
 
-void TestHost::pressSend(const std::shared_ptr<TestComposeWindow>& window) { window->invoke(sel::send, {QVariant()}); }
+void TestHost::pressSend(const std::shared_ptr<TestComposeWindow>& window) {
+    window->invoke(sel::send, {QVariant()});
+}
 
 void TestHost::closeWindow(const std::shared_ptr<TestComposeWindow>& window) {
     window->invoke(sel::windowWillClose, {QVariant()});

@@ -54,14 +54,15 @@ public:
         QString name;
         host::InterfaceActions actions;
         std::shared_ptr<RecordingPanel> panel = std::make_shared<RecordingPanel>();
-        std::shared_ptr<RecordingProgressIndicator> indicator = std::make_shared<RecordingProgressIndicator>();
+        std::shared_ptr<RecordingProgressIndicator> indicator =
+            std::make_shared<RecordingProgressIndicator>();
         std::shared_ptr<RecordingTextField> text = std::make_shared<RecordingTextField>();
         std::shared_ptr<host::Button> cancelButton = std::make_shared<host::Button>();
     };
     // Every interface loaded, in order. Its one top-level object is the panel, titled as in the file, with
     // the text, the indicator and the cancel button in its content view.
     QList<Interface> interfaces;
-    QList<std::shared_ptr<host::Panel>> panelSheetsShown;     // begun and not yet ended
+    QList<std::shared_ptr<host::Panel>> panelSheetsShown; // begun and not yet ended
     int panelSheetsEnded = 0;
 
     // Triggers an action of the most recently loaded interface, as a click on its control would.
@@ -88,7 +89,8 @@ public:
                          std::function<void(int)> completion) override;
     host::AlertResponse runModalAlert(const host::AlertRequest& request) override;
     bool openUrl(const QUrl& url) override;
-    std::optional<host::LoadedInterface> loadInterface(const QString& path, const host::InterfaceActions& actions) override;
+    std::optional<host::LoadedInterface> loadInterface(const QString& path,
+                                                       const host::InterfaceActions& actions) override;
     void beginSheet(const std::shared_ptr<host::Panel>& panel, const host::ObjectPtr& window,
                     std::function<void(int)> didEnd) override;
     void endSheet(const std::shared_ptr<host::Panel>& panel, int returnCode) override;
@@ -118,17 +120,20 @@ public:
     host::ObjectPtr application() override { return application_; }
     host::UiServices& ui() override { return ui_; }
     QVersionNumber systemVersion() const override { return options_.systemVersion; }
-    QString urlHandlerCommand() const override { return QStringLiteral("/usr/bin/quillmoor-test-host --open-url"); }
+    QString urlHandlerCommand() const override {
+        return QStringLiteral("/usr/bin/quillmoor-test-host --open-url");
+    }
 
     TestUiServices& testUi() { return ui_; }
-    std::shared_ptr<TestComposeWindow> newComposeWindow(const QString& bodyHTML = QStringLiteral("<p>Hello</p>"));
+    std::shared_ptr<TestComposeWindow>
+    newComposeWindow(const QString& bodyHTML = QStringLiteral("<p>Hello</p>"));
 
     // Presses Send / closes the window the way the host does: through its class's operations.
     void pressSend(const std::shared_ptr<TestComposeWindow>& window);
     void closeWindow(const std::shared_ptr<TestComposeWindow>& window);
 
     int preferencesShown = 0;
-    QStringList registeredBundles;   // classes that asked the host's bundle class to register them
+    QStringList registeredBundles; // classes that asked the host's bundle class to register them
     QList<host::ObjectPtr> preferencesOwnersShown;
 
 private:

@@ -10,10 +10,10 @@ namespace qm::test {
 // An uploader whose transfers the test finishes by hand.
 class TestUploader final : public upload::Uploader {
 public:
-    QStringList started;          // paths handed to startUpload, in order
+    QStringList started; // paths handed to startUpload, in order
     int cancelCount = 0;
     int authenticateCount = 0;
-    bool ready = true;            // false: the service lacks what it needs
+    bool ready = true; // false: the service lacks what it needs
 
     // Reports as a service would, from the main thread.
     void progress(double fraction) { reportProgress(fraction); }

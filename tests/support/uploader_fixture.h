@@ -16,8 +16,7 @@ namespace qm::test {
 
 // What a test of one service's uploader works with: private settings and credentials, the bundle, the
 // service's class (made by the test's SetUp) and one recorder that every uploader made here reports to.
-template <typename ServiceClass>
-class UploaderFixture : public ::testing::Test {
+template <typename ServiceClass> class UploaderFixture : public ::testing::Test {
 protected:
     std::unique_ptr<upload::Uploader> make() {
         auto uploader = serviceClass->create();

@@ -70,10 +70,11 @@ TEST_F(UploaderTest, RegistryAnswersClassesForBuiltServicesAndNamesForAll) {
 }
 
 TEST_F(UploaderTest, ServiceNamesAreFixed) {
-    const QStringList expected{QStringLiteral("Dropbox"),   QStringLiteral("Hightail"), QStringLiteral("CloudApp"),
-                               QStringLiteral("Droplr"),    QStringLiteral("Dropmark"), QStringLiteral("MediaFire"),
-                               QStringLiteral("Box"),       QStringLiteral("GoogleDrive"), QStringLiteral("ownCloud"),
-                               QStringLiteral("Generic")};
+    const QStringList expected{QStringLiteral("Dropbox"),  QStringLiteral("Hightail"),
+                               QStringLiteral("CloudApp"), QStringLiteral("Droplr"),
+                               QStringLiteral("Dropmark"), QStringLiteral("MediaFire"),
+                               QStringLiteral("Box"),      QStringLiteral("GoogleDrive"),
+                               QStringLiteral("ownCloud"), QStringLiteral("Generic")};
     for (const ServiceId id : upload::kAllServices)
         EXPECT_EQ(upload::serviceName(id), expected[upload::serviceNumber(id)]);
     EXPECT_TRUE(upload::serviceName(ServiceId::None).isNull());
@@ -81,21 +82,28 @@ TEST_F(UploaderTest, ServiceNamesAreFixed) {
 
 TEST_F(UploaderTest, UnlinkingClearsTheFlagAndRemovesOnlyTheCurrentAccountsPassword) {
     settings.setObject(QStringLiteral("alice"), keys::genericLogin);
-    credentials.setPassword(QStringLiteral("pw-alice"), QStringLiteral("Quillmoor (Generic)"), QStringLiteral("alice"));
-    credentials.setPassword(QStringLiteral("pw-bob"), QStringLiteral("Quillmoor (Generic)"), QStringLiteral("bob"));
-    credentials.setPassword(QStringLiteral("pw-other"), QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice"));
+    credentials.setPassword(QStringLiteral("pw-alice"), QStringLiteral("Quillmoor (Generic)"),
+                            QStringLiteral("alice"));
+    credentials.setPassword(QStringLiteral("pw-bob"), QStringLiteral("Quillmoor (Generic)"),
+                            QStringLiteral("bob"));
+    credentials.setPassword(QStringLiteral("pw-other"), QStringLiteral("Quillmoor (ownCloud)"),
+                            QStringLiteral("alice"));
 
     registry.setIsLinked(true, ServiceId::Generic);
     EXPECT_TRUE(registry.isLinkedForService(ServiceId::Generic));
-    EXPECT_EQ(credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("alice")),
-              QStringLiteral("pw-alice"));   // linking touches no password
+    EXPECT_EQ(
+        credentials.passwordFromKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("alice")),
+        QStringLiteral("pw-alice")); // linking touches no password
 
     registry.setIsLinked(false, ServiceId::Generic);
     EXPECT_FALSE(registry.isLinkedForService(ServiceId::Generic));
     EXPECT_FALSE(settings.objectForKey(keys::genericLinked)->toBool());
-    EXPECT_FALSE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("alice")));
-    EXPECT_TRUE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"), QStringLiteral("bob")));
-    EXPECT_TRUE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (ownCloud)"), QStringLiteral("alice")));
+    EXPECT_FALSE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                                             QStringLiteral("alice")));
+    EXPECT_TRUE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (Generic)"),
+                                                            QStringLiteral("bob")));
+    EXPECT_TRUE(credentials.checkForExistanceOfKeychainItem(QStringLiteral("Quillmoor (ownCloud)"),
+                                                            QStringLiteral("alice")));
 }
 
 TEST_F(UploaderTest, AServiceWithoutAccountKeyUnlinksByItsFlagOnly) {
@@ -124,7 +132,7 @@ TEST_F(UploaderTest, ASecondUploadWhileBusyIsRefused) {
     test.progress(0.5);
     test.finish(QUrl(QStringLiteral("https://example.org/a")));
     EXPECT_FALSE(uploader->busy());
-    EXPECT_TRUE(delegate.events.isEmpty());   // delivered from the event loop, in order
+    EXPECT_TRUE(delegate.events.isEmpty()); // delivered from the event loop, in order
     drainEvents();
     EXPECT_EQ(delegate.events, (QStringList{QStringLiteral("progress 0.5 /tmp/a.pdf"),
                                             QStringLiteral("link https://example.org/a /tmp/a.pdf ")}));
@@ -160,7 +168,8 @@ TEST_F(UploaderTest, ReportsOfADestroyedUploaderOrWithoutDelegateGoNowhere) {
     RecordingDelegate delegate;
     {
         auto uploader = registry.classForService(ServiceId::Generic)->create();
-        static_cast<TestUploader&>(*uploader).linkWhileStarting = QUrl(QStringLiteral("https://example.org/late"));
+        static_cast<TestUploader&>(*uploader).linkWhileStarting =
+            QUrl(QStringLiteral("https://example.org/late"));
         uploader->setDelegate(&delegate);
         uploader->uploadFile(QStringLiteral("/tmp/late.txt"), true);
     }
@@ -175,7 +184,7 @@ TEST_F(UploaderTest, ReportsOfADestroyedUploaderOrWithoutDelegateGoNowhere) {
 
 TEST_F(UploaderTest, CancelLeavesTheUploaderIdleAndAuthenticationIsOptionalForDelegates) {
     auto uploader = registry.classForService(ServiceId::Generic)->create();
-    RecordingDelegate delegate;   // does not implement the authentication report
+    RecordingDelegate delegate; // does not implement the authentication report
     uploader->setDelegate(&delegate);
     uploader->uploadFile(QStringLiteral("/tmp/a"), true);
     uploader->cancelUpload();

@@ -92,9 +92,10 @@ OwnCloudUploader::Account OwnCloudUploader::account(bool linking) const {
     result.serverText = setting(keys::ownCloudURL).trimmed();
     result.location = serverLocation(result.serverText);
     result.login = linking && !login().isNull() ? login() : setting(keys::ownCloudEmail);
-    result.password = linking && !password().isNull()
-                          ? password()
-                          : environment_.credentials.passwordFromKeychainItem(keychainIdentifier_, result.login);
+    result.password =
+        linking && !password().isNull()
+            ? password()
+            : environment_.credentials.passwordFromKeychainItem(keychainIdentifier_, result.login);
     result.folder = setting(keys::ownCloudDirectoryName);
     if (result.folder.isEmpty())
         result.folder = bundle_.name();
@@ -207,7 +208,8 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name) {
         joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
         inRun([this, account, name](net::HTTPRequestOperation& operation, const QVariant&) {
             const auto document = net::XMLDocument::parse(operation.responseData());
-            const QStringList urls = document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
+            const QStringList urls =
+                document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
             if (urls.size() != 1) {
                 reportFailure(platform::Error(QString::fromLatin1(kErrorDomain), ShareCreationFailed,
                                               bundle_.localized(QString::fromLatin1(kShareCreationFailed))));
@@ -254,7 +256,8 @@ void OwnCloudUploader::testWrite(const std::shared_ptr<net::HTTPClient>& client,
     net::HTTPRequest request =
         client->multipartFormRequestWithMethod("PUT", testPath, {}, [&bytes](net::MultipartFormData& form) {
             form.appendPartWithFileData(bytes, QString::fromLatin1(kTestFileName),
-                                        QString::fromLatin1(kTestFileName), QString::fromLatin1(kTestFileType));
+                                        QString::fromLatin1(kTestFileName),
+                                        QString::fromLatin1(kTestFileType));
         });
     auto write = client->HTTPRequestOperationWithRequest(
         std::move(request), inRun([this, client, testPath](net::HTTPRequestOperation&, const QVariant&) {

@@ -22,7 +22,8 @@ enum OwnCloudUploaderErrorCode : int {
 // the server's sharing API.
 class OwnCloudUploader final : public Uploader {
 public:
-    OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle, QString keychainIdentifier);
+    OwnCloudUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
+                     QString keychainIdentifier);
     ~OwnCloudUploader() override;
 
     // Deletes the file behind a link this uploader reported, or behind a direct link into the folder.
