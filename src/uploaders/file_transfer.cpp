@@ -162,6 +162,15 @@ std::shared_ptr<TransferOperation> launch(const std::shared_ptr<FileTransfer::Co
     return operation;
 }
 
+// The pool-side sink that hands each progress report to the main thread; none without a receiver.
+transfer::ProgressSink progressOnMain(const Context& context, const FileTransfer::Progress& progress) {
+    if (!progress)
+        return {};
+    return [core = context.core, progress](qint64 written, qint64 total) {
+        transfer::postToMain(core, [progress, written, total] { progress(written, total); });
+    };
+}
+
 } // namespace
 
 FileTransfer::FileTransfer(Options options)
@@ -203,11 +212,7 @@ std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, con
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::FileSource source(localPath);
         std::optional<platform::Error> error = source.open();
-        transfer::ProgressSink sink;
-        if (progress)
-            sink = [core = context.core, progress](qint64 written, qint64 total) {
-                transfer::postToMain(core, [progress, written, total] { progress(written, total); });
-            };
+        const transfer::ProgressSink sink = progressOnMain(context, progress);
         if (!error)
             error = isLocal(url)
                         ? transfer::localCreate(context, url, source, withIntermediateDirectories, sink)
@@ -235,11 +240,7 @@ std::shared_ptr<TransferOperation> FileTransfer::storeFile(const QUrl& folder, c
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::FileSource source(localPath);
         std::optional<platform::Error> error = source.open();
-        transfer::ProgressSink sink;
-        if (progress)
-            sink = [core = context.core, progress](qint64 written, qint64 total) {
-                transfer::postToMain(core, [progress, written, total] { progress(written, total); });
-            };
+        const transfer::ProgressSink sink = progressOnMain(context, progress);
         QString name;
         if (!error)
             error = isLocal(folder)
