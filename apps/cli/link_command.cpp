@@ -116,7 +116,9 @@ platform::Result<LinkCommand::Account> LinkCommand::account(const upload::Servic
     auto usage = [](const QString& text) {
         return platform::Error(QStringLiteral("quillmoor"), ExitUsage, text);
     };
-    for (const auto& [name, value] : fieldOptions(line)) {
+    for (const auto& [option, value] : fieldOptions(line)) {
+        // A named copy: lambdas cannot capture structured bindings on every compiler we build with.
+        const QString& name = option;
         const bool taken =
             std::any_of(service.fields.cbegin(), service.fields.cend(),
                         [&name](const upload::AccountField& field) { return field.option == name; });
