@@ -383,7 +383,7 @@ private:
 
 // libzip removes an archive left without entries instead of writing one; an empty folder still gives
 // an archive, as it did before.
-std::optional<Error> writeEmptyArchive(const QString& archivePath) {
+Result<void> writeEmptyArchive(const QString& archivePath) {
     static const char kEndOfCentralDirectory[22] = {'P', 'K', 5, 6};
     QSaveFile file(archivePath);
     if (!file.open(QIODevice::WriteOnly) ||
@@ -394,13 +394,12 @@ std::optional<Error> writeEmptyArchive(const QString& archivePath) {
             ZipDestinationUnwritable,
             QStringLiteral("The archive “%1” could not be written: %2").arg(archivePath, file.errorString()),
             QFile::encodeName(archivePath));
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
 
-std::optional<Error> ZipArchiver::archive(const QString& source, const QString& archivePath,
-                                          ZipOptions options) {
+Result<void> ZipArchiver::archive(const QString& source, const QString& archivePath, ZipOptions options) {
     const QString absoluteSource = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
     const QByteArray sourcePath = QFile::encodeName(absoluteSource);
     const QByteArray sourceName = QFile::encodeName(QFileInfo(absoluteSource).fileName());
@@ -474,7 +473,7 @@ std::optional<Error> ZipArchiver::archive(const QString& source, const QString& 
     }
     if (error) {
         zip_discard(zip);
-        return error;
+        return std::move(*error);
     }
     if (writer.entries() == 0) {
         zip_discard(zip);
@@ -482,7 +481,7 @@ std::optional<Error> ZipArchiver::archive(const QString& source, const QString& 
     }
 
     if (zip_close(zip) == 0)
-        return std::nullopt;
+        return {};
     const zip_error_t* zipError = zip_get_error(zip);
     const int code = zip_error_code_zip(zipError);
     const QString why = QString::fromUtf8(zip_strerror(zip));

@@ -43,7 +43,9 @@ protected:
                             {QStringLiteral("en")}};
     DownloadBox box{bundle, settings};
 
-    void storeTemplate(const QString& text) { settings.setObject(text, accounts::keys::infoBoxTemplate); }
+    void storeTemplate(const QString& text) {
+        EXPECT_TRUE(settings.setObject(text, accounts::keys::infoBoxTemplate));
+    }
     QString html(const QList<FileInfo>& files, bool richText, const QString& language = {}) {
         return valueOf(box.boxHTML(files, richText, language));
     }
