@@ -109,11 +109,10 @@ std::optional<Error> decodeJSONText(const QString& text, QVariant* value) {
                      {{QStringLiteral("NSLocalizedDescription"), description},
                       {QStringLiteral("NSLocalizedFailureReason"), reason}});
     }
-    Error error;
-    json::Parser parser;
-    *value = parser.objectWithData(utf8, &error);
-    if (!value->isValid())
-        return error;
+    const auto parsed = json::Parser().objectWithData(utf8);
+    *value = parsed.valueOr(QVariant());
+    if (!parsed)
+        return parsed.error();
     return std::nullopt;
 }
 
