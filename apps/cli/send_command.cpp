@@ -181,16 +181,21 @@ int SendCommand::deliver(const Destination& destination, const Envelope& envelop
         break;
     }
     case Destination::Kind::Smtp:
-        error =
-            SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials))
-                .submit(envelope, [&writer](int fd) { return writer(fd, {.keepBcc = false, .crlf = true}); });
+        if (const auto submitted =
+                SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials))
+                    .submit(envelope,
+                            [&writer](int fd) { return writer(fd, {.keepBcc = false, .crlf = true}); });
+            !submitted)
+            error = submitted.error();
         done = QStringLiteral("the message was submitted to %1")
                    .arg(destination.smtp.toString(QUrl::RemoveUserInfo));
         break;
     case Destination::Kind::Sendmail:
-        error = SendmailSubmitter(env_.sendmailProgram).submit([&writer](int fd) {
-            return writer(fd, {.keepBcc = true, .crlf = false});
-        });
+        if (const auto submitted = SendmailSubmitter(env_.sendmailProgram).submit([&writer](int fd) {
+                return writer(fd, {.keepBcc = true, .crlf = false});
+            });
+            !submitted)
+            error = submitted.error();
         done = QStringLiteral("the message was handed to %1").arg(env_.sendmailProgram);
         break;
     }
