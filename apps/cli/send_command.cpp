@@ -125,12 +125,12 @@ int SendCommand::run(const CommandLine& line) {
         });
     }
 
-    auto result = ComposeSession(env_, loaded, line.answer, workingDirectory).pressSend();
-    if (const auto* error = std::get_if<platform::Error>(&result)) {
-        report(error->localizedDescription);
+    const auto result = ComposeSession(env_, loaded, line.answer, workingDirectory).pressSend();
+    if (!result) {
+        report(result.error().localizedDescription);
         return ExitNotSent;
     }
-    const ComposeSession::Outcome& outcome = std::get<ComposeSession::Outcome>(result);
+    const ComposeSession::Outcome& outcome = *result;
     if (outcome.outgoing) {
         const OutgoingMessage& message = *outcome.outgoing;
         const int status =
