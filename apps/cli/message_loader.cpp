@@ -546,7 +546,7 @@ void appendAddresses(InternetAddressList* list, QStringList& display, QStringLis
 MessageLoader::MessageLoader(QString attachmentFolder)
     : attachmentFolder_(std::move(attachmentFolder)) {}
 
-std::optional<platform::Error> MessageLoader::spool(int fd, const QString& path) {
+platform::Result<void> MessageLoader::spool(int fd, const QString& path) {
     QFile target(path);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return cliError(UnreadableMessage,
@@ -568,11 +568,10 @@ std::optional<platform::Error> MessageLoader::spool(int fd, const QString& path)
     if (!target.flush())
         return cliError(UnreadableMessage,
                         QStringLiteral("cannot write %1: %2").arg(path, target.errorString()));
-    return std::nullopt;
+    return {};
 }
 
-std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& path,
-                                                                 const QString& shownName) const {
+platform::Result<LoadedMessage> MessageLoader::load(const QString& path, const QString& shownName) const {
     gmime::initialize();
     // Errors name what the user gave: a spooled standard input is "standard input", not the spool file.
     const QString name = shownName.isEmpty() ? path : shownName;

@@ -81,8 +81,8 @@ int SendCommand::run(const CommandLine& line) {
     if (messagePath == u"-") {
         messagePath = scratch.filePath(QStringLiteral("message.eml"));
         shownName = QString::fromLatin1(texts::standardInput);
-        if (const auto error = MessageLoader::spool(env_.inputFd, messagePath)) {
-            report(error->localizedDescription);
+        if (const auto spooled = MessageLoader::spool(env_.inputFd, messagePath); !spooled) {
+            report(spooled.error().localizedDescription);
             return ExitNotSent;
         }
     }
@@ -100,13 +100,13 @@ int SendCommand::run(const CommandLine& line) {
         return ExitNotSent;
     }
 
-    auto loadedOrError = MessageLoader(attachmentFolder).load(messagePath, shownName);
-    if (const auto* error = std::get_if<platform::Error>(&loadedOrError)) {
-        report(error->localizedDescription);
+    const auto loadedOrError = MessageLoader(attachmentFolder).load(messagePath, shownName);
+    if (!loadedOrError) {
+        report(loadedOrError.error().localizedDescription);
         // Only a message that cannot be read or understood is a usage error; a full disk is not.
-        return error->code == AttachmentFailed ? ExitNotSent : ExitUsage;
+        return loadedOrError.error().code == AttachmentFailed ? ExitNotSent : ExitUsage;
     }
-    const LoadedMessage& loaded = std::get<LoadedMessage>(loadedOrError);
+    const LoadedMessage& loaded = *loadedOrError;
     for (const QString& warning : loaded.warnings)
         report(QStringLiteral("warning: %1").arg(warning));
     if (line.destination.kind == Destination::Kind::Smtp &&
