@@ -36,11 +36,13 @@ void PipeFeeder::start(MessageSource source, std::function<void()> beforeFailedE
             sigemptyset(&pipeSignal);
             sigaddset(&pipeSignal, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-            error_ = source(fd);
-            if (!error_)
+            if (const auto written = source(fd)) {
                 completed_.store(true, std::memory_order_release);
-            else if (beforeFailedEnd)
-                beforeFailedEnd();
+            } else {
+                error_ = written.error();
+                if (beforeFailedEnd)
+                    beforeFailedEnd();
+            }
             ::close(fd);
         });
 }

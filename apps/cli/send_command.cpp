@@ -163,7 +163,8 @@ int SendCommand::deliver(const Destination& destination, const Envelope& envelop
     QString done;
     switch (destination.kind) {
     case Destination::Kind::StandardOutput:
-        error = writer(env_.messageOutputFd, {});
+        if (const auto written = writer(env_.messageOutputFd, {}); !written)
+            error = written.error();
         break;
     case Destination::Kind::File: {
         // Written beside and renamed into place: a failed run leaves no half message behind.
@@ -173,8 +174,9 @@ int SendCommand::deliver(const Destination& destination, const Envelope& envelop
                              QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
             break;
         }
-        error = writer(file.handle(), {});
-        if (!error && !file.commit())
+        if (const auto written = writer(file.handle(), {}); !written)
+            error = written.error();
+        else if (!file.commit())
             error = cliError(WriteFailed,
                              QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
         done = QStringLiteral("the message was written to %1").arg(destination.file);

@@ -50,9 +50,10 @@ protected:
         const QString path = folder.filePath(QStringLiteral("out-%1.eml").arg(++written));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        const auto error =
+        const auto written =
             MessageWriter::write(OutgoingMessage::fromWindow(window, loaded), file.handle(), options);
-        EXPECT_FALSE(error) << (error ? error->localizedDescription.toStdString() : std::string());
+        EXPECT_TRUE(written) << (written ? std::string()
+                                         : written.error().localizedDescription.toStdString());
         file.close();
         lastBytes = readFile(path);
         return parseMessageFile(path);
@@ -232,9 +233,10 @@ TEST_F(MessageWriterTest, AnUnreadableAttachmentIsAnError) {
                                                              QStringLiteral("application/octet-stream")));
     QFile file(folder.filePath(QStringLiteral("broken.eml")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const auto error = MessageWriter::write(OutgoingMessage::fromWindow(*window, loaded), file.handle(), {});
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, qm::cli::AttachmentFailed);
+    const auto written =
+        MessageWriter::write(OutgoingMessage::fromWindow(*window, loaded), file.handle(), {});
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().code, qm::cli::AttachmentFailed);
 }
 
 TEST_F(MessageWriterTest, WhatTheWindowDidNotChangeLeavesAsItCame) {

@@ -22,7 +22,7 @@ const QByteArray kHead = "From: a@example.org\r\nTo: b@example.org\r\nSubject: t
 
 // Writes the head of a message, then fails, as a writer whose attachment became unreadable would.
 MessageSource brokenOff() {
-    return [](int fd) -> std::optional<platform::Error> {
+    return [](int fd) -> qm::platform::Result<void> {
         if (::write(fd, kHead.constData(), static_cast<size_t>(kHead.size())) != kHead.size())
             return qm::cli::cliError(qm::cli::WriteFailed, QStringLiteral("short write"));
         return qm::cli::cliError(qm::cli::AttachmentFailed, QStringLiteral("the attachment went away"));
@@ -30,14 +30,14 @@ MessageSource brokenOff() {
 }
 
 MessageSource whole(const QByteArray& bytes) {
-    return [bytes](int fd) -> std::optional<platform::Error> {
+    return [bytes](int fd) -> qm::platform::Result<void> {
         for (qsizetype done = 0; done < bytes.size();) {
             const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
             if (n <= 0)
                 return qm::cli::cliError(qm::cli::WriteFailed, QStringLiteral("short write"));
             done += n;
         }
-        return std::nullopt;
+        return {};
     };
 }
 
