@@ -10,16 +10,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
     qm::json::Parser parser;
-    const QVariant value = parser.objectWithData(input);
-    if (!value.isValid())
+    const auto value = parser.objectWithData(input);
+    if (!value)
         return 0;
     qm::json::Writer writer;
-    const QString written = writer.stringWithObject(value);
-    if (written.isNull())
+    const auto written = writer.stringWithObject(*value);
+    if (!written)
         return 0; // a value the writer refuses (e.g. a non-finite number cannot come from text, but say why)
     qm::json::Parser again;
-    const QVariant reread = again.objectWithString(written);
-    if (!reread.isValid() || writer.stringWithObject(reread) != written)
+    const auto reread = again.objectWithString(*written);
+    if (!reread || writer.stringWithObject(*reread).valueOr(QString()) != *written)
         std::abort();
     return 0;
 }

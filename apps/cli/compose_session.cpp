@@ -35,7 +35,7 @@ ComposeSession::ComposeSession(Environment& environment, const LoadedMessage& me
     , answer_(answer)
     , workingDirectory_(std::move(workingDirectory)) {}
 
-std::variant<ComposeSession::Outcome, platform::Error> ComposeSession::pressSend() {
+platform::Result<ComposeSession::Outcome> ComposeSession::pressSend() {
     Outcome outcome;
     TerminalUi ui(env_.bundle, {answer_, env_.promptFd, &env_.err, env_.errIsTerminal});
     CliHost host(
@@ -48,9 +48,9 @@ std::variant<ComposeSession::Outcome, platform::Error> ComposeSession::pressSend
         [&outcome] { outcome.preferencesRequested = true; });
     auto loaded = loadPlugin(host, env_.settings, env_.bundle, env_.services,
                              QString::fromLatin1(CliHost::composeClassName), workingDirectory_);
-    if (auto* error = std::get_if<platform::Error>(&loaded))
-        return *error;
-    const std::unique_ptr<LoadedPlugin> plugin = std::move(std::get<std::unique_ptr<LoadedPlugin>>(loaded));
+    if (!loaded)
+        return loaded.error();
+    const std::unique_ptr<LoadedPlugin> plugin = std::move(*loaded);
 
     const std::shared_ptr<host::InMemoryComposeWindow> window = host.newComposeWindow();
     message_.fill(*window);

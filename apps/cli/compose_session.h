@@ -6,11 +6,11 @@
 #include "cli/outgoing_message.h"
 #include "cli/terminal_ui.h"
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QUrl>
 
 #include <optional>
-#include <variant>
 
 namespace qm::cli {
 
@@ -44,7 +44,7 @@ public:
     ComposeSession(Environment& environment, const LoadedMessage& message, std::optional<AnswerRole> answer,
                    QString workingDirectory);
 
-    std::variant<Outcome, platform::Error> pressSend();
+    platform::Result<Outcome> pressSend();
 
 private:
     Environment& env_;

@@ -234,18 +234,19 @@ int ConfigCommand::set(const QString& key, const QString& value, bool force) {
                        .toUtf8());
         return ExitNotSent;
     }
-    if (const auto error = settings_.setObject(stored, key)) {
-        err_.write(
-            QStringLiteral("quillmoor: %1 was not set: %2\n").arg(key, error->localizedDescription).toUtf8());
+    if (const auto set = settings_.setObject(stored, key); !set) {
+        err_.write(QStringLiteral("quillmoor: %1 was not set: %2\n")
+                       .arg(key, set.error().localizedDescription)
+                       .toUtf8());
         return ExitNotSent;
     }
     return ExitSent;
 }
 
 int ConfigCommand::unset(const QString& key) {
-    if (const auto error = settings_.removeObjectForKey(key)) {
+    if (const auto removed = settings_.removeObjectForKey(key); !removed) {
         err_.write(QStringLiteral("quillmoor: %1 was not removed: %2\n")
-                       .arg(key, error->localizedDescription)
+                       .arg(key, removed.error().localizedDescription)
                        .toUtf8());
         return ExitNotSent;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,6 @@ struct Envelope {
 };
 
 // Writes the whole message to a file descriptor; an error when it could not.
-using MessageSource = std::function<std::optional<platform::Error>(int fd)>;
+using MessageSource = std::function<platform::Result<void>(int fd)>;
 
 } // namespace qm::cli

@@ -177,8 +177,8 @@ bool LinkCommand::writeFields(const upload::ServiceDescription& service, const C
     if (!service.accountKey.isEmpty() && account.login)
         values.prepend({service.accountKey, *account.login});
     for (const auto& [key, value] : values) {
-        if (const auto error = env_.settings.setObject(value, key)) {
-            fail(QStringLiteral("quillmoor"), error->localizedDescription);
+        if (const auto set = env_.settings.setObject(value, key); !set) {
+            fail(QStringLiteral("quillmoor"), set.error().localizedDescription);
             return false;
         }
     }
@@ -239,8 +239,9 @@ int LinkCommand::link(const CommandLine& line) {
         return ExitNotSent;
     }
     if (const auto stored =
-            env_.settings.setInteger(upload::serviceNumber(service.id), keys::selectedService)) {
-        fail(QStringLiteral("quillmoor"), stored->localizedDescription);
+            env_.settings.setInteger(upload::serviceNumber(service.id), keys::selectedService);
+        !stored) {
+        fail(QStringLiteral("quillmoor"), stored.error().localizedDescription);
         return ExitNotSent;
     }
     env_.out.write((QString::fromUtf8(texts::linked).arg(service.name()) + u'\n').toUtf8());

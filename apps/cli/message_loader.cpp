@@ -406,8 +406,8 @@ private:
 // Writes a part's decoded content to `path`. Decoded here rather than by GMime's stream writer, so that
 // a failing write reports its own reason (a full disk) and damaged Base64 is noticed: `damage` then
 // says what is wrong with it.
-std::optional<platform::Error> decodeTo(GMimeObject* object, const QString& path, const QString& name,
-                                        QString* damage, bool* longLines) {
+platform::Result<void> decodeTo(GMimeObject* object, const QString& path, const QString& name,
+                                QString* damage, bool* longLines) {
     const auto failed = [&name](int code) {
         return cliError(AttachmentFailed,
                         QStringLiteral("cannot save the attachment \"%1\" in the temporary folder: %2")
@@ -486,7 +486,7 @@ std::optional<platform::Error> decodeTo(GMimeObject* object, const QString& path
     }
     if (::close(fd) != 0)
         return failed(errno);
-    return std::nullopt;
+    return {};
 }
 
 QString attachmentName(GMimeObject* object, const QString& mimeType, int number) {
@@ -546,7 +546,7 @@ void appendAddresses(InternetAddressList* list, QStringList& display, QStringLis
 MessageLoader::MessageLoader(QString attachmentFolder)
     : attachmentFolder_(std::move(attachmentFolder)) {}
 
-std::optional<platform::Error> MessageLoader::spool(int fd, const QString& path) {
+platform::Result<void> MessageLoader::spool(int fd, const QString& path) {
     QFile target(path);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return cliError(UnreadableMessage,
@@ -568,11 +568,10 @@ std::optional<platform::Error> MessageLoader::spool(int fd, const QString& path)
     if (!target.flush())
         return cliError(UnreadableMessage,
                         QStringLiteral("cannot write %1: %2").arg(path, target.errorString()));
-    return std::nullopt;
+    return {};
 }
 
-std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& path,
-                                                                 const QString& shownName) const {
+platform::Result<LoadedMessage> MessageLoader::load(const QString& path, const QString& shownName) const {
     gmime::initialize();
     // Errors name what the user gave: a spooled standard input is "standard input", not the spool file.
     const QString name = shownName.isEmpty() ? path : shownName;
@@ -674,8 +673,8 @@ std::variant<LoadedMessage, platform::Error> MessageLoader::load(const QString& 
             const QString filename = attachmentName(piece.part, mimeType, number);
             QString damage;
             bool longLines = false;
-            if (auto error = decodeTo(piece.part, file, filename, &damage, &longLines))
-                return *error;
+            if (const auto decoded = decodeTo(piece.part, file, filename, &damage, &longLines); !decoded)
+                return decoded.error();
             // Encoded anew from the decoded file, with lines a transport takes; otherwise it goes as it came.
             if (longLines && GMIME_IS_PART(piece.part)) {
                 auto decoded = gmime::Ref<GMimeStream>::adopt(g_mime_stream_fs_open(

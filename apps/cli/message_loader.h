@@ -2,9 +2,7 @@
 
 #include "cli/loaded_message.h"
 #include "platform/error.h"
-
-#include <optional>
-#include <variant>
+#include "platform/result.h"
 
 namespace qm::cli {
 
@@ -27,12 +25,11 @@ public:
 
     // Errors name the file `shownName` when one is given ("standard input" for a spooled one), else `path`.
     // A signed or encrypted message loads with its headers and `protection` only: it is sent as it came.
-    std::variant<LoadedMessage, platform::Error> load(const QString& path,
-                                                      const QString& shownName = {}) const;
+    platform::Result<LoadedMessage> load(const QString& path, const QString& shownName = {}) const;
 
     // Copies everything readable from `fd` into a new file at `path` through a buffer: the parser needs a
     // file it can seek, which standard input may not be.
-    static std::optional<platform::Error> spool(int fd, const QString& path);
+    static platform::Result<void> spool(int fd, const QString& path);
 
 private:
     QString attachmentFolder_;

@@ -72,8 +72,8 @@ Ref<GMimeObject> originalPart(const LoadedAttachment& attachment, const SourceMe
     return {};
 }
 
-std::variant<Ref<GMimeObject>, platform::Error> attachmentPart(const LoadedAttachment& attachment,
-                                                               const SourceMessage* source) {
+platform::Result<Ref<GMimeObject>> attachmentPart(const LoadedAttachment& attachment,
+                                                  const SourceMessage* source) {
     if (Ref<GMimeObject> original = originalPart(attachment, source))
         return original;
     const QByteArray path = QFile::encodeName(attachment.attachment.filePath);
@@ -183,8 +183,7 @@ private:
 
 } // namespace
 
-std::optional<platform::Error> MessageWriter::writeAsItCame(const QString& path, int fd,
-                                                            const Options& options) {
+platform::Result<void> MessageWriter::writeAsItCame(const QString& path, int fd, const Options& options) {
     const auto failed = [] {
         return cliError(
             WriteFailed,
@@ -200,7 +199,7 @@ std::optional<platform::Error> MessageWriter::writeAsItCame(const QString& path,
     for (;;) {
         const QByteArray line = file.readLine(1 << 16);
         if (line.isEmpty())
-            return std::nullopt;
+            return {};
         const bool continuation = line.startsWith(' ') || line.startsWith('\t');
         if (!continuation)
             skipping = !options.keepBcc && line.left(4).compare("bcc:", Qt::CaseInsensitive) == 0;
@@ -219,15 +218,14 @@ std::optional<platform::Error> MessageWriter::writeAsItCame(const QString& path,
             return cliError(UnreadableMessage,
                             QStringLiteral("cannot read the message again: %1").arg(file.errorString()));
         if (n == 0)
-            return std::nullopt;
+            return {};
         const QByteArray out = ends.convert(buffer.left(n));
         if (!writeAll(fd, out.constData(), out.size()))
             return failed();
     }
 }
 
-std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& message, int fd,
-                                                    const Options& options) {
+platform::Result<void> MessageWriter::write(const OutgoingMessage& message, int fd, const Options& options) {
     gmime::initialize();
 
     Ref<GMimeObject> body;
@@ -252,9 +250,9 @@ std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& messa
         QList<Ref<GMimeObject>> parts{body};
         for (const LoadedAttachment& attachment : message.attachments) {
             auto part = attachmentPart(attachment, message.source.get());
-            if (auto* error = std::get_if<platform::Error>(&part))
-                return *error;
-            parts.append(std::get<Ref<GMimeObject>>(part));
+            if (!part)
+                return part.error();
+            parts.append(*part);
         }
         body = multipart("mixed", parts);
     }
@@ -299,7 +297,7 @@ std::optional<platform::Error> MessageWriter::write(const OutgoingMessage& messa
     if (!flushed)
         return cliError(WriteFailed, QStringLiteral("cannot write the message: %1")
                                          .arg(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO))));
-    return std::nullopt;
+    return {};
 }
 
 } // namespace qm::cli

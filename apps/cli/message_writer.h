@@ -24,12 +24,11 @@ public:
         bool crlf = false;    // SMTP wants CRLF line ends; files and sendmail the local LF
     };
 
-    static std::optional<platform::Error> write(const OutgoingMessage& message, int fd,
-                                                const Options& options);
+    static platform::Result<void> write(const OutgoingMessage& message, int fd, const Options& options);
 
     // The message file byte for byte (a signed or encrypted message, which no change may touch), less its
     // Bcc header unless kept, with the line ends the transport wants. Streamed.
-    static std::optional<platform::Error> writeAsItCame(const QString& path, int fd, const Options& options);
+    static platform::Result<void> writeAsItCame(const QString& path, int fd, const Options& options);
 };
 
 } // namespace qm::cli

@@ -12,21 +12,18 @@
 namespace qm::cli {
 
 PipeFeeder::~PipeFeeder() {
-    finish();
+    (void)finish();
 }
 
-bool PipeFeeder::open(platform::Error* error) {
+platform::Result<void> PipeFeeder::open() {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        if (error)
-            *error = cliError(
-                WriteFailed,
-                QStringLiteral("cannot make a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return false;
-    }
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return cliError(
+            WriteFailed,
+            QStringLiteral("cannot make a pipe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     readEnd_ = fds[0];
     writeEnd_ = fds[1];
-    return true;
+    return {};
 }
 
 void PipeFeeder::start(MessageSource source, std::function<void()> beforeFailedEnd) {
@@ -39,11 +36,13 @@ void PipeFeeder::start(MessageSource source, std::function<void()> beforeFailedE
             sigemptyset(&pipeSignal);
             sigaddset(&pipeSignal, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-            error_ = source(fd);
-            if (!error_)
+            if (const auto written = source(fd)) {
                 completed_.store(true, std::memory_order_release);
-            else if (beforeFailedEnd)
-                beforeFailedEnd();
+            } else {
+                error_ = written.error();
+                if (beforeFailedEnd)
+                    beforeFailedEnd();
+            }
             ::close(fd);
         });
 }
@@ -55,7 +54,7 @@ void PipeFeeder::closeReadEnd() {
     }
 }
 
-std::optional<platform::Error> PipeFeeder::finish() {
+platform::Result<void> PipeFeeder::finish() {
     closeReadEnd();
     if (writer_.joinable())
         writer_.join();
@@ -63,7 +62,9 @@ std::optional<platform::Error> PipeFeeder::finish() {
         ::close(writeEnd_);
         writeEnd_ = -1;
     }
-    return error_;
+    if (error_)
+        return *error_;
+    return {};
 }
 
 } // namespace qm::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/delivery.h"
+#include "platform/result.h"
 
 #include <atomic>
 #include <thread>
@@ -20,8 +21,8 @@ public:
     PipeFeeder(const PipeFeeder&) = delete;
     PipeFeeder& operator=(const PipeFeeder&) = delete;
 
-    // Makes the pipe; `readEnd()` is valid afterwards. False with *error set when no pipe could be made.
-    bool open(platform::Error* error);
+    // Makes the pipe; `readEnd()` is valid afterwards.
+    platform::Result<void> open();
     int readEnd() const { return readEnd_; }
     // For a consumer in another process: once it holds its own copy, ours must go, or the writer would
     // never learn that the consumer stopped reading.
@@ -35,7 +36,7 @@ public:
     bool completed() const { return completed_.load(std::memory_order_acquire); }
 
     // Closes the read end (so a writer still blocked gives up) and waits for the writer; its error, if any.
-    std::optional<platform::Error> finish();
+    platform::Result<void> finish();
 
 private:
     int readEnd_ = -1;

@@ -11,7 +11,7 @@ void registerBundleDefaults(platform::SettingsStore& settings, const platform::B
     settings.registerDefaults(defaults ? defaults->toMap() : QVariantMap());
 }
 
-std::variant<std::unique_ptr<LoadedPlugin>, platform::Error>
+platform::Result<std::unique_ptr<LoadedPlugin>>
 loadPlugin(host::Host& host, platform::SettingsStore& settings, const platform::Bundle& bundle,
            upload::ServiceRegistry& services, const QString& composeClassName,
            const QString& workingDirectory) {

@@ -3,12 +3,12 @@
 #include "host/host.h"
 #include "platform/bundle.h"
 #include "platform/error.h"
+#include "platform/result.h"
 #include "platform/settings_store.h"
 #include "plugin/quillmoor_bundle.h"
 #include "uploaders/service_registry.h"
 
 #include <memory>
-#include <variant>
 
 namespace qm::cli {
 
@@ -21,7 +21,7 @@ void registerBundleDefaults(platform::SettingsStore& settings, const platform::B
 // Loads the plug-in into `host` through its start-up, and checks that it took the compose window's send.
 // `workingDirectory` holds the plug-in's copies of attachments; each run has its own, so runs side by side
 // never meet and nothing is left behind.
-std::variant<std::unique_ptr<LoadedPlugin>, platform::Error>
+platform::Result<std::unique_ptr<LoadedPlugin>>
 loadPlugin(host::Host& host, platform::SettingsStore& settings, const platform::Bundle& bundle,
            upload::ServiceRegistry& services, const QString& composeClassName,
            const QString& workingDirectory);

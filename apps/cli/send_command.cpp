@@ -81,8 +81,8 @@ int SendCommand::run(const CommandLine& line) {
     if (messagePath == u"-") {
         messagePath = scratch.filePath(QStringLiteral("message.eml"));
         shownName = QString::fromLatin1(texts::standardInput);
-        if (const auto error = MessageLoader::spool(env_.inputFd, messagePath)) {
-            report(error->localizedDescription);
+        if (const auto spooled = MessageLoader::spool(env_.inputFd, messagePath); !spooled) {
+            report(spooled.error().localizedDescription);
             return ExitNotSent;
         }
     }
@@ -100,13 +100,13 @@ int SendCommand::run(const CommandLine& line) {
         return ExitNotSent;
     }
 
-    auto loadedOrError = MessageLoader(attachmentFolder).load(messagePath, shownName);
-    if (const auto* error = std::get_if<platform::Error>(&loadedOrError)) {
-        report(error->localizedDescription);
+    const auto loadedOrError = MessageLoader(attachmentFolder).load(messagePath, shownName);
+    if (!loadedOrError) {
+        report(loadedOrError.error().localizedDescription);
         // Only a message that cannot be read or understood is a usage error; a full disk is not.
-        return error->code == AttachmentFailed ? ExitNotSent : ExitUsage;
+        return loadedOrError.error().code == AttachmentFailed ? ExitNotSent : ExitUsage;
     }
-    const LoadedMessage& loaded = std::get<LoadedMessage>(loadedOrError);
+    const LoadedMessage& loaded = *loadedOrError;
     for (const QString& warning : loaded.warnings)
         report(QStringLiteral("warning: %1").arg(warning));
     if (line.destination.kind == Destination::Kind::Smtp &&
@@ -125,12 +125,12 @@ int SendCommand::run(const CommandLine& line) {
         });
     }
 
-    auto result = ComposeSession(env_, loaded, line.answer, workingDirectory).pressSend();
-    if (const auto* error = std::get_if<platform::Error>(&result)) {
-        report(error->localizedDescription);
+    const auto result = ComposeSession(env_, loaded, line.answer, workingDirectory).pressSend();
+    if (!result) {
+        report(result.error().localizedDescription);
         return ExitNotSent;
     }
-    const ComposeSession::Outcome& outcome = std::get<ComposeSession::Outcome>(result);
+    const ComposeSession::Outcome& outcome = *result;
     if (outcome.outgoing) {
         const OutgoingMessage& message = *outcome.outgoing;
         const int status =
@@ -163,7 +163,8 @@ int SendCommand::deliver(const Destination& destination, const Envelope& envelop
     QString done;
     switch (destination.kind) {
     case Destination::Kind::StandardOutput:
-        error = writer(env_.messageOutputFd, {});
+        if (const auto written = writer(env_.messageOutputFd, {}); !written)
+            error = written.error();
         break;
     case Destination::Kind::File: {
         // Written beside and renamed into place: a failed run leaves no half message behind.
@@ -173,24 +174,30 @@ int SendCommand::deliver(const Destination& destination, const Envelope& envelop
                              QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
             break;
         }
-        error = writer(file.handle(), {});
-        if (!error && !file.commit())
+        if (const auto written = writer(file.handle(), {}); !written)
+            error = written.error();
+        else if (!file.commit())
             error = cliError(WriteFailed,
                              QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
         done = QStringLiteral("the message was written to %1").arg(destination.file);
         break;
     }
     case Destination::Kind::Smtp:
-        error =
-            SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials))
-                .submit(envelope, [&writer](int fd) { return writer(fd, {.keepBcc = false, .crlf = true}); });
+        if (const auto submitted =
+                SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials))
+                    .submit(envelope,
+                            [&writer](int fd) { return writer(fd, {.keepBcc = false, .crlf = true}); });
+            !submitted)
+            error = submitted.error();
         done = QStringLiteral("the message was submitted to %1")
                    .arg(destination.smtp.toString(QUrl::RemoveUserInfo));
         break;
     case Destination::Kind::Sendmail:
-        error = SendmailSubmitter(env_.sendmailProgram).submit([&writer](int fd) {
-            return writer(fd, {.keepBcc = true, .crlf = false});
-        });
+        if (const auto submitted = SendmailSubmitter(env_.sendmailProgram).submit([&writer](int fd) {
+                return writer(fd, {.keepBcc = true, .crlf = false});
+            });
+            !submitted)
+            error = submitted.error();
         done = QStringLiteral("the message was handed to %1").arg(env_.sendmailProgram);
         break;
     }

@@ -27,8 +27,7 @@ public:
     int run(const CommandLine& line);
 
 private:
-    using Writer =
-        std::function<std::optional<platform::Error>(int fd, const MessageWriter::Options& options)>;
+    using Writer = std::function<platform::Result<void>(int fd, const MessageWriter::Options& options)>;
 
     std::optional<QString> checkDestination(const Destination& destination) const;
     int deliver(const Destination& destination, const Envelope& envelope, const Writer& writer);

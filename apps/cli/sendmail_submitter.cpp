@@ -19,11 +19,10 @@ namespace qm::cli {
 SendmailSubmitter::SendmailSubmitter(QString program)
     : program_(std::move(program)) {}
 
-std::optional<platform::Error> SendmailSubmitter::submit(const MessageSource& source) const {
-    platform::Error error;
+platform::Result<void> SendmailSubmitter::submit(const MessageSource& source) const {
     PipeFeeder feeder;
-    if (!feeder.open(&error))
-        return error;
+    if (const auto opened = feeder.open(); !opened)
+        return opened.error();
 
     const QByteArray program = QFile::encodeName(program_);
     char* const arguments[] = {const_cast<char*>(program.constData()), const_cast<char*>("-t"),
@@ -44,11 +43,11 @@ std::optional<platform::Error> SendmailSubmitter::submit(const MessageSource& so
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    const std::optional<platform::Error> writeError = feeder.finish();
-    if (writeError && !(WIFEXITED(status) && WEXITSTATUS(status) != 0))
-        return writeError;
+    const platform::Result<void> written = feeder.finish();
+    if (!written && !(WIFEXITED(status) && WEXITSTATUS(status) != 0))
+        return written;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return std::nullopt;
+        return {};
     const QString how = WIFEXITED(status) ? QStringLiteral("exited with status %1").arg(WEXITSTATUS(status))
                                           : QStringLiteral("was ended by signal %1").arg(WTERMSIG(status));
     return cliError(SubmissionFailed, QStringLiteral("%1 %2; the message was not sent").arg(program_, how));

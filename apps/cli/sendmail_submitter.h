@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/delivery.h"
+#include "platform/result.h"
 
 namespace qm::cli {
 
@@ -12,7 +13,7 @@ public:
 
     explicit SendmailSubmitter(QString program = QString::fromLatin1(defaultProgram));
 
-    std::optional<platform::Error> submit(const MessageSource& source) const;
+    platform::Result<void> submit(const MessageSource& source) const;
 
 private:
     QString program_;

@@ -95,8 +95,7 @@ bool SmtpSubmitter::isSupportedUrl(const QUrl& url) {
     return url.isValid() && (scheme == u"smtp" || scheme == u"smtps") && !url.host().isEmpty();
 }
 
-std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope,
-                                                     const MessageSource& source) const {
+platform::Result<void> SmtpSubmitter::submit(const Envelope& envelope, const MessageSource& source) const {
     if (envelope.sender.isEmpty())
         return cliError(MissingAddress, QStringLiteral("the message has no From address to submit it from"));
     if (envelope.recipients.isEmpty())
@@ -119,12 +118,11 @@ std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope,
     for (const QString& recipient : envelope.recipients)
         recipients = curl_slist_append(recipients, bracketed(recipient).constData());
 
-    platform::Error pipeError;
     PipeFeeder feeder;
-    if (!feeder.open(&pipeError)) {
+    if (const auto opened = feeder.open(); !opened) {
         curl_slist_free_all(recipients);
         curl_easy_cleanup(curl);
-        return pipeError;
+        return opened.error();
     }
     ReadState state{feeder.readEnd(), &feeder};
     char errorText[CURL_ERROR_SIZE] = {};
@@ -162,16 +160,16 @@ std::optional<platform::Error> SmtpSubmitter::submit(const Envelope& envelope,
     const CURLcode result = curl_easy_perform(curl);
     long response = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response);
-    const std::optional<platform::Error> writeError = feeder.finish();
+    const platform::Result<void> written = feeder.finish();
     curl_slist_free_all(recipients);
     curl_easy_cleanup(curl);
 
     if (result == CURLE_OK)
-        return writeError;
+        return written;
     // The read callback stopped the transfer because the message could not be written: that is the cause.
     // Otherwise the writer only failed because libcurl stopped reading.
-    if (result == CURLE_ABORTED_BY_CALLBACK && writeError)
-        return writeError;
+    if (result == CURLE_ABORTED_BY_CALLBACK && !written)
+        return written;
     {
         QString reason = QString::fromUtf8(errorText).trimmed();
         if (reason.isEmpty())

@@ -3,6 +3,7 @@
 #include "accounts/credential_store.h"
 
 #include "cli/delivery.h"
+#include "platform/result.h"
 
 #include <QUrl>
 
@@ -25,7 +26,7 @@ public:
     // `url` with the stored password of its user filled in, when it names a user but no password.
     static QUrl withStoredPassword(QUrl url, const accounts::CredentialStore* credentials);
 
-    std::optional<platform::Error> submit(const Envelope& envelope, const MessageSource& source) const;
+    platform::Result<void> submit(const Envelope& envelope, const MessageSource& source) const;
 
     int connectTimeoutSeconds = 30;
     // A server that takes nothing for this long is given up on.

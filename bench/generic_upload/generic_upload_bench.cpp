@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     platform::SettingsStore settings(work.filePath(QStringLiteral("settings.plist")));
     platform::MemorySecretStore secrets;
     accounts::CredentialStore credentials(secrets);
-    settings.setObject(server, accounts::keys::genericServer);
-    settings.setObject(user, accounts::keys::genericLogin);
+    (void)settings.setObject(server, accounts::keys::genericServer);
+    (void)settings.setObject(user, accounts::keys::genericLogin);
     credentials.setPassword(QString::fromLocal8Bit(argv[4]), QStringLiteral("Quillmoor (Generic)"), user);
 
     const upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};

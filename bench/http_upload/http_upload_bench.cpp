@@ -29,9 +29,10 @@ int main(int argc, char** argv) {
     HTTPRequest request(url, multipart ? "POST" : "PUT");
     if (multipart) {
         MultipartFormData form;
-        qm::platform::Error error;
-        if (!form.appendPartWithFileUrl(QUrl::fromLocalFile(file), QStringLiteral("file"), &error)) {
-            std::fprintf(stderr, "cannot add %s: %s\n", argv[3], qPrintable(error.localizedDescription));
+        if (const auto added = form.appendPartWithFileUrl(QUrl::fromLocalFile(file), QStringLiteral("file"));
+            !added) {
+            std::fprintf(stderr, "cannot add %s: %s\n", argv[3],
+                         qPrintable(added.error().localizedDescription));
             return 1;
         }
         request.setHeader("Content-Type", form.contentType().toUtf8());

@@ -19,11 +19,12 @@ int main(int argc, char** argv) {
     const QString archive = QString::fromLocal8Bit(argv[2]);
 
     const auto start = std::chrono::steady_clock::now();
-    const auto error = qm::platform::ZipArchiver::archive(source, archive, options);
+    const auto zipped = qm::platform::ZipArchiver::archive(source, archive, options);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    if (error) {
-        std::fprintf(stderr, "%s (%d): %s\n", qPrintable(error->domain), error->code,
-                     qPrintable(error->localizedDescription));
+    if (!zipped) {
+        const auto& error = zipped.error();
+        std::fprintf(stderr, "%s (%d): %s\n", qPrintable(error.domain), error.code,
+                     qPrintable(error.localizedDescription));
         return 1;
     }
     std::printf("seconds %.3f bytes %lld\n", elapsed.count(), QFileInfo(archive).size());

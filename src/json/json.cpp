@@ -8,19 +8,19 @@ namespace qm::json {
 
 QVariant jsonValue(const QString& text) {
     Parser parser;
-    QVariant value = parser.objectWithString(text);
-    if (!value.isValid())
+    const auto value = parser.objectWithString(text);
+    if (!value)
         platform::SystemLog::write(QStringLiteral("-JSONValue failed. Error is: %1").arg(parser.error()));
-    return value;
+    return value.valueOr(QVariant());
 }
 
 QString jsonRepresentation(const QVariant& value) {
     Writer writer;
-    QString text = writer.stringWithObject(value);
-    if (text.isNull())
+    const auto text = writer.stringWithObject(value);
+    if (!text)
         platform::SystemLog::write(
             QStringLiteral("-JSONRepresentation failed. Error is: %1").arg(writer.error()));
-    return text;
+    return text.valueOr(QString());
 }
 
 } // namespace qm::json

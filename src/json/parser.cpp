@@ -41,7 +41,7 @@ Parser::Parser() {
     registerTypes();
 }
 
-QVariant Parser::objectWithData(const QByteArray& data, platform::Error* error) {
+platform::Result<QVariant> Parser::objectWithData(const QByteArray& data) {
     error_.clear();
     QVariant result;
     if (data.isNull()) {
@@ -61,16 +61,16 @@ QVariant Parser::objectWithData(const QByteArray& data, platform::Error* error) 
             break;
         }
     }
-    if (!result.isValid() && error)
-        *error = makeError(error_);
+    if (!result.isValid())
+        return makeError(error_);
     return result;
 }
 
-QVariant Parser::objectWithString(const QString& text, platform::Error* error) {
+platform::Result<QVariant> Parser::objectWithString(const QString& text) {
     if (text.isNull())
-        return objectWithData(QByteArray(), error);
+        return objectWithData(QByteArray());
     const QByteArray utf8 = text.toUtf8();
-    return objectWithData(utf8.isNull() ? QByteArray("") : utf8, error);
+    return objectWithData(utf8.isNull() ? QByteArray("") : utf8);
 }
 
 } // namespace qm::json

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,9 +19,9 @@ public:
     // The message of the last failure.
     QString error() const { return error_; }
 
-    // An invalid QVariant on failure; `error`, when given, then receives the message in the codec's domain.
-    QVariant objectWithData(const QByteArray& data, platform::Error* error = nullptr);
-    QVariant objectWithString(const QString& text, platform::Error* error = nullptr);
+    // The document's value, or an Error in the codec's domain carrying the message.
+    platform::Result<QVariant> objectWithData(const QByteArray& data);
+    platform::Result<QVariant> objectWithString(const QString& text);
 
 private:
     unsigned maxDepth_ = 512;

@@ -36,7 +36,7 @@ bool Writer::fail(const QString& message) {
     return false;
 }
 
-QByteArray Writer::dataWithObject(const QVariant& value, platform::Error* error) {
+platform::Result<QByteArray> Writer::dataWithObject(const QVariant& value) {
     registerTypes();
     error_.clear();
     StreamWriter stream(maxDepth_, humanReadable_);
@@ -49,14 +49,14 @@ QByteArray Writer::dataWithObject(const QVariant& value, platform::Error* error)
         return stream.data();
     if (error_.isEmpty())
         error_ = stream.error();
-    if (error)
-        *error = makeError(error_);
-    return {};
+    return makeError(error_);
 }
 
-QString Writer::stringWithObject(const QVariant& value, platform::Error* error) {
-    const QByteArray data = dataWithObject(value, error);
-    return data.isNull() ? QString() : QString::fromUtf8(data);
+platform::Result<QString> Writer::stringWithObject(const QVariant& value) {
+    const auto data = dataWithObject(value);
+    if (!data)
+        return data.error();
+    return QString::fromUtf8(*data);
 }
 
 bool Writer::write(StreamWriter& stream, const QVariant& value) {

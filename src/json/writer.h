@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -25,10 +26,9 @@ public:
     // The message of the last failure.
     QString error() const { return error_; }
 
-    // A null QByteArray/QString on failure; `error`, when given, then receives the message in the codec's
-    // domain.
-    QByteArray dataWithObject(const QVariant& value, platform::Error* error = nullptr);
-    QString stringWithObject(const QVariant& value, platform::Error* error = nullptr);
+    // The text, or an Error in the codec's domain carrying the message.
+    platform::Result<QByteArray> dataWithObject(const QVariant& value);
+    platform::Result<QString> stringWithObject(const QVariant& value);
 
 private:
     bool write(StreamWriter& stream, const QVariant& value);

@@ -169,11 +169,11 @@ HTTPRequest HTTPClient::requestWithMethod(const QByteArray& method, const QStrin
     }
     case JSONParameterEncoding: {
         request.setHeader("Content-Type", "application/json; charset=" + charset);
-        platform::Error error;
-        request.body = json::Writer().dataWithObject(parameters, &error);
-        if (request.body.isNull())
+        const auto body = json::Writer().dataWithObject(parameters);
+        request.body = body.valueOr(QByteArray());
+        if (!body)
             qWarning("%s %s: %s", "QNHTTPClient",
-                     "requestWithMethod:path:parameters:", qPrintable(error.localizedDescription));
+                     "requestWithMethod:path:parameters:", qPrintable(body.error().localizedDescription));
         break;
     }
     case PropertyListParameterEncoding: {

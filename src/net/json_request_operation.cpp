@@ -9,6 +9,7 @@
 namespace qm::net {
 
 using platform::Error;
+using platform::Result;
 
 namespace {
 
@@ -92,11 +93,10 @@ void DecodingRequestOperation::setDecodingCallbacks(
     });
 }
 
-std::optional<Error> decodeJSONText(const QString& text, QVariant* value) {
-    *value = QVariant();
+Result<QVariant> decodeJSONText(const QString& text) {
     // A lone space is how some servers say "nothing".
     if (text == QStringLiteral(" "))
-        return std::nullopt;
+        return QVariant();
     QStringEncoder encoder(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
     const QByteArray utf8 = encoder.encode(text);
     if (encoder.hasError() ||
@@ -109,12 +109,7 @@ std::optional<Error> decodeJSONText(const QString& text, QVariant* value) {
                      {{QStringLiteral("NSLocalizedDescription"), description},
                       {QStringLiteral("NSLocalizedFailureReason"), reason}});
     }
-    Error error;
-    json::Parser parser;
-    *value = parser.objectWithData(utf8, &error);
-    if (!value->isValid())
-        return error;
-    return std::nullopt;
+    return json::Parser().objectWithData(utf8);
 }
 
 std::shared_ptr<JSONRequestOperation> JSONRequestOperation::create(HTTPRequest request, JSONSuccess success,
@@ -146,7 +141,10 @@ QVariant JSONRequestOperation::responseJSON() {
     std::lock_guard guard(lock_);
     if (!decoded_ && isFinished() && !responseData().isEmpty()) {
         decoded_ = true;
-        jsonError_ = decodeJSONText(responseString(), &json_);
+        if (auto decoded = decodeJSONText(responseString()))
+            json_ = std::move(*decoded);
+        else
+            jsonError_ = decoded.error();
     }
     return json_;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/http_request_operation.h"
+#include "platform/result.h"
 
 #include <QThreadPool>
 
@@ -50,7 +51,7 @@ private:
 };
 
 // Decodes JSON text as the operation does; exposed for the encoding-failure case.
-std::optional<platform::Error> decodeJSONText(const QString& text, QVariant* value);
+platform::Result<QVariant> decodeJSONText(const QString& text);
 
 class JSONRequestOperation : public DecodingRequestOperation {
 public:

@@ -61,34 +61,27 @@ void MultipartFormData::appendPartWithHeaders(PartHeaderList headers, const QByt
     parts_.append(std::move(part));
 }
 
-bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name,
-                                              platform::Error* error) {
+platform::Result<void> MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name) {
     const QString fileName = fileUrl.fileName();
-    return appendPartWithFileUrl(fileUrl, name, fileName, mimeTypeForPathExtension(fileName), error);
+    return appendPartWithFileUrl(fileUrl, name, fileName, mimeTypeForPathExtension(fileName));
 }
 
-bool MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name,
-                                              const QString& fileName, const QString& mimeType,
-                                              platform::Error* error) {
+platform::Result<void> MultipartFormData::appendPartWithFileUrl(const QUrl& fileUrl, const QString& name,
+                                                                const QString& fileName,
+                                                                const QString& mimeType) {
     require(fileUrl.isValid(), "fileURL");
     PartHeaderList headers = fileHeaders(name, fileName, mimeType);
-    if (!fileUrl.isLocalFile()) {
-        if (error)
-            *error = makeNetError(QStringLiteral("Expected URL to be a file URL"));
-        return false;
-    }
+    if (!fileUrl.isLocalFile())
+        return makeNetError(QStringLiteral("Expected URL to be a file URL"));
     const QFileInfo info(fileUrl.toLocalFile());
-    if (!info.isFile() || !info.isReadable()) {
-        if (error)
-            *error = makeNetError(QStringLiteral("File URL not reachable."));
-        return false;
-    }
+    if (!info.isFile() || !info.isReadable())
+        return makeNetError(QStringLiteral("File URL not reachable."));
     BodyPart part;
     part.headers = std::move(headers);
     part.filePath = info.absoluteFilePath();
     part.bodyContentLength = quint64(info.size());
     parts_.append(std::move(part));
-    return true;
+    return {};
 }
 
 void MultipartFormData::appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -64,9 +65,9 @@ public:
     // A part of any headers whose `length` bytes come from `stream` while the body is sent (a file range
     // device for a chunk of a file); the same once-only rule as below for a stream that cannot seek.
     void appendPartWithHeaders(PartHeaderList headers, std::shared_ptr<QIODevice> stream, quint64 length);
-    bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, platform::Error* error = nullptr);
-    bool appendPartWithFileUrl(const QUrl& fileUrl, const QString& name, const QString& fileName,
-                               const QString& mimeType, platform::Error* error = nullptr);
+    platform::Result<void> appendPartWithFileUrl(const QUrl& fileUrl, const QString& name);
+    platform::Result<void> appendPartWithFileUrl(const QUrl& fileUrl, const QString& name,
+                                                 const QString& fileName, const QString& mimeType);
     // `length` bytes of `stream`, read from its current position while the body is sent. A stream that
     // cannot seek can be sent once only; a body that must start over (redirect, authentication) then fails.
     void appendPartWithInputStream(std::shared_ptr<QIODevice> stream, const QString& name,

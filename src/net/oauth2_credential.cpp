@@ -62,11 +62,11 @@ QByteArray OAuth2CredentialStore::serialise(const OAuth2Credential& credential) 
         object[QStringLiteral("expiration")] = credential.expiration()->toUTC().toString(Qt::ISODateWithMs);
     json::Writer writer;
     writer.setSortKeys(true);
-    return writer.dataWithObject(object);
+    return writer.dataWithObject(object).valueOr(QByteArray());
 }
 
 std::optional<OAuth2Credential> OAuth2CredentialStore::deserialise(const QByteArray& data) {
-    const QVariant parsed = json::Parser().objectWithData(data);
+    const QVariant parsed = json::Parser().objectWithData(data).valueOr(QVariant());
     if (!parsed.canConvert<QVariantMap>())
         return std::nullopt;
     const QVariantMap object = parsed.toMap();

@@ -27,7 +27,7 @@ void place(QVariantMap& parent, const Frame& child) {
 
 } // namespace
 
-std::optional<QVariantMap> XMLReader::dictionaryForXMLData(const QByteArray& data, platform::Error* error) {
+platform::Result<QVariantMap> XMLReader::dictionaryForXMLData(const QByteArray& data) {
     QList<Frame> stack{Frame{}};
     QString buffer;
     XMLParser parser(data);
@@ -59,16 +59,13 @@ std::optional<QVariantMap> XMLReader::dictionaryForXMLData(const QByteArray& dat
                             place(stack.last().map, child);
                         },
                         [&](const QString& text) { buffer += text; }});
-    if (!parser.parse()) {
-        if (error)
-            *error = parser.parserError().value_or(platform::Error());
-        return std::nullopt;
-    }
+    if (!parser.parse())
+        return parser.parserError().value_or(platform::Error());
     return stack.first().map;
 }
 
-std::optional<QVariantMap> XMLReader::dictionaryForXMLString(const QString& text, platform::Error* error) {
-    return dictionaryForXMLData(text.toUtf8(), error);
+platform::Result<QVariantMap> XMLReader::dictionaryForXMLString(const QString& text) {
+    return dictionaryForXMLData(text.toUtf8());
 }
 
 } // namespace qm::net

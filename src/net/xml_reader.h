@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QVariantMap>
-#include <optional>
 
 namespace qm::net {
 
@@ -12,11 +12,9 @@ namespace qm::net {
 // child elements goes to whichever element ends next.
 class XMLReader {
 public:
-    // Nothing on a parse failure; `error` then receives the parser's error.
-    static std::optional<QVariantMap> dictionaryForXMLData(const QByteArray& data,
-                                                           platform::Error* error = nullptr);
-    static std::optional<QVariantMap> dictionaryForXMLString(const QString& text,
-                                                             platform::Error* error = nullptr);
+    // The parser's error on a parse failure.
+    static platform::Result<QVariantMap> dictionaryForXMLData(const QByteArray& data);
+    static platform::Result<QVariantMap> dictionaryForXMLString(const QString& text);
 };
 
 } // namespace qm::net

@@ -6,6 +6,7 @@
 namespace qm::net {
 
 using platform::Error;
+using platform::Result;
 
 namespace {
 
@@ -26,19 +27,18 @@ void silently(void*, xmlErrorPtr) {}
 
 } // namespace
 
-std::shared_ptr<XMLDocument> XMLDocument::parse(const QByteArray& data, Error* error) {
+Result<std::shared_ptr<XMLDocument>> XMLDocument::parse(const QByteArray& data) {
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
-        return nullptr;
+        return Error();
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, data.constData(), int(data.size()), nullptr, nullptr,
                                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!doc || !ctxt->wellFormed) {
-        if (error)
-            *error = xmlErrorValue(xmlCtxtGetLastError(ctxt));
+        Error error = xmlErrorValue(xmlCtxtGetLastError(ctxt));
         if (doc)
             xmlFreeDoc(doc);
         xmlFreeParserCtxt(ctxt);
-        return nullptr;
+        return error;
     }
     xmlFreeParserCtxt(ctxt);
     return std::shared_ptr<XMLDocument>(new XMLDocument(doc));
@@ -212,10 +212,10 @@ std::shared_ptr<XMLDocument> XMLRequestOperation::responseXMLDocument() {
     std::lock_guard guard(lock_);
     if (!documentDecoded_ && isFinished() && !responseData().isEmpty()) {
         documentDecoded_ = true;
-        Error error;
-        document_ = XMLDocument::parse(responseData(), &error);
-        if (!document_)
-            xmlError_ = error;
+        if (auto parsed = XMLDocument::parse(responseData()))
+            document_ = std::move(*parsed);
+        else
+            xmlError_ = parsed.error();
     }
     return document_;
 }

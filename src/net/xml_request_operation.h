@@ -11,8 +11,7 @@ namespace qm::net {
 // A parsed XML document, queried with XPath 1.0.
 class XMLDocument {
 public:
-    // Null on failure, with `error` (when given) filled in.
-    static std::shared_ptr<XMLDocument> parse(const QByteArray& data, platform::Error* error = nullptr);
+    static platform::Result<std::shared_ptr<XMLDocument>> parse(const QByteArray& data);
     ~XMLDocument();
     // The string value of each node found, or the one value of a non-node result; empty for a bad expression.
     QStringList valuesForXPath(const QString& expression) const;

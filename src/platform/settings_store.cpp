@@ -250,7 +250,7 @@ int SettingsStore::moveAside(QString* aside) const {
     return EEXIST;
 }
 
-std::optional<Error> SettingsStore::modify(const QString& key, const std::optional<QVariant>& value) {
+Result<void> SettingsStore::modify(const QString& key, const std::optional<QVariant>& value) {
     QMutexLocker threads(&writeMutex_);
     const QString dir = QFileInfo(path_).absolutePath();
     if (!QFileInfo::exists(dir)) {
@@ -277,7 +277,7 @@ std::optional<Error> SettingsStore::modify(const QString& key, const std::option
             errorDomain(), Unreadable,
             QStringLiteral("The settings could not be saved: %1 cannot be read (%2).").arg(path_, problem_));
     if (!value && !user_.contains(key))
-        return std::nullopt;
+        return {};
     QVariantMap next = user_;
     if (value)
         next.insert(key, *value);
@@ -310,7 +310,7 @@ std::optional<Error> SettingsStore::modify(const QString& key, const std::option
         out.write(xml) != xml.size() || !out.commit())
         return writeFailed(out.errorString());
     loaded_ = false;
-    return std::nullopt;
+    return {};
 }
 
 std::optional<QVariant> SettingsStore::objectForKey(const QString& key) const {
@@ -369,23 +369,23 @@ double SettingsStore::floatForKey(const QString& key) const {
     return 0.0;
 }
 
-std::optional<Error> SettingsStore::setBool(bool value, const QString& key) {
+Result<void> SettingsStore::setBool(bool value, const QString& key) {
     return modify(key, QVariant(value));
 }
 
-std::optional<Error> SettingsStore::setInteger(qint64 value, const QString& key) {
+Result<void> SettingsStore::setInteger(qint64 value, const QString& key) {
     return modify(key, QVariant(value));
 }
 
-std::optional<Error> SettingsStore::setFloat(double value, const QString& key) {
+Result<void> SettingsStore::setFloat(double value, const QString& key) {
     return modify(key, QVariant(value));
 }
 
-std::optional<Error> SettingsStore::setObject(const QVariant& value, const QString& key) {
+Result<void> SettingsStore::setObject(const QVariant& value, const QString& key) {
     return value.isValid() ? modify(key, value) : modify(key, std::nullopt);
 }
 
-std::optional<Error> SettingsStore::removeObjectForKey(const QString& key) {
+Result<void> SettingsStore::removeObjectForKey(const QString& key) {
     return modify(key, std::nullopt);
 }
 

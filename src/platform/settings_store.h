@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QMutex>
 #include <QString>
@@ -37,11 +38,11 @@ public:
     std::optional<QVariant> objectForKey(const QString& key) const;
 
     // Each write reaches the file before it returns.
-    std::optional<Error> setBool(bool value, const QString& key);
-    std::optional<Error> setInteger(qint64 value, const QString& key);
-    std::optional<Error> setFloat(double value, const QString& key);
-    std::optional<Error> setObject(const QVariant& value, const QString& key); // invalid QVariant removes
-    std::optional<Error> removeObjectForKey(const QString& key);
+    Result<void> setBool(bool value, const QString& key);
+    Result<void> setInteger(qint64 value, const QString& key);
+    Result<void> setFloat(double value, const QString& key);
+    Result<void> setObject(const QVariant& value, const QString& key); // invalid QVariant removes
+    Result<void> removeObjectForKey(const QString& key);
 
     // Why the user layer is read as empty although the file is there: it is damaged (the next write moves it
     // aside under a name no earlier copy has) or cannot be read (writes fail and leave it alone). One line,
@@ -66,7 +67,7 @@ private:
     static FileStamp stampOf(const struct stat& info);
     QVariantMap userLayerLocked() const;
     void loadLocked() const;
-    std::optional<Error> modify(const QString& key, const std::optional<QVariant>& value);
+    Result<void> modify(const QString& key, const std::optional<QVariant>& value);
 
     const QString path_;
     mutable QMutex mutex_;

@@ -149,18 +149,15 @@ QString characterAt(const QByteArray& bytes, qsizetype index) {
 
 } // namespace
 
-std::optional<QString> stringWithQuotedPrintableString(const QString& text,
-                                                       QStringConverter::Encoding encoding, Error* error) {
+Result<QString> stringWithQuotedPrintableString(const QString& text, QStringConverter::Encoding encoding) {
     QByteArray input = text.toUtf8();
     // The text is read as a C string, so a NUL ends it.
     if (const qsizetype nul = input.indexOf('\0'); nul >= 0)
         input.truncate(nul);
     const QString shown = QString::fromUtf8(input);
 
-    auto fail = [&](StringErrorCode code, const QString& message) -> std::optional<QString> {
-        if (error)
-            *error = Error(QString::fromLatin1(kStringErrorDomain), code, message);
-        return std::nullopt;
+    auto fail = [](StringErrorCode code, const QString& message) -> Result<QString> {
+        return Error(QString::fromLatin1(kStringErrorDomain), code, message);
     };
     auto prematureEnd = [&] {
         return fail(QuotedPrintablePrematureEnd,

@@ -4,9 +4,8 @@
 #include <QStringConverter>
 #include <QStringList>
 
-#include <optional>
-
 #include "platform/error.h"
+#include "platform/result.h"
 
 namespace qm::platform {
 
@@ -52,9 +51,7 @@ enum StringErrorCode : int {
 
 // Decodes quoted-printable text: "=" plus one line-break character is dropped, "=" plus two upper-case
 // hex digits is a byte. The bytes are read as UTF-8, or in `encoding` when they are not valid UTF-8.
-// Malformed input gives nullopt and, when `error` is given, an error in kStringErrorDomain.
-std::optional<QString> stringWithQuotedPrintableString(const QString& text,
-                                                       QStringConverter::Encoding encoding,
-                                                       Error* error = nullptr);
+// Malformed input gives an error in kStringErrorDomain.
+Result<QString> stringWithQuotedPrintableString(const QString& text, QStringConverter::Encoding encoding);
 
 } // namespace qm::platform

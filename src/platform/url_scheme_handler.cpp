@@ -34,16 +34,16 @@ QString UrlSchemeHandler::applicationsFolder(const QProcessEnvironment& environm
     return data + QStringLiteral("/applications");
 }
 
-std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application& application,
-                                                              const QStringList& schemes,
-                                                              const QProcessEnvironment& environment) {
+Result<void> UrlSchemeHandler::registerDefaultHandler(const Application& application,
+                                                      const QStringList& schemes,
+                                                      const QProcessEnvironment& environment) {
     const QString folder = applicationsFolder(environment);
     QDir().mkpath(folder);
     const QByteArray contents = desktopEntry(application, schemes).toUtf8();
     QFile existing(QDir(folder).filePath(application.desktopFileName));
     // Claimed before by the same program: nothing to do at every start.
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == contents)
-        return std::nullopt;
+        return {};
     QSaveFile entry(existing.fileName());
     if (!entry.open(QIODevice::WriteOnly) || entry.write(contents) < 0 || !entry.commit())
         return Error(domain, 1,
@@ -51,7 +51,7 @@ std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application&
 
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
     if (xdgMime.isEmpty())
-        return std::nullopt;
+        return {};
     for (const QString& scheme : schemes) {
         QProcess process;
         process.setProcessEnvironment(environment);
@@ -66,7 +66,7 @@ std::optional<Error> UrlSchemeHandler::registerDefaultHandler(const Application&
                                   QString::fromLocal8Bit(process.readAllStandardError()).trimmed()));
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace qm::platform

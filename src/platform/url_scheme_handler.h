@@ -1,11 +1,11 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 namespace qm::platform {
 
@@ -27,9 +27,8 @@ public:
     // by the caller, so that work moved to another thread still acts for the environment it was asked in).
     // An Error when the entry cannot be written or xdg-mime fails; a missing xdg-mime leaves the entry in
     // place for desktops that read it.
-    static std::optional<Error> registerDefaultHandler(const Application& application,
-                                                       const QStringList& schemes,
-                                                       const QProcessEnvironment& environment);
+    static Result<void> registerDefaultHandler(const Application& application, const QStringList& schemes,
+                                               const QProcessEnvironment& environment);
 };
 
 } // namespace qm::platform

@@ -223,7 +223,7 @@ public:
 
     int entries() const { return entries_; }
 
-    std::optional<Error> addFolderContents(const QByteArray& path, const QByteArray& prefix) {
+    Result<void> addFolderContents(const QByteArray& path, const QByteArray& prefix) {
         // The listing is read completely and closed before descending, so deep trees hold no descriptors.
         DIR* dir = opendir(path.constData());
         if (!dir)
@@ -246,32 +246,32 @@ public:
             struct stat st;
             if (lstat(child.constData(), &st) != 0)
                 return unreadable(child, errno);
-            std::optional<Error> error;
+            Result<void> added;
             if (S_ISDIR(st.st_mode)) {
-                error = addFolder(child, prefix + name + '/', st);
-                if (!error)
-                    error = addFolderContents(child, prefix + name + '/');
+                added = addFolder(child, prefix + name + '/', st);
+                if (added)
+                    added = addFolderContents(child, prefix + name + '/');
             } else if (S_ISREG(st.st_mode)) {
                 if (st.st_dev == skipDevice_ && st.st_ino == skipInode_)
                     continue; // the archive being replaced, when it lies inside the source
-                error = addFile(child, prefix + name, st);
+                added = addFile(child, prefix + name, st);
             } else if (S_ISLNK(st.st_mode)) {
-                error = addLink(child, prefix + name, st);
+                added = addLink(child, prefix + name, st);
             }
-            if (error)
-                return error;
+            if (!added)
+                return added;
         }
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<Error> addFolder(const QByteArray& path, const QByteArray& name, const struct stat& st) {
+    Result<void> addFolder(const QByteArray& path, const QByteArray& name, const struct stat& st) {
         const zip_int64_t index = zip_dir_add(zip_, stripSlash(name).constData(), nameFlags(name));
         if (index < 0)
             return libzipError(path);
         return describe(index, path, st, kMsDosDirectory);
     }
 
-    std::optional<Error> addFile(const QByteArray& path, const QByteArray& name, const struct stat& st) {
+    Result<void> addFile(const QByteArray& path, const QByteArray& name, const struct stat& st) {
         bool deflate = true;
         if (const int error = worthDeflating(path, st.st_size, &deflate))
             return unreadable(path, error);
@@ -299,7 +299,7 @@ public:
         return addSource(source, path, name, st, deflate);
     }
 
-    std::optional<Error> addLink(const QByteArray& path, const QByteArray& name, const struct stat& st) {
+    Result<void> addLink(const QByteArray& path, const QByteArray& name, const struct stat& st) {
         // The entry's data is the link's target, as zip -y stores it; unzip recreates the link.
         QByteArray target(std::max<qint64>(st.st_size, 0) + 1, Qt::Uninitialized);
         ssize_t n;
@@ -331,8 +331,8 @@ private:
         return decoder.hasError() ? ZIP_FL_ENC_GUESS : ZIP_FL_ENC_UTF_8;
     }
 
-    std::optional<Error> addSource(zip_source_t* source, const QByteArray& path, const QByteArray& name,
-                                   const struct stat& st, bool deflate) {
+    Result<void> addSource(zip_source_t* source, const QByteArray& path, const QByteArray& name,
+                           const struct stat& st, bool deflate) {
         const zip_int64_t index = zip_file_add(zip_, name.constData(), source, nameFlags(name));
         if (index < 0) {
             zip_source_free(source);
@@ -344,8 +344,8 @@ private:
         return describe(index, path, st, 0);
     }
 
-    std::optional<Error> describe(zip_int64_t index, const QByteArray& path, const struct stat& st,
-                                  zip_uint32_t msDosAttributes) {
+    Result<void> describe(zip_int64_t index, const QByteArray& path, const struct stat& st,
+                          zip_uint32_t msDosAttributes) {
         const auto i = zip_uint64_t(index);
         // Unix mode in the high half, as Info-ZIP writes it; type bits included so links and folders
         // come back as such.
@@ -364,7 +364,7 @@ private:
                 return libzipError(path);
         }
         ++entries_;
-        return std::nullopt;
+        return {};
     }
 
     Error libzipError(const QByteArray& path) const {
@@ -383,7 +383,7 @@ private:
 
 // libzip removes an archive left without entries instead of writing one; an empty folder still gives
 // an archive, as it did before.
-std::optional<Error> writeEmptyArchive(const QString& archivePath) {
+Result<void> writeEmptyArchive(const QString& archivePath) {
     static const char kEndOfCentralDirectory[22] = {'P', 'K', 5, 6};
     QSaveFile file(archivePath);
     if (!file.open(QIODevice::WriteOnly) ||
@@ -394,13 +394,12 @@ std::optional<Error> writeEmptyArchive(const QString& archivePath) {
             ZipDestinationUnwritable,
             QStringLiteral("The archive “%1” could not be written: %2").arg(archivePath, file.errorString()),
             QFile::encodeName(archivePath));
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
 
-std::optional<Error> ZipArchiver::archive(const QString& source, const QString& archivePath,
-                                          ZipOptions options) {
+Result<void> ZipArchiver::archive(const QString& source, const QString& archivePath, ZipOptions options) {
     const QString absoluteSource = QDir::cleanPath(QFileInfo(source).absoluteFilePath());
     const QByteArray sourcePath = QFile::encodeName(absoluteSource);
     const QByteArray sourceName = QFile::encodeName(QFileInfo(absoluteSource).fileName());
@@ -455,26 +454,26 @@ std::optional<Error> ZipArchiver::archive(const QString& source, const QString& 
 
     Failure failure;
     Writer writer(zip, &failure, replacing ? existing.st_dev : 0, replacing ? existing.st_ino : 0);
-    std::optional<Error> error;
+    Result<void> added;
     if (S_ISREG(sourceStat.st_mode)) {
         // Files are opened without following links, so a linked source is read at its target; the entry
         // keeps the name the user chose.
         char* resolved = realpath(sourcePath.constData(), nullptr);
         const QByteArray target = resolved ? QByteArray(resolved) : sourcePath;
         free(resolved);
-        error = writer.addFile(target, sourceName, sourceStat);
+        added = writer.addFile(target, sourceName, sourceStat);
     } else {
         if (options.keepParent && !sourceName.isEmpty()) {
-            error = writer.addFolder(sourcePath, sourceName + '/', sourceStat);
-            if (!error)
-                error = writer.addFolderContents(sourcePath, sourceName + '/');
+            added = writer.addFolder(sourcePath, sourceName + '/', sourceStat);
+            if (added)
+                added = writer.addFolderContents(sourcePath, sourceName + '/');
         } else {
-            error = writer.addFolderContents(sourcePath, {});
+            added = writer.addFolderContents(sourcePath, {});
         }
     }
-    if (error) {
+    if (!added) {
         zip_discard(zip);
-        return error;
+        return added;
     }
     if (writer.entries() == 0) {
         zip_discard(zip);
@@ -482,7 +481,7 @@ std::optional<Error> ZipArchiver::archive(const QString& source, const QString& 
     }
 
     if (zip_close(zip) == 0)
-        return std::nullopt;
+        return {};
     const zip_error_t* zipError = zip_get_error(zip);
     const int code = zip_error_code_zip(zipError);
     const QString why = QString::fromUtf8(zip_strerror(zip));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/result.h"
 
 #include <QString>
-#include <optional>
 
 namespace qm::platform {
 
@@ -35,11 +35,10 @@ struct ZipOptions {
 class ZipArchiver {
 public:
     // Packs `source` into a new archive at `archivePath` (replaced if present). Blocking: call it on a pool
-    // thread. nullopt on success; an Error in kZipArchiverErrorDomain otherwise, leaving no partial archive
+    // thread. Success, or an Error in kZipArchiverErrorDomain otherwise, leaving no partial archive
     // behind (an archive that was already at `archivePath` then stays as it was). userInfo carries "path"
     // (the file at fault) and "libzipError" when known.
-    static std::optional<Error> archive(const QString& source, const QString& archivePath,
-                                        ZipOptions options = {});
+    static Result<void> archive(const QString& source, const QString& archivePath, ZipOptions options = {});
 };
 
 } // namespace qm::platform

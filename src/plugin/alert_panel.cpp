@@ -39,7 +39,8 @@ int runAlertPanelWithCheckbox(const PluginContext& context, const QString& title
         alertRequest(context, title, messageFormat, defaultButton, alternateButton, otherButton, arguments);
     request.showsSuppressionButton = true;
     const host::AlertResponse response = context.host.ui().runModalAlert(request);
-    context.settings.setBool(response.suppressionChecked, title);
+    // Unsaved, the choice only means the alert is asked again.
+    (void)context.settings.setBool(response.suppressionChecked, title);
     return response.returnCode;
 }
 

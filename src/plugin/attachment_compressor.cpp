@@ -65,8 +65,10 @@ Result singleArchive(const QStringList& paths, const QString& subject, const QDi
     }
     const QString archive =
         nextAvailableFilePath(work.filePath(name + QStringLiteral(".zip")), maxArchiveNameBytes);
-    if (auto error = platform::ZipArchiver::archive(folder.path(), archive, platform::ZipOptions{true}))
-        return fail(std::move(*error));
+    if (const auto zipped =
+            platform::ZipArchiver::archive(folder.path(), archive, platform::ZipOptions{true});
+        !zipped)
+        return fail(zipped.error());
     Result result;
     result.paths = {archive};
     return result;
@@ -96,8 +98,10 @@ AttachmentCompressor::Result AttachmentCompressor::compress(const QStringList& p
         // The user's own "<name>.zip" may stand beside it: the archive takes a free name like any copy.
         const QString archive = nextAvailableFilePath(work.filePath(info.fileName() + QStringLiteral(".zip")),
                                                       maxArchiveNameBytes);
-        if (auto error = platform::ZipArchiver::archive(path, archive, platform::ZipOptions{info.isDir()}))
-            return failed(Result::Failure::FileArchive, info.fileName(), std::move(*error), paths + made);
+        if (const auto zipped =
+                platform::ZipArchiver::archive(path, archive, platform::ZipOptions{info.isDir()});
+            !zipped)
+            return failed(Result::Failure::FileArchive, info.fileName(), zipped.error(), paths + made);
         made.append(archive);
         removePath(path);
         result.paths.append(archive);

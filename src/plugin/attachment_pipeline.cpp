@@ -258,13 +258,13 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
     if (context_.settings.boolForKey(keys::translateInfoBox))
         language = emailLanguage(editor.composeBody().outerHTML());
     const auto box = downloadBox_.boxHTML(files, editor.webViewEditor().allowsRichText(), language);
-    if (const auto* error = std::get_if<platform::Error>(&box)) {
+    if (!box) {
         // A broken resource must not cost the user the attachments.
-        platform::SystemLog::write(error->localizedDescription);
-        cancelWithStatus(editor, upload::UploadStatus::Failed, error->localizedDescription);
+        platform::SystemLog::write(box.error().localizedDescription);
+        cancelWithStatus(editor, upload::UploadStatus::Failed, box.error().localizedDescription);
         return;
     }
-    if (!insertBox(editor, std::get<QString>(box))) {
+    if (!insertBox(editor, *box)) {
         // Without the box the message would leave with neither files nor links; the copies stay for
         // another try.
         cancelWithStatus(editor, upload::UploadStatus::Failed, localized(texts::boxNotInserted));

@@ -197,8 +197,8 @@ DownloadBox::DownloadBox(const platform::Bundle& bundle, const platform::Setting
     : bundle_(bundle)
     , settings_(settings) {}
 
-std::variant<QString, platform::Error> DownloadBox::localizedStringForKey(const QString& key,
-                                                                          const QString& language) const {
+platform::Result<QString> DownloadBox::localizedStringForKey(const QString& key,
+                                                             const QString& language) const {
     QString folder = language.isEmpty() ? englishLanguage : language;
     if (!isLanguageCode(folder) || bundle_.pathForResource(folder, QStringLiteral("lproj")).isNull())
         folder = englishLanguage;
@@ -210,7 +210,7 @@ std::variant<QString, platform::Error> DownloadBox::localizedStringForKey(const 
     return phrase;
 }
 
-std::variant<QString, platform::Error> DownloadBox::chooseTemplate() const {
+platform::Result<QString> DownloadBox::chooseTemplate() const {
     const QString stored = settings_.stringForKey(QLatin1String(accounts::keys::infoBoxTemplate));
     if (!stored.isEmpty() && stored.contains(linkListPlaceholder))
         return stored;
@@ -225,21 +225,21 @@ std::variant<QString, platform::Error> DownloadBox::chooseTemplate() const {
     return text;
 }
 
-std::variant<QString, platform::Error> DownloadBox::boxHTML(const QList<FileInfo>& files, bool richText,
-                                                            const QString& language) const {
+platform::Result<QString> DownloadBox::boxHTML(const QList<FileInfo>& files, bool richText,
+                                               const QString& language) const {
     QString phrases[3];
     const QString keys[3] = {QStringLiteral("BOX_HEAD"), QStringLiteral("BOX_SUBHEAD_1"),
                              QStringLiteral("BOX_SUBHEAD_MULT")};
     for (int i = 0; i < 3; ++i) {
         auto phrase = localizedStringForKey(keys[i], language);
-        if (auto* error = std::get_if<platform::Error>(&phrase))
-            return *error;
-        phrases[i] = std::get<QString>(phrase);
+        if (!phrase)
+            return phrase.error();
+        phrases[i] = std::move(*phrase);
     }
-    auto chosen = chooseTemplate();
-    if (auto* error = std::get_if<platform::Error>(&chosen))
-        return *error;
-    const QString& templateText = std::get<QString>(chosen);
+    const auto chosen = chooseTemplate();
+    if (!chosen)
+        return chosen.error();
+    const QString& templateText = *chosen;
 
     QString box;
     QString listPlaceholder = linkListPlaceholder;

@@ -2,13 +2,13 @@
 
 #include "platform/bundle.h"
 #include "platform/error.h"
+#include "platform/result.h"
 #include "platform/settings_store.h"
 #include "plugin/file_info.h"
 
 #include <QList>
 #include <QString>
 #include <QUrl>
-#include <variant>
 
 namespace qm::plugin {
 
@@ -31,16 +31,15 @@ public:
 
     // The phrase of `key` in the table of `language` (null means English), falling back to English. An error
     // when not even the English table has it.
-    std::variant<QString, platform::Error> localizedStringForKey(const QString& key,
-                                                                 const QString& language) const;
+    platform::Result<QString> localizedStringForKey(const QString& key, const QString& language) const;
 
     // The stored template when it is non-empty and has a link list, else the bundle's default one.
-    std::variant<QString, platform::Error> chooseTemplate() const;
+    platform::Result<QString> chooseTemplate() const;
 
     // The box's inner HTML for `files` (each with path, size and link) in a rich-text or a plain-text
     // message, with the phrases of `language` (null means English).
-    std::variant<QString, platform::Error> boxHTML(const QList<FileInfo>& files, bool richText,
-                                                   const QString& language) const;
+    platform::Result<QString> boxHTML(const QList<FileInfo>& files, bool richText,
+                                      const QString& language) const;
 
     // The icon service's picture for files with the extension of `fileName`.
     static QUrl defaultIconURL(const QString& fileName);

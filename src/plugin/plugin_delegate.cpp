@@ -42,7 +42,8 @@ void PluginDelegate::seedTemplate() const {
     QFile resource(
         context_.bundle.pathForResource(QStringLiteral("DefaultTemplate"), QStringLiteral("html")));
     if (resource.open(QIODevice::ReadOnly))
-        context_.settings.setObject(QString::fromUtf8(resource.readAll()), accounts::keys::infoBoxTemplate);
+        (void)context_.settings.setObject(QString::fromUtf8(resource.readAll()),
+                                          accounts::keys::infoBoxTemplate);
 }
 
 void PluginDelegate::showWelcome() const {

@@ -140,9 +140,10 @@ void QuillmoorBundle::claimUrlSchemes() {
     // xdg-mime runs a while; the host's start-up does not wait for it.
     platform::dispatch::onGlobalPool(
         [application, schemes, environment = QProcessEnvironment::systemEnvironment()] {
-            if (const auto error =
-                    platform::UrlSchemeHandler::registerDefaultHandler(application, schemes, environment))
-                platform::SystemLog::write(error->localizedDescription);
+            if (const auto registered =
+                    platform::UrlSchemeHandler::registerDefaultHandler(application, schemes, environment);
+                !registered)
+                platform::SystemLog::write(registered.error().localizedDescription);
         });
 }
 
@@ -158,7 +159,7 @@ void QuillmoorBundle::registerDefaults() {
 void QuillmoorBundle::recordVersion() {
     const QString running = context_.bundle.version();
     if (context_.settings.stringForKey(accounts::keys::version) != running)
-        context_.settings.setObject(running, accounts::keys::version);
+        (void)context_.settings.setObject(running, accounts::keys::version);
 }
 
 } // namespace qm::plugin

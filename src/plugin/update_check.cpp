@@ -57,7 +57,8 @@ void reportMissingTool(PluginContext& context) {
     if (response.returnCode == host::AlertDefaultReturn)
         context.host.ui().openUrl(QUrl(QString::fromLatin1(UpdateCheck::managerDownloadAddress)));
     if (response.suppressionChecked)
-        context.settings.setBool(true, QString::fromLatin1(accounts::keys::suppressMissingManagerAlert));
+        (void)context.settings.setBool(true,
+                                       QString::fromLatin1(accounts::keys::suppressMissingManagerAlert));
 }
 
 } // namespace

@@ -13,6 +13,17 @@ namespace qm::upload {
 
 namespace dispatch = platform::dispatch;
 
+namespace {
+
+// The completions report an optional error.
+std::optional<platform::Error> errorOf(const platform::Result<void>& result) {
+    if (result)
+        return std::nullopt;
+    return result.error();
+}
+
+} // namespace
+
 bool isTransferCancelled(const std::optional<platform::Error>& error) {
     return error && error->domain == QLatin1String(kFileTransferErrorDomain) &&
            error->code == TransferCancelled;
@@ -98,14 +109,14 @@ QStringList visibleNames(const QStringList& names) {
     return visible;
 }
 
-std::optional<platform::Error> FileSource::open() {
+platform::Result<void> FileSource::open() {
     // Unbuffered: the transfer reads large pieces, which a buffer would only copy once more.
     if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return makeError(
             TransferLocalFileFailure,
             QStringLiteral("The file %1 could not be read: %2").arg(file_.fileName(), file_.errorString()));
     size_ = file_.size();
-    return std::nullopt;
+    return {};
 }
 
 qint64 DataSource::read(char* buffer, qint64 maxBytes) {
@@ -211,13 +222,13 @@ std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, con
                                                             Progress progress, Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::FileSource source(localPath);
-        std::optional<platform::Error> error = source.open();
+        platform::Result<void> created = source.open();
         const transfer::ProgressSink sink = progressOnMain(context, progress);
-        if (!error)
-            error = isLocal(url)
-                        ? transfer::localCreate(context, url, source, withIntermediateDirectories, sink)
-                        : transfer::remoteCreate(context, url, source, withIntermediateDirectories, sink);
-        return [completion, error] { completion(error); };
+        if (created)
+            created = isLocal(url)
+                          ? transfer::localCreate(context, url, source, withIntermediateDirectories, sink)
+                          : transfer::remoteCreate(context, url, source, withIntermediateDirectories, sink);
+        return [completion, error = errorOf(created)] { completion(error); };
     });
 }
 
@@ -227,10 +238,10 @@ std::shared_ptr<TransferOperation> FileTransfer::createFile(const QUrl& url, con
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::DataSource source(data);
         const transfer::ProgressSink none;
-        const auto error =
+        const auto created =
             isLocal(url) ? transfer::localCreate(context, url, source, withIntermediateDirectories, none)
                          : transfer::remoteCreate(context, url, source, withIntermediateDirectories, none);
-        return [completion, error] { completion(error); };
+        return [completion, error = errorOf(created)] { completion(error); };
     });
 }
 
@@ -239,22 +250,22 @@ std::shared_ptr<TransferOperation> FileTransfer::storeFile(const QUrl& folder, c
                                                            Progress progress, StoreCompletion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
         transfer::FileSource source(localPath);
-        std::optional<platform::Error> error = source.open();
+        platform::Result<void> stored = source.open();
         const transfer::ProgressSink sink = progressOnMain(context, progress);
         QString name;
-        if (!error)
-            error = isLocal(folder)
-                        ? transfer::localStore(context, folder, source, taken, choose, sink, name)
-                        : transfer::remoteStore(context, folder, source, taken, choose, sink, name);
-        return [completion, name, error] { completion(error ? QString() : name, error); };
+        if (stored)
+            stored = isLocal(folder)
+                         ? transfer::localStore(context, folder, source, taken, choose, sink, name)
+                         : transfer::remoteStore(context, folder, source, taken, choose, sink, name);
+        return [completion, name, error = errorOf(stored)] { completion(error ? QString() : name, error); };
     });
 }
 
 std::shared_ptr<TransferOperation> FileTransfer::removeItem(const QUrl& url, Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
-        const auto error =
+        const auto removed =
             isLocal(url) ? transfer::localRemove(context, url) : transfer::remoteRemove(context, url);
-        return [completion, error] { completion(error); };
+        return [completion, error = errorOf(removed)] { completion(error); };
     });
 }
 
@@ -272,8 +283,7 @@ std::shared_ptr<TransferOperation> FileTransfer::fetchContents(
 
 std::shared_ptr<TransferOperation> FileTransfer::checkAddress(const QUrl& url, Completion completion) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
-        const auto error = transfer::remoteCheck(context, url);
-        return [completion, error] { completion(error); };
+        return [completion, error = errorOf(transfer::remoteCheck(context, url))] { completion(error); };
     });
 }
 

@@ -18,6 +18,7 @@ namespace qm::upload::transfer {
 namespace {
 
 using platform::Error;
+using platform::Result;
 using Kind = ChallengeReply::State::Kind;
 
 enum class Protocol { SFTP, FTP, HTTP, Unsupported };
@@ -479,27 +480,27 @@ Request propfind(const QUrl& url, const char* depth, qint64 maxResponse) {
 }
 
 // Creates the collection `folder` (ending in "/") and every missing one above it.
-std::optional<Error> ensureCollection(Session& session, const QUrl& folder, int depth = 0) {
+Result<void> ensureCollection(Session& session, const QUrl& folder, int depth = 0) {
     Request probe = propfind(folder, "0", 0);
     Response response;
     if (auto error = session.perform(probe, response))
-        return error;
+        return *error;
     if (isSuccess(response.status))
-        return std::nullopt;
+        return {};
     const bool missing = response.status == 404 || response.status == 409;
     if (!missing || folder.path() == QLatin1String("/") || depth > 64)
         return statusError(response.status, folder);
-    if (auto error = ensureCollection(session, parentFolder(folder), depth + 1))
-        return error;
+    if (auto made = ensureCollection(session, parentFolder(folder), depth + 1); !made)
+        return made;
     Request mkcol;
     mkcol.url = folder;
     mkcol.method = "MKCOL";
     if (auto error = session.perform(mkcol, response))
-        return error;
+        return *error;
     // 405: it exists after all, made by someone else in the meantime.
     if (!isSuccess(response.status) && response.status != 405)
         return statusError(response.status, folder);
-    return std::nullopt;
+    return {};
 }
 
 QStringList namesFromListing(const QByteArray& body) {
@@ -546,15 +547,15 @@ QStringList remoteContents(Context& context, const QUrl& url, std::optional<Erro
     return visibleNames(namesFromListing(response.body));
 }
 
-std::optional<Error> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
-                                  bool withIntermediateDirectories, const ProgressSink& progress) {
+Result<void> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
+                          bool withIntermediateDirectories, const ProgressSink& progress) {
     const Protocol protocol = protocolOf(url);
     if (protocol == Protocol::Unsupported)
         return unsupportedScheme(url);
     Session session(context, protocol);
     if (protocol == Protocol::HTTP && withIntermediateDirectories)
-        if (auto error = ensureCollection(session, parentFolder(url)))
-            return error;
+        if (auto made = ensureCollection(session, parentFolder(url)); !made)
+            return made;
     Request request;
     request.url = url;
     request.upload = &source;
@@ -562,10 +563,10 @@ std::optional<Error> remoteCreate(Context& context, const QUrl& url, UploadSourc
     request.createMissingDirectories = withIntermediateDirectories && protocol != Protocol::HTTP;
     Response response;
     if (auto error = session.perform(request, response))
-        return error;
+        return *error;
     if (protocol == Protocol::HTTP && !isSuccess(response.status))
         return statusError(response.status, url);
-    return std::nullopt;
+    return {};
 }
 
 namespace {
@@ -682,9 +683,9 @@ Claim claimAndRename(Commands& commands, QString& holder, const QString& file, c
 
 } // namespace
 
-std::optional<Error> remoteStore(Context& context, const QUrl& folderURL, UploadSource& source,
-                                 QStringList taken, const FileTransfer::NameChooser& choose,
-                                 const ProgressSink& progress, QString& name) {
+Result<void> remoteStore(Context& context, const QUrl& folderURL, UploadSource& source, QStringList taken,
+                         const FileTransfer::NameChooser& choose, const ProgressSink& progress,
+                         QString& name) {
     const Protocol protocol = protocolOf(folderURL);
     if (protocol == Protocol::Unsupported)
         return unsupportedScheme(folderURL);
@@ -699,8 +700,8 @@ std::optional<Error> remoteStore(Context& context, const QUrl& folderURL, Upload
 
     // Asked first so that the log-in is settled before the body goes out.
     if (protocol == Protocol::HTTP)
-        if (auto error = ensureCollection(session, folder))
-            return error;
+        if (auto made = ensureCollection(session, folder); !made)
+            return made;
     Request upload;
     upload.url = FileTransfer::urlWithPath(folder, sent);
     upload.upload = &source;
@@ -719,7 +720,7 @@ std::optional<Error> remoteStore(Context& context, const QUrl& folderURL, Upload
                                        FileTransfer::urlWithPath(folder, folderPath + name), error)
                 : claimAndRename(commands, holder, file, folderPath, name, error);
         if (claim == Claim::Stored)
-            return std::nullopt;
+            return {};
         taken.append(name);
     }
     if (!error)
@@ -750,10 +751,10 @@ std::optional<Error> remoteStore(Context& context, const QUrl& folderURL, Upload
         commands.remove(holder + QLatin1Char('/') + file, ignored);
         commands.removeFolder(holder, ignored);
     }
-    return error;
+    return *error;
 }
 
-std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
+Result<void> remoteRemove(Context& context, const QUrl& url) {
     const Protocol protocol = protocolOf(url);
     if (protocol == Protocol::Unsupported)
         return unsupportedScheme(url);
@@ -764,9 +765,10 @@ std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
         request.url = url;
         request.method = "DELETE";
         if (auto error = session.perform(request, response))
-            return error;
-        return isSuccess(response.status) ? std::nullopt
-                                          : std::optional<Error>(statusError(response.status, url));
+            return *error;
+        if (!isSuccess(response.status))
+            return statusError(response.status, url);
+        return {};
     }
     const QString path = url.path(QUrl::FullyDecoded);
     request.url = FileTransfer::urlWithPath(url, QStringLiteral("/"));
@@ -777,10 +779,12 @@ std::optional<Error> remoteRemove(Context& context, const QUrl& url) {
         // FTP URL paths are relative to the log-in folder, and so is the command.
         request.quote = {"DELE " + path.mid(1).toUtf8()};
     }
-    return session.perform(request, response);
+    if (auto error = session.perform(request, response))
+        return *error;
+    return {};
 }
 
-std::optional<Error> remoteCheck(Context& context, const QUrl& url) {
+Result<void> remoteCheck(Context& context, const QUrl& url) {
     if (protocolOf(url) != Protocol::HTTP)
         return unsupportedScheme(url);
     Session session(context, Protocol::HTTP);
@@ -790,9 +794,10 @@ std::optional<Error> remoteCheck(Context& context, const QUrl& url) {
     request.noBody = true;
     Response response;
     if (auto error = session.perform(request, response))
-        return error;
-    return isSuccess(response.status) ? std::nullopt
-                                      : std::optional<Error>(statusError(response.status, url));
+        return *error;
+    if (!isSuccess(response.status))
+        return statusError(response.status, url);
+    return {};
 }
 
 QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,

@@ -2,6 +2,7 @@
 
 // Shared by the file-transfer layer's sources only.
 
+#include "platform/result.h"
 #include "uploaders/file_transfer.h"
 
 #include <QFile>
@@ -62,7 +63,7 @@ QStringList visibleNames(const QStringList& names);
 class UploadSource {
 public:
     virtual ~UploadSource() = default;
-    virtual std::optional<platform::Error> open() = 0;
+    virtual platform::Result<void> open() = 0;
     virtual qint64 size() const = 0;
     virtual qint64 read(char* buffer, qint64 maxBytes) = 0; // -1 on error
     virtual bool seek(qint64 position) = 0;
@@ -72,7 +73,7 @@ class FileSource final : public UploadSource {
 public:
     explicit FileSource(const QString& path)
         : file_(path) {}
-    std::optional<platform::Error> open() override;
+    platform::Result<void> open() override;
     qint64 size() const override { return size_; }
     qint64 read(char* buffer, qint64 maxBytes) override { return file_.read(buffer, maxBytes); }
     bool seek(qint64 position) override { return file_.seek(position); }
@@ -86,7 +87,7 @@ class DataSource final : public UploadSource {
 public:
     explicit DataSource(QByteArray data)
         : data_(std::move(data)) {}
-    std::optional<platform::Error> open() override { return std::nullopt; }
+    platform::Result<void> open() override { return {}; }
     qint64 size() const override { return data_.size(); }
     qint64 read(char* buffer, qint64 maxBytes) override;
     bool seek(qint64 position) override;
@@ -98,24 +99,24 @@ private:
 
 // Remote schemes, on libcurl.
 QStringList remoteContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
-std::optional<platform::Error> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
-                                            bool withIntermediateDirectories, const ProgressSink& progress);
-std::optional<platform::Error> remoteStore(Context& context, const QUrl& folder, UploadSource& source,
-                                           QStringList taken, const FileTransfer::NameChooser& choose,
-                                           const ProgressSink& progress, QString& name);
-std::optional<platform::Error> remoteRemove(Context& context, const QUrl& url);
-std::optional<platform::Error> remoteCheck(Context& context, const QUrl& url);
+platform::Result<void> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
+                                    bool withIntermediateDirectories, const ProgressSink& progress);
+platform::Result<void> remoteStore(Context& context, const QUrl& folder, UploadSource& source,
+                                   QStringList taken, const FileTransfer::NameChooser& choose,
+                                   const ProgressSink& progress, QString& name);
+platform::Result<void> remoteRemove(Context& context, const QUrl& url);
+platform::Result<void> remoteCheck(Context& context, const QUrl& url);
 QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,
                        std::optional<platform::Error>& error);
 
 // file: URLs, with plain file I/O.
 QStringList localContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
-std::optional<platform::Error> localCreate(Context& context, const QUrl& url, UploadSource& source,
-                                           bool withIntermediateDirectories, const ProgressSink& progress);
-std::optional<platform::Error> localStore(Context& context, const QUrl& folder, UploadSource& source,
-                                          QStringList taken, const FileTransfer::NameChooser& choose,
-                                          const ProgressSink& progress, QString& name);
-std::optional<platform::Error> localRemove(Context& context, const QUrl& url);
+platform::Result<void> localCreate(Context& context, const QUrl& url, UploadSource& source,
+                                   bool withIntermediateDirectories, const ProgressSink& progress);
+platform::Result<void> localStore(Context& context, const QUrl& folder, UploadSource& source,
+                                  QStringList taken, const FileTransfer::NameChooser& choose,
+                                  const ProgressSink& progress, QString& name);
+platform::Result<void> localRemove(Context& context, const QUrl& url);
 QByteArray localFetch(Context& context, const QUrl& url, qint64 maxBytes,
                       std::optional<platform::Error>& error);
 

@@ -16,6 +16,7 @@ namespace qm::upload::transfer {
 namespace {
 
 using platform::Error;
+using platform::Result;
 
 constexpr qint64 kBufferSize = 1 << 20;
 
@@ -24,8 +25,8 @@ Error fileError(const QString& text, const QString& path) {
 }
 
 // Copies `source` into the open `file`; the caller removes the file on failure.
-std::optional<Error> copyInto(Context& context, QFileDevice& file, UploadSource& source,
-                              const ProgressSink& progress) {
+Result<void> copyInto(Context& context, QFileDevice& file, UploadSource& source,
+                      const ProgressSink& progress) {
     ProgressThrottle throttle(progress);
     QByteArray buffer(static_cast<qsizetype>(std::min(kBufferSize, std::max<qint64>(source.size(), 1))),
                       Qt::Uninitialized);
@@ -48,7 +49,7 @@ std::optional<Error> copyInto(Context& context, QFileDevice& file, UploadSource&
         return fileError(QStringLiteral("The file %1 could not be written: ") + file.errorString(),
                          file.fileName());
     throttle.update(source.size(), source.size());
-    return std::nullopt;
+    return {};
 }
 
 // 0, or the errno of the failure; EEXIST when `to` exists.
@@ -68,9 +69,9 @@ int renameWithoutReplacing(const QString& from, const QString& to) {
 
 } // namespace
 
-std::optional<Error> localStore(Context& context, const QUrl& folderURL, UploadSource& source,
-                                QStringList taken, const FileTransfer::NameChooser& choose,
-                                const ProgressSink& progress, QString& name) {
+Result<void> localStore(Context& context, const QUrl& folderURL, UploadSource& source, QStringList taken,
+                        const FileTransfer::NameChooser& choose, const ProgressSink& progress,
+                        QString& name) {
     const QDir folder(folderURL.toLocalFile());
     if (folderURL.toLocalFile().isEmpty() || !folder.exists())
         return fileError(QStringLiteral("The folder %1 does not exist."), folderURL.toLocalFile());
@@ -78,21 +79,21 @@ std::optional<Error> localStore(Context& context, const QUrl& folderURL, UploadS
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return fileError(QStringLiteral("The file %1 could not be created: ") + file.errorString(),
                          file.fileName());
-    std::optional<Error> error = copyInto(context, file, source, progress);
+    Result<void> copied = copyInto(context, file, source, progress);
     file.close();
-    for (int attempt = 0; !error && attempt < kMaxNameAttempts; ++attempt) {
+    for (int attempt = 0; copied && attempt < kMaxNameAttempts; ++attempt) {
         name = choose(taken);
         const int failure = renameWithoutReplacing(file.fileName(), folder.filePath(name));
         if (failure == 0)
-            return std::nullopt;
+            return {};
         if (failure != EEXIST)
-            error = fileError(QStringLiteral("The file %1 could not be stored: ") +
-                                  QString::fromLocal8Bit(std::strerror(failure)),
-                              folder.filePath(name));
+            copied = fileError(QStringLiteral("The file %1 could not be stored: ") +
+                                   QString::fromLocal8Bit(std::strerror(failure)),
+                               folder.filePath(name));
         taken.append(name);
     }
     file.remove();
-    return error ? error : noFreeName(folderURL);
+    return copied ? Result<void>(noFreeName(folderURL)) : copied;
 }
 
 QStringList localContents(Context&, const QUrl& folder, std::optional<Error>& error) {
@@ -105,8 +106,8 @@ QStringList localContents(Context&, const QUrl& folder, std::optional<Error>& er
     return visibleNames(directory.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot));
 }
 
-std::optional<Error> localCreate(Context& context, const QUrl& url, UploadSource& source,
-                                 bool withIntermediateDirectories, const ProgressSink& progress) {
+Result<void> localCreate(Context& context, const QUrl& url, UploadSource& source,
+                         bool withIntermediateDirectories, const ProgressSink& progress) {
     const QString path = url.toLocalFile();
     const QString parent = QFileInfo(path).absolutePath();
     if (withIntermediateDirectories && !QDir().mkpath(parent))
@@ -118,21 +119,21 @@ std::optional<Error> localCreate(Context& context, const QUrl& url, UploadSource
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fileError(QStringLiteral("The file %1 could not be created: ") + file.errorString(), path);
-    if (auto error = copyInto(context, file, source, progress)) {
+    if (auto copied = copyInto(context, file, source, progress); !copied) {
         file.cancelWriting();
-        return error;
+        return copied;
     }
     if (!file.commit())
         return fileError(QStringLiteral("The file %1 could not be written: ") + file.errorString(), path);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<Error> localRemove(Context&, const QUrl& url) {
+Result<void> localRemove(Context&, const QUrl& url) {
     const QString path = url.toLocalFile();
     QFile file(path);
     if (!file.remove())
         return fileError(QStringLiteral("The file %1 could not be deleted: ") + file.errorString(), path);
-    return std::nullopt;
+    return {};
 }
 
 QByteArray localFetch(Context&, const QUrl& url, qint64 maxBytes, std::optional<Error>& error) {

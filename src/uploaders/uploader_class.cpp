@@ -7,7 +7,7 @@ bool FlagLinkedUploaderClass::isLinked() const {
 }
 
 void FlagLinkedUploaderClass::setIsLinked(bool linked) {
-    environment().settings.setBool(linked, description().linkedKey);
+    (void)environment().settings.setBool(linked, description().linkedKey);
     if (linked || description().accountKey.isEmpty())
         return;
     const QString account = environment().settings.stringForKey(description().accountKey);

@@ -269,13 +269,13 @@ AutoUploaderClass& CliRunner::linkService(AutoUploaderClass::Behaviour behaviour
     AutoUploaderClass& result = *serviceClass;
     services.registerService(std::move(serviceClass));
     services.setIsLinked(true, upload::ServiceId::Generic);
-    settings.setInteger(9, QString::fromLatin1(accounts::keys::selectedService));
+    (void)settings.setInteger(9, QString::fromLatin1(accounts::keys::selectedService));
     return result;
 }
 
 void CliRunner::setThreshold(double megabytes, bool perFile) {
-    settings.setFloat(megabytes, QString::fromLatin1(accounts::keys::minFileSize));
-    settings.setInteger(perFile ? 1 : 0, QString::fromLatin1(accounts::keys::fileSizeMode));
+    (void)settings.setFloat(megabytes, QString::fromLatin1(accounts::keys::minFileSize));
+    (void)settings.setInteger(perFile ? 1 : 0, QString::fromLatin1(accounts::keys::fileSizeMode));
 }
 
 int CliRunner::sendUploadingEverything(const QString& fixture, const QString& out) {

@@ -36,11 +36,11 @@ protected:
 
     std::shared_ptr<host::InMemoryComposeWindow> open(const QString& fixture) {
         auto result = qm::cli::MessageLoader(folder.path()).load(fixturePath(fixture));
-        if (!std::holds_alternative<LoadedMessage>(result)) {
-            ADD_FAILURE() << std::get<platform::Error>(result).localizedDescription.toStdString();
+        if (!result) {
+            ADD_FAILURE() << result.error().localizedDescription.toStdString();
             return nullptr;
         }
-        loaded = std::get<LoadedMessage>(result);
+        loaded = *result;
         auto window = host.newComposeWindow();
         loaded.fill(*window);
         return window;
@@ -50,9 +50,10 @@ protected:
         const QString path = folder.filePath(QStringLiteral("out-%1.eml").arg(++written));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        const auto error =
+        const auto written =
             MessageWriter::write(OutgoingMessage::fromWindow(window, loaded), file.handle(), options);
-        EXPECT_FALSE(error) << (error ? error->localizedDescription.toStdString() : std::string());
+        EXPECT_TRUE(written) << (written ? std::string()
+                                         : written.error().localizedDescription.toStdString());
         file.close();
         lastBytes = readFile(path);
         return parseMessageFile(path);
@@ -203,8 +204,8 @@ TEST_F(MessageWriterTest, AForwardedMessageTravelsAsMessageRfc822) {
         "Content-Type: multipart/mixed; boundary=f\n\n--f\nContent-Type: text/plain\n\nSee below.\n"
         "--f\nContent-Type: message/rfc822\n\nFrom: c@example.org\nSubject: plans\n\nThe plans.\n--f--\n");
     auto result = qm::cli::MessageLoader(folder.path()).load(path);
-    ASSERT_TRUE(std::holds_alternative<LoadedMessage>(result));
-    loaded = std::get<LoadedMessage>(result);
+    ASSERT_TRUE(result);
+    loaded = *result;
     ASSERT_EQ(loaded.attachments.size(), 1);
     EXPECT_EQ(loaded.attachments[0].attachment.filename, QStringLiteral("plans.eml"));
     EXPECT_EQ(loaded.attachments[0].mimeType, QStringLiteral("message/rfc822"));
@@ -232,9 +233,10 @@ TEST_F(MessageWriterTest, AnUnreadableAttachmentIsAnError) {
                                                              QStringLiteral("application/octet-stream")));
     QFile file(folder.filePath(QStringLiteral("broken.eml")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const auto error = MessageWriter::write(OutgoingMessage::fromWindow(*window, loaded), file.handle(), {});
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, qm::cli::AttachmentFailed);
+    const auto written =
+        MessageWriter::write(OutgoingMessage::fromWindow(*window, loaded), file.handle(), {});
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().code, qm::cli::AttachmentFailed);
 }
 
 TEST_F(MessageWriterTest, WhatTheWindowDidNotChangeLeavesAsItCame) {
@@ -263,8 +265,8 @@ TEST_F(MessageWriterTest, ANulOrABareCrInAHeaderBreaksNoOtherHeader) {
               QByteArrayLiteral("From: a@example.org\nTo: b@example.org\nX-Cut: one\0two\n"
                                 "Subject: kept\nX-Carriage: bare\rreturn\n\nHello.\n"));
     auto result = qm::cli::MessageLoader(folder.path()).load(folder.filePath(QStringLiteral("nul.eml")));
-    ASSERT_TRUE(std::holds_alternative<LoadedMessage>(result));
-    loaded = std::get<LoadedMessage>(result);
+    ASSERT_TRUE(result);
+    loaded = *result;
     EXPECT_TRUE(loaded.warnings.join(u' ').contains(QStringLiteral("\"X-Cut\" is cut short by a NUL")));
     auto window = host.newComposeWindow();
     loaded.fill(*window);

@@ -120,7 +120,7 @@ TEST_F(SendCommandTest, UploadReplacesTheAttachmentsWithTheDownloadBoxWithOrWith
         CliRunner runner;
         auto& service = runner.linkService(Behaviour::Link);
         runner.setThreshold(0.0001);
-        runner.settings.setBool(autoSend, QString::fromLatin1(accounts::keys::autoSendEmail));
+        EXPECT_TRUE(runner.settings.setBool(autoSend, QString::fromLatin1(accounts::keys::autoSendEmail)));
         EXPECT_EQ(send(runner, "upload"), ExitSent) << runner.err().toStdString();
         EXPECT_EQ(service.uploaded, (QStringList{"report.pdf", "data.bin"}));
         EXPECT_TRUE(runner.err().contains("Uploading: 100%"));

@@ -22,7 +22,7 @@ const QByteArray kHead = "From: a@example.org\r\nTo: b@example.org\r\nSubject: t
 
 // Writes the head of a message, then fails, as a writer whose attachment became unreadable would.
 MessageSource brokenOff() {
-    return [](int fd) -> std::optional<platform::Error> {
+    return [](int fd) -> qm::platform::Result<void> {
         if (::write(fd, kHead.constData(), static_cast<size_t>(kHead.size())) != kHead.size())
             return qm::cli::cliError(qm::cli::WriteFailed, QStringLiteral("short write"));
         return qm::cli::cliError(qm::cli::AttachmentFailed, QStringLiteral("the attachment went away"));
@@ -30,14 +30,14 @@ MessageSource brokenOff() {
 }
 
 MessageSource whole(const QByteArray& bytes) {
-    return [bytes](int fd) -> std::optional<platform::Error> {
+    return [bytes](int fd) -> qm::platform::Result<void> {
         for (qsizetype done = 0; done < bytes.size();) {
             const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
             if (n <= 0)
                 return qm::cli::cliError(qm::cli::WriteFailed, QStringLiteral("short write"));
             done += n;
         }
-        return std::nullopt;
+        return {};
     };
 }
 
@@ -49,13 +49,13 @@ TEST(SmtpSubmitterTest, AMessageThatBreaksOffIsNeverDelivered) {
     const qm::cli::SmtpSubmitter submitter(QUrl(sink.url()));
     const Envelope envelope{QStringLiteral("a@example.org"), {QStringLiteral("b@example.org")}};
 
-    const auto error = submitter.submit(envelope, brokenOff());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->localizedDescription, QStringLiteral("the attachment went away"))
+    const auto submitted = submitter.submit(envelope, brokenOff());
+    ASSERT_FALSE(submitted);
+    EXPECT_EQ(submitted.error().localizedDescription, QStringLiteral("the attachment went away"))
         << "the cause, not its echo";
     EXPECT_EQ(sink.received(), 0);
 
-    EXPECT_FALSE(submitter.submit(envelope, whole(kHead + "body\r\n")));
+    EXPECT_TRUE(submitter.submit(envelope, whole(kHead + "body\r\n")));
     ASSERT_EQ(sink.received(), 1);
     EXPECT_EQ(sink.envelope(1),
               (QStringList{QStringLiteral("a@example.org"), QStringLiteral("b@example.org")}));
@@ -64,11 +64,12 @@ TEST(SmtpSubmitterTest, AMessageThatBreaksOffIsNeverDelivered) {
 TEST(SmtpSubmitterTest, NoServerEndsTheWriterToo) {
     // Larger than a pipe holds: the writer is still blocked when libcurl gives up, and must be let go.
     const QByteArray large = kHead + QByteArray(4 << 20, 'x');
-    const auto error =
+    const auto submitted =
         qm::cli::SmtpSubmitter(QUrl(QStringLiteral("smtp://127.0.0.1:%1").arg(freeLoopbackPort())))
             .submit({QStringLiteral("a@example.org"), {QStringLiteral("b@example.org")}}, whole(large));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, qm::cli::SubmissionFailed) << error->localizedDescription.toStdString();
+    ASSERT_FALSE(submitted);
+    EXPECT_EQ(submitted.error().code, qm::cli::SubmissionFailed)
+        << submitted.error().localizedDescription.toStdString();
 }
 
 TEST(SmtpSubmitterTest, OnlySmtpUrlsWithAHostAreTaken) {
@@ -77,10 +78,10 @@ TEST(SmtpSubmitterTest, OnlySmtpUrlsWithAHostAreTaken) {
         qm::cli::SmtpSubmitter::isSupportedUrl(QUrl(QStringLiteral("SMTPS://u:p@mail.example.com:465"))));
     EXPECT_FALSE(qm::cli::SmtpSubmitter::isSupportedUrl(QUrl(QStringLiteral("imap://mail.example.com"))));
     EXPECT_FALSE(qm::cli::SmtpSubmitter::isSupportedUrl(QUrl(QStringLiteral("smtp:///path"))));
-    const auto error =
+    const auto submitted =
         qm::cli::SmtpSubmitter(QUrl(QStringLiteral("smtp://127.0.0.1:1"))).submit({}, whole("x"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, qm::cli::MissingAddress);
+    ASSERT_FALSE(submitted);
+    EXPECT_EQ(submitted.error().code, qm::cli::MissingAddress);
 }
 
 TEST(SendmailSubmitterTest, ABrokenOffMessageKillsSendmailBeforeItSeesTheEnd) {
@@ -94,12 +95,12 @@ TEST(SendmailSubmitterTest, ABrokenOffMessageKillsSendmailBeforeItSeesTheEnd) {
     QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const qm::cli::SendmailSubmitter submitter(program);
 
-    const auto error = submitter.submit(brokenOff());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->localizedDescription, QStringLiteral("the attachment went away"));
+    const auto submitted = submitter.submit(brokenOff());
+    ASSERT_FALSE(submitted);
+    EXPECT_EQ(submitted.error().localizedDescription, QStringLiteral("the attachment went away"));
     EXPECT_FALSE(QFileInfo::exists(program + QStringLiteral(".message")));
 
-    EXPECT_FALSE(submitter.submit(whole(kHead + "body\r\n")));
+    EXPECT_TRUE(submitter.submit(whole(kHead + "body\r\n")));
     EXPECT_EQ(readFile(program + QStringLiteral(".message")), kHead + "body\r\n");
 }
 

@@ -20,7 +20,7 @@ struct Point {
 
 QVariant parse(const QString& text, QString* error = nullptr) {
     Parser parser;
-    QVariant value = parser.objectWithString(text);
+    const QVariant value = parser.objectWithString(text).valueOr(QVariant());
     if (error)
         *error = parser.error();
     return value;
@@ -30,8 +30,8 @@ QString write(const QVariant& value, bool sortKeys = false, bool humanReadable =
     Writer writer;
     writer.setSortKeys(sortKeys);
     writer.setHumanReadable(humanReadable);
-    const QString text = writer.stringWithObject(value);
-    return text.isNull() ? QStringLiteral("error: ") + writer.error() : text;
+    const auto text = writer.stringWithObject(value);
+    return text ? *text : QStringLiteral("error: ") + writer.error();
 }
 
 QString nested(int depth) {
@@ -162,9 +162,9 @@ TEST(JsonParserTest, ErrorMessages) {
         EXPECT_EQ(error, c.error) << c.text;
     }
     Parser parser;
-    platform::Error error;
-    EXPECT_FALSE(parser.objectWithString(QString(), &error).isValid());
-    EXPECT_EQ(error, platform::Error("org.quillmoor.json", 0, "Input was 'nil'"));
+    const auto parsed = parser.objectWithString(QString());
+    ASSERT_FALSE(parsed);
+    EXPECT_EQ(parsed.error(), platform::Error("org.quillmoor.json", 0, "Input was 'nil'"));
 }
 
 TEST(JsonParserTest, DepthLimit) {
@@ -225,9 +225,9 @@ TEST(JsonWriterTest, ErrorMessages) {
     for (const auto& c : cases)
         EXPECT_EQ(write(c.value), QStringLiteral("error: ") + c.error) << c.error;
     Writer writer;
-    platform::Error error;
-    EXPECT_TRUE(writer.stringWithObject(42, &error).isNull());
-    EXPECT_EQ(error, platform::Error("org.quillmoor.json", 0, "Not valid type for JSON"));
+    const auto written = writer.stringWithObject(42);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error(), platform::Error("org.quillmoor.json", 0, "Not valid type for JSON"));
 }
 
 TEST(JsonWriterTest, DepthLimitAndClosedStream) {

@@ -168,15 +168,16 @@ TEST(Multipart, FileUrlPartTakesNameAndTypeFromPath) {
 TEST(Multipart, FileUrlErrors) {
     QTemporaryDir dir;
     MultipartFormData form;
-    Error error;
-    EXPECT_FALSE(form.appendPartWithFileUrl(QUrl("https://example.com/a.txt"), "f", &error));
-    EXPECT_EQ(error.domain, "QMNetErrorDomain");
-    EXPECT_EQ(error.code, -1000);
-    EXPECT_EQ(error.localizedDescription, "Expected URL to be a file URL");
-    EXPECT_FALSE(form.appendPartWithFileUrl(QUrl::fromLocalFile(dir.filePath("missing.txt")), "f", &error));
-    EXPECT_EQ(error.localizedDescription, "File URL not reachable.");
-    EXPECT_EQ(error.code, -1000);
-    EXPECT_FALSE(form.appendPartWithFileUrl(QUrl::fromLocalFile(dir.path()), "f", &error));
+    auto added = form.appendPartWithFileUrl(QUrl("https://example.com/a.txt"), "f");
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.error().domain, "QMNetErrorDomain");
+    EXPECT_EQ(added.error().code, -1000);
+    EXPECT_EQ(added.error().localizedDescription, "Expected URL to be a file URL");
+    added = form.appendPartWithFileUrl(QUrl::fromLocalFile(dir.filePath("missing.txt")), "f");
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.error().localizedDescription, "File URL not reachable.");
+    EXPECT_EQ(added.error().code, -1000);
+    EXPECT_FALSE(form.appendPartWithFileUrl(QUrl::fromLocalFile(dir.path()), "f"));
     EXPECT_TRUE(form.isEmpty());
 }
 

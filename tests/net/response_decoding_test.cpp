@@ -101,17 +101,18 @@ TEST(ResponseDecoding, OtherContentTypeIsRejected) {
 }
 
 TEST(ResponseDecoding, LoneSpaceAndUndecodableText) {
-    QVariant value;
-    EXPECT_FALSE(decodeJSONText(QStringLiteral(" "), &value));
-    EXPECT_FALSE(value.isValid());
+    const auto nothing = decodeJSONText(QStringLiteral(" "));
+    ASSERT_TRUE(nothing);
+    EXPECT_FALSE(nothing->isValid());
     const QString broken = QStringLiteral("[") + QChar(0xD800) + QStringLiteral("]");
-    const auto error = decodeJSONText(broken, &value);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, QStringLiteral("QMNetErrorDomain"));
-    EXPECT_EQ(error->code, -1016);
-    EXPECT_EQ(error->localizedDescription,
+    const auto decoded = decodeJSONText(broken);
+    ASSERT_FALSE(decoded);
+    const Error& error = decoded.error();
+    EXPECT_EQ(error.domain, QStringLiteral("QMNetErrorDomain"));
+    EXPECT_EQ(error.code, -1016);
+    EXPECT_EQ(error.localizedDescription,
               QStringLiteral("Operation responseData failed decoding as a UTF-8 string"));
-    EXPECT_EQ(error->userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString(),
+    EXPECT_EQ(error.userInfo.value(QStringLiteral("NSLocalizedFailureReason")).toString(),
               QStringLiteral("Could not decode string: ") + broken);
 }
 
@@ -206,6 +207,7 @@ TEST(XMLReader, SiblingsBecomeAnArrayInDocumentOrder) {
 
 TEST(XMLReader, ThirdSiblingIsAppended) {
     const auto result = XMLReader::dictionaryForXMLString(QStringLiteral("<r><i>1</i><i>2</i><i>3</i></r>"));
+    ASSERT_TRUE(result);
     const QVariantList items = result->value(QStringLiteral("r")).toMap().value(QStringLiteral("i")).toList();
     ASSERT_EQ(items.size(), 3);
     EXPECT_EQ(items[2].toMap().value(QStringLiteral("text")).toString(), QStringLiteral("3"));
@@ -221,8 +223,8 @@ TEST(XMLReader, OneBufferCarriesTextToTheNextElementThatEnds) {
 }
 
 TEST(XMLReader, ParseErrorGivesNothingAndTheError) {
-    Error error;
-    EXPECT_FALSE(XMLReader::dictionaryForXMLData("<a><b></a>", &error));
-    EXPECT_NE(error.code, 0);
-    EXPECT_FALSE(error.localizedDescription.isEmpty());
+    const auto result = XMLReader::dictionaryForXMLData("<a><b></a>");
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().code, 0);
+    EXPECT_FALSE(result.error().localizedDescription.isEmpty());
 }

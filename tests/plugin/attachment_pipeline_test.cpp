@@ -31,11 +31,12 @@ protected:
     PipelineTest()
         : PluginFixture(TestHost::Options(), true) {
         linkService();
-        settings.setFloat(5, keys::minFileSize);
-        settings.setInteger(0, keys::fileSizeMode);
-        settings.setBool(false, keys::askBeforeUpload);
-        settings.setBool(true, keys::autoSendEmail);
-        settings.setObject(QStringLiteral("<p>BOX_HEADLINE</p>BOX_LINKLIST"), keys::infoBoxTemplate);
+        EXPECT_TRUE(settings.setFloat(5, keys::minFileSize));
+        EXPECT_TRUE(settings.setInteger(0, keys::fileSizeMode));
+        EXPECT_TRUE(settings.setBool(false, keys::askBeforeUpload));
+        EXPECT_TRUE(settings.setBool(true, keys::autoSendEmail));
+        EXPECT_TRUE(
+            settings.setObject(QStringLiteral("<p>BOX_HEADLINE</p>BOX_LINKLIST"), keys::infoBoxTemplate));
         window->subject = QStringLiteral("Holiday photos 2013!");
         window->recipients = {QStringLiteral("Ada <ada@example.org>")};
     }
@@ -130,7 +131,7 @@ TEST_F(PipelineTest, FilesGoOneAfterTheOtherAndTheBoxReplacesThem) {
 }
 
 TEST_F(PipelineTest, PerFileModeLeavesTheSmallFileAttached) {
-    settings.setInteger(1, keys::fileSizeMode);
+    EXPECT_TRUE(settings.setInteger(1, keys::fileSizeMode));
     attachFile(QStringLiteral("small"), QStringLiteral("notes.txt"), "n", 2 * MiB);
     attachFile(QStringLiteral("large"), QStringLiteral("film.mov"), "f", 9 * MiB);
     host.pressSend(window);
@@ -144,7 +145,7 @@ TEST_F(PipelineTest, PerFileModeLeavesTheSmallFileAttached) {
 }
 
 TEST_F(PipelineTest, OneArchiveNamedAfterTheSubjectHoldsEveryFile) {
-    settings.setBool(true, keys::compressToSingleZip);
+    EXPECT_TRUE(settings.setBool(true, keys::compressToSingleZip));
     attachFile(QStringLiteral("a"), QStringLiteral("beach.jpg"), QByteArray(5000, 'x'), 3 * MiB);
     attachFile(QStringLiteral("b"), QStringLiteral("hills.jpg"), QByteArray(5000, 'y'), 3 * MiB);
     host.pressSend(window);
@@ -158,7 +159,7 @@ TEST_F(PipelineTest, OneArchiveNamedAfterTheSubjectHoldsEveryFile) {
 }
 
 TEST_F(PipelineTest, ASubjectWithoutTextGivesTheGenericArchiveName) {
-    settings.setBool(true, keys::compressToSingleZip);
+    EXPECT_TRUE(settings.setBool(true, keys::compressToSingleZip));
     window->subject = QStringLiteral("  \n ");
     attachFile(QStringLiteral("a"), QStringLiteral("a.txt"), "a", 3 * MiB);
     attachFile(QStringLiteral("b"), QStringLiteral("b.txt"), "b", 3 * MiB);
@@ -168,7 +169,7 @@ TEST_F(PipelineTest, ASubjectWithoutTextGivesTheGenericArchiveName) {
 }
 
 TEST_F(PipelineTest, EachFileIsArchivedExceptArchivesAndFoldersKeepTheirName) {
-    settings.setBool(true, keys::compressFiles);
+    EXPECT_TRUE(settings.setBool(true, keys::compressFiles));
     attachFile(QStringLiteral("r"), QStringLiteral("report.pdf"), "%PDF", 3 * MiB);
     attachFile(QStringLiteral("z"), QStringLiteral("bundle.zip"), "PK", 3 * MiB);
     const QString folderPath = folder.filePath(QStringLiteral("source/Slides"));
@@ -217,7 +218,7 @@ TEST_F(PipelineTest, SameNamesGetNumberedAndNamesCannotLeaveTheWorkingDirectory)
 }
 
 TEST_F(PipelineTest, ArchivesTakeFreeNamesBesideTheUsersOwnArchives) {
-    settings.setBool(true, keys::compressFiles);
+    EXPECT_TRUE(settings.setBool(true, keys::compressFiles));
     attachFile(QStringLiteral("c"), QStringLiteral("data.csv"), "a,b", 3 * MiB);
     attachFile(QStringLiteral("z"), QStringLiteral("data.csv.zip"), "PK own", 3 * MiB);
     writeFile(folder.filePath(QStringLiteral("source/X/x.txt")), "x");
@@ -235,7 +236,7 @@ TEST_F(PipelineTest, ArchivesTakeFreeNamesBesideTheUsersOwnArchives) {
 }
 
 TEST_F(PipelineTest, TheSingleArchiveHoldsEveryFileWhateverTheNamesBesideIt) {
-    settings.setBool(true, keys::compressToSingleZip);
+    EXPECT_TRUE(settings.setBool(true, keys::compressToSingleZip));
     window->subject = QStringLiteral("report");
     attachFile(QStringLiteral("r"), QStringLiteral("report"), "R", 3 * MiB);
     attachFile(QStringLiteral("b"), QStringLiteral("b.bin"), "B", 3 * MiB);
@@ -249,7 +250,7 @@ TEST_F(PipelineTest, TheSingleArchiveHoldsEveryFileWhateverTheNamesBesideIt) {
 }
 
 TEST_F(PipelineTest, EachRunGetsAFreshSingleArchiveAndLongSubjectsAreShortened) {
-    settings.setBool(true, keys::compressToSingleZip);
+    EXPECT_TRUE(settings.setBool(true, keys::compressToSingleZip));
     window->subject = QStringLiteral("trip");
     attachFile(QStringLiteral("a"), QStringLiteral("a.txt"), "a", 3 * MiB);
     attachFile(QStringLiteral("b"), QStringLiteral("b.txt"), "b", 3 * MiB);
@@ -279,7 +280,7 @@ TEST_F(PipelineTest, AFullDiskStopsTheRunWithItsReasonAndTheMessageUnchanged) {
     QByteArray noise(limit - 48, Qt::Uninitialized); // fits as a copy, not as an archive (stored, not packed)
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
     for (const bool zip : {false, true}) {
-        settings.setBool(zip, keys::compressFiles);
+        EXPECT_TRUE(settings.setBool(zip, keys::compressFiles));
         window = host.newComposeWindow();
         attachFile(QStringLiteral("a"), QStringLiteral("a.pdf"), "A", 3 * MiB);
         attachFile(QStringLiteral("b"), QStringLiteral("b.bin"), zip ? noise : noise + noise, 3 * MiB);
@@ -357,7 +358,7 @@ TEST_F(PipelineTest, CancelRestoresSilentlyAndLateReportsChangeNothing) {
 }
 
 TEST_F(PipelineTest, AReplyGetsTheBoxAboveTheQuotedMessage) {
-    settings.setBool(false, keys::autoSendEmail);
+    EXPECT_TRUE(settings.setBool(false, keys::autoSendEmail));
     window->setBodyHTML(
         QStringLiteral("<p>See below.</p><div class=\"AppleOriginalContents\"><blockquote type=\"cite\">"
                        "Earlier message</blockquote></div>"));
@@ -389,8 +390,8 @@ TEST_F(PipelineTest, PlainTextMessagesGetPlainLinesWithoutATrailingBreak) {
 }
 
 TEST_F(PipelineTest, TheBoxSpeaksTheMessagesLanguageWhenAsked) {
-    settings.setBool(true, keys::translateInfoBox);
-    settings.removeObjectForKey(keys::infoBoxTemplate); // the bundle's template
+    EXPECT_TRUE(settings.setBool(true, keys::translateInfoBox));
+    EXPECT_TRUE(settings.removeObjectForKey(keys::infoBoxTemplate)); // the bundle's template
     window->setBodyHTML(
         QStringLiteral("<p>Hallo Ada, anbei findest du die Fotos von unserem Urlaub an der Nordsee. "
                        "Das Wetter war wunderbar und wir waren jeden Tag am Strand.</p>"));
@@ -416,7 +417,7 @@ TEST_F(PipelineTest, TheBoxSpeaksTheMessagesLanguageWhenAsked) {
 }
 
 TEST_F(PipelineTest, AnUploadThatCannotStartRestoresTheAttachmentsAndSaysWhy) {
-    settings.setBool(true, keys::compressFiles);
+    EXPECT_TRUE(settings.setBool(true, keys::compressFiles));
     attachFile(QStringLiteral("a"), QStringLiteral("a.pdf"), "A", 6 * MiB);
     // The service lost what it needs between the decision and the hand-over.
     testService->setIsLinked(false);

@@ -27,12 +27,12 @@ FileInfo file(const QString& path, quint64 size, const QString& link, const QStr
     return info;
 }
 
-template <typename T> T valueOf(const std::variant<T, platform::Error>& result) {
-    if (const auto* error = std::get_if<platform::Error>(&result)) {
-        ADD_FAILURE() << error->localizedDescription.toStdString();
+template <typename T> T valueOf(const platform::Result<T>& result) {
+    if (!result) {
+        ADD_FAILURE() << result.error().localizedDescription.toStdString();
         return T();
     }
-    return std::get<T>(result);
+    return *result;
 }
 
 class DownloadBoxTest : public ::testing::Test {
@@ -43,7 +43,9 @@ protected:
                             {QStringLiteral("en")}};
     DownloadBox box{bundle, settings};
 
-    void storeTemplate(const QString& text) { settings.setObject(text, accounts::keys::infoBoxTemplate); }
+    void storeTemplate(const QString& text) {
+        EXPECT_TRUE(settings.setObject(text, accounts::keys::infoBoxTemplate));
+    }
     QString html(const QList<FileInfo>& files, bool richText, const QString& language = {}) {
         return valueOf(box.boxHTML(files, richText, language));
     }
@@ -155,13 +157,13 @@ TEST_F(DownloadBoxTest, MissingPhraseOrTemplateIsAnInternalError) {
     EXPECT_EQ(valueOf(bare.localizedStringForKey(QStringLiteral("BOX_HEAD"), QStringLiteral("de"))),
               QStringLiteral("Files"));
     const auto missing = bare.localizedStringForKey(QStringLiteral("BOX_SUBHEAD_1"), QString());
-    ASSERT_TRUE(std::holds_alternative<platform::Error>(missing));
-    EXPECT_EQ(std::get<platform::Error>(missing).localizedDescription,
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().localizedDescription,
               QStringLiteral("Translation for Quillmoor Download Box not found"));
 
     const auto noTemplate = bare.chooseTemplate();
-    ASSERT_TRUE(std::holds_alternative<platform::Error>(noTemplate));
-    EXPECT_EQ(std::get<platform::Error>(noTemplate).localizedDescription,
+    ASSERT_FALSE(noTemplate);
+    EXPECT_EQ(noTemplate.error().localizedDescription,
               QStringLiteral("Info box template should not be nil!"));
 }
 

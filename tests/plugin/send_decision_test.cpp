@@ -17,8 +17,8 @@ protected:
         host.newComposeWindow(QStringLiteral("<p>See the files.</p>"));
 
     void setThreshold(double mbytes, int mode) {
-        settings.setFloat(mbytes, keys::minFileSize);
-        settings.setInteger(mode, keys::fileSizeMode);
+        EXPECT_TRUE(settings.setFloat(mbytes, keys::minFileSize));
+        EXPECT_TRUE(settings.setInteger(mode, keys::fileSizeMode));
     }
 
     std::optional<QStringList> selection(double* critical) {
@@ -97,8 +97,8 @@ TEST_F(SendDecisionTest, OnlyAttachmentsTheBodyRefersToAreMeasured) {
 
 TEST_F(SendDecisionTest, WithoutALinkedServiceTheReminderOffersSendOrConfigure) {
     setThreshold(5, 1);
-    settings.setBool(false, keys::askBeforeUpload); // ignored: there is nowhere to upload to
-    settings.setInteger(9, keys::selectedService);  // selected, but not linked
+    EXPECT_TRUE(settings.setBool(false, keys::askBeforeUpload)); // ignored: there is nowhere to upload to
+    EXPECT_TRUE(settings.setInteger(9, keys::selectedService));  // selected, but not linked
     attach(window, QStringLiteral("big"), 8 * MiB);
 
     host.pressSend(window);
@@ -132,7 +132,7 @@ TEST_F(SendDecisionTest, WithoutALinkedServiceTheReminderOffersSendOrConfigure) 
 TEST_F(SendDecisionTest, UploadSheetAnswersEachHaveTheirAction) {
     linkService();
     setThreshold(5, 0);
-    settings.setBool(true, keys::askBeforeUpload);
+    EXPECT_TRUE(settings.setBool(true, keys::askBeforeUpload));
     attach(window, QStringLiteral("x"), 4 * MiB);
     attach(window, QStringLiteral("y"), 4 * MiB);
     const QString bodyBefore = window->bodyHTML();
@@ -170,7 +170,7 @@ TEST_F(SendDecisionTest, UploadSheetAnswersEachHaveTheirAction) {
 TEST_F(SendDecisionTest, NotAskingStartsTheUploadAtOnceWithTheSelectedIDs) {
     linkService();
     setThreshold(5, 1);
-    settings.setBool(false, keys::askBeforeUpload);
+    EXPECT_TRUE(settings.setBool(false, keys::askBeforeUpload));
     attach(window, QStringLiteral("small"), 2 * MiB);
     attach(window, QStringLiteral("large"), 9 * MiB);
 
@@ -193,7 +193,7 @@ TEST_F(SendDecisionTest, ClosingTheWindowLetsThePipelineForgetItThenRunsTheHosts
 
 TEST_F(SendDecisionTest, ASheetAnsweredAfterItsWindowWentAwayDoesNothing) {
     linkService();
-    settings.setBool(true, keys::askBeforeUpload);
+    EXPECT_TRUE(settings.setBool(true, keys::askBeforeUpload));
     setThreshold(1, 0);
     attach(window, QStringLiteral("x"), 2 * MiB);
     host.pressSend(window);
@@ -207,14 +207,14 @@ TEST_F(SendDecisionTest, ActiveServiceNeedsASelectedAndLinkedService) {
     EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None); // nothing selected
     services.setIsLinked(true, ServiceId::Generic);
     EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None);
-    settings.setInteger(0, keys::selectedService); // Dropbox: no class in this build
+    EXPECT_TRUE(settings.setInteger(0, keys::selectedService)); // Dropbox: no class in this build
     EXPECT_EQ(plugin::selectedService(settings), ServiceId::Dropbox);
     EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None);
-    settings.setInteger(9, keys::selectedService);
+    EXPECT_TRUE(settings.setInteger(9, keys::selectedService));
     EXPECT_EQ(plugin::activeService(settings, services), ServiceId::Generic);
-    settings.setInteger(12, keys::selectedService); // names no service
+    EXPECT_TRUE(settings.setInteger(12, keys::selectedService)); // names no service
     EXPECT_EQ(plugin::selectedService(settings), ServiceId::None);
-    settings.setInteger(9, keys::selectedService);
+    EXPECT_TRUE(settings.setInteger(9, keys::selectedService));
     services.setIsLinked(false, ServiceId::Generic);
     EXPECT_EQ(plugin::activeService(settings, services), ServiceId::None);
 }

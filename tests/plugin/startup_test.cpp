@@ -115,7 +115,7 @@ TEST_F(StartupTest, InitializingWiresThePlugInOnceAndTheSendGoesThroughIt) {
 TEST_F(StartupTest, SupportFolderTemplateVersionAndUrlSchemes) {
     writeFile(work + QStringLiteral("/old/left.pdf"), "x");
     writeFile(work + QStringLiteral("/stale.zip"), "x");
-    settings.setObject(QStringLiteral("0"), keys::version);
+    EXPECT_TRUE(settings.setObject(QStringLiteral("0"), keys::version));
     plugin.initialize();
 
     EXPECT_TRUE(QFileInfo(xdg.path(QStringLiteral("XDG_DATA_HOME/quillmoor"))).isDir());
@@ -172,8 +172,8 @@ TEST_F(StartupTest, WelcomeAsksUntilSuppressedAndOpensThePreferences) {
                                                 QStringLiteral("x")),
               plugin::AlertSuppressed);
 
-    settings.setInteger(9, keys::selectedService);
-    settings.removeObjectForKey(QStringLiteral("Welcome to Quillmoor"));
+    EXPECT_TRUE(settings.setInteger(9, keys::selectedService));
+    EXPECT_TRUE(settings.removeObjectForKey(QStringLiteral("Welcome to Quillmoor")));
     plugin.delegate().showWelcome(); // a chosen service: no welcome
     EXPECT_EQ(host.testUi().modalAlerts.size(), 2);
 }

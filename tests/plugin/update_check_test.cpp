@@ -75,7 +75,7 @@ TEST_F(UpdateCheckTest, TheToolIsFoundByItsEntryOrInsideTheManager) {
 TEST_F(UpdateCheckTest, WithTheToolAnActionFileAsksForTheUpdate) {
     writeEntry(QStringLiteral("applications/com.rovendal.MailPluginTool.desktop"), "[Desktop Entry]\n");
     check().checkForUpdate();
-    settings.setBool(true, QString::fromLatin1(keys::downloadBetaUpdates));
+    EXPECT_TRUE(settings.setBool(true, QString::fromLatin1(keys::downloadBetaUpdates)));
     check().checkForUpdate();
 
     const QStringList files = actionFiles();

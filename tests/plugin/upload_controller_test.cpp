@@ -145,7 +145,8 @@ TEST_F(UploadControllerTest, AServiceThatNeedsRecipientsGetsThemAndAnIndetermina
     description.needsRecipients = true;
     description.reportsProgress = false;
     services.registerService(std::make_unique<TestUploaderClass>(environment, description));
-    settings.setInteger(upload::serviceNumber(upload::ServiceId::Droplr), accounts::keys::selectedService);
+    EXPECT_TRUE(settings.setInteger(upload::serviceNumber(upload::ServiceId::Droplr),
+                                    accounts::keys::selectedService));
     services.setIsLinked(true, upload::ServiceId::Droplr);
     auto* recipientService =
         static_cast<TestUploaderClass*>(services.classForService(upload::ServiceId::Droplr));

@@ -54,15 +54,15 @@ protected:
         options.lowSpeedSeconds = 20;
         writeFile(options.knownHostsFile, servers->knownHostsLine());
         serviceClass = std::make_unique<upload::GenericUploaderClass>(environment, bundle, options);
-        settings.setObject(QString::fromLatin1(FileServers::user), keys::genericLogin);
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FileServers::user), keys::genericLogin));
         credentials.setPassword(QString::fromLatin1(FileServers::password),
                                 QStringLiteral("Quillmoor (Generic)"),
                                 QString::fromLatin1(FileServers::user));
     }
 
     void configure(const QString& server, const QString& publicURL = {}) {
-        settings.setObject(server, keys::genericServer);
-        settings.setObject(publicURL, keys::genericPublicURL);
+        EXPECT_TRUE(settings.setObject(server, keys::genericServer));
+        EXPECT_TRUE(settings.setObject(publicURL, keys::genericPublicURL));
     }
 
     void link(upload::Uploader& uploader) {
@@ -394,7 +394,7 @@ INSTANTIATE_TEST_SUITE_P(GenericUploader, GenericUploaderLinkTest, ::testing::Va
 TEST_F(GenericUploaderTest, LinkingWithoutPublicAddressReadsBackOverSftpWithAKeyFile) {
     credentials.setPassword(QString::fromLatin1(FileServers::keyPassphrase),
                             QStringLiteral("Quillmoor (Generic)"), QString::fromLatin1(FileServers::user));
-    settings.setObject(servers->clientKey(), keys::genericPrivateKey);
+    EXPECT_TRUE(settings.setObject(servers->clientKey(), keys::genericPrivateKey));
     configure(servers->url(QStringLiteral("sftp"), QStringLiteral("/link-own-keyed/")).toString());
     auto uploader = make();
     link(*uploader);
@@ -456,7 +456,7 @@ TEST_F(GenericUploaderTest, WrongPasswordWhileUploadingFailsOnceWithStatus1) {
 }
 
 TEST_F(GenericUploaderTest, MissingKeyFileFallsBackToThePassword) {
-    settings.setObject(temp.filePath(QStringLiteral("no_such_key")), keys::genericPrivateKey);
+    EXPECT_TRUE(settings.setObject(temp.filePath(QStringLiteral("no_such_key")), keys::genericPrivateKey));
     configure(folderOn(QStringLiteral("sftp"), QStringLiteral("/nokey/")).toString());
     auto uploader = make();
     upload(*uploader, localFile(QStringLiteral("n.txt"), "n"));
@@ -467,14 +467,14 @@ TEST_F(GenericUploaderTest, KeyFileWithPassPhraseLogsInOverSftp) {
     // The stored password is the key's pass phrase, which the server does not take as a password.
     credentials.setPassword(QString::fromLatin1(FileServers::keyPassphrase),
                             QStringLiteral("Quillmoor (Generic)"), QString::fromLatin1(FileServers::user));
-    settings.setObject(servers->clientKey(), keys::genericPrivateKey);
+    EXPECT_TRUE(settings.setObject(servers->clientKey(), keys::genericPrivateKey));
     configure(folderOn(QStringLiteral("sftp"), QStringLiteral("/keyed/")).toString());
     auto uploader = make();
     upload(*uploader, localFile(QStringLiteral("k.txt"), "k"));
     ASSERT_EQ(recorder.links.size(), 1);
     EXPECT_EQ(readFile(served(QStringLiteral("sftp"), QStringLiteral("/keyed/k.txt"))), QByteArray("k"));
 
-    settings.setObject(QString(), keys::genericPrivateKey);
+    EXPECT_TRUE(settings.setObject(QString(), keys::genericPrivateKey));
     recorder = UploaderRecorder();
     upload(*uploader, localFile(QStringLiteral("k2.txt"), "k"));
     EXPECT_EQ(recorder.failures.size(), 1); // without the key the pass phrase is a wrong password

@@ -34,9 +34,10 @@ protected:
     }
 
     void configure(const QString& url, const QString& user, const QString& password, const QString& folder) {
-        settings.setObject(QStringLiteral("  ") + url + QStringLiteral(" \n"), keys::ownCloudURL);
-        settings.setObject(user, keys::ownCloudEmail);
-        settings.setObject(folder, keys::ownCloudDirectoryName);
+        EXPECT_TRUE(
+            settings.setObject(QStringLiteral("  ") + url + QStringLiteral(" \n"), keys::ownCloudURL));
+        EXPECT_TRUE(settings.setObject(user, keys::ownCloudEmail));
+        EXPECT_TRUE(settings.setObject(folder, keys::ownCloudDirectoryName));
         credentials.setPassword(password, QStringLiteral("Quillmoor (ownCloud)"), user);
     }
 
@@ -75,7 +76,7 @@ TEST(OwnCloudNames, NumberedAndEscaped) {
 TEST_F(OwnCloudUploaderTest, ClassNameAndLinkFlag) {
     EXPECT_EQ(serviceClass->name(), QStringLiteral("ownCloud"));
     EXPECT_EQ(serviceClass->keychainIdentifier(), QStringLiteral("Quillmoor (ownCloud)"));
-    settings.setObject(QStringLiteral("alice"), keys::ownCloudEmail);
+    EXPECT_TRUE(settings.setObject(QStringLiteral("alice"), keys::ownCloudEmail));
     credentials.setPassword(QStringLiteral("pw"), QStringLiteral("Quillmoor (ownCloud)"),
                             QStringLiteral("alice"));
     serviceClass->setIsLinked(true);
@@ -112,7 +113,7 @@ TEST_F(OwnCloudUploaderTest, AccountTestCreatesMissingFolderThenRunsAgain) {
 TEST_F(OwnCloudUploaderTest, AccountTestPrefersGivenLoginAndPassword) {
     FakeOwnCloud server(QStringLiteral("/owncloud"));
     configure(server, QStringLiteral("/owncloud"), QStringLiteral("Mail Files"));
-    settings.setObject(QStringLiteral("bob"), keys::ownCloudEmail);
+    EXPECT_TRUE(settings.setObject(QStringLiteral("bob"), keys::ownCloudEmail));
     auto uploader = make();
     uploader->setLogin(server.user());
     uploader->setPassword(server.password());
@@ -342,7 +343,7 @@ protected:
 TEST_F(OwnCloudOnWebDAVTest, AccountTestCreatesTheFolderAndCleansUp) {
     // rclone answers GET on a folder only when the path ends in "/" (405 otherwise, where ownCloud answers
     // both), so the folder is named with one.
-    settings.setObject(folder + QStringLiteral("/"), keys::ownCloudDirectoryName);
+    EXPECT_TRUE(settings.setObject(folder + QStringLiteral("/"), keys::ownCloudDirectoryName));
     auto uploader = make();
     link(*uploader);
     ASSERT_FALSE(recorder.authentications.first().has_value())
@@ -353,7 +354,7 @@ TEST_F(OwnCloudOnWebDAVTest, AccountTestCreatesTheFolderAndCleansUp) {
 
 TEST_F(OwnCloudOnWebDAVTest, AccountTestKeepsAnExistingFolder) {
     writeFile(served(folder + QStringLiteral("/kept.txt")), "kept");
-    settings.setObject(folder + QStringLiteral("/"), keys::ownCloudDirectoryName);
+    EXPECT_TRUE(settings.setObject(folder + QStringLiteral("/"), keys::ownCloudDirectoryName));
     auto uploader = make();
     link(*uploader);
     ASSERT_FALSE(recorder.authentications.first().has_value())

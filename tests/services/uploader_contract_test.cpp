@@ -21,7 +21,7 @@ template <> struct ContractServer<upload::GenericUploaderClass> {
     static constexpr ServiceId id = ServiceId::Generic;
     QTemporaryDir folder;
     void configure(platform::SettingsStore& settings, accounts::CredentialStore&) {
-        settings.setObject(QUrl::fromLocalFile(folder.path()).toString(), keys::genericServer);
+        EXPECT_TRUE(settings.setObject(QUrl::fromLocalFile(folder.path()).toString(), keys::genericServer));
     }
 };
 
@@ -30,8 +30,8 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     FakeOwnCloud server;
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         server.addFolder(QStringLiteral("/Quillmoor"));
-        settings.setObject(server.url(), keys::ownCloudURL);
-        settings.setObject(server.user(), keys::ownCloudEmail);
+        EXPECT_TRUE(settings.setObject(server.url(), keys::ownCloudURL));
+        EXPECT_TRUE(settings.setObject(server.user(), keys::ownCloudEmail));
         credentials.setPassword(server.password(), QStringLiteral("Quillmoor (ownCloud)"), server.user());
     }
 };

@@ -76,7 +76,7 @@ protected:
 
     // Links the test service and selects it.
     void linkService() {
-        settings.setInteger(9, accounts::keys::selectedService);
+        (void)settings.setInteger(9, accounts::keys::selectedService);
         services.setIsLinked(true, upload::ServiceId::Generic);
     }
 

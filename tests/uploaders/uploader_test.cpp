@@ -81,7 +81,7 @@ TEST_F(UploaderTest, ServiceNamesAreFixed) {
 }
 
 TEST_F(UploaderTest, UnlinkingClearsTheFlagAndRemovesOnlyTheCurrentAccountsPassword) {
-    settings.setObject(QStringLiteral("alice"), keys::genericLogin);
+    EXPECT_TRUE(settings.setObject(QStringLiteral("alice"), keys::genericLogin));
     credentials.setPassword(QStringLiteral("pw-alice"), QStringLiteral("Quillmoor (Generic)"),
                             QStringLiteral("alice"));
     credentials.setPassword(QStringLiteral("pw-bob"), QStringLiteral("Quillmoor (Generic)"),

@@ -207,7 +207,7 @@ void OwnCloudUploader::shareFile(const Account& account, const QString& name) {
     client->postPath(
         joinPath(account.location.path, QString::fromLatin1(kSharesPath)), parameters,
         inRun([this, account, name](net::HTTPRequestOperation& operation, const QVariant&) {
-            const auto document = net::XMLDocument::parse(operation.responseData());
+            const auto document = net::XMLDocument::parse(operation.responseData()).valueOr(nullptr);
             const QStringList urls =
                 document ? document->valuesForXPath(QStringLiteral("//url")) : QStringList();
             if (urls.size() != 1) {
