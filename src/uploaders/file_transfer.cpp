@@ -210,10 +210,12 @@ std::shared_ptr<TransferOperation> FileTransfer::contentsOfDirectory(
     std::function<void(const QStringList&, const std::optional<platform::Error>&)> completion) {
     return launch(
         core_, [folder, completion = std::move(completion)](Context& context) -> std::function<void()> {
-            std::optional<platform::Error> error;
-            const QStringList names = isLocal(folder) ? transfer::localContents(context, folder, error)
-                                                      : transfer::remoteContents(context, folder, error);
-            return [completion, names, error] { completion(error ? QStringList() : names, error); };
+            const auto listed = isLocal(folder) ? transfer::localContents(context, folder)
+                                                : transfer::remoteContents(context, folder);
+            return [completion, names = listed.valueOr(QStringList()),
+                    error = listed ? std::nullopt : std::optional<platform::Error>(listed.error())] {
+                completion(names, error);
+            };
         });
 }
 
@@ -274,10 +276,12 @@ std::shared_ptr<TransferOperation> FileTransfer::fetchContents(
     std::function<void(const QByteArray&, const std::optional<platform::Error>&)> completion,
     qint64 maxBytes) {
     return launch(core_, [=](Context& context) -> std::function<void()> {
-        std::optional<platform::Error> error;
-        const QByteArray body = isLocal(url) ? transfer::localFetch(context, url, maxBytes, error)
-                                             : transfer::remoteFetch(context, url, access, maxBytes, error);
-        return [completion, body, error] { completion(error ? QByteArray() : body, error); };
+        const auto fetched = isLocal(url) ? transfer::localFetch(context, url, maxBytes)
+                                          : transfer::remoteFetch(context, url, access, maxBytes);
+        return [completion, body = fetched.valueOr(QByteArray()),
+                error = fetched ? std::nullopt : std::optional<platform::Error>(fetched.error())] {
+            completion(body, error);
+        };
     });
 }
 

@@ -519,31 +519,30 @@ QStringList namesFromListing(const QByteArray& body) {
 
 } // namespace
 
-QStringList remoteContents(Context& context, const QUrl& url, std::optional<Error>& error) {
+Result<QStringList> remoteContents(Context& context, const QUrl& url) {
     const Protocol protocol = protocolOf(url);
-    if (protocol == Protocol::Unsupported) {
-        error = unsupportedScheme(url);
-        return {};
-    }
+    if (protocol == Protocol::Unsupported)
+        return unsupportedScheme(url);
     Session session(context, protocol);
     const QUrl folder = withTrailingSlash(url);
     Response response;
     if (protocol == Protocol::HTTP) {
         Request request = propfind(folder, "1", kMaxListing);
-        if ((error = session.perform(request, response)))
-            return {};
-        if (!isSuccess(response.status)) {
-            error = statusError(response.status, folder);
-            return {};
-        }
-        return visibleNames(namesFromMultistatus(response.body, folder.path(QUrl::FullyDecoded), error));
+        if (auto error = session.perform(request, response))
+            return *error;
+        if (!isSuccess(response.status))
+            return statusError(response.status, folder);
+        const auto names = namesFromMultistatus(response.body, folder.path(QUrl::FullyDecoded));
+        if (!names)
+            return names.error();
+        return visibleNames(*names);
     }
     Request request;
     request.url = folder;
     request.listOnly = true;
     request.maxResponseBytes = kMaxListing;
-    if ((error = session.perform(request, response)))
-        return {};
+    if (auto error = session.perform(request, response))
+        return *error;
     return visibleNames(namesFromListing(response.body));
 }
 
@@ -800,26 +799,21 @@ Result<void> remoteCheck(Context& context, const QUrl& url) {
     return {};
 }
 
-QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,
-                       std::optional<Error>& error) {
+Result<QByteArray> remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes) {
     const Protocol protocol = protocolOf(url);
     const bool anonymous = access == FetchAccess::Anonymous;
-    if (protocol == Protocol::Unsupported || (anonymous && protocol != Protocol::HTTP)) {
-        error = unsupportedScheme(url);
-        return {};
-    }
+    if (protocol == Protocol::Unsupported || (anonymous && protocol != Protocol::HTTP))
+        return unsupportedScheme(url);
     Session session(context, protocol);
     Request request;
     request.url = url;
     request.anonymous = anonymous;
     request.maxResponseBytes = maxBytes;
     Response response;
-    if ((error = session.perform(request, response)))
-        return {};
-    if (protocol == Protocol::HTTP && !isSuccess(response.status)) {
-        error = statusError(response.status, url);
-        return {};
-    }
+    if (auto error = session.perform(request, response))
+        return *error;
+    if (protocol == Protocol::HTTP && !isSuccess(response.status))
+        return statusError(response.status, url);
     return response.body;
 }
 

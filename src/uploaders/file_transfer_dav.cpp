@@ -38,15 +38,12 @@ QString withoutTrailingSlash(QString path) {
 
 } // namespace
 
-QStringList namesFromMultistatus(const QByteArray& body, const QString& folderPath,
-                                 std::optional<platform::Error>& error) {
+platform::Result<QStringList> namesFromMultistatus(const QByteArray& body, const QString& folderPath) {
     xmlDoc* document = xmlReadMemory(body.constData(), static_cast<int>(body.size()), "propfind.xml", nullptr,
                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!document) {
-        error = makeError(TransferLibraryFailure,
-                          QStringLiteral("The server's folder listing could not be read."));
-        return {};
-    }
+    if (!document)
+        return makeError(TransferLibraryFailure,
+                         QStringLiteral("The server's folder listing could not be read."));
     QStringList hrefs;
     collectHrefs(xmlDocGetRootElement(document), hrefs);
     xmlFreeDoc(document);

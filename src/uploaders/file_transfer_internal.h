@@ -98,7 +98,7 @@ private:
 };
 
 // Remote schemes, on libcurl.
-QStringList remoteContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
+platform::Result<QStringList> remoteContents(Context& context, const QUrl& folder);
 platform::Result<void> remoteCreate(Context& context, const QUrl& url, UploadSource& source,
                                     bool withIntermediateDirectories, const ProgressSink& progress);
 platform::Result<void> remoteStore(Context& context, const QUrl& folder, UploadSource& source,
@@ -106,24 +106,22 @@ platform::Result<void> remoteStore(Context& context, const QUrl& folder, UploadS
                                    const ProgressSink& progress, QString& name);
 platform::Result<void> remoteRemove(Context& context, const QUrl& url);
 platform::Result<void> remoteCheck(Context& context, const QUrl& url);
-QByteArray remoteFetch(Context& context, const QUrl& url, FetchAccess access, qint64 maxBytes,
-                       std::optional<platform::Error>& error);
+platform::Result<QByteArray> remoteFetch(Context& context, const QUrl& url, FetchAccess access,
+                                         qint64 maxBytes);
 
 // file: URLs, with plain file I/O.
-QStringList localContents(Context& context, const QUrl& folder, std::optional<platform::Error>& error);
+platform::Result<QStringList> localContents(Context& context, const QUrl& folder);
 platform::Result<void> localCreate(Context& context, const QUrl& url, UploadSource& source,
                                    bool withIntermediateDirectories, const ProgressSink& progress);
 platform::Result<void> localStore(Context& context, const QUrl& folder, UploadSource& source,
                                   QStringList taken, const FileTransfer::NameChooser& choose,
                                   const ProgressSink& progress, QString& name);
 platform::Result<void> localRemove(Context& context, const QUrl& url);
-QByteArray localFetch(Context& context, const QUrl& url, qint64 maxBytes,
-                      std::optional<platform::Error>& error);
+platform::Result<QByteArray> localFetch(Context& context, const QUrl& url, qint64 maxBytes);
 
 // Names of a WebDAV multistatus body relative to `folderPath` (decoded, ending in "/"); the folder itself
 // and nested entries left out.
-QStringList namesFromMultistatus(const QByteArray& body, const QString& folderPath,
-                                 std::optional<platform::Error>& error);
+platform::Result<QStringList> namesFromMultistatus(const QByteArray& body, const QString& folderPath);
 
 // Progress reports no more often than every 50 ms, the last one always.
 class ProgressThrottle {

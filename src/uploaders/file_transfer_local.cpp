@@ -96,13 +96,11 @@ Result<void> localStore(Context& context, const QUrl& folderURL, UploadSource& s
     return copied ? Result<void>(noFreeName(folderURL)) : copied;
 }
 
-QStringList localContents(Context&, const QUrl& folder, std::optional<Error>& error) {
+Result<QStringList> localContents(Context&, const QUrl& folder) {
     const QString path = folder.toLocalFile();
     const QDir directory(path);
-    if (path.isEmpty() || !directory.exists()) {
-        error = fileError(QStringLiteral("The folder %1 does not exist."), path);
-        return {};
-    }
+    if (path.isEmpty() || !directory.exists())
+        return fileError(QStringLiteral("The folder %1 does not exist."), path);
     return visibleNames(directory.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot));
 }
 
@@ -136,17 +134,13 @@ Result<void> localRemove(Context&, const QUrl& url) {
     return {};
 }
 
-QByteArray localFetch(Context&, const QUrl& url, qint64 maxBytes, std::optional<Error>& error) {
+Result<QByteArray> localFetch(Context&, const QUrl& url, qint64 maxBytes) {
     QFile file(url.toLocalFile());
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = fileError(QStringLiteral("The file %1 could not be read."), url.toLocalFile());
-        return {};
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return fileError(QStringLiteral("The file %1 could not be read."), url.toLocalFile());
     QByteArray body = file.read(maxBytes + 1);
-    if (body.size() > maxBytes) {
-        error = fileError(QStringLiteral("The file %1 is larger than expected."), url.toLocalFile());
-        return {};
-    }
+    if (body.size() > maxBytes)
+        return fileError(QStringLiteral("The file %1 is larger than expected."), url.toLocalFile());
     return body;
 }
 
