@@ -9,6 +9,7 @@
 #include "cli/smtp_submitter.h"
 #include "cli/termination_cleanup.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -215,54 +216,42 @@ void SendCommand::removeUploads(upload::ServiceId service, const QList<QUrl>& li
     if (links.isEmpty())
         return;
     upload::UploaderClass* serviceClass = env_.services.classForService(service);
-    const std::shared_ptr<upload::Uploader> uploader = serviceClass ? serviceClass->create() : nullptr;
-    // The removals run one after the other, as uploads do; shared state outlives a loop that timed out.
-    struct State {
-        QList<QUrl> pending;
-        QStringList failures;
-        int removed = 0;
-        QEventLoop loop;
-    };
-    auto state = std::make_shared<State>();
-    state->pending = links;
-    if (!uploader) {
-        for (const QUrl& link : links)
-            state->failures.append(QStringLiteral("%1: the service is not available")
-                                       .arg(link.toDisplayString(QUrl::RemoveUserInfo)));
-        state->pending.clear();
-    }
-    // Each answer starts the next removal; a late answer after the timeout finds nothing left to do.
-    auto next = std::make_shared<std::function<void()>>();
-    *next = [state, uploader, weakNext = std::weak_ptr<std::function<void()>>(next)] {
-        const auto self = weakNext.lock();
-        if (!self || state->pending.isEmpty()) {
-            state->loop.quit();
-            return;
+    const std::unique_ptr<upload::Uploader> uploader = serviceClass ? serviceClass->create() : nullptr;
+    // One deadline for all removals, which run one after the other as uploads do.
+    const QDeadlineTimer deadline(kRemovalTimeoutMilliseconds);
+    int removed = 0;
+    QStringList failures;
+    for (const QUrl& link : links) {
+        const QString shown = link.toDisplayString(QUrl::RemoveUserInfo);
+        if (!uploader) {
+            failures.append(QStringLiteral("%1: the service is not available").arg(shown));
+            continue;
         }
-        const QUrl link = state->pending.takeFirst();
-        uploader->removeUploadedFile(link, [state, link, self](platform::Result<void> result) {
-            if (result)
-                ++state->removed;
-            else
-                state->failures.append(QStringLiteral("%1: %2").arg(
-                    link.toDisplayString(QUrl::RemoveUserInfo), result.error().localizedDescription));
-            (*self)();
-        });
-    };
-    if (!state->pending.isEmpty()) {
-        QTimer::singleShot(0, &state->loop, [next] { (*next)(); });
-        QTimer::singleShot(kRemovalTimeoutMilliseconds, &state->loop, [state] {
-            for (const QUrl& link : std::as_const(state->pending))
-                state->failures.append(
-                    QStringLiteral("%1: no answer in time").arg(link.toDisplayString(QUrl::RemoveUserInfo)));
-            state->pending.clear();
-            state->loop.quit();
-        });
-        state->loop.exec();
+        // Shared with the answer, which may still come after its wait has timed out.
+        struct Wait {
+            std::optional<platform::Result<void>> answer;
+            QEventLoop loop;
+        };
+        const auto wait = std::make_shared<Wait>();
+        if (!deadline.hasExpired()) {
+            uploader->removeUploadedFile(link, [wait](platform::Result<void> result) {
+                wait->answer = std::move(result);
+                wait->loop.quit();
+            });
+            QTimer::singleShot(std::chrono::milliseconds(deadline.remainingTime()), &wait->loop,
+                               &QEventLoop::quit);
+            wait->loop.exec();
+        }
+        if (!wait->answer)
+            failures.append(QStringLiteral("%1: no answer in time").arg(shown));
+        else if (*wait->answer)
+            ++removed;
+        else
+            failures.append(QStringLiteral("%1: %2").arg(shown, wait->answer->error().localizedDescription));
     }
-    if (state->removed > 0)
-        report(QString::fromUtf8(texts::uploadsRemoved).arg(state->removed));
-    for (const QString& failure : std::as_const(state->failures))
+    if (removed > 0)
+        report(QString::fromUtf8(texts::uploadsRemoved).arg(removed));
+    for (const QString& failure : std::as_const(failures))
         report(QString::fromUtf8(texts::uploadNotRemoved).arg(failure));
 }
 
