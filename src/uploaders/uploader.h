@@ -75,6 +75,15 @@ public:
     void authenticate();
     bool linking() const { return linking_; }
 
+    // Services linked in the browser: finishes the sign-in under way with what the browser came back
+    // with, the redirect address (its custom scheme, or a loopback address the user copied from another
+    // machine's browser) or the bare authorization code the user copied. False, with nothing changed,
+    // when no sign-in of this service is under way or the text is not one of its answers.
+    virtual bool finishSignIn(const QString& redirectOrCode) {
+        (void)redirectOrCode;
+        return false;
+    }
+
     // The message's recipients, for services that send the files to them; others ignore it.
     virtual void setRecipientList(const QStringList& recipients) { (void)recipients; }
 

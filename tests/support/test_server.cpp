@@ -14,9 +14,15 @@ std::string LoggedRequest::param(const std::string& name) const {
 }
 
 void RequestLog::add(const httplib::Request& request) {
+    const bool keepBody = request.body.size() < kLoggedBodyLimit;
+    LoggedRequest logged{
+        request.method,      request.path,    request.target, keepBody ? request.body : std::string(),
+        request.body.size(), request.headers, request.params, request.files};
+    if (!keepBody)
+        for (auto& [name, part] : logged.files)
+            part.content.clear();
     std::lock_guard guard(mutex_);
-    requests_.push_back({request.method, request.path, request.target, request.body, request.headers,
-                         request.params, request.files});
+    requests_.push_back(std::move(logged));
 }
 
 std::vector<LoggedRequest> RequestLog::all() const {

@@ -37,7 +37,9 @@ namespace qm::test {
 
 // What the server was asked.
 struct LoggedRequest {
-    std::string method, path, target, body;
+    std::string method, path, target;
+    std::string body;    // empty, like the parts' contents, for a body of kLoggedBodyLimit bytes or more
+    size_t bodySize = 0; // the whole body's length in bytes
     httplib::Headers headers;
     httplib::Params params;
     httplib::MultipartFormDataMap files; // the parts of a multipart/form-data body
@@ -46,6 +48,9 @@ struct LoggedRequest {
     std::string header(const std::string& name) const; // empty when absent
     std::string param(const std::string& name) const;
 };
+
+// Bodies this large are not copied into the log, so that a fake can take uploads of gigabytes.
+inline constexpr size_t kLoggedBodyLimit = 16 * 1024 * 1024;
 
 // The requests of one server in arrival order; safe from any thread.
 class RequestLog {
