@@ -70,6 +70,9 @@ std::optional<upload::ServiceId> LinkCommand::serviceFromText(const QString& tex
     for (const upload::ServiceId id : upload::kAllServices)
         if (text.compare(upload::serviceName(id), Qt::CaseInsensitive) == 0)
             return id;
+    // Hightail's name before it was renamed.
+    if (text.compare(QLatin1String("yousendit"), Qt::CaseInsensitive) == 0)
+        return upload::ServiceId::YouSendIt;
     return std::nullopt;
 }
 

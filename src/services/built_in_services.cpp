@@ -2,6 +2,7 @@
 
 #include "services/generic/generic_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
+#include "services/yousendit/yousendit_uploader.h"
 
 namespace qm::upload {
 
@@ -10,6 +11,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     // One line per service; its description and uploader live in its own folder.
     registry.registerService(std::make_unique<GenericUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<OwnCloudUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<YouSendItUploaderClass>(environment));
 }
 
 } // namespace qm::upload
