@@ -10,7 +10,6 @@ namespace qm::yousendit {
 
 namespace {
 
-constexpr std::chrono::seconds kTimeout{30};
 constexpr char kFormContentType[] = "application/x-www-form-urlencoded";
 
 QString path(const char* format, const QString& id) {
@@ -20,7 +19,7 @@ QString path(const char* format, const QString& id) {
 net::HTTPRequest baseRequest(const QUrl& url, const QByteArray& method, const Endpoint& endpoint,
                              bool needsAuth) {
     net::HTTPRequest request(url, method);
-    request.timeout = kTimeout;
+    request.timeout = endpoint.timeout;
     request.setHeader(wire::kRequestHeaderXApiKey, endpoint.apiKey.toUtf8());
     if (needsAuth && !endpoint.authToken.isEmpty())
         request.setHeader(wire::kRequestHeaderXAuthToken, endpoint.authToken.toUtf8());
@@ -195,7 +194,8 @@ QString NetworkInterface::escapedFileName(const QString& fileName) {
 }
 
 net::HTTPRequest NetworkInterface::uploadFileRequest(const QUrl& uploadURL, const QString& itemId,
-                                                     const QString& filePath, const QString& fileName) {
+                                                     const QString& filePath, const QString& fileName,
+                                                     std::chrono::milliseconds timeout) {
     net::MultipartFormData form{QString::fromLatin1(wire::kBoundary)};
     form.appendPartWithHeaders({{QStringLiteral("Content-Disposition"),
                                  QStringLiteral("form-data; name=\"%1\"").arg(wire::kBodyParamsBid)}},
@@ -208,7 +208,7 @@ net::HTTPRequest NetworkInterface::uploadFileRequest(const QUrl& uploadURL, cons
          {QStringLiteral("Content-Type"), QStringLiteral("application/octet-stream")}},
         std::make_shared<net::FileRangeDevice>(filePath, 0, size), quint64(size));
     net::HTTPRequest request(uploadURL, "POST");
-    request.timeout = kTimeout;
+    request.timeout = timeout;
     request.setHeader(wire::kRequestHeaderContentType,
                       QStringLiteral("multipart/form-data; boundary=%1").arg(wire::kBoundary).toUtf8());
     request.setHeader(wire::kRequestHeaderAccept, wire::kAcceptAplicationJson);

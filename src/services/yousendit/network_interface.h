@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <utility>
 
 namespace qm::yousendit {
@@ -63,7 +64,8 @@ using Parameters = QList<std::pair<QString, QString>>;
 struct Endpoint {
     QString serverUrl;
     QString apiKey;
-    QString authToken; // empty before a login: no "X-Auth-Token" is sent then
+    QString authToken;                        // empty before a login: no "X-Auth-Token" is sent then
+    std::chrono::milliseconds timeout{30000}; // idle time after which a request fails
 };
 
 // Builds the requests of the API, not yet sent. Every request but the upload goes below the server URL
@@ -133,7 +135,8 @@ public:
     // The file upload, to the full upload URL the server handed out, with neither key nor token. The body
     // is `fileName`'s multipart form read from `filePath` while it is sent.
     static net::HTTPRequest uploadFileRequest(const QUrl& uploadURL, const QString& itemId,
-                                              const QString& filePath, const QString& fileName);
+                                              const QString& filePath, const QString& fileName,
+                                              std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // The filename attribute as written into the part's header: a quote or a line break would end it.
     static QString escapedFileName(const QString& fileName);
 };

@@ -114,7 +114,11 @@ void YouSendIt::setAuthToken(const QString& token) {
 }
 Endpoint YouSendIt::endpoint() const {
     std::lock_guard guard(mutex_);
-    return {serverUrl_, apiKey_, authToken_};
+    return {serverUrl_, apiKey_, authToken_, timeout_};
+}
+void YouSendIt::setRequestTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard guard(mutex_);
+    timeout_ = timeout;
 }
 std::optional<User> YouSendIt::loggedUser() const {
     std::lock_guard guard(mutex_);
@@ -223,8 +227,8 @@ Result<Status> YouSendIt::uploadFile(const QString& itemId, const QString& uploa
     const QFileInfo file(path);
     if (!file.exists() || !file.isFile())
         return makeError(400, QString::fromLatin1(kMessageFileMissing));
-    const Result<QVariant> answer =
-        synchronousRequest(NI::uploadFileRequest(QUrl(uploadURL), itemId, path, file.fileName()), runner);
+    const Result<QVariant> answer = synchronousRequest(
+        NI::uploadFileRequest(QUrl(uploadURL), itemId, path, file.fileName(), endpoint().timeout), runner);
     if (!answer)
         return answer.error();
     const QVariantMap response = answer->toMap().value(key(wire::kBodyParamXMLResponse)).toMap();

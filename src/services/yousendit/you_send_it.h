@@ -35,6 +35,8 @@ public:
     QString authToken() const;
     void setAuthToken(const QString& token);
     Endpoint endpoint() const;
+    // The idle time after which a request fails: 30 seconds unless set.
+    void setRequestTimeout(std::chrono::milliseconds timeout);
 
     std::optional<User> loggedUser() const;
     // Forgets the logged-in user; the token stays as it is.
@@ -121,6 +123,7 @@ private:
     QString serverUrl_;
     QString apiKey_;
     QString authToken_;
+    std::chrono::milliseconds timeout_{30000};
     std::optional<User> loggedUser_;
     std::shared_ptr<AsyncConnection> download_;
 };
