@@ -1,7 +1,9 @@
 #include "accounts/settings_keys.h"
+#include "fake_yousendit.h"
 #include "services/built_in_services.h"
 #include "services/generic/generic_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
+#include "services/yousendit/yousendit_uploader.h"
 #include "support/fake_owncloud.h"
 #include "support/uploader_fixture.h"
 
@@ -36,6 +38,19 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::YouSendItUploaderClass> {
+    static constexpr ServiceId id = ServiceId::YouSendIt;
+    FakeYouSendIt server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        server.addAccount("me@example.org", "secret");
+        qputenv("QUILLMOOR_YOUSENDIT_URL", server.url().toString().toUtf8());
+        qputenv("QUILLMOOR_YOUSENDIT_KEY", FakeYouSendIt::kApiKey);
+        EXPECT_TRUE(settings.setObject(QStringLiteral("me@example.org"), keys::youSendItEmail));
+        credentials.setPassword(QStringLiteral("secret"), QStringLiteral("Quillmoor (Hightail)"),
+                                QStringLiteral("me@example.org"));
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
@@ -46,14 +61,18 @@ protected:
     ContractServer<ServiceClass> server;
 };
 
-using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass>;
+using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                                            upload::YouSendItUploaderClass>;
 const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id};
+                               ContractServer<upload::OwnCloudUploaderClass>::id,
+                               ContractServer<upload::YouSendItUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
     const UploaderRecorder& recorder = this->recorder;
     auto uploader = this->make();
+    // Services that send the files to the message's recipients need some; the others ignore them.
+    uploader->setRecipientList({QStringLiteral("someone@example.org")});
     const QString a = this->localFile(QStringLiteral("a.bin"), QByteArray(256 * 1024, 'a'));
     const QString b = this->localFile(QStringLiteral("b.bin"), QByteArray(256 * 1024, 'b'));
 

@@ -148,6 +148,8 @@ Result<QVariant> YouSendIt::synchronousRequest(net::HTTPRequest request, net::Bl
     Result<net::BlockingResponse> answer = runner.run(std::move(request));
     if (!answer) {
         const platform::Error& error = answer.error();
+        if (error.code == net::kURLErrorTimedOut)
+            return makeError(error.code, QStringLiteral("The Hightail server did not answer in time."));
         return makeError(error.code, error.localizedDescription);
     }
     const long status = answer->response.statusCode;

@@ -68,12 +68,18 @@ void YouSendItUploader::startAuthentication() {
     auto report = inRun([this](const Result<ys::AuthToken>& token) {
         reportAuthentication(token ? std::nullopt : std::optional(errorFromError(token.error())));
     });
-    platform::dispatch::onGlobalPool([client = client_, runner = runner_, email = login(),
-                                      password = password(), report = std::move(report)]() mutable {
-        Result<ys::AuthToken> token = client->loginWithEmail(email, password, *runner);
-        platform::dispatch::onMain(
-            [report = std::move(report), token = std::move(token)]() mutable { report(token); });
-    });
+    // The account being linked, or else the one stored.
+    const QString email =
+        login().isEmpty()
+            ? environment_.settings.stringForKey(QString::fromLatin1(accounts::keys::youSendItEmail))
+            : login();
+    const QString password = this->password().isNull() ? storedPassword(email) : this->password();
+    platform::dispatch::onGlobalPool(
+        [client = client_, runner = runner_, email, password, report = std::move(report)]() mutable {
+            Result<ys::AuthToken> token = client->loginWithEmail(email, password, *runner);
+            platform::dispatch::onMain(
+                [report = std::move(report), token = std::move(token)]() mutable { report(token); });
+        });
 }
 
 void YouSendItUploader::startUpload(const QString& path) {
@@ -130,25 +136,31 @@ void YouSendItUploader::startUpload(const QString& path) {
                 !uploaded)
                 return finish({uploaded.error(), {}, {}});
         }
-        const Result<ys::Commit> commit = client->commitItemSend(send->objectId, false, 0, *runner);
-        if (runner->isCancelled()) {
-            // Cancelled while the commit was on its way: the server may have made the delivery all the
-            // same. Take it back, so nothing stays behind of a message that was not sent.
+        // From here the server may hold a delivery: whatever ends the run short of a link takes it back,
+        // so nothing stays behind of a message that was not sent.
+        const auto takeBack = [&client, &send] {
             net::BlockingRequestRunner cleanup;
             if (const auto deleted = client->deleteItem(send->objectId, cleanup); !deleted)
                 platform::SystemLog::write(
-                    QStringLiteral("Hightail: the cancelled delivery %1 was not removed: %2")
+                    QStringLiteral("Hightail: the unsent delivery %1 was not removed: %2")
                         .arg(send->objectId, deleted.error().localizedDescription));
-            return;
+        };
+        const Result<ys::Commit> commit = client->commitItemSend(send->objectId, false, 0, *runner);
+        if (runner->isCancelled())
+            return takeBack();
+        if (!commit) {
+            finish({commit.error(), {}, {}});
+            return takeBack();
         }
-        if (!commit)
-            return finish({commit.error(), {}, {}});
         const QUrl link(commit->content, QUrl::StrictMode);
-        if (commit->content == QLatin1String(ys::kNotAvailable) || !link.isValid() || link.scheme().isEmpty())
-            return finish(
+        if (commit->content == QLatin1String(ys::kNotAvailable) || !link.isValid() ||
+            link.scheme().isEmpty()) {
+            finish(
                 {uploaderError(QStringLiteral("The Hightail server gave no download address for the file.")),
                  {},
                  {}});
+            return takeBack();
+        }
         finish({std::nullopt, link, send->objectId});
     });
 }
@@ -166,7 +178,7 @@ void YouSendItUploader::removeUploadedFile(const QUrl& link,
     });
 }
 
-YouSendItUploaderClass::YouSendItUploaderClass(const ServiceEnvironment& environment,
+YouSendItUploaderClass::YouSendItUploaderClass(const ServiceEnvironment& environment, const platform::Bundle&,
                                                std::shared_ptr<ys::YouSendIt> client)
     : UploaderClass(environment, youSendItService())
     , client_(client ? std::move(client) : ys::YouSendIt::sharedInstance())

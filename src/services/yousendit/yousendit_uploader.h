@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/bundle.h"
 #include "services/yousendit/you_send_it.h"
 #include "uploaders/uploader_class.h"
 
@@ -50,8 +51,9 @@ private:
 class YouSendItUploaderClass final : public UploaderClass {
 public:
     // `client`: the process's shared client unless another is given.
-    explicit YouSendItUploaderClass(const ServiceEnvironment& environment,
-                                    std::shared_ptr<yousendit::YouSendIt> client = {});
+    // The bundle is taken like every service's; this one has no texts of its own in it.
+    YouSendItUploaderClass(const ServiceEnvironment& environment, const platform::Bundle& bundle,
+                           std::shared_ptr<yousendit::YouSendIt> client = {});
     ~YouSendItUploaderClass() override;
 
     // Linked while the client has a logged-in user, and while stored credentials wait for (or are in) the
