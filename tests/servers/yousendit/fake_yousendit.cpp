@@ -163,8 +163,8 @@ void FakeYouSendIt::routes() {
                     "</error-message></ysi-error><upload-status>failed</upload-status></ysi-response>",
                 "text/xml");
         };
-        if (req.get_header_value("Content-Type") != "multipart/form-data; boundary=AaB03x")
-            return xmlError(400, "Not a multipart form with the boundary AaB03x");
+        if (req.get_header_value("Content-Type").rfind("multipart/form-data; boundary=", 0) != 0)
+            return xmlError(400, "Not a multipart form");
         if (!req.has_file("bid") || !req.has_file("fname"))
             return xmlError(400, "The form needs the parts bid and fname");
         const std::string id = req.matches[1];
