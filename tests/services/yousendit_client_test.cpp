@@ -209,15 +209,22 @@ TEST_F(YouSendItClientTest, DownloadStreamsToTheDestinationWithItsRange) {
     fake.server().route("GET", "/files/report", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("downloaded bytes", "application/octet-stream");
     });
+    fake.server().route("GET", "/files/moved", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/files/report");
+    });
     auto recorder = std::make_shared<DownloadRecorder>();
     const QString destination = temp.filePath(QStringLiteral("deep/folder/report.bin"));
-    client.downloadFile(QStringLiteral("/files/report"), QStringLiteral("pw"), destination, 5, 0, recorder);
+    // After a redirect the open range from the offset is asked for again.
+    client.downloadFile(QStringLiteral("/files/moved"), QStringLiteral("pw"), destination, 5, 0, recorder);
     ASSERT_TRUE(waitUntil([&] { return recorder->written || recorder->error; }));
     EXPECT_TRUE(recorder->started);
     EXPECT_EQ(*recorder->written, true);
     EXPECT_EQ(readFile(destination), "oaded bytes"); // from the offset on
     EXPECT_EQ(fake.server().log().last().header("Range"), "bytes=5-");
-    EXPECT_EQ(fake.server().log().last().param("password"), "pw");
+    const auto log = fake.server().log().all();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].param("password"), "pw");
+    EXPECT_EQ(log[0].header("Range"), "bytes=5-");
 
     auto missing = std::make_shared<DownloadRecorder>();
     client.downloadFile(QStringLiteral("/files/none"), QString(""), temp.filePath("none.bin"), 0, 10,
