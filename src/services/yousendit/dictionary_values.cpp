@@ -73,18 +73,4 @@ QString prettyPrint(const QStringList& list) {
     return text;
 }
 
-platform::Error makeError(int statusCode, const QString& message) {
-    return platform::Error(QString::fromLatin1(kErrorDomain), statusCode, message);
-}
-
-platform::Error invalidParameters() {
-    return makeError(400, QString::fromLatin1(kMessageInvalidParameters));
-}
-
-platform::Error errorWithDictionary(const QVariant& errorStatus) {
-    const QVariantMap map = errorStatus.toMap();
-    return makeError(int(integerForKey(QStringLiteral("code"), map)),
-                     valueForKey(QStringLiteral("message"), map));
-}
-
 } // namespace qm::yousendit
