@@ -1,5 +1,7 @@
 #include "accounts/settings_keys.h"
+#include "servers/dropmark/fake_dropmark.h"
 #include "services/built_in_services.h"
+#include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
@@ -36,19 +38,44 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::DropmarkUploaderClass> {
+    static constexpr ServiceId id = ServiceId::Dropmark;
+    FakeDropmark server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        // The class reads its deployment from the environment, as the hosts make it.
+        qputenv("QUILLMOOR_DROPMARK_URL", server.url().toEncoded());
+        qputenv("QUILLMOOR_DROPMARK_KEY", FakeDropmark::kApiKey);
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeDropmark::kEmail), keys::dropmarkEmail));
+        credentials.setPassword(QString::fromLatin1(FakeDropmark::kPassword),
+                                QStringLiteral("Quillmoor (Dropmark)"),
+                                QString::fromLatin1(FakeDropmark::kEmail));
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeDropmark::kUserId), keys::dropmarkUserID));
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeDropmark::kToken), keys::dropmarkToken));
+        EXPECT_TRUE(settings.setObject(QString::fromStdString(server.addCollection("Quillmoor")),
+                                       keys::dropmarkCollectionID));
+    }
+    ~ContractServer() {
+        qunsetenv("QUILLMOOR_DROPMARK_URL");
+        qunsetenv("QUILLMOOR_DROPMARK_KEY");
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
     void SetUp() override {
         server.configure(this->settings, this->credentials);
+        this->recorder.acceptsIcons = true;
         this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
     }
     ContractServer<ServiceClass> server;
 };
 
-using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass>;
+using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                                            upload::DropmarkUploaderClass>;
 const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id};
+                               ContractServer<upload::OwnCloudUploaderClass>::id,
+                               ContractServer<upload::DropmarkUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
