@@ -1,6 +1,6 @@
 // Serves the Dropmark fake on 127.0.0.1 until interrupted, for the benchmark and for trying things by hand.
-// Usage: fake_dropmark [--collection NAME]...   Prints the URL, the API key, the e-mail and the
-// password, one a line.
+// Usage: fake_dropmark [--collection NAME]...   Prints the URL, the API key, the e-mail, the
+// password, the user id and the token, one a line.
 
 #include "servers/dropmark/fake_dropmark.h"
 
@@ -20,8 +20,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2)
         if (std::strcmp(argv[i], "--collection") == 0)
             fake.addCollection(argv[i + 1]);
-    std::printf("%s\n%s\n%s\n%s\n", qPrintable(fake.url().toString()), qm::test::FakeDropmark::kApiKey,
-                qm::test::FakeDropmark::kEmail, qm::test::FakeDropmark::kPassword);
+    using qm::test::FakeDropmark;
+    std::printf("%s\n%s\n%s\n%s\n%s\n%s\n", qPrintable(fake.url().toString()), FakeDropmark::kApiKey,
+                FakeDropmark::kEmail, FakeDropmark::kPassword, FakeDropmark::kUserId, FakeDropmark::kToken);
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);
