@@ -2,6 +2,7 @@
 
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
+#include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 
 namespace qm::upload {
@@ -12,6 +13,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     registry.registerService(std::make_unique<GenericUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<OwnCloudUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<DropmarkUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<MediaFireUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload

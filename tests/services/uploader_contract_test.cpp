@@ -1,8 +1,10 @@
 #include "accounts/settings_keys.h"
 #include "servers/dropmark/fake_dropmark.h"
+#include "servers/mediafire/fake_mediafire.h"
 #include "services/built_in_services.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
+#include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
 #include "support/uploader_fixture.h"
@@ -60,6 +62,27 @@ template <> struct ContractServer<upload::DropmarkUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::MediaFireUploaderClass> {
+    static constexpr ServiceId id = ServiceId::MediaFire;
+    FakeMediaFire server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        qputenv("QUILLMOOR_MEDIAFIRE_URL", server.url().toEncoded());
+        qputenv("QUILLMOOR_MEDIAFIRE_KEY", FakeMediaFire::kApplicationId);
+        qputenv("QUILLMOOR_MEDIAFIRE_SECRET", FakeMediaFire::kApiKey);
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeMediaFire::kEmail), keys::mediaFireEmail));
+        credentials.setPassword(QString::fromLatin1(FakeMediaFire::kPassword),
+                                QStringLiteral("Quillmoor (MediaFire)"),
+                                QString::fromLatin1(FakeMediaFire::kEmail));
+        EXPECT_TRUE(settings.setObject(QString::fromStdString(server.addFolder("Quillmoor")),
+                                       keys::mediaFireFolderKey));
+    }
+    ~ContractServer() {
+        for (const char* name :
+             {"QUILLMOOR_MEDIAFIRE_URL", "QUILLMOOR_MEDIAFIRE_KEY", "QUILLMOOR_MEDIAFIRE_SECRET"})
+            qunsetenv(name);
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
@@ -72,10 +95,10 @@ protected:
 };
 
 using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
-                                            upload::DropmarkUploaderClass>;
-const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id,
-                               ContractServer<upload::DropmarkUploaderClass>::id};
+                                            upload::DropmarkUploaderClass, upload::MediaFireUploaderClass>;
+const QSet<ServiceId> kCovered{
+    ContractServer<upload::GenericUploaderClass>::id, ContractServer<upload::OwnCloudUploaderClass>::id,
+    ContractServer<upload::DropmarkUploaderClass>::id, ContractServer<upload::MediaFireUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
