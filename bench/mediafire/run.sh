@@ -50,9 +50,10 @@ cat >"$work/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig><type>session</type><listen>unix:dir=$work/run</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*"/><allow own="*"/></policy></busconfig>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+</policy></busconfig>
 CONF
-dbus-daemon --nofork --config-file="$work/bus.conf" --print-address=3 3>"$work/bus.address" &
+dbus-daemon --nofork --config-file="$work/bus.conf" --print-address=3 3>"$work/bus.address" 2>"$work/bus.log" &
 pids+=($!)
 for _ in $(seq 1 200); do [[ -s $work/bus.address ]] && break; sleep 0.05; done
 export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address") HOME=$work/home XDG_RUNTIME_DIR=$work/run
