@@ -1,6 +1,8 @@
 #include "services/built_in_services.h"
 
+#include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
+#include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "services/yousendit/yousendit_uploader.h"
 
@@ -12,6 +14,8 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     registry.registerService(std::make_unique<GenericUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<OwnCloudUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<YouSendItUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<DropmarkUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<MediaFireUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload

@@ -1,7 +1,11 @@
 #include "accounts/settings_keys.h"
 #include "fake_yousendit.h"
+#include "servers/dropmark/fake_dropmark.h"
+#include "servers/mediafire/fake_mediafire.h"
 #include "services/built_in_services.h"
+#include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
+#include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "services/yousendit/yousendit_uploader.h"
 #include "support/fake_owncloud.h"
@@ -51,21 +55,68 @@ template <> struct ContractServer<upload::YouSendItUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::DropmarkUploaderClass> {
+    static constexpr ServiceId id = ServiceId::Dropmark;
+    FakeDropmark server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        // The class reads its deployment from the environment, as the hosts make it.
+        qputenv("QUILLMOOR_DROPMARK_URL", server.url().toEncoded());
+        qputenv("QUILLMOOR_DROPMARK_KEY", FakeDropmark::kApiKey);
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeDropmark::kEmail), keys::dropmarkEmail));
+        credentials.setPassword(QString::fromLatin1(FakeDropmark::kPassword),
+                                QStringLiteral("Quillmoor (Dropmark)"),
+                                QString::fromLatin1(FakeDropmark::kEmail));
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeDropmark::kUserId), keys::dropmarkUserID));
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeDropmark::kToken), keys::dropmarkToken));
+        EXPECT_TRUE(settings.setObject(QString::fromStdString(server.addCollection("Quillmoor")),
+                                       keys::dropmarkCollectionID));
+    }
+    ~ContractServer() {
+        qunsetenv("QUILLMOOR_DROPMARK_URL");
+        qunsetenv("QUILLMOOR_DROPMARK_KEY");
+    }
+};
+
+template <> struct ContractServer<upload::MediaFireUploaderClass> {
+    static constexpr ServiceId id = ServiceId::MediaFire;
+    FakeMediaFire server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        qputenv("QUILLMOOR_MEDIAFIRE_URL", server.url().toEncoded());
+        qputenv("QUILLMOOR_MEDIAFIRE_KEY", FakeMediaFire::kApplicationId);
+        qputenv("QUILLMOOR_MEDIAFIRE_SECRET", FakeMediaFire::kApiKey);
+        EXPECT_TRUE(settings.setObject(QString::fromLatin1(FakeMediaFire::kEmail), keys::mediaFireEmail));
+        credentials.setPassword(QString::fromLatin1(FakeMediaFire::kPassword),
+                                QStringLiteral("Quillmoor (MediaFire)"),
+                                QString::fromLatin1(FakeMediaFire::kEmail));
+        EXPECT_TRUE(settings.setObject(QString::fromStdString(server.addFolder("Quillmoor")),
+                                       keys::mediaFireFolderKey));
+    }
+    ~ContractServer() {
+        for (const char* name :
+             {"QUILLMOOR_MEDIAFIRE_URL", "QUILLMOOR_MEDIAFIRE_KEY", "QUILLMOOR_MEDIAFIRE_SECRET"})
+            qunsetenv(name);
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
     void SetUp() override {
         server.configure(this->settings, this->credentials);
+        this->recorder.acceptsIcons = true;
         this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
     }
     ContractServer<ServiceClass> server;
 };
 
+// One entry per registered service.
 using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
-                                            upload::YouSendItUploaderClass>;
-const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id,
-                               ContractServer<upload::YouSendItUploaderClass>::id};
+                                            upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
+                                            upload::MediaFireUploaderClass>;
+const QSet<ServiceId> kCovered{
+    ContractServer<upload::GenericUploaderClass>::id, ContractServer<upload::OwnCloudUploaderClass>::id,
+    ContractServer<upload::YouSendItUploaderClass>::id, ContractServer<upload::DropmarkUploaderClass>::id,
+    ContractServer<upload::MediaFireUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
