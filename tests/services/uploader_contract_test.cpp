@@ -1,5 +1,7 @@
 #include "accounts/settings_keys.h"
+#include "servers/droplr/fake_droplr.h"
 #include "services/built_in_services.h"
+#include "services/droplr/droplr_uploader.h"
 #include "services/generic/generic_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
@@ -36,6 +38,20 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::DroplrUploaderClass> {
+    static constexpr ServiceId id = ServiceId::Droplr;
+    FakeDroplr server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        server.addAccount("contract@example.org", "pw");
+        qputenv("QUILLMOOR_DROPLR_KEY", FakeDroplr::kPublicKey);
+        qputenv("QUILLMOOR_DROPLR_SECRET", FakeDroplr::kPrivateKey);
+        qputenv("QUILLMOOR_DROPLR_URL", server.url().toString().toUtf8());
+        EXPECT_TRUE(settings.setObject(QStringLiteral("contract@example.org"), keys::droplrEmail));
+        credentials.setPassword(QStringLiteral("pw"), QStringLiteral("Quillmoor (Droplr)"),
+                                QStringLiteral("contract@example.org"));
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
@@ -46,9 +62,11 @@ protected:
     ContractServer<ServiceClass> server;
 };
 
-using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass>;
+using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                                            upload::DroplrUploaderClass>;
 const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id};
+                               ContractServer<upload::OwnCloudUploaderClass>::id,
+                               ContractServer<upload::DroplrUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
