@@ -174,6 +174,19 @@ TEST(DroplrService, Validations) {
         EXPECT_FALSE(Service::isValidPassword(QString::fromLatin1(password))) << password;
     EXPECT_TRUE(Service::isValidPassword("aB34"));
     EXPECT_TRUE(Service::isValidPassword(QString(32, 'z')));
+
+    EXPECT_EQ(Service(QStringLiteral("ua"), AppCredentials(QStringLiteral("PK"), QStringLiteral("S")))
+                  .description(),
+              "DKService{server='http://sandbox.droplr.com:8069/', "
+              "appCredentials=DKAppCredentials{publicKey='pk'}}");
+    DropCreation drop;
+    drop.code = QStringLiteral("c");
+    drop.createdAt = -1;
+    drop.type = DropType::File;
+    drop.size = 1536;
+    EXPECT_EQ(drop.description(),
+              "DKDropCreation{code='c', createdAt=n/a, type='File', title='', size=1.5KB, shortlink=''}");
+    EXPECT_EQ(Service::nameForDrop(QStringLiteral("a"), QStringLiteral("png"), false), "a.png");
 }
 
 TEST(DroplrService, RequestsAreBuiltAndSignedLast) {
