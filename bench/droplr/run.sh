@@ -6,8 +6,10 @@
 # the whole send: reading the message, decoding the attachment, linking nothing new, uploading, writing.
 #
 # Build first (tests on, for the fake):
-#   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMOOR_BUILD_TESTS=ON
-#   cmake --build build --target quillmoor fake_droplr
+#   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMOOR_BUILD_TESTS=ON \
+#       -DQUILLMOOR_BUILD_BENCH=ON
+#   cmake --build build --target quillmoor fake_droplr droplr_upload_bench
+# droplr_upload_bench (DroplrUploader alone, as an upload run drives it) gives the upload's own share.
 # Environment: BUILD (build folder, default build), SIZE_MIB (default 1024).
 # Runs in a private D-Bus session with its own gnome-keyring-daemon: quillmoor keeps the password there.
 set -euo pipefail
@@ -25,9 +27,10 @@ source "$root/bench/time_stats.sh"
 build=${BUILD:-$root/build}
 quillmoor=$build/bin/quillmoor
 fake=$build/bin/fake_droplr
+bench=$build/bin/droplr_upload_bench
 size_mib=${SIZE_MIB:-1024}
-for program in "$quillmoor" "$fake"; do
-    [[ -x $program ]] || { echo "missing $program: build quillmoor and fake_droplr first" >&2; exit 1; }
+for program in "$quillmoor" "$fake" "$bench"; do
+    [[ -x $program ]] || { echo "missing $program: build quillmoor, fake_droplr and droplr_upload_bench first" >&2; exit 1; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/droplr_bench.XXXXXX")
@@ -90,9 +93,17 @@ row() { throughput_row 4 21 "$1" "$2" "$3" "$size_mib"; }
 echo "|      | tool                  |  wall s |    MiB/s |  CPU s | RSS MiB |"
 echo "|------|-----------------------|---------|----------|--------|---------|"
 
+r=$(fastest_run 1 : : "$bench" "$work/payload.bin" "$email" "$password") || exit 1
+row up "DroplrUploader" "$r"
+
 sent_has_link() { grep -q "https://d.pr/" "$work/sent.eml" || { echo "no link in the sent message" >&2; return 1; }; }
 r=$(fastest_run 1 : sent_has_link "$quillmoor" send --answer upload --out "$work/sent.eml" "$work/message.eml") || exit 1
 row send "quillmoor send" "$r"
+# The same message kept whole (under the threshold): what reading, decoding and writing it costs alone.
+"$quillmoor" config set QuillmoorMinFileSize 100000 >/dev/null
+sent_whole() { ! grep -q "https://d.pr/" "$work/sent.eml" || { echo "uploaded after all" >&2; return 1; }; }
+r=$(fastest_run 1 : sent_whole "$quillmoor" send --answer send --out "$work/sent.eml" "$work/message.eml") || exit 1
+row keep "quillmoor, no upload" "$r"
 
 # curl signs as the client does: METHOD PATH HTTP/1.1 \n CONTENT-TYPE \n DATE, HMAC-SHA1 with
 # privateKey:sha1(password), and the access key Base64(publicKey:email).
