@@ -193,6 +193,17 @@ TEST_F(DroplrTest, StallsTimeOutAndCancelledOperationsReportOnlyTheirCancel) {
     EXPECT_FALSE(cancelled->error || cancelled->result);
 }
 
+TEST_F(DroplrTest, AnOperationStartedLateIsDatedAndSignedWhenItStarts) {
+    auto uploader = make();
+    const auto late = client(*uploader).readAccount();
+    const QByteArray built = late->request().header("Date");
+    waitUntil([] { return false; }, 1200);
+    fake.setAllowedSkew(1s);
+    const auto ran = execute(late);
+    EXPECT_TRUE(ran->result) << ran->error->localizedDescription.toStdString();
+    EXPECT_GE(late->request().header("Date").toLongLong(), built.toLongLong() + 1200);
+}
+
 TEST_F(DroplrTest, TheFakeRefusesWrongKeysAndAChangedContentType) {
     droplr::Service stranger(QStringLiteral("t/1"), droplr::AppCredentials(FakeDroplr::kPublicKey, "wrong"));
     stranger.setEndpoint(fake.url());
