@@ -1,5 +1,6 @@
 #include "services/built_in_services.h"
 
+#include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
 #include "services/mediafire/mediafire_uploader.h"
@@ -16,6 +17,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     registry.registerService(std::make_unique<YouSendItUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<DropmarkUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<MediaFireUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<DroplrUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload

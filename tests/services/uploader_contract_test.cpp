@@ -1,8 +1,10 @@
 #include "accounts/settings_keys.h"
 #include "fake_yousendit.h"
+#include "servers/droplr/fake_droplr.h"
 #include "servers/dropmark/fake_dropmark.h"
 #include "servers/mediafire/fake_mediafire.h"
 #include "services/built_in_services.h"
+#include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
 #include "services/mediafire/mediafire_uploader.h"
@@ -22,6 +24,8 @@ using upload::ServiceId;
 
 // A server in this process on which a service's uploads and linking attempts can finish.
 template <typename ServiceClass> struct ContractServer;
+}
+};
 
 template <> struct ContractServer<upload::GenericUploaderClass> {
     static constexpr ServiceId id = ServiceId::Generic;
@@ -98,6 +102,20 @@ template <> struct ContractServer<upload::MediaFireUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::DroplrUploaderClass> {
+    static constexpr ServiceId id = ServiceId::Droplr;
+    FakeDroplr server;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        server.addAccount("contract@example.org", "pw");
+        qputenv("QUILLMOOR_DROPLR_KEY", FakeDroplr::kPublicKey);
+        qputenv("QUILLMOOR_DROPLR_SECRET", FakeDroplr::kPrivateKey);
+        qputenv("QUILLMOOR_DROPLR_URL", server.url().toString().toUtf8());
+        EXPECT_TRUE(settings.setObject(QStringLiteral("contract@example.org"), keys::droplrEmail));
+        credentials.setPassword(QStringLiteral("pw"), QStringLiteral("Quillmoor (Droplr)"),
+                                QStringLiteral("contract@example.org"));
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
@@ -112,11 +130,11 @@ protected:
 // One entry per registered service.
 using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
                                             upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
-                                            upload::MediaFireUploaderClass>;
+                                            upload::MediaFireUploaderClass, upload::DroplrUploaderClass>;
 const QSet<ServiceId> kCovered{
-    ContractServer<upload::GenericUploaderClass>::id, ContractServer<upload::OwnCloudUploaderClass>::id,
+    ContractServer<upload::GenericUploaderClass>::id,   ContractServer<upload::OwnCloudUploaderClass>::id,
     ContractServer<upload::YouSendItUploaderClass>::id, ContractServer<upload::DropmarkUploaderClass>::id,
-    ContractServer<upload::MediaFireUploaderClass>::id};
+    ContractServer<upload::MediaFireUploaderClass>::id, ContractServer<upload::DroplrUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
