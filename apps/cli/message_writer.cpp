@@ -167,16 +167,27 @@ public:
     explicit LineEnds(bool crlf)
         : crlf_(crlf) {}
     QByteArray convert(const QByteArray& bytes) {
-        if (!crlf_)
+        if (!crlf_ || bytes.isEmpty())
             return bytes;
         QByteArray out;
         out.reserve(bytes.size() + bytes.size() / 32);
-        for (const char c : bytes) {
-            if (c == '\n' && !afterCR_)
+        // Runs between line ends are copied whole: a message of gigabytes goes through here.
+        const char* data = bytes.constData();
+        const qsizetype size = bytes.size();
+        qsizetype from = 0;
+        while (from < size) {
+            const void* found = std::memchr(data + from, '\n', static_cast<size_t>(size - from));
+            const qsizetype at = found ? static_cast<const char*>(found) - data : size;
+            out.append(data + from, at - from);
+            if (at == size)
+                break;
+            const bool afterCR = at > 0 ? data[at - 1] == '\r' : afterCR_;
+            if (!afterCR)
                 out.append('\r');
-            out.append(c);
-            afterCR_ = c == '\r';
+            out.append('\n');
+            from = at + 1;
         }
+        afterCR_ = data[size - 1] == '\r';
         return out;
     }
 

@@ -100,55 +100,50 @@ void SmtpdConnection::resetTransaction() {
 void SmtpdConnection::readInput() {
     idle_.start();
     input_.append(socket_->readAll());
+    // Read by position and trimmed once at the end: removing each line from the front would move the
+    // rest of the buffer every time.
+    qsizetype position = 0;
     // Commands wait while a message is processed: a pipelining client's next ones get their replies
     // after the message's.
-    while (state_ != State::Waiting && state_ != State::Closed) {
-        const qsizetype end = input_.indexOf('\n');
-        if (end < 0) {
-            if (state_ == State::Data) {
-                // No line end yet in a long run of data: write all but what may begin the end marker.
-                qsizetype keep = input_.endsWith('\r') ? 1 : 0;
-                if (!partialLine_ && (input_ == "." || input_ == ".\r"))
-                    keep = input_.size();
-                if (input_.size() > keep) {
-                    dataLine(input_.left(input_.size() - keep));
-                    input_.remove(0, input_.size() - keep);
-                }
-            } else if (input_.size() > kLongestCommand) {
-                close("500 5.5.2 Line too long");
-            }
-            return;
-        }
-        const QByteArray line = input_.left(end + 1);
-        input_.remove(0, end + 1);
+    while (position < input_.size() && state_ != State::Waiting && state_ != State::Closed) {
         if (state_ == State::Data) {
-            dataLine(line);
+            if (!consumeData(position))
+                break;
             continue;
         }
-        QByteArray text = line;
-        while (text.endsWith('\n') || text.endsWith('\r'))
+        const qsizetype end = input_.indexOf('\n', position);
+        if (end < 0) {
+            if (input_.size() - position > kLongestCommand)
+                close("500 5.5.2 Line too long");
+            break;
+        }
+        QByteArray text = input_.mid(position, end - position);
+        position = end + 1;
+        if (text.endsWith('\r'))
             text.chop(1);
         if (state_ == State::AuthUser || state_ == State::AuthPassword || state_ == State::AuthPlain) {
-            if (text == "*") {
-                state_ = State::Command;
-                send("501 5.7.0 Authentication cancelled");
-                continue;
-            }
-            const QByteArray decoded = QByteArray::fromBase64(text);
-            if (state_ == State::AuthUser) {
-                authUser_ = decoded;
-                state_ = State::AuthPassword;
-                send("334 UGFzc3dvcmQ6"); // "Password:"
-            } else if (state_ == State::AuthPassword) {
-                state_ = State::Command;
-                checkCredentials(authUser_, decoded);
-            } else {
-                state_ = State::Command;
-                authenticate("PLAIN", text);
-            }
+            authenticationLine(text);
             continue;
         }
         command(text);
+    }
+    input_.remove(0, position);
+}
+
+void SmtpdConnection::authenticationLine(const QByteArray& text) {
+    const State state = state_;
+    state_ = State::Command;
+    if (text == "*")
+        return send("501 5.7.0 Authentication cancelled");
+    const QByteArray decoded = QByteArray::fromBase64(text);
+    if (state == State::AuthUser) {
+        authUser_ = decoded;
+        state_ = State::AuthPassword;
+        send("334 UGFzc3dvcmQ6"); // "Password:"
+    } else if (state == State::AuthPassword) {
+        checkCredentials(authUser_, decoded);
+    } else {
+        authenticate("PLAIN", text);
     }
 }
 
@@ -272,18 +267,45 @@ void SmtpdConnection::beginData() {
     send("354 End data with <CR><LF>.<CR><LF>");
 }
 
-// One line of the message (or a piece of a long one) as it arrives: the final dot ends it, a leading dot
-// of a line is the client's stuffing (RFC 5321 4.5.2).
-void SmtpdConnection::dataLine(const QByteArray& line) {
-    const bool lineStart = !partialLine_;
-    partialLine_ = !line.endsWith('\n');
-    if (lineStart && (line == ".\r\n" || line == ".\n")) {
-        endData();
-        return;
+// The message as it arrives, written in runs between the lines that begin with a dot: those are the
+// client's stuffing (RFC 5321 4.5.2), which goes, or the final dot. False when more input is needed to
+// tell which.
+bool SmtpdConnection::consumeData(qsizetype& position) {
+    const auto write = [this](const char* data, qsizetype size) {
+        if (!spoolFailed_ && spool_.write(data, size) != size)
+            spoolFailed_ = true;
+    };
+    const char* data = input_.constData();
+    const qsizetype size = input_.size();
+    while (position < size) {
+        if (!partialLine_ && data[position] == '.') {
+            const qsizetype end = input_.indexOf('\n', position);
+            if (end < 0) {
+                // "." or ".\r" may still become the end marker.
+                if (size - position == 1 || (size - position == 2 && data[position + 1] == '\r'))
+                    return false;
+                write(data + position + 1, size - position - 1);
+                partialLine_ = true;
+                position = size;
+                return true;
+            }
+            const qsizetype length = end + 1 - position;
+            if (length == 2 || (length == 3 && data[position + 1] == '\r')) {
+                position = end + 1;
+                endData();
+                return true;
+            }
+            write(data + position + 1, length - 1);
+            position = end + 1;
+            continue;
+        }
+        const qsizetype next = input_.indexOf("\n.", position);
+        const qsizetype upto = next < 0 ? size : next + 1;
+        write(data + position, upto - position);
+        partialLine_ = data[upto - 1] != '\n';
+        position = upto;
     }
-    const qsizetype skip = lineStart && line.startsWith('.') ? 1 : 0;
-    if (!spoolFailed_ && spool_.write(line.constData() + skip, line.size() - skip) != line.size() - skip)
-        spoolFailed_ = true;
+    return true;
 }
 
 void SmtpdConnection::endData() {

@@ -43,7 +43,8 @@ private:
 
     void readInput();
     void command(const QByteArray& line);
-    void dataLine(const QByteArray& line);
+    void authenticationLine(const QByteArray& text);
+    bool consumeData(qsizetype& position);
     void beginData();
     void endData();
     void abandonMessage();

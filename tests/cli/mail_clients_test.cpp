@@ -30,14 +30,14 @@ struct Ran {
 };
 
 Ran runProgram(const QString& program, const QStringList& arguments, const QByteArray& input = {},
-               const QString& workingDirectory = {}) {
+               const QString& workingDirectory = {}, int timeoutMs = 20000) {
     QProcess process;
     process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
     Ran ran;
-    if (process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit)
+    if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
         ran.status = process.exitCode();
     else
         process.kill();
@@ -133,12 +133,12 @@ protected:
         smtpd.terminate();
         smtpd.waitForFinished(5000);
     }
-    Ran python(const char* script, const QStringList& arguments) {
+    static QString script(const char* name) {
+        return QFileInfo(QStringLiteral(QUILLMOOR_SMTP_SERVER)).dir().filePath(QString::fromLatin1(name));
+    }
+    Ran python(const char* script, const QStringList& arguments, int timeoutMs = 20000) {
         return runProgram(QStringLiteral(QUILLMOOR_DEBIAN_PYTHON),
-                          QStringList{QFileInfo(QStringLiteral(QUILLMOOR_SMTP_SERVER))
-                                          .dir()
-                                          .filePath(QString::fromLatin1(script))} +
-                              arguments);
+                          QStringList{MailClientsTest::script(script)} + arguments, {}, {}, timeoutMs);
     }
     Ran smtplib(const QStringList& arguments) {
         return python("smtp_client.py", QStringList{QString::number(smtpdPort), user, token} + arguments);
@@ -370,6 +370,34 @@ TEST_F(MailClientsTest, SendmailExitStatusesTellTheClientWhetherToKeepTheMessage
     const Ran looped = quillmoor({"sendmail", "-t"}, message);
     EXPECT_EQ(looped.status, 78) << looped.err.toStdString(); // EX_CONFIG
     EXPECT_TRUE(looped.err.contains(QStringLiteral("leads back to Quillmoor")));
+}
+
+// 256 MiB in the suite, to stay quick on a shared disk; QUILLMOOR_BIG_MESSAGE_MIB=2048 runs the full
+// two gibibytes. Memory must not grow with the size either way.
+TEST_F(MailClientsTest, AVeryLargeMessageStreamsThroughWithFlatMemory) {
+    QString error;
+    const auto counter = RealServer::start(QStringLiteral(QUILLMOOR_DEBIAN_PYTHON),
+                                           {script("counting_sink.py"), "{port}", path("counted")}, &error);
+    ASSERT_NE(counter, nullptr) << error.toStdString();
+    config("QuillmoorSMTPURL", QStringLiteral("smtp://127.0.0.1:%1").arg(counter->port()));
+    startSmtpd();
+    const Ran sent = python("smtp_client.py",
+                            {QString::number(smtpdPort), user, token, "big",
+                             qEnvironmentVariable("QUILLMOOR_BIG_MESSAGE_MIB", QStringLiteral("256")),
+                             "sam@example.net", "ada@example.com"},
+                            120000);
+    ASSERT_TRUE(sent.out.startsWith(QStringLiteral("250 ")))
+        << sent.out.toStdString() << sent.err.toStdString();
+    const QString digest = sent.out.section(u' ', 1).trimmed();
+    EXPECT_EQ(QString::fromUtf8(readFile(path("counted/1.count"))).section(u' ', 1).trimmed(), digest);
+    const QString status =
+        QString::fromUtf8(readFile(QStringLiteral("/proc/%1/status").arg(smtpd.processId())));
+    const qint64 peakKiB = status.section(QStringLiteral("VmHWM:"), 1)
+                               .section(QStringLiteral("kB"), 0, 0)
+                               .trimmed()
+                               .toLongLong();
+    EXPECT_GT(peakKiB, 0);
+    EXPECT_LT(peakKiB, 150 * 1024) << "peak resident memory of quillmoor smtpd";
 }
 
 } // namespace
