@@ -49,6 +49,8 @@ SmtpdConnection::SmtpdConnection(QTcpSocket* socket, SmtpdServer& server, Creden
     , server_(server)
     , credentials_(std::move(credentials)) {
     socket_->setParent(this);
+    // Each reply is a whole answer the client waits for: no Nagle delay.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket_, &QTcpSocket::readyRead, this, &SmtpdConnection::readInput);
     connect(socket_, &QTcpSocket::disconnected, this, [this] {
         abandonMessage();

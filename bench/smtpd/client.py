@@ -17,7 +17,8 @@ def main():
     port, user, password, count = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4])
     start = time.monotonic()
     for number in range(count):
-        with smtplib.SMTP("127.0.0.1", port, timeout=60) as client:
+        # local_hostname: no name look-up per connection, which would measure the resolver.
+        with smtplib.SMTP("127.0.0.1", port, local_hostname="localhost", timeout=60) as client:
             if user:
                 client.login(user, password)
             client.sendmail("sam@example.net", ["ada@example.com"], MESSAGE % (number, number))

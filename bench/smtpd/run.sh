@@ -27,7 +27,8 @@ $python -c 'import aiosmtpd' || { echo "missing python3-aiosmtpd" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/smtpd_bench.XXXXXX")
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # The servers run under /usr/bin/time: their processes are its children.
+    for pid in "${pids[@]}"; do pkill -P "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     rm -rf "$work"
 }
@@ -42,7 +43,7 @@ wait_port() {
         $python -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 0.2).close()' "$1" 2>/dev/null && return 0
         sleep 0.05
     done
-    echo "server on port $1 did not come up" >&2; exit 1
+    echo "server on port $1 did not come up" >&2; cat "$work"/*.log >&2; exit 1
 }
 rss_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 # The server's process under /usr/bin/time: its child.
@@ -60,8 +61,8 @@ user=$(sed -n 's/^User: //p' <<<"$credentials")
 token=$(sed -n 's/^Password: //p' <<<"$credentials")
 
 proxy=$(free_port)
-/usr/bin/time -v -o "$work/proxy.time" $python -m aiosmtpd -n -l "127.0.0.1:$proxy" \
-    -c aiosmtpd.handlers.Proxy 127.0.0.1 "$sink" >"$work/proxy.log" 2>&1 &
+/usr/bin/time -v -o "$work/proxy.time" $python "$root/bench/smtpd/aiosmtpd_proxy.py" "$proxy" "$sink" \
+    >"$work/proxy.log" 2>&1 &
 proxy_time=$!
 pids+=($proxy_time)
 smtpd=$(free_port)

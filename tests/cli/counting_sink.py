@@ -22,8 +22,7 @@ def serve(connection, folder, counter):
             return
         verb = line[:4].upper()
         if verb == b"EHLO":
-            say(b"250-counting sink")
-            say(b"250 8BITMIME")
+            say(b"250-counting sink\r\n250 8BITMIME")
         elif verb == b"DATA":
             say(b"354 go on")
             digest, size = hashlib.sha256(), 0
@@ -71,6 +70,8 @@ def main():
     counter = [0, threading.Lock()]
     while True:
         connection, _ = server.accept()
+        # Replies go out at once: with Nagle's delay each multi-line reply would wait for an acknowledgement.
+        connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         threading.Thread(target=serve, args=(connection, folder, counter), daemon=True).start()
 
 
