@@ -295,8 +295,15 @@ TEST_F(MailClientsTest, FailuresAreAnsweredSoTheClientKeepsTheMessageAndNothingI
         << "only the service's spool folder is left";
 }
 
-TEST_F(MailClientsTest, TwentyClientsAtOnce) {
-    startSmtpd();
+TEST_F(MailClientsTest, TwentyClientsAtOnceOnTheSocketSystemdPasses) {
+    smtpdPort = freeLoopbackPort();
+    smtpd.start(QStringLiteral(QUILLMOOR_DEBIAN_PYTHON),
+                {script("socket_activation.py"), QString::number(smtpdPort), program(), "smtpd"});
+    QByteArray said;
+    ASSERT_TRUE(
+        waitUntil([&] { return (said += smtpd.readAllStandardError()).contains("relaying"); }, 10000));
+    EXPECT_TRUE(said.contains(QStringLiteral("listening on 127.0.0.1:%1").arg(smtpdPort).toUtf8()))
+        << said.toStdString();
     const QString message = writeMessage("many.eml", "From: sam@example.net\r\nTo: ada@example.com\r\n"
                                                      "Subject: number NUMBER\r\n\r\nhello NUMBER\r\n");
     const Ran sent = smtplib({"many", "20", message, "sam@example.net", "ada@example.com"});
