@@ -172,6 +172,10 @@ platform::Result<Handover::Prepared> Handover::prepare(const QString& messagePat
         return Prepared{asItCame, true, upload::ServiceId::None, {}};
     }
 
+    // Nothing to measure: the decision would send it as it is, so the plug-in need not be loaded for it.
+    if (loaded->attachments.isEmpty())
+        return Prepared{asItCame, true, upload::ServiceId::None, {}};
+
     const auto result = ComposeSession(env_, *loaded, answer_, work).pressSend();
     if (!result)
         return handoverError(Failure::Temporary, result.error().localizedDescription);
