@@ -15,6 +15,8 @@ packages=(
   libcurl4-openssl-dev rclone python3-pyftpdlib openssh-client openssl
   # the command-line host: MIME parsing with GMime, and a real SMTP server (aiosmtpd) for its tests
   libgmime-3.0-dev python3-aiosmtpd
+  # real mail clients for the sendmail and smtpd tests (git send-email's Perl modules are only recommended)
+  swaks neomutt git-email libmailtools-perl libauthen-sasl-perl libio-socket-ssl-perl libnet-ssleay-perl
   # the Secret Service integration tests: a private bus, a real keyring daemon and a peer client
   dbus dbus-daemon gnome-keyring libsecret-tools
 )

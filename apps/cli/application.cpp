@@ -7,7 +7,9 @@
 #include "cli/link_command.h"
 #include "cli/plugin_loader.h"
 #include "cli/send_command.h"
+#include "cli/sendmail_command.h"
 #include "cli/services_command.h"
+#include "cli/smtpd_command.h"
 
 namespace qm::cli {
 
@@ -27,9 +29,31 @@ int Application::run(const QStringList& arguments) {
         env_.err.write(
             (QStringLiteral("quillmoor: warning: ") + problem->localizedDescription + u'\n').toUtf8());
     switch (line.command) {
-    case CommandLine::Command::Help:
-        env_.out.write(texts::usage);
+    case CommandLine::Command::Help: {
+        if (line.passedOn.isEmpty()) {
+            env_.out.write(texts::usage);
+            return ExitSent;
+        }
+        const QByteArray help = texts::helpFor(line.passedOn.first());
+        if (help.isEmpty()) {
+            env_.err.write(QStringLiteral("quillmoor: there is no command \"%1\"\n")
+                               .arg(line.passedOn.first())
+                               .toUtf8());
+            env_.err.write(texts::usage);
+            return ExitUsage;
+        }
+        env_.out.write(help);
         return ExitSent;
+    }
+    case CommandLine::Command::Version:
+        env_.out.write(QStringLiteral("quillmoor %1\n").arg(QString::fromLatin1(texts::version)).toUtf8());
+        return ExitSent;
+    case CommandLine::Command::Sendmail:
+        registerBundleDefaults(env_.settings, env_.bundle);
+        return SendmailCommand(env_).run(line.passedOn);
+    case CommandLine::Command::Smtpd:
+        registerBundleDefaults(env_.settings, env_.bundle);
+        return SmtpdCommand(env_).run(line.passedOn);
     case CommandLine::Command::Send:
         return SendCommand(env_).run(line);
     case CommandLine::Command::Link:

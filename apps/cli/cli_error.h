@@ -19,8 +19,8 @@ enum ErrorCode : int {
     PluginNotLoaded = 7,   // the plug-in could not be wired into the host
 };
 
-inline platform::Error cliError(ErrorCode code, const QString& description) {
-    return platform::Error(errorDomain(), code, description);
+inline platform::Error cliError(ErrorCode code, const QString& description, QVariantMap userInfo = {}) {
+    return platform::Error(errorDomain(), code, description, std::move(userInfo));
 }
 
 } // namespace qm::cli

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 // The command-line host's own texts, in one place.
 namespace qm::cli::texts {
 
@@ -11,7 +14,57 @@ inline constexpr char usage[] =
     "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
     "                              [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
     "       quillmoor unlink SERVICE\n"
+    "       quillmoor sendmail [-f SENDER] [-F NAME] [-i] [-t] [-v] [RECIPIENT...]\n"
+    "       quillmoor smtpd [--listen 127.0.0.1:PORT] [--print-credentials]\n"
+    "       quillmoor help [COMMAND] | --version\n"
     "MESSAGE may be - for standard input.\n";
+
+inline constexpr char version[] = QUILLMOOR_VERSION;
+
+// `quillmoor help COMMAND`.
+struct CommandHelp {
+    const char* command;
+    const char* text;
+};
+inline constexpr CommandHelp commandHelp[] = {
+    {"send", "usage: quillmoor send [--answer upload|send|cancel|configure] [--out FILE | --smtp URL | "
+             "--sendmail] MESSAGE\n"
+             "Loads MESSAGE (- for standard input) into a compose window, lets Quillmoor decide at Send and\n"
+             "writes the message to standard output or FILE, submits it to the SMTP server URL\n"
+             "(smtp:// or smtps://, its password from the keyring) or hands it to /usr/sbin/sendmail.\n"
+             "Exit status: 0 sent, 1 not sent, 2 bad usage or an unreadable message.\n"},
+    {"config", "usage: quillmoor config list | get KEY | set [--force] KEY VALUE | unset KEY\n"
+               "Reads and writes the settings; set checks the value against what the key takes.\n"},
+    {"services",
+     "usage: quillmoor services\nLists the services, which one is selected and which are linked.\n"},
+    {"link",
+     "usage: quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
+     "                      [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
+     "Links an account of SERVICE (an identifier 0-9 or a name) and selects it.\n"},
+    {"unlink", "usage: quillmoor unlink SERVICE\nUnlinks the account of SERVICE and forgets its password.\n"},
+    {"sendmail",
+     "usage: quillmoor sendmail [-f SENDER] [-F NAME] [-i|-oi] [-t] [-v] [--] [RECIPIENT...]\n"
+     "A drop-in for /usr/sbin/sendmail (also as a symbolic link named sendmail): reads a message from\n"
+     "standard input, moves large attachments to the cloud (the answer to a question is\n"
+     "QuillmoorUnattendedAnswer: upload, send or cancel) and hands the message to QuillmoorSMTPURL, or\n"
+     "else to the program QuillmoorSendmailPath (default /usr/sbin/sendmail). -t takes the recipients\n"
+     "from To, Cc and Bcc. Other options are accepted and ignored.\n"
+     "Exit status (sysexits.h): 0 sent, 75 try again later, 67 recipient refused, 69 refused,\n"
+     "65 not a message, 78 configuration, 64 usage.\n"},
+    {"smtpd",
+     "usage: quillmoor smtpd [--listen 127.0.0.1:PORT] | --print-credentials\n"
+     "A local SMTP submission service (default 127.0.0.1:1587, or the socket systemd passes): takes\n"
+     "messages after AUTH PLAIN or LOGIN with the credentials --print-credentials shows, moves large\n"
+     "attachments to the cloud and relays the message to QuillmoorSMTPURL. A message is acknowledged\n"
+     "only once the relay has taken it; a failure before that is answered with a 4xx reply.\n"},
+};
+
+inline QByteArray helpFor(const QString& command) {
+    for (const CommandHelp& help : commandHelp)
+        if (command == QLatin1String(help.command))
+            return help.text;
+    return {};
+}
 
 inline constexpr char sheetNeedsAnswer[] =
     "this question needs an answer, but standard input is not a terminal; run again with "

@@ -175,8 +175,22 @@ std::variant<CommandLine, QString> CommandLine::parse(const QStringList& argumen
         line.command = Command::Services;
         return line;
     }
-    if (command == u"help" || command == u"--help" || command == u"-h")
-        return CommandLine();
+    if (command == u"sendmail" || command == u"smtpd") {
+        CommandLine line;
+        line.command = command == u"sendmail" ? Command::Sendmail : Command::Smtpd;
+        line.passedOn = rest;
+        return line;
+    }
+    if (command == u"--version" || command == u"version") {
+        CommandLine line;
+        line.command = Command::Version;
+        return line;
+    }
+    if (command == u"help" || command == u"--help" || command == u"-h") {
+        CommandLine line;
+        line.passedOn = rest;
+        return line;
+    }
     return QStringLiteral("unknown command \"%1\"").arg(command);
 }
 

@@ -19,7 +19,7 @@ struct Destination {
 
 // The parsed arguments of `quillmoor`.
 struct CommandLine {
-    enum class Command { Send, Config, Services, Link, Unlink, Help };
+    enum class Command { Send, Config, Services, Link, Unlink, Help, Sendmail, Smtpd, Version };
     Command command = Command::Help;
 
     // send
@@ -42,6 +42,9 @@ struct CommandLine {
     std::optional<QString> publicUrl;
     std::optional<QString> privateKey;
     std::optional<QString> folder;
+
+    // sendmail and smtpd: their own arguments, parsed by their commands; help: the command asked about
+    QStringList passedOn;
 
     // The arguments after the program's name; a usage error as text.
     static std::variant<CommandLine, QString> parse(const QStringList& arguments);

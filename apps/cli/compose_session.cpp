@@ -98,8 +98,11 @@ platform::Result<ComposeSession::Outcome> ComposeSession::pressSend() {
             loop.quit();
         });
         window->invoke(QStringLiteral("send:"), {host::toVariant(window)});
-        poll.start();
-        loop.exec();
+        // Below the threshold the host's send has run already: no poll interval to wait out.
+        if (!finished()) {
+            poll.start();
+            loop.exec();
+        }
     }
     // Read before the window closes, which ends its upload controller.
     if (plugin->pipeline().controllers().size() > 0) {

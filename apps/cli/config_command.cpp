@@ -1,7 +1,10 @@
 #include "cli/config_command.h"
 
 #include "accounts/settings_keys.h"
+#include "cli/cli_settings.h"
 #include "cli/exit_status.h"
+#include "cli/next_transport.h"
+#include "cli/smtp_submitter.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -16,7 +19,7 @@ namespace {
 
 namespace keys = accounts::keys;
 
-enum class Kind { Boolean, Integer, Real, String, Url, Template };
+enum class Kind { Boolean, Integer, Real, String, Url, Template, SmtpUrl, UnattendedAnswer, Program };
 
 struct KnownKey {
     const char* key;
@@ -71,6 +74,10 @@ const KnownKey kKnownKeys[] = {
     {keys::genericServer, Kind::Url},
     {keys::genericPrivateKey, Kind::String},
     {keys::genericPublicURL, Kind::Url},
+    {settings::unattendedAnswer, Kind::UnattendedAnswer, 0, 0, "upload, send or cancel"},
+    {settings::smtpURL, Kind::SmtpUrl, 0, 0, "an smtp:// or smtps:// URL such as smtps://user@host"},
+    {settings::sendmailPath, Kind::Program, 0, 0,
+     "the absolute path of a sendmail program that is not Quillmoor itself"},
 };
 
 const KnownKey* knownKey(const QString& key) {
@@ -112,6 +119,20 @@ std::optional<QVariant> valueOfKind(const KnownKey& known, const QString& text) 
         return text.contains(QLatin1String("BOX_LINKLIST")) ? std::optional<QVariant>(text) : std::nullopt;
     case Kind::String:
         return text; // never by its form: a folder id "0123" stays as it is
+    case Kind::SmtpUrl: {
+        const QUrl url(text.trimmed(), QUrl::StrictMode);
+        // The password belongs in the keyring, never in the settings file.
+        if (SmtpSubmitter::isSupportedUrl(url) && url.password().isEmpty())
+            return text.trimmed();
+        return std::nullopt;
+    }
+    case Kind::UnattendedAnswer:
+        return text == u"upload" || text == u"send" || text == u"cancel" ? std::optional<QVariant>(text)
+                                                                         : std::nullopt;
+    case Kind::Program:
+        if (text.startsWith(u'/') && !NextTransport::isQuillmoorItself(text))
+            return text;
+        return std::nullopt;
     }
     return std::nullopt;
 }

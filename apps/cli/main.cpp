@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -51,7 +52,11 @@ int main(int argc, char** argv) {
     environment.credentials = &credentials;
     environment.errIsTerminal = ::isatty(STDERR_FILENO);
     environment.promptFd = promptFd;
-    const int status = cli::Application(environment).run(app.arguments().mid(1));
+    QStringList arguments = app.arguments().mid(1);
+    // A symbolic link named sendmail is called as mail programs call sendmail.
+    if (QFileInfo(QFile::decodeName(argv[0])).fileName() == u"sendmail")
+        arguments.prepend(QStringLiteral("sendmail"));
+    const int status = cli::Application(environment).run(arguments);
     if (promptFd > STDIN_FILENO)
         ::close(promptFd);
     return status;

@@ -123,10 +123,14 @@ platform::Result<Ref<GMimeObject>> attachmentPart(const LoadedAttachment& attach
     return part;
 }
 
-bool isReplacedHeader(const char* name, bool keepBcc) {
+bool isIdentityHeader(const char* name) {
+    return g_ascii_strcasecmp(name, "Date") == 0 || g_ascii_strcasecmp(name, "Message-ID") == 0;
+}
+
+bool isReplacedHeader(const char* name, const MessageWriter::Options& options) {
     return g_ascii_strncasecmp(name, "Content-", 8) == 0 || g_ascii_strcasecmp(name, "MIME-Version") == 0 ||
-           g_ascii_strcasecmp(name, "Date") == 0 || g_ascii_strcasecmp(name, "Message-ID") == 0 ||
-           (!keepBcc && g_ascii_strcasecmp(name, "Bcc") == 0);
+           (!options.keepIdentity && isIdentityHeader(name)) ||
+           (!options.keepBcc && g_ascii_strcasecmp(name, "Bcc") == 0);
 }
 
 // The domain of the first From address names the new Message-ID, as the sender's own mail program would.
@@ -163,16 +167,27 @@ public:
     explicit LineEnds(bool crlf)
         : crlf_(crlf) {}
     QByteArray convert(const QByteArray& bytes) {
-        if (!crlf_)
+        if (!crlf_ || bytes.isEmpty())
             return bytes;
         QByteArray out;
         out.reserve(bytes.size() + bytes.size() / 32);
-        for (const char c : bytes) {
-            if (c == '\n' && !afterCR_)
+        // Runs between line ends are copied whole: a message of gigabytes goes through here.
+        const char* data = bytes.constData();
+        const qsizetype size = bytes.size();
+        qsizetype from = 0;
+        while (from < size) {
+            const void* found = std::memchr(data + from, '\n', static_cast<size_t>(size - from));
+            const qsizetype at = found ? static_cast<const char*>(found) - data : size;
+            out.append(data + from, at - from);
+            if (at == size)
+                break;
+            const bool afterCR = at > 0 ? data[at - 1] == '\r' : afterCR_;
+            if (!afterCR)
                 out.append('\r');
-            out.append(c);
-            afterCR_ = c == '\r';
+            out.append('\n');
+            from = at + 1;
         }
+        afterCR_ = data[size - 1] == '\r';
         return out;
     }
 
@@ -264,7 +279,7 @@ platform::Result<void> MessageWriter::write(const OutgoingMessage& message, int 
         GMimeHeaderList* to = g_mime_object_get_header_list(GMIME_OBJECT(outgoing.get()));
         for (int i = 0; i < g_mime_header_list_get_count(from); ++i) {
             GMimeHeader* header = g_mime_header_list_get_header_at(from, i);
-            if (isReplacedHeader(g_mime_header_get_name(header), options.keepBcc))
+            if (isReplacedHeader(g_mime_header_get_name(header), options))
                 continue;
             // The raw value keeps the header exactly as it was encoded and folded.
             g_mime_header_list_append(to, g_mime_header_get_raw_name(header), "", nullptr);
@@ -274,11 +289,16 @@ platform::Result<void> MessageWriter::write(const OutgoingMessage& message, int 
         }
     }
     g_mime_message_set_mime_part(outgoing.get(), body.get());
-    GDateTime* now = g_date_time_new_now_local();
-    g_mime_message_set_date(outgoing.get(), now);
-    g_date_time_unref(now);
-    gmime::OwnedString id(g_mime_utils_generate_message_id(messageIDDomain(source).constData()));
-    g_mime_message_set_message_id(outgoing.get(), id.get());
+    GMimeObject* headers = GMIME_OBJECT(outgoing.get());
+    if (!options.keepIdentity || !g_mime_object_get_header(headers, "Date")) {
+        GDateTime* now = g_date_time_new_now_local();
+        g_mime_message_set_date(outgoing.get(), now);
+        g_date_time_unref(now);
+    }
+    if (!options.keepIdentity || !g_mime_object_get_header(headers, "Message-ID")) {
+        gmime::OwnedString id(g_mime_utils_generate_message_id(messageIDDomain(source).constData()));
+        g_mime_message_set_message_id(outgoing.get(), id.get());
+    }
 
     GMimeFormatOptions* format = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(format, options.crlf ? GMIME_NEWLINE_FORMAT_DOS

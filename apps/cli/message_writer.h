@@ -22,6 +22,9 @@ public:
     struct Options {
         bool keepBcc = false; // sendmail -t reads the Bcc header and removes it itself
         bool crlf = false;    // SMTP wants CRLF line ends; files and sendmail the local LF
+        // A mail client's finished message keeps its Date and Message-ID: its sent folder and threading
+        // rely on them.
+        bool keepIdentity = false;
     };
 
     static platform::Result<void> write(const OutgoingMessage& message, int fd, const Options& options);

@@ -25,13 +25,14 @@ class SendCommand {
 public:
     explicit SendCommand(Environment& environment);
     int run(const CommandLine& line);
+    // Takes back what a run stored on the service, for a message that could not be delivered.
+    void removeUploads(upload::ServiceId service, const QList<QUrl>& links);
 
 private:
     using Writer = std::function<platform::Result<void>(int fd, const MessageWriter::Options& options)>;
 
     std::optional<QString> checkDestination(const Destination& destination) const;
     int deliver(const Destination& destination, const Envelope& envelope, const Writer& writer);
-    void removeUploads(upload::ServiceId service, const QList<QUrl>& links);
     void report(const QString& text);
 
     Environment& env_;

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -25,13 +26,19 @@ platform::Result<void> SendmailSubmitter::submit(const MessageSource& source) co
         return opened.error();
 
     const QByteArray program = QFile::encodeName(program_);
-    char* const arguments[] = {const_cast<char*>(program.constData()), const_cast<char*>("-t"),
-                               const_cast<char*>("-i"), nullptr};
+    QList<QByteArray> encoded;
+    for (const QString& argument : this->arguments)
+        encoded.append(argument.toLocal8Bit());
+    std::vector<char*> arguments{const_cast<char*>(program.constData())};
+    for (QByteArray& argument : encoded)
+        arguments.push_back(argument.data());
+    arguments.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, feeder.readEnd(), STDIN_FILENO);
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, program.constData(), &actions, nullptr, arguments, environ);
+    const int spawned =
+        posix_spawn(&child, program.constData(), &actions, nullptr, arguments.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return cliError(SubmissionFailed, QStringLiteral("cannot run %1: %2")
@@ -50,7 +57,9 @@ platform::Result<void> SendmailSubmitter::submit(const MessageSource& source) co
         return {};
     const QString how = WIFEXITED(status) ? QStringLiteral("exited with status %1").arg(WEXITSTATUS(status))
                                           : QStringLiteral("was ended by signal %1").arg(WTERMSIG(status));
-    return cliError(SubmissionFailed, QStringLiteral("%1 %2; the message was not sent").arg(program_, how));
+    return cliError(SubmissionFailed, QStringLiteral("%1 %2; the message was not sent").arg(program_, how),
+                    WIFEXITED(status) ? QVariantMap{{QString::fromLatin1(exitStatusKey), WEXITSTATUS(status)}}
+                                      : QVariantMap{});
 }
 
 } // namespace qm::cli

@@ -3,6 +3,8 @@
 #include "cli/delivery.h"
 #include "platform/result.h"
 
+#include <QStringList>
+
 namespace qm::cli {
 
 // Pipes a message to "sendmail -t -i", which takes the recipients from the headers (and removes Bcc
@@ -12,6 +14,11 @@ public:
     static constexpr char defaultProgram[] = "/usr/sbin/sendmail";
 
     explicit SendmailSubmitter(QString program = QString::fromLatin1(defaultProgram));
+
+    // What follows the program's name; recipients from the headers unless others are given here.
+    QStringList arguments{QStringLiteral("-t"), QStringLiteral("-i")};
+    // The user info of a failure: the program's exit status, when it exited.
+    static constexpr char exitStatusKey[] = "SendmailExitStatus";
 
     platform::Result<void> submit(const MessageSource& source) const;
 

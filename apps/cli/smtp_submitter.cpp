@@ -39,12 +39,18 @@ struct ReplyLog {
     QByteArray partial;
     QList<QByteArray> lines;
     QByteArray last;
+    QByteArray command;        // the verb of the last command sent (never its arguments: AUTH holds secrets)
+    QByteArray refusedCommand; // the command the last refusal answered
 };
 
 int logReply(CURL*, curl_infotype type, char* data, size_t size, void* log) {
+    auto* replies = static_cast<ReplyLog*>(log);
+    if (type == CURLINFO_HEADER_OUT) {
+        replies->command = QByteArray(data, static_cast<qsizetype>(std::min<size_t>(size, 4))).toUpper();
+        return 0;
+    }
     if (type != CURLINFO_HEADER_IN)
         return 0;
-    auto* replies = static_cast<ReplyLog*>(log);
     replies->partial.append(data, static_cast<qsizetype>(size));
     for (qsizetype end = replies->partial.indexOf('\n'); end >= 0; end = replies->partial.indexOf('\n')) {
         const QByteArray line = replies->partial.left(end).trimmed();
@@ -53,8 +59,10 @@ int logReply(CURL*, curl_infotype type, char* data, size_t size, void* log) {
         // "250-..." continues a reply, "250 ..." (or a bare code) ends it.
         if (line.size() < 4 || line.at(3) != '-') {
             // Only a refusal explains a failure; the goodbye after it does not.
-            if (line.startsWith('4') || line.startsWith('5'))
+            if (line.startsWith('4') || line.startsWith('5')) {
                 replies->last = replies->lines.join(' ');
+                replies->refusedCommand = replies->command;
+            }
             replies->lines.clear();
         }
     }
@@ -180,8 +188,17 @@ platform::Result<void> SmtpSubmitter::submit(const Envelope& envelope, const Mes
                          .arg(QString::fromUtf8(replies.last), reason);
         else if (response > 0)
             reason += QStringLiteral(" (server reply %1)").arg(response);
-        return cliError(SubmissionFailed, QStringLiteral("SMTP submission to %1 failed: %2")
-                                              .arg(server.toString(QUrl::RemoveUserInfo), reason));
+        platform::Error error =
+            cliError(SubmissionFailed, QStringLiteral("SMTP submission to %1 failed: %2")
+                                           .arg(server.toString(QUrl::RemoveUserInfo), reason));
+        // For callers that pass the outcome on to a mail client of their own (sendmail's exit status, an
+        // SMTP reply).
+        error.userInfo.insert(QString::fromLatin1(replyCodeKey), static_cast<int>(response));
+        error.userInfo.insert(QString::fromLatin1(refusedCommandKey),
+                              QString::fromLatin1(replies.refusedCommand));
+        error.userInfo.insert(QString::fromLatin1(replyTextKey), QString::fromUtf8(replies.last));
+        error.userInfo.insert(QString::fromLatin1(curlCodeKey), static_cast<int>(result));
+        return error;
     }
 }
 

@@ -26,6 +26,13 @@ public:
     // `url` with the stored password of its user filled in, when it names a user but no password.
     static QUrl withStoredPassword(QUrl url, const accounts::CredentialStore* credentials);
 
+    // The user info of a failed submission: the server's reply code (0 when it never answered), the
+    // command its refusal answered ("RCPT", "DATA", ...), the refusal's text and libcurl's code.
+    static constexpr char replyCodeKey[] = "SMTPReplyCode";
+    static constexpr char refusedCommandKey[] = "SMTPRefusedCommand";
+    static constexpr char replyTextKey[] = "SMTPReplyText";
+    static constexpr char curlCodeKey[] = "CurlCode";
+
     platform::Result<void> submit(const Envelope& envelope, const MessageSource& source) const;
 
     int connectTimeoutSeconds = 30;

@@ -4,11 +4,12 @@ it accepts as N.eml, with its envelope in N.envelope (MAIL FROM on the first lin
 after it), in the folder given. Prints "READY" once it accepts connections and runs until it is killed.
 
 usage: smtp_sink.py PORT FOLDER [--tls CERT KEY | --starttls CERT KEY] [--login USER PASSWORD]
-                    [--refuse-sender ADDRESS]
+                    [--refuse-sender ADDRESS] [--refuse-recipient ADDRESS]
   --tls       TLS from the first byte (smtps)
   --starttls  STARTTLS offered and required before anything else
   --login     AUTH required (only over TLS), with this one account
   --refuse-sender  MAIL FROM this address is refused with a 550 reply of the server's own wording
+  --refuse-recipient  RCPT TO this address is refused with a 550 reply
 """
 import os
 import ssl
@@ -26,6 +27,14 @@ class Sink:
         self.count = 0
         self.lock = threading.Lock()
         self.refused_sender = None
+        self.refused_recipient = None
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address == self.refused_recipient:
+            return "550 5.1.1 " + address + ": Recipient address rejected: User unknown"
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 OK"
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         if address == self.refused_sender:
@@ -84,6 +93,8 @@ def main():
             settings["auth_required"] = True
         elif option == "--refuse-sender":
             sink.refused_sender = options.pop(0)
+        elif option == "--refuse-recipient":
+            sink.refused_recipient = options.pop(0)
         else:
             sys.exit("unknown option " + option)
     controller = Controller(sink, hostname="127.0.0.1", port=port, **settings)

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Messages per second for small messages (below the threshold) submitted through `quillmoor smtpd`, beside
+# aiosmtpd relaying directly (its Proxy handler), both to the same counting SMTP sink, in one run; each
+# message on a connection of its own. Prints the rate, the servers' CPU time and peak RSS from
+# /usr/bin/time -v, and quillmoor smtpd's resident memory after a tenth of the messages and after all of
+# them (flat when they agree).
+#
+# Build first: cmake --build build --target quillmoor
+# The keyring holds the clients' token, so the script runs in a D-Bus session of its own with
+# gnome-keyring (it starts one with dbus-run-session when needed).
+# Environment: QUILLMOOR (the program, default build/bin/quillmoor), COUNT (messages, default 1000).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+if [[ -z ${QUILLMOOR_BENCH_SESSION:-} ]]; then
+    export QUILLMOOR_BENCH_SESSION=1
+    exec dbus-run-session -- "$0" "$@"
+fi
+# shellcheck source=../time_stats.sh
+source "$root/bench/time_stats.sh"
+quillmoor=${QUILLMOOR:-$root/build/bin/quillmoor}
+count=${COUNT:-1000}
+python=/usr/bin/python3
+[[ -x $quillmoor ]] || { echo "missing $quillmoor: build the quillmoor target first" >&2; exit 1; }
+$python -c 'import aiosmtpd' || { echo "missing python3-aiosmtpd" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/smtpd_bench.XXXXXX")
+pids=()
+cleanup() {
+    # The servers run under /usr/bin/time: their processes are its children.
+    for pid in "${pids[@]}"; do pkill -P "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export HOME=$work/home QUILLMOOR_CONFIG_DIR=$work/config TMPDIR=$work
+mkdir -p "$HOME"
+echo -n bench | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+
+free_port() { $python -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'; }
+wait_port() {
+    for _ in $(seq 1 200); do
+        $python -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 0.2).close()' "$1" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "server on port $1 did not come up" >&2; cat "$work"/*.log >&2; exit 1
+}
+rss_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
+# The server's process under /usr/bin/time: its child.
+child_of() { pgrep -P "$1" | head -1; }
+
+sink=$(free_port)
+$python "$root/tests/cli/counting_sink.py" "$sink" "$work/received" >"$work/sink.log" 2>&1 &
+pids+=($!)
+wait_port "$sink"
+
+"$quillmoor" config set QuillmoorSMTPURL "smtp://127.0.0.1:$sink" >/dev/null
+"$quillmoor" config set QuillmoorMinFileSize 5 >/dev/null
+credentials=$("$quillmoor" smtpd --print-credentials)
+user=$(sed -n 's/^User: //p' <<<"$credentials")
+token=$(sed -n 's/^Password: //p' <<<"$credentials")
+
+proxy=$(free_port)
+/usr/bin/time -v -o "$work/proxy.time" $python "$root/bench/smtpd/aiosmtpd_proxy.py" "$proxy" "$sink" \
+    >"$work/proxy.log" 2>&1 &
+proxy_time=$!
+pids+=($proxy_time)
+smtpd=$(free_port)
+/usr/bin/time -v -o "$work/smtpd.time" "$quillmoor" smtpd --listen "127.0.0.1:$smtpd" >"$work/smtpd.log" 2>&1 &
+smtpd_time=$!
+pids+=($smtpd_time)
+wait_port "$proxy"
+wait_port "$smtpd"
+
+warm=$((count / 10))
+$python "$root/bench/smtpd/client.py" "$smtpd" "$user" "$token" "$warm" >/dev/null
+rss_warm=$(rss_kib "$(child_of $smtpd_time)")
+seconds_smtpd=$($python "$root/bench/smtpd/client.py" "$smtpd" "$user" "$token" "$count")
+rss_end=$(rss_kib "$(child_of $smtpd_time)")
+$python "$root/bench/smtpd/client.py" "$proxy" "" "" "$warm" >/dev/null
+seconds_proxy=$($python "$root/bench/smtpd/client.py" "$proxy" "" "" "$count")
+
+received=$(ls "$work/received" | wc -l)
+expected=$((2 * (count + warm)))
+[[ $received -eq $expected ]] || { echo "the sink received $received messages, not $expected" >&2; exit 1; }
+kill "$(child_of $smtpd_time)" "$(child_of $proxy_time)"
+wait "$smtpd_time" "$proxy_time" 2>/dev/null || true
+
+read -r _ cpu_smtpd peak_smtpd < <(time_stats "$work/smtpd.time")
+read -r _ cpu_proxy peak_proxy < <(time_stats "$work/proxy.time")
+rate() { awk -v n="$count" -v s="$1" 'BEGIN { printf "%.1f", n / s }'; }
+printf "%-26s %10s %10s %14s %14s\n" "server ($count messages)" "msg/s" "seconds" "server CPU s" "peak RSS MiB"
+printf "%-26s %10s %10s %14s %14d\n" "quillmoor smtpd" "$(rate "$seconds_smtpd")" "$seconds_smtpd" "$cpu_smtpd" $((peak_smtpd / 1024))
+printf "%-26s %10s %10s %14s %14d\n" "aiosmtpd Proxy" "$(rate "$seconds_proxy")" "$seconds_proxy" "$cpu_proxy" $((peak_proxy / 1024))
+awk -v a="$seconds_smtpd" -v b="$seconds_proxy" 'BEGIN { printf "overhead of quillmoor smtpd: %.2fx the time of aiosmtpd\n", a / b }'
+echo "quillmoor smtpd resident memory: $((rss_warm / 1024)) MiB after $warm messages, $((rss_end / 1024)) MiB after $((warm + count))"
+echo "(server CPU time includes the warm-up messages)"
