@@ -27,7 +27,10 @@ QVariant get(const QVariantMap& archive, const char* key) {
 } // namespace
 
 QString WebItem::description() const {
-    return QStringLiteral("<WebItem: %1 (%2) %3>").arg(name).arg(viewCount).arg(URL.toString());
+    return QStringLiteral("<WebItem: %1 (%2) %3>")
+        .arg(name)
+        .arg(viewCount)
+        .arg(QString::fromUtf8(URL.toEncoded()));
 }
 
 QVariantMap WebItem::archive() const {
