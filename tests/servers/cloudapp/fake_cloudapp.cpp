@@ -95,7 +95,8 @@ const std::vector<std::string>& storageFields() {
 
 FakeCloudApp::FakeCloudApp(std::string email, std::string password)
     : email_(lower(std::move(email)))
-    , password_(std::move(password)) {
+    , password_(std::move(password))
+    , storage_([this](const StorageServer::Upload& upload) { return storagePost(upload); }) {
     routes();
 }
 
@@ -157,9 +158,12 @@ bool FakeCloudApp::authorized(const httplib::Request& request, httplib::Response
         return found == fields.end() ? std::string() : found->second;
     };
     if (!fields.empty() && nonces_.count(field("nonce")) && field("realm") == kRealm &&
-        field("username") == email_ && field("uri") == request.target && field("qop") == "auth") {
+        field("username") == email_ && field("qop") == "auth" &&
+        // This server's HTTP library hands out header values percent-decoded.
+        (field("uri") == request.target ||
+         field("uri") == httplib::detail::decode_url(request.target, false))) {
         const std::string ha1 = md5(email_ + ":" + kRealm + ":" + password_);
-        const std::string ha2 = md5(request.method + ":" + field("uri"));
+        const std::string ha2 = md5(request.method + ":" + request.target);
         const std::string expected =
             md5(ha1 + ":" + field("nonce") + ":" + field("nc") + ":" + field("cnonce") + ":auth:" + ha2);
         if (field("response") == expected) {
@@ -235,98 +239,84 @@ void FakeCloudApp::uploadRequest(const httplib::Request& request, httplib::Respo
         return;
     std::lock_guard guard(mutex_);
     lastPrivacy_ = request.get_param_value("item[private]");
-    QJsonObject answer;
-    const std::string token = randomHex();
+    // Written by hand: the form fields go out in this order (not sorted), and the client must keep it.
+    std::string answer = "{\"url\":\"http://localhost:" + std::to_string(storage_.port()) + "/storage/\"";
     if (!omitParams_) {
+        const std::string token = randomHex();
         const std::string policy =
             QByteArray::fromStdString("{\"token\":\"" + token + "\"}").toBase64().toStdString();
         issued_[token] = policy;
-        QJsonObject params;
-        params.insert(QStringLiteral("AWSAccessKeyId"), QString::fromLatin1(kAccessKey));
-        params.insert(QStringLiteral("key"), QString::fromStdString("items/" + token + "/${filename}"));
-        params.insert(QStringLiteral("acl"), QStringLiteral("public-read"));
-        params.insert(QStringLiteral("success_action_redirect"),
-                      server_.url(QStringLiteral("/items/s3")).toString());
-        params.insert(QStringLiteral("signature"), QString::fromStdString(md5(policy + kStorageSecret)));
-        params.insert(QStringLiteral("policy"), QString::fromStdString(policy));
-        answer.insert(QStringLiteral("params"), params);
+        const std::vector<std::string> values = {
+            kAccessKey,
+            "items/" + token + "/${filename}",
+            "public-read",
+            server_.url(QStringLiteral("/items/s3")).toString().toStdString(),
+            md5(policy + kStorageSecret),
+            policy};
+        answer += ",\"params\":{";
+        for (size_t i = 0; i < values.size(); ++i)
+            answer += (i ? ",\"" : "\"") + storageFields()[i] + "\":\"" + values[i] + "\"";
+        answer += "}";
     }
-    answer.insert(QStringLiteral("url"),
-                  server_.url(QStringLiteral("/storage/"), QStringLiteral("localhost")).toString());
     if (uploadsRemaining_)
-        answer.insert(QStringLiteral("uploads_remaining"), *uploadsRemaining_);
+        answer += ",\"uploads_remaining\":" + std::to_string(*uploadsRemaining_);
     if (maxUploadSize_)
-        answer.insert(QStringLiteral("max_upload_size"), *maxUploadSize_);
-    answerJSON(response, QJsonDocument(answer));
+        answer += ",\"max_upload_size\":" + std::to_string(*maxUploadSize_);
+    response.set_content(answer + "}", "application/json");
 }
 
-void FakeCloudApp::storagePost(const httplib::Request& request, httplib::Response& response) {
-    const auto refuse = [&](const std::string& why) {
-        response.status = 400;
-        response.set_content("<Error><Code>InvalidArgument</Code><Message>" + why + "</Message></Error>",
-                             "application/xml");
+StorageServer::Answer FakeCloudApp::storagePost(const StorageServer::Upload& upload) {
+    const auto refuse = [](const std::string& why) {
+        return StorageServer::Answer{
+            400, {}, "<Error><Code>InvalidArgument</Code><Message>" + why + "</Message></Error>"};
     };
-    if (request.get_header_value("Host") != "localhost:" + std::to_string(server_.port()))
+    const auto header = [&](const char* name) {
+        const auto found = upload.headers.find(name);
+        return found == upload.headers.end() ? std::string() : found->second;
+    };
+    if (header("host") != "localhost:" + std::to_string(storage_.port()))
         return refuse("the storage is reached on its own host");
-    const std::string type = request.get_header_value("Content-Type");
-    const size_t boundaryAt = type.find("boundary=");
-    if (type.rfind("multipart/form-data", 0) != 0 || boundaryAt == std::string::npos)
-        return refuse("not a form");
-    const std::string boundary = type.substr(boundaryAt + 9, type.find(';', boundaryAt) - boundaryAt - 9);
-    const std::string& body = request.body;
-    const std::string closing = "\r\n--" + boundary + "--\r\n";
-    if (body.rfind("--" + boundary + "\r\n", 0) != 0 || body.size() < closing.size() ||
-        body.compare(body.size() - closing.size(), closing.size(), closing) != 0)
-        return refuse("the body is not framed by its boundary");
-    // The fields in the order issued, the file after all of them.
-    size_t last = 0;
-    for (const std::string& name : storageFields()) {
-        const size_t at = body.find("Content-Disposition: form-data; name=\"" + name + "\"\r\n");
-        if (at == std::string::npos || at < last || !request.has_file(name))
-            return refuse("field " + name + " missing or out of order");
-        last = at;
-    }
-    const size_t fileAt = body.find("Content-Disposition: form-data; name=\"file\"; filename=\"");
-    if (fileAt == std::string::npos || fileAt < last || !request.has_file("file"))
-        return refuse("the file must be the last field");
+    if (header("content-type").rfind("multipart/form-data; boundary=", 0) != 0 || !upload.framed)
+        return refuse("the body is not a form framed by its boundary, with the file last");
+    // The fields as issued, in their order.
+    std::vector<std::string> names;
+    for (const auto& [name, value] : upload.fields)
+        names.push_back(name);
+    if (names != storageFields())
+        return refuse("the fields are missing or out of order");
+    const auto field = [&](size_t index) { return upload.fields[index].second; };
 
     std::lock_guard guard(mutex_);
-    const std::string key = request.get_file_value("key").content;
+    const std::string key = field(1);
     const std::string prefix = "items/";
     const std::string token = key.substr(prefix.size(), key.find('/', prefix.size()) - prefix.size());
     const auto issued = issued_.find(token);
-    if (issued == issued_.end() || request.get_file_value("policy").content != issued->second ||
-        request.get_file_value("signature").content != md5(issued->second + kStorageSecret) ||
-        request.get_file_value("AWSAccessKeyId").content != kAccessKey ||
-        request.get_file_value("acl").content != "public-read")
+    if (issued == issued_.end() || field(5) != issued->second ||
+        field(4) != md5(issued->second + kStorageSecret) || field(0) != kAccessKey ||
+        field(2) != "public-read")
         return refuse("the policy or its signature does not match");
     issued_.erase(issued);
 
-    const httplib::MultipartFormData& file = request.get_file_value("file");
     Item item;
     item.id = nextId_++;
     item.slug = randomHex();
-    item.name = file.filename;
-    item.itemType = itemTypeOf(file.filename);
-    item.key = key.substr(0, key.find("${filename}")) + file.filename;
-    item.size = file.content.size();
-    item.contentType = file.content_type;
-    if (item.size < kLoggedBodyLimit)
-        item.content = file.content;
+    item.name = upload.fileName;
+    item.itemType = itemTypeOf(upload.fileName);
+    item.key = key.substr(0, key.find("${filename}")) + upload.fileName;
+    item.size = upload.fileSize;
+    item.contentType = upload.fileType;
+    item.content = upload.content;
     items_.push_back(item);
-    const std::string redirect = request.get_file_value("success_action_redirect").content;
-    response.status = 303;
-    response.set_header("Location",
-                        redirect + "?bucket=fake-bucket&key=" +
-                            QUrl::toPercentEncoding(QString::fromStdString(item.key)).toStdString() +
-                            "&etag=%22" + md5(item.slug) + "%22");
+    return {303,
+            field(3) + "?bucket=fake-bucket&key=" +
+                QUrl::toPercentEncoding(QString::fromStdString(item.key)).toStdString() +
+                "&etag=" + md5(item.slug),
+            {}};
 }
 
 void FakeCloudApp::routes() {
     server_.route("GET", "/items/new",
                   [this](const auto& request, auto& response) { uploadRequest(request, response); });
-    server_.route("POST", "/storage/",
-                  [this](const auto& request, auto& response) { storagePost(request, response); });
     server_.route("GET", "/items/s3", [this](const httplib::Request& request, httplib::Response& response) {
         if (!authorized(request, response))
             return;

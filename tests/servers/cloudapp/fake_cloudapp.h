@@ -2,9 +2,9 @@
 
 // A CloudApp account on the test server. The API (on 127.0.0.1) asks for HTTP Digest authentication of
 // the account's lower-cased e-mail address on every request but the item pages and registration; an
-// upload is GET /items/new, whose answer names a storage address on another host name ("localhost") with
-// the form fields to post, the daily uploads left and the largest upload allowed; the storage takes the
-// multipart POST (its fields first, the file last, all as issued) and redirects with 303 to the API's
+// upload is GET /items/new, whose answer names a storage address on another host ("localhost", a port of its
+// own) with the form fields to post, the daily uploads left and the largest upload allowed; the storage takes
+// the multipart POST (its fields first, the file last, all as issued) and redirects with 303 to the API's
 // /items/s3, which asks for Digest again and answers the new item.
 //
 //     FakeCloudApp cloud;                         // alice@example.org / s3cret
@@ -13,6 +13,7 @@
 //     ... engine with baseURL cloud.apiURL() ...
 //     EXPECT_EQ(cloud.items().size(), 1);
 
+#include "servers/cloudapp/storage_server.h"
 #include "support/test_server.h"
 
 #include <QByteArray>
@@ -43,6 +44,7 @@ public:
     explicit FakeCloudApp(std::string email = "alice@example.org", std::string password = "s3cret");
 
     TestServer& server() { return server_; }
+    StorageServer& storage() { return storage_; }
     QUrl apiURL() const { return server_.url(); }
     QString email() const { return QString::fromStdString(email_); }
     QString password() const { return QString::fromStdString(password_); }
@@ -69,7 +71,7 @@ private:
     Item* find(long long id);
     void routes();
     void uploadRequest(const httplib::Request& request, httplib::Response& response);
-    void storagePost(const httplib::Request& request, httplib::Response& response);
+    StorageServer::Answer storagePost(const StorageServer::Upload& upload);
 
     std::string email_, password_;
     mutable std::mutex mutex_;
@@ -83,7 +85,9 @@ private:
     long long nextId_ = 1;
     int accepted_ = 0;
     std::string lastPrivacy_;
-    TestServer server_; // last: its threads stop before the state above goes
+    // Last: their threads stop before the state above goes.
+    StorageServer storage_;
+    TestServer server_;
 };
 
 } // namespace qm::test
