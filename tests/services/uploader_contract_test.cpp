@@ -1,5 +1,7 @@
 #include "accounts/settings_keys.h"
+#include "servers/cloudapp/fake_cloudapp.h"
 #include "services/built_in_services.h"
+#include "services/cloudapp/cloudapp_uploader.h"
 #include "services/generic/generic_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
@@ -36,19 +38,35 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::CloudAppUploaderClass> {
+    static constexpr ServiceId id = ServiceId::CloudApp;
+    FakeCloudApp cloud;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        cloud.setIconPath({});
+        EXPECT_TRUE(settings.setObject(cloud.apiURL().toString(), keys::cloudAppBaseURL));
+        EXPECT_TRUE(settings.setObject(cloud.email(), keys::cloudAppEmail));
+        credentials.setPassword(cloud.password(), QStringLiteral("Quillmoor (CloudApp)"), cloud.email());
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
     void SetUp() override {
         server.configure(this->settings, this->credentials);
-        this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
+        if constexpr (std::is_constructible_v<ServiceClass, upload::ServiceEnvironment&, platform::Bundle&>)
+            this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
+        else
+            this->serviceClass = std::make_unique<ServiceClass>(this->environment);
     }
     ContractServer<ServiceClass> server;
 };
 
-using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass>;
+using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                                            upload::CloudAppUploaderClass>;
 const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id};
+                               ContractServer<upload::OwnCloudUploaderClass>::id,
+                               ContractServer<upload::CloudAppUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
