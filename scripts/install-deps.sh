@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev libvulkan-dev
   # platform layer
   libxml2-dev libplist-dev libzip-dev libcld2-dev libsecret-1-dev
+  # CloudApp: IDNA 2003 host names
+  libidn-dev
   # tests
   libgtest-dev libgmock-dev zip unzip xdg-utils libcpp-httplib-dev
   # the generic server uploader: libcurl (its OpenSSL flavour carries SFTP) and real servers for its tests

@@ -1,5 +1,6 @@
 #include "services/built_in_services.h"
 
+#include "services/cloudapp/cloudapp_uploader.h"
 #include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
@@ -18,6 +19,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     registry.registerService(std::make_unique<DropmarkUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<MediaFireUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<DroplrUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<CloudAppUploaderClass>(environment));
 }
 
 } // namespace qm::upload

@@ -1,9 +1,11 @@
 #include "accounts/settings_keys.h"
 #include "fake_yousendit.h"
+#include "servers/cloudapp/fake_cloudapp.h"
 #include "servers/droplr/fake_droplr.h"
 #include "servers/dropmark/fake_dropmark.h"
 #include "servers/mediafire/fake_mediafire.h"
 #include "services/built_in_services.h"
+#include "services/cloudapp/cloudapp_uploader.h"
 #include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
@@ -116,13 +118,27 @@ template <> struct ContractServer<upload::DroplrUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::CloudAppUploaderClass> {
+    static constexpr ServiceId id = ServiceId::CloudApp;
+    FakeCloudApp cloud;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        cloud.setIconPath({});
+        EXPECT_TRUE(settings.setObject(cloud.apiURL().toString(), keys::cloudAppBaseURL));
+        EXPECT_TRUE(settings.setObject(cloud.email(), keys::cloudAppEmail));
+        credentials.setPassword(cloud.password(), QStringLiteral("Quillmoor (CloudApp)"), cloud.email());
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
     void SetUp() override {
         server.configure(this->settings, this->credentials);
         this->recorder.acceptsIcons = true;
-        this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
+        if constexpr (std::is_constructible_v<ServiceClass, upload::ServiceEnvironment&, platform::Bundle&>)
+            this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
+        else
+            this->serviceClass = std::make_unique<ServiceClass>(this->environment);
     }
     ContractServer<ServiceClass> server;
 };
@@ -130,11 +146,13 @@ protected:
 // One entry per registered service.
 using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
                                             upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
-                                            upload::MediaFireUploaderClass, upload::DroplrUploaderClass>;
+                                            upload::MediaFireUploaderClass, upload::DroplrUploaderClass,
+                                            upload::CloudAppUploaderClass>;
 const QSet<ServiceId> kCovered{
     ContractServer<upload::GenericUploaderClass>::id,   ContractServer<upload::OwnCloudUploaderClass>::id,
     ContractServer<upload::YouSendItUploaderClass>::id, ContractServer<upload::DropmarkUploaderClass>::id,
-    ContractServer<upload::MediaFireUploaderClass>::id, ContractServer<upload::DroplrUploaderClass>::id};
+    ContractServer<upload::MediaFireUploaderClass>::id, ContractServer<upload::DroplrUploaderClass>::id,
+    ContractServer<upload::CloudAppUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
