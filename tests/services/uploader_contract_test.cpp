@@ -26,8 +26,6 @@ using upload::ServiceId;
 
 // A server in this process on which a service's uploads and linking attempts can finish.
 template <typename ServiceClass> struct ContractServer;
-}
-};
 
 template <> struct ContractServer<upload::GenericUploaderClass> {
     static constexpr ServiceId id = ServiceId::Generic;
