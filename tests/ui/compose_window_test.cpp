@@ -1,5 +1,6 @@
 #include "accounts/settings_keys.h"
 #include "desktop/desktop_application.h"
+#include "plugin/preferences_opener.h"
 #include "services/built_in_services.h"
 #include "support/test_support.h"
 #include "support/test_uploader.h"
@@ -112,6 +113,27 @@ TEST_F(ComposeWindowTest, SendAsksUploadsWithTheProgressSheetAndSendsTheBox) {
     EXPECT_FALSE(sent.contains("Content-Disposition: attachment")); // the file went to the service instead
     EXPECT_TRUE(QFileInfo::exists(folder.filePath(QStringLiteral("store/plans.bin"))));
     EXPECT_TRUE(sent.contains("To: Bob <bob@example.org>"));
+}
+
+TEST_F(ComposeWindowTest, ThePageIsAttachedToThePreferencesWindowOnceAndOpensThere) {
+    ui::PreferencesWindow& preferences = app->host().preferences();
+    const auto items = [&] {
+        int count = 0;
+        for (QAction* item : preferences.toolbar()->actions())
+            count += item->objectName() == u"Quillmoor";
+        return count;
+    };
+    EXPECT_TRUE(preferences.modules().contains(QStringLiteral("Quillmoor")));
+    EXPECT_EQ(items(), 1);
+    app->host()
+        .runtime()
+        .classNamed(QStringLiteral("NSPreferences"))
+        ->invokeClassMethod(QStringLiteral("sharedPreferences"));
+    EXPECT_EQ(items(), 1);
+    plugin::showPluginPreferences(app->plugin().context());
+    EXPECT_TRUE(preferences.isVisible());
+    EXPECT_TRUE(app->preferenceModule().view()->isVisible());
+    EXPECT_EQ(app->preferenceModule().linkButton()->text(), QStringLiteral("Unlink")); // Generic is linked
 }
 
 class ComposeCancelTest : public ComposeWindowTest {
