@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache clang-format-14
   # Qt 6 (UiTools pulls in the GL/Vulkan/xkb headers through its CMake config)
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev libvulkan-dev
+  # the desktop host's template editor
+  libqscintilla2-qt6-dev
   # platform layer
   libxml2-dev libplist-dev libzip-dev libcld2-dev libsecret-1-dev
   # CloudApp: IDNA 2003 host names

@@ -20,6 +20,10 @@ platform::Result<void> FileWrapper::writeTo(const QString& path) const {
                            QStringLiteral("The attachment could not be written."));
 }
 
+QString FileWrapper::sourcePath() const {
+    return callString(sel::sourcePath);
+}
+
 QString AttachmentRecord::contentID() const {
     return callString(sel::contentID);
 }

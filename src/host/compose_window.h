@@ -16,6 +16,8 @@ public:
     // Atomically, updating the name, with no earlier contents. The host answers true, or the Error that
     // says why nothing was written (a full disk, a name too long); not answered is an error too.
     platform::Result<void> writeTo(const QString& path) const;
+    // The file holding the contents, when the host keeps them in one; null otherwise.
+    QString sourcePath() const;
 
     static constexpr int WritingAtomic = 1;
     static constexpr int WritingWithNameUpdating = 2;

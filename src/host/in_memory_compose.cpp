@@ -202,6 +202,8 @@ Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeCl
     record->addInstanceMethod(sel::fileWrapper, [wrapper](const Invocation& call) {
         return toVariant(std::make_shared<Holder<QString>>(*wrapper, held<ComposeAttachment>(call).filePath));
     });
+    wrapper->addInstanceMethod(sel::sourcePath,
+                               [](const Invocation& call) { return QVariant(held<QString>(call)); });
     wrapper->addInstanceMethod(sel::writeToURL, [](const Invocation& call) {
         const auto written = copyFileAtomically(held<QString>(call), call.argument(0).toUrl().toLocalFile());
         return written ? QVariant(true) : QVariant::fromValue(written.error());

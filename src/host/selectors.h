@@ -23,6 +23,8 @@ inline constexpr char approximateSize[] = "approximateSize";
 inline constexpr char fileWrapper[] = "fileWrapper";
 inline constexpr char filename[] = "filename";
 inline constexpr char writeToURL[] = "writeToURL:options:originalContentsURL:error:";
+// the file a wrapper stands for, where it is one: its copy can then be made away from the main thread
+inline constexpr char sourcePath[] = "sourcePath";
 
 // web view editor and web view
 inline constexpr char webView[] = "webView";

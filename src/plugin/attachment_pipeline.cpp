@@ -1,6 +1,7 @@
 #include "plugin/attachment_pipeline.h"
 
 #include "accounts/settings_keys.h"
+#include "host/in_memory_compose.h"
 #include "platform/dispatch.h"
 #include "platform/string_additions.h"
 #include "platform/string_format.h"
@@ -65,6 +66,13 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
     const double threshold = thresholdInMByte(context_.settings);
     QStringList leftInMessage;
     QStringList paths;
+    // Attachments the host keeps in files are copied on the pool with the compression: a copy of a large
+    // file on the main thread would freeze the host's windows. Folders and contents the host keeps
+    // elsewhere go through the host's writer here.
+    struct Copy {
+        QString source, path, filename;
+    };
+    QList<Copy> copies;
     for (const host::AttachmentView& view : views) {
         const host::AttachmentRecord record = view.attachment();
         const QString contentID = record.contentID();
@@ -80,7 +88,18 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
         // Hosts write under a temporary name a few characters longer (".partial", ".XXXXXX"): room for it.
         const QString path = nextAvailableFilePath(
             QDir(workingDirectory_).filePath(safeFileName(record.filename())), maxFileNameBytes - 8);
-        if (const auto written = record.fileWrapper().writeTo(path); !written) {
+        const host::FileWrapper wrapper = record.fileWrapper();
+        if (const QString source = wrapper.sourcePath(); QFileInfo(source).isFile()) {
+            // Held by an empty file until the copy replaces it, so that the next name is not this one.
+            QFile placeholder(path);
+            if (placeholder.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                placeholder.close();
+                copies.append({source, path, record.filename()});
+                paths.append(path);
+                continue;
+            }
+        }
+        if (const auto written = wrapper.writeTo(path); !written) {
             // A file that is neither copied nor left attached would be lost: the run stops here, before
             // anything is hidden, and gives the space back.
             for (const QString& copy : paths)
@@ -103,16 +122,31 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
     const EditorRef weakEditor = editor.object();
     // The pool task touches only the file system; the pipeline itself may be gone when it comes back.
     std::weak_ptr<AttachmentPipeline*> alive = self_;
-    platform::dispatch::onGlobalPool([alive, paths, ids, subject, workingDirectory, settings, weakEditor] {
-        const AttachmentCompressor::Result result =
-            AttachmentCompressor::compress(paths, subject, workingDirectory, settings);
-        platform::dispatch::onMain([alive, result, ids, weakEditor] {
-            const auto pipeline = alive.lock();
-            const host::ObjectPtr object = weakEditor.lock();
-            if (pipeline && object)
-                (*pipeline)->compressionFinished(ComposeWindow(object), result, ids);
+    platform::dispatch::onGlobalPool(
+        [alive, paths, ids, subject, workingDirectory, settings, weakEditor, copies] {
+            for (const Copy& copy : copies) {
+                if (const auto written = host::copyFileAtomically(copy.source, copy.path); !written) {
+                    for (const QString& path : paths)
+                        removePath(path);
+                    platform::dispatch::onMain([alive, copy, error = written.error()] {
+                        if (const auto pipeline = alive.lock())
+                            (*pipeline)->showInformation(
+                                upload::UploadStatus::Failed,
+                                platform::formatString((*pipeline)->localized(texts::copyFailed),
+                                                       {copy.filename, error.localizedDescription}));
+                    });
+                    return;
+                }
+            }
+            const AttachmentCompressor::Result result =
+                AttachmentCompressor::compress(paths, subject, workingDirectory, settings);
+            platform::dispatch::onMain([alive, result, ids, weakEditor] {
+                const auto pipeline = alive.lock();
+                const host::ObjectPtr object = weakEditor.lock();
+                if (pipeline && object)
+                    (*pipeline)->compressionFinished(ComposeWindow(object), result, ids);
+            });
         });
-    });
 }
 
 void AttachmentPipeline::compressionFinished(const ComposeWindow& editor,

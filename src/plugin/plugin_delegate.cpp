@@ -16,7 +16,8 @@ PluginDelegate::PluginDelegate(PluginContext& context, QString workingDirectory,
                                UpdateToolLocations updateTool)
     : context_(context)
     , workingDirectory_(std::move(workingDirectory))
-    , updateCheck_(context, std::move(updateTool)) {}
+    , updateCheck_(context, std::move(updateTool))
+    , otherPlugins_(context) {}
 
 void PluginDelegate::prepare() {
     if (prepared_)
@@ -46,9 +47,11 @@ void PluginDelegate::seedTemplate() const {
                                           accounts::keys::infoBoxTemplate);
 }
 
-void PluginDelegate::showWelcome() const {
-    if (selectedService(context_.settings) != upload::ServiceId::None)
+void PluginDelegate::showWelcome() {
+    if (selectedService(context_.settings) != upload::ServiceId::None) {
+        otherPlugins_.checkForRovendalPlugins();
         return;
+    }
     const platform::Bundle& bundle = context_.bundle;
     const int answer =
         runAlertPanelWithCheckbox(context_, bundle.localized(QString::fromLatin1(welcomeTitle)),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "plugin/other_plugins_notice.h"
 #include "plugin/plugin_context.h"
 #include "plugin/update_check.h"
 
@@ -20,8 +21,9 @@ public:
     void cleanTemporaryDirectory() const;
     void seedTemplate() const;
 
-    // Fired 5 seconds after start-up.
-    void showWelcome() const;
+    // Fired 5 seconds after start-up: the welcome without a chosen service, else the other-plug-ins notice.
+    void showWelcome();
+    OtherPluginsNotice& otherPlugins() { return otherPlugins_; }
     // Fired 10 seconds after start-up.
     void checkForUpdate() const { updateCheck_.checkForUpdate(); }
 
@@ -29,6 +31,7 @@ private:
     PluginContext& context_;
     QString workingDirectory_;
     UpdateCheck updateCheck_;
+    OtherPluginsNotice otherPlugins_;
     bool prepared_ = false;
 };
 

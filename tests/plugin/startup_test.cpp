@@ -174,8 +174,13 @@ TEST_F(StartupTest, WelcomeAsksUntilSuppressedAndOpensThePreferences) {
 
     EXPECT_TRUE(settings.setInteger(9, keys::selectedService));
     EXPECT_TRUE(settings.removeObjectForKey(QStringLiteral("Welcome to Quillmoor")));
-    plugin.delegate().showWelcome(); // a chosen service: no welcome
-    EXPECT_EQ(host.testUi().modalAlerts.size(), 2);
+    // A chosen service: no welcome, but once per process the notice of a plug-in not installed.
+    plugin.delegate().showWelcome();
+    ASSERT_EQ(host.testUi().modalAlerts.size(), 3);
+    EXPECT_EQ(host.testUi().modalAlerts.last().title, QStringLiteral("More Plugins from Rovendal"));
+    EXPECT_TRUE(host.testUi().modalAlerts.last().showsSuppressionButton);
+    plugin.delegate().showWelcome();
+    EXPECT_EQ(host.testUi().modalAlerts.size(), 3);
 }
 
 class LegacyStartupTest : public StartupTest {
