@@ -1,5 +1,7 @@
 #include "services/built_in_services.h"
 
+#include "services/box/box_uploader.h"
+#include "services/dropbox/dropbox_uploader.h"
 #include "services/generic/generic_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 
@@ -10,6 +12,8 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     // One line per service; its description and uploader live in its own folder.
     registry.registerService(std::make_unique<GenericUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<OwnCloudUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<BoxUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<DropboxUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload
