@@ -12,11 +12,12 @@ inline constexpr char usage[] =
     "       quillmoor config list | get KEY | set [--force] KEY VALUE | unset KEY\n"
     "       quillmoor services\n"
     "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
-    "                              [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
+    "                              [--private-key FILE] [--folder NAME] [--accept-host-key] [--no-browser]\n"
     "       quillmoor unlink SERVICE\n"
     "       quillmoor sendmail [-f SENDER] [-F NAME] [-i] [-t] [-v] [RECIPIENT...]\n"
     "       quillmoor smtpd [--listen 127.0.0.1:PORT] [--print-credentials]\n"
     "       quillmoor help [COMMAND] | --version\n"
+    "       quillmoor open-url URL\n"
     "MESSAGE may be - for standard input.\n";
 
 inline constexpr char version[] = QUILLMOOR_VERSION;
@@ -39,9 +40,15 @@ inline constexpr CommandHelp commandHelp[] = {
      "usage: quillmoor services\nLists the services, which one is selected and which are linked.\n"},
     {"link",
      "usage: quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
-     "                      [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
-     "Links an account of SERVICE (an identifier 0-9 or a name) and selects it.\n"},
+     "                      [--private-key FILE] [--folder NAME] [--accept-host-key] [--no-browser]\n"
+     "Links an account of SERVICE (an identifier 0-9 or a name) and selects it. Services that sign in\n"
+     "in the browser open its sign-in page and wait up to 5 minutes for it to come back; --no-browser\n"
+     "prints the address and reads the address the browser ended on, or the code, from standard input.\n"},
     {"unlink", "usage: quillmoor unlink SERVICE\nUnlinks the account of SERVICE and forgets its password.\n"},
+    {"open-url",
+     "usage: quillmoor open-url URL\nHands URL to the Quillmoor program waiting for a sign-in to come back\n"
+     "(a quillmoor link under way, or quillmoor-mail); the desktop runs it for quillmoor: links.\n"
+     "Exit status: 0 taken, 1 no program waits for it.\n"},
     {"sendmail",
      "usage: quillmoor sendmail [-f SENDER] [-F NAME] [-i|-oi] [-t] [-v] [--] [RECIPIENT...]\n"
      "A drop-in for /usr/sbin/sendmail (also as a symbolic link named sendmail): reads a message from\n"
@@ -99,6 +106,16 @@ inline constexpr char linked[] = "%1 is linked and selected: large attachments n
 inline constexpr char passwordNotStored[] = "the password could not be stored (is the Secret Service running "
                                             "and the keyring unlocked?); %1 stays unlinked.";
 inline constexpr char unlinked[] = "%1 is unlinked.";
+
+// Signing in through the browser.
+inline constexpr char waitingForSignIn[] = "Waiting for the sign-in in the browser (%1 left; Ctrl-C ends it)";
+inline constexpr char pasteAddress[] =
+    "Sign in, then paste the address the browser ended at (or the code it shows) here and press Enter:\n";
+inline constexpr char signInInterrupted[] = "interrupted; nothing was stored.";
+inline constexpr char signInTimedOut[] = "no sign-in came back within 5 minutes; nothing was stored.";
+inline constexpr char notAnAnswer[] =
+    "that is neither the address the sign-in ended at nor its code; nothing was stored.";
+inline constexpr char inputEnded[] = "standard input ended before the sign-in address; nothing was stored.";
 inline constexpr char hostKeyQuestion[] = "Record this key and go on? [y/N] ";
 inline constexpr char hostKeyAccepted[] = "The host key %1 of %2 is recorded (--accept-host-key).";
 inline constexpr char hostKeyNotAccepted[] =

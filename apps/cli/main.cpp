@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     environment.credentials = &credentials;
     environment.errIsTerminal = ::isatty(STDERR_FILENO);
     environment.promptFd = promptFd;
+    environment.urlHandlerCommand = QCoreApplication::applicationFilePath() + QStringLiteral(" open-url");
     QStringList arguments = app.arguments().mid(1);
     // A symbolic link named sendmail is called as mail programs call sendmail.
     if (QFileInfo(QFile::decodeName(argv[0])).fileName() == u"sendmail")

@@ -1,6 +1,8 @@
 #include "services/built_in_services.h"
 
+#include "services/box/box_uploader.h"
 #include "services/cloudapp/cloudapp_uploader.h"
+#include "services/dropbox/dropbox_uploader.h"
 #include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
@@ -20,6 +22,8 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     registry.registerService(std::make_unique<MediaFireUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<DroplrUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<CloudAppUploaderClass>(environment));
+    registry.registerService(std::make_unique<BoxUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<DropboxUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload

@@ -1,11 +1,15 @@
 #include "accounts/settings_keys.h"
+#include "fake_box.h"
+#include "fake_dropbox.h"
 #include "fake_yousendit.h"
 #include "servers/cloudapp/fake_cloudapp.h"
 #include "servers/droplr/fake_droplr.h"
 #include "servers/dropmark/fake_dropmark.h"
 #include "servers/mediafire/fake_mediafire.h"
+#include "services/box/box_uploader.h"
 #include "services/built_in_services.h"
 #include "services/cloudapp/cloudapp_uploader.h"
+#include "services/dropbox/dropbox_uploader.h"
 #include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
@@ -16,6 +20,7 @@
 #include "support/uploader_fixture.h"
 
 #include <QSet>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace qm::test {
@@ -127,6 +132,74 @@ template <> struct ContractServer<upload::CloudAppUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::BoxUploaderClass> {
+    static constexpr ServiceId id = ServiceId::Box;
+    FakeBox box;
+    QList<std::pair<const char*, QByteArray>> saved;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        const QByteArray url = box.url().toString().toUtf8();
+        for (const auto& [name, value] :
+             {std::pair<const char*, QByteArray>{"QUILLMOOR_BOX_URL", url},
+              {"QUILLMOOR_BOX_AUTH_URL", url},
+              {"QUILLMOOR_BOX_UPLOAD_URL", url},
+              {"QUILLMOOR_BOX_KEY", QByteArray::fromStdString(box.options().clientId)},
+              {"QUILLMOOR_BOX_SECRET", QByteArray::fromStdString(box.options().clientSecret)}}) {
+            saved.append({name, qgetenv(name)});
+            qputenv(name, value);
+        }
+        const FakeBox::Tokens tokens = box.issueTokens();
+        net::OAuth2Credential credential(QString::fromStdString(tokens.access), QStringLiteral("bearer"));
+        credential.setRefreshToken(QString::fromStdString(tokens.refresh),
+                                   QDateTime::currentDateTimeUtc().addSecs(3600));
+        net::OAuth2CredentialStore(credentials.secretStore())
+            .storeCredential(credential, QStringLiteral("Quillmoor (Box)"));
+        EXPECT_TRUE(
+            settings.setObject(QString::fromStdString(box.addFolder("0", "Quillmoor")), keys::boxFolderId));
+    }
+    // The browser: follows the sign-in page and hands the redirect back.
+    void prepare(upload::Uploader& uploader) {
+        upload::Uploader* raw = &uploader;
+        uploader.setPageOpener([raw](const QUrl& page) {
+            const QString redirect = FakeBox::follow(page);
+            QTimer::singleShot(0, [raw, redirect] { raw->finishSignIn(redirect); });
+            return true;
+        });
+    }
+    ~ContractServer() {
+        for (const auto& [name, value] : saved)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+};
+
+template <> struct ContractServer<upload::DropboxUploaderClass> {
+    static constexpr ServiceId id = ServiceId::Dropbox;
+    FakeDropbox dropbox;
+    QList<std::pair<const char*, QByteArray>> saved;
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        const QByteArray url = dropbox.url().toString().toUtf8();
+        for (const auto& [name, value] :
+             {std::pair<const char*, QByteArray>{"QUILLMOOR_DROPBOX_URL", url},
+              {"QUILLMOOR_DROPBOX_AUTH_URL", url},
+              {"QUILLMOOR_DROPBOX_UPLOAD_URL", url},
+              {"QUILLMOOR_DROPBOX_KEY", QByteArray::fromStdString(dropbox.options().appKey)}}) {
+            saved.append({name, qgetenv(name)});
+            qputenv(name, value);
+        }
+        // Linked in the session only: linking copies that state instead of opening the browser.
+        const FakeDropbox::Tokens tokens = dropbox.issueTokens();
+        net::OAuth2Credential credential(QString::fromStdString(tokens.access), QStringLiteral("bearer"));
+        credential.setRefreshToken(QString::fromStdString(tokens.refresh),
+                                   QDateTime::currentDateTimeUtc().addSecs(3600));
+        net::OAuth2CredentialStore(credentials.secretStore())
+            .storeCredential(credential, QStringLiteral("Quillmoor (Dropbox)"));
+        EXPECT_TRUE(settings.setBool(true, keys::dropboxLinked));
+    }
+    ~ContractServer() {
+        for (const auto& [name, value] : saved)
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
@@ -138,19 +211,27 @@ protected:
         else
             this->serviceClass = std::make_unique<ServiceClass>(this->environment);
     }
+    std::unique_ptr<upload::Uploader> make() {
+        auto uploader = UploaderFixture<ServiceClass>::make();
+        if constexpr (requires { server.prepare(*uploader); })
+            server.prepare(*uploader);
+        return uploader;
+    }
     ContractServer<ServiceClass> server;
 };
 
 // One entry per registered service.
-using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
-                                            upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
-                                            upload::MediaFireUploaderClass, upload::DroplrUploaderClass,
-                                            upload::CloudAppUploaderClass>;
+using RegisteredServices =
+    ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                     upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
+                     upload::MediaFireUploaderClass, upload::DroplrUploaderClass,
+                     upload::CloudAppUploaderClass, upload::BoxUploaderClass, upload::DropboxUploaderClass>;
 const QSet<ServiceId> kCovered{
     ContractServer<upload::GenericUploaderClass>::id,   ContractServer<upload::OwnCloudUploaderClass>::id,
     ContractServer<upload::YouSendItUploaderClass>::id, ContractServer<upload::DropmarkUploaderClass>::id,
     ContractServer<upload::MediaFireUploaderClass>::id, ContractServer<upload::DroplrUploaderClass>::id,
-    ContractServer<upload::CloudAppUploaderClass>::id};
+    ContractServer<upload::CloudAppUploaderClass>::id,  ContractServer<upload::BoxUploaderClass>::id,
+    ContractServer<upload::DropboxUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
