@@ -1,6 +1,7 @@
 #include "services/built_in_services.h"
 
 #include "services/generic/generic_uploader.h"
+#include "services/googledrive/googledrive_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 
 namespace qm::upload {
@@ -10,6 +11,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     // One line per service; its description and uploader live in its own folder.
     registry.registerService(std::make_unique<GenericUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<OwnCloudUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<GoogleDriveUploaderClass>(environment));
 }
 
 } // namespace qm::upload
