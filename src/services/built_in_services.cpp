@@ -11,7 +11,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     // One line per service; its description and uploader live in its own folder.
     registry.registerService(std::make_unique<GenericUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<OwnCloudUploaderClass>(environment, bundle));
-    registry.registerService(std::make_unique<GoogleDriveUploaderClass>(environment));
+    registry.registerService(std::make_unique<GoogleDriveUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload

@@ -1,6 +1,8 @@
 #include "accounts/settings_keys.h"
 #include "services/built_in_services.h"
+#include "servers/googledrive/fake_googledrive.h"
 #include "services/generic/generic_uploader.h"
+#include "services/googledrive/googledrive_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "support/fake_owncloud.h"
 #include "support/uploader_fixture.h"
@@ -36,19 +38,42 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::GoogleDriveUploaderClass> {
+    static constexpr ServiceId id = ServiceId::GoogleDrive;
+    FakeGoogleDrive drive;
+    ContractServer() { drive.exportEnvironment(); }
+    ~ContractServer() { drive.exportEnvironment(false); }
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        drive.grantTokens("ya29.contract", "1//contract");
+        (void)upload::gdrive::AuthorizationStore(credentials, QStringLiteral("Quillmoor (GoogleDrive)"))
+            .save({QStringLiteral("ya29.contract"), QStringLiteral("1//contract"), {}, QStringLiteral("a@b.c")});
+        EXPECT_TRUE(settings.setObject(QString::fromStdString(drive.addFolder("Quillmoor", drive.rootId())),
+                                       keys::googleDriveFolderId));
+    }
+    // Linking goes through the browser, played here.
+    void prepare(upload::GoogleDriveUploaderClass& serviceClass, UploaderRecorder& recorder) {
+        serviceClass.setOpenUrl([this](const QUrl& page) { return drive.openInBrowser(page), true; });
+        recorder.iconsExpected = true;
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
     void SetUp() override {
         server.configure(this->settings, this->credentials);
         this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
+        if constexpr (requires { server.prepare(*this->serviceClass, this->recorder); })
+            server.prepare(*this->serviceClass, this->recorder);
     }
     ContractServer<ServiceClass> server;
 };
 
-using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass>;
+using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                                            upload::GoogleDriveUploaderClass>;
 const QSet<ServiceId> kCovered{ContractServer<upload::GenericUploaderClass>::id,
-                               ContractServer<upload::OwnCloudUploaderClass>::id};
+                               ContractServer<upload::OwnCloudUploaderClass>::id,
+                               ContractServer<upload::GoogleDriveUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {

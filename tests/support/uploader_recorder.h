@@ -21,8 +21,12 @@ struct UploaderRecorder final : upload::UploaderDelegate {
     void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
         failures.append({static_cast<int>(status), error});
     }
+    QList<QUrl> icons;
+    bool iconsExpected = false; // the service hands out an icon with each link
+
     void createdLink(const QUrl& link, const QString& file, const QUrl& icon) override {
-        EXPECT_TRUE(icon.isEmpty());
+        EXPECT_EQ(icon.isEmpty(), !iconsExpected);
+        icons.append(icon);
         links.append(link);
         linkFiles.append(file);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/data_additions.h"
 #include "json/json.h"
+#include "json/value.h"
 
 #include <QCryptographicHash>
 #include <QVariantMap>
@@ -22,6 +23,14 @@ QString base64Url(const QByteArray& bytes) {
 
 } // namespace
 
+std::optional<QVariantMap> jsonObject(const QVariant& value) {
+    if (value.typeId() == qMetaTypeId<json::Object>())
+        return value.value<json::Object>().toVariantMap();
+    if (value.typeId() == QMetaType::QVariantMap)
+        return value.toMap();
+    return std::nullopt;
+}
+
 bool Authorization::needsRefresh(const QDateTime& now) const {
     if (accessToken.isEmpty())
         return true;
@@ -38,10 +47,10 @@ QByteArray Authorization::serialise() const {
 }
 
 std::optional<Authorization> Authorization::deserialise(const QByteArray& data) {
-    const QVariant value = json::jsonValue(QString::fromUtf8(data));
-    if (value.typeId() != QMetaType::QVariantMap)
+    const auto object = jsonObject(json::jsonValue(QString::fromUtf8(data)));
+    if (!object)
         return std::nullopt;
-    const QVariantMap fields = value.toMap();
+    const QVariantMap& fields = *object;
     Authorization authorization;
     authorization.accessToken = fields.value(QStringLiteral("access_token")).toString();
     authorization.refreshToken = fields.value(QStringLiteral("refresh_token")).toString();

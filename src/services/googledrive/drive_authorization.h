@@ -5,9 +5,13 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QVariantMap>
 #include <optional>
 
 namespace qm::upload::gdrive {
+
+// The members of a JSON object as read by the JSON reader; nullopt for anything else.
+std::optional<QVariantMap> jsonObject(const QVariant& value);
 
 // What signing in to Google Drive gives: the tokens and the account they belong to.
 struct Authorization {

@@ -46,10 +46,7 @@ platform::Error driveError(int code, const QString& text) {
 } // namespace
 
 std::optional<QVariantMap> DriveReply::object() const {
-    const QVariant value = json::jsonValue(QString::fromUtf8(body));
-    if (value.typeId() != QMetaType::QVariantMap)
-        return std::nullopt;
-    return value.toMap();
+    return jsonObject(json::jsonValue(QString::fromUtf8(body)));
 }
 
 QString DriveReply::reason() const {
@@ -489,9 +486,8 @@ platform::Error DriveClient::errorFor(const DriveReply& reply) {
         }
     }
     const auto json = reply.object();
-    const QVariant detail = json ? json->value(QStringLiteral("error")) : QVariant();
-    QString message = detail.typeId() == QMetaType::QVariantMap
-                          ? detail.toMap().value(QStringLiteral("message")).toString()
+    const auto detail = json ? jsonObject(json->value(QStringLiteral("error"))) : std::nullopt;
+    QString message = detail ? detail->value(QStringLiteral("message")).toString()
                       : json ? json->value(QStringLiteral("error_description")).toString()
                              : QString();
     if (message.isEmpty() && reply.status >= 200 && reply.status < 300)

@@ -33,9 +33,10 @@ QString folderIdKey() {
 
 } // namespace
 
-GoogleDriveUploader::GoogleDriveUploader(const ServiceEnvironment& environment, QString keychainIdentifier,
-                                         DriveOptions options, OpenUrl openUrl)
+GoogleDriveUploader::GoogleDriveUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
+                                         QString keychainIdentifier, DriveOptions options, OpenUrl openUrl)
     : environment_(environment)
+    , bundle_(std::move(bundle))
     , keychainIdentifier_(std::move(keychainIdentifier))
     , options_(options)
     , openUrl_(std::move(openUrl)) {}
@@ -336,8 +337,10 @@ void GoogleDriveUploader::endSignIn() {
     exchanging_ = false;
 }
 
-GoogleDriveUploaderClass::GoogleDriveUploaderClass(const ServiceEnvironment& environment, OpenUrl openUrl)
+GoogleDriveUploaderClass::GoogleDriveUploaderClass(const ServiceEnvironment& environment,
+                                                   platform::Bundle bundle, OpenUrl openUrl)
     : UploaderClass(environment, googleDriveService())
+    , bundle_(std::move(bundle))
     , openUrl_(std::move(openUrl)) {}
 
 bool GoogleDriveUploaderClass::isLinked() const {
@@ -351,7 +354,8 @@ void GoogleDriveUploaderClass::setIsLinked(bool linked) {
 }
 
 std::unique_ptr<Uploader> GoogleDriveUploaderClass::create() const {
-    return std::make_unique<GoogleDriveUploader>(environment(), keychainIdentifier(), options_, openUrl_);
+    return std::make_unique<GoogleDriveUploader>(environment(), bundle_, keychainIdentifier(), options_,
+                                                 openUrl_);
 }
 
 } // namespace qm::upload

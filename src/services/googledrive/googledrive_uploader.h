@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/bundle.h"
 #include "services/googledrive/drive_authorization.h"
 #include "services/googledrive/drive_client.h"
 #include "uploaders/uploader_class.h"
@@ -27,8 +28,8 @@ using OpenUrl = std::function<bool(const QUrl&)>;
 // found or made before linking is reported.
 class GoogleDriveUploader final : public Uploader {
 public:
-    GoogleDriveUploader(const ServiceEnvironment& environment, QString keychainIdentifier,
-                        gdrive::DriveOptions options, OpenUrl openUrl);
+    GoogleDriveUploader(const ServiceEnvironment& environment, platform::Bundle bundle,
+                        QString keychainIdentifier, gdrive::DriveOptions options, OpenUrl openUrl);
     ~GoogleDriveUploader() override;
 
     // The stored authorization can authorize and names the account.
@@ -61,9 +62,11 @@ private:
     void linkingFailed(const platform::Error& error);
     void endSignIn();
     std::shared_ptr<gdrive::DriveClient> newClient() const;
-    QString folderName() const { return environment_.bundleName; }
+    // Named after the bundle, at the top of the Drive.
+    QString folderName() const { return bundle_.name(); }
 
     ServiceEnvironment environment_;
+    platform::Bundle bundle_;
     QString keychainIdentifier_;
     gdrive::DriveOptions options_;
     OpenUrl openUrl_;
@@ -80,7 +83,8 @@ private:
 // Linked while the credential store holds an authorization that can authorize and names the account.
 class GoogleDriveUploaderClass final : public UploaderClass {
 public:
-    GoogleDriveUploaderClass(const ServiceEnvironment& environment, OpenUrl openUrl = {});
+    GoogleDriveUploaderClass(const ServiceEnvironment& environment, platform::Bundle bundle,
+                             OpenUrl openUrl = {});
 
     bool isLinked() const override;
     // Unlinking removes the stored authorization; linking records nothing (the sign-in stored it).
@@ -89,8 +93,10 @@ public:
 
     // Timeouts, waits and the chunk size of the uploaders made from now on.
     gdrive::DriveOptions& options() { return options_; }
+    void setOpenUrl(OpenUrl openUrl) { openUrl_ = std::move(openUrl); }
 
 private:
+    platform::Bundle bundle_;
     OpenUrl openUrl_;
     gdrive::DriveOptions options_;
 };
