@@ -1,8 +1,9 @@
 // Serves the Google Drive fake on its own, for the benchmark and for trying things by hand.
 // Usage: fake_googledrive [--client-id ID] [--client-secret SECRET] [--store DIR]
-//                         [--token ACCESS REFRESH]
-// Listens on 127.0.0.1 at a free port and prints its URL on the first line of standard output, then serves
-// until it is ended.
+//                         [--token ACCESS REFRESH] [--folder NAME]
+// Listens on 127.0.0.1 at a free port and prints its URL on the first line of standard output (and, with
+// --folder, the id of a folder of that name at the top, as if the application had made it, on the second),
+// then serves until it is ended.
 
 #include "servers/googledrive/fake_googledrive.h"
 
@@ -16,12 +17,15 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     qm::test::FakeGoogleDrive::Options options;
     std::vector<std::pair<std::string, std::string>> tokens;
+    std::string folder;
     for (int i = 1; i < argc; ++i) {
         const auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
         if (!std::strcmp(argv[i], "--client-id"))
             options.clientId = value();
         else if (!std::strcmp(argv[i], "--client-secret"))
             options.clientSecret = value();
+        else if (!std::strcmp(argv[i], "--folder"))
+            folder = value();
         else if (!std::strcmp(argv[i], "--store"))
             options.storeDir = value();
         else if (!std::strcmp(argv[i], "--token") && i + 2 < argc) {
@@ -30,7 +34,7 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: %s [--client-id ID] [--client-secret SECRET] [--store DIR] "
-                         "[--token ACCESS REFRESH]\n",
+                         "[--token ACCESS REFRESH] [--folder NAME]\n",
                          argv[0]);
             return 2;
         }
@@ -43,6 +47,8 @@ int main(int argc, char** argv) {
     for (const auto& [access, refresh] : tokens)
         drive.grantTokens(access, refresh);
     std::printf("%s\n", drive.url().toString().toUtf8().constData());
+    if (!folder.empty())
+        std::printf("%s\n", drive.addFolder(folder, drive.rootId()).c_str());
     std::fflush(stdout);
     sigset_t signals;
     sigemptyset(&signals);

@@ -1,0 +1,87 @@
+#include "accounts/settings_keys.h"
+#include "cli_test_support.h"
+#include "servers/googledrive/fake_googledrive.h"
+#include "services/googledrive/googledrive_uploader.h"
+#include "support/test_support.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace qm::test::cli {
+namespace {
+
+namespace keys = accounts::keys;
+
+// Whole messages through `quillmoor` with Google Drive: attachments stored in the Drive folder, the message
+// carrying their download links; or, when Drive fails, no message at all and nothing left behind.
+class GoogleDriveSendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        drive.exportEnvironment();
+        auto serviceClass = std::make_unique<upload::GoogleDriveUploaderClass>(
+            runner.serviceEnvironment, runner.bundle, [this](const QUrl& page) {
+                drive.openInBrowser(page);
+                return true;
+            });
+        serviceClass->options().backoff = std::chrono::milliseconds(10);
+        serviceClass->options().chunkSize = 256 * 1024;
+        runner.services.registerService(std::move(serviceClass));
+    }
+    void TearDown() override { drive.exportEnvironment(false); }
+
+    // As `quillmoor link googledrive` leaves it.
+    void linked() {
+        drive.grantTokens("ya29.cli", "1//cli");
+        ASSERT_TRUE(
+            upload::gdrive::AuthorizationStore(runner.credentials, QStringLiteral("Quillmoor (GoogleDrive)"))
+                .save({QStringLiteral("ya29.cli"),
+                       QStringLiteral("1//cli"),
+                       {},
+                       QStringLiteral("ada@example.com")}));
+        folder = drive.addFolder("Quillmoor", drive.rootId());
+        ASSERT_TRUE(runner.settings.setObject(QString::fromStdString(folder), keys::googleDriveFolderId));
+        ASSERT_TRUE(runner.settings.setInteger(7, keys::selectedService));
+    }
+
+    FakeGoogleDrive drive;
+    CliRunner runner;
+    std::string folder;
+};
+
+TEST_F(GoogleDriveSendTest, SendStoresTheAttachmentsAndSendsTheirDownloadLinks) {
+    linked();
+    const QString sent = runner.path(QStringLiteral("sent.eml"));
+    ASSERT_EQ(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0)
+        << runner.err().toStdString();
+    const ParsedMessage message = parseMessageFile(sent);
+    ASSERT_TRUE(message.valid);
+    EXPECT_TRUE(message.attachments.isEmpty());
+    const auto stored = drive.filesNamed("report.pdf");
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(drive.contentOf(stored[0].id), fixturePdf());
+    EXPECT_EQ(stored[0].parents, std::vector<std::string>{folder});
+    for (const auto& file : drive.files()) {
+        EXPECT_EQ(file.permissions.size(), 1u);
+        EXPECT_TRUE(message.html.contains(QString::fromStdString("id=" + file.id))) << file.name;
+    }
+    EXPECT_TRUE(runner.leftovers().isEmpty()) << runner.leftovers().join(u' ').toStdString();
+}
+
+TEST_F(GoogleDriveSendTest, AFailingDriveSendsNothingAndLeavesNothingBehind) {
+    linked();
+    drive.failNextChunks(FakeGoogleDrive::ChunkFault::answer(400, "badRequest"), 100);
+    const QString sent = runner.path(QStringLiteral("sent.eml"));
+    EXPECT_NE(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0);
+    EXPECT_FALSE(QFile::exists(sent));
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("Google Drive refused: Backend Error (status 400)")))
+        << runner.err().toStdString();
+    EXPECT_TRUE(runner.leftovers().isEmpty());
+
+    // Not linked at all: refused before anything is uploaded.
+    runner.services.setIsLinked(false, upload::ServiceId::GoogleDrive);
+    EXPECT_NE(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0);
+    EXPECT_FALSE(QFile::exists(sent));
+}
+
+} // namespace
+} // namespace qm::test::cli
