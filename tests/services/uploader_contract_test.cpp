@@ -1,6 +1,6 @@
 #include "accounts/settings_keys.h"
-#include "services/built_in_services.h"
 #include "servers/googledrive/fake_googledrive.h"
+#include "services/built_in_services.h"
 #include "services/generic/generic_uploader.h"
 #include "services/googledrive/googledrive_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
@@ -46,7 +46,10 @@ template <> struct ContractServer<upload::GoogleDriveUploaderClass> {
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         drive.grantTokens("ya29.contract", "1//contract");
         (void)upload::gdrive::AuthorizationStore(credentials, QStringLiteral("Quillmoor (GoogleDrive)"))
-            .save({QStringLiteral("ya29.contract"), QStringLiteral("1//contract"), {}, QStringLiteral("a@b.c")});
+            .save({QStringLiteral("ya29.contract"),
+                   QStringLiteral("1//contract"),
+                   {},
+                   QStringLiteral("a@b.c")});
         EXPECT_TRUE(settings.setObject(QString::fromStdString(drive.addFolder("Quillmoor", drive.rootId())),
                                        keys::googleDriveFolderId));
     }
