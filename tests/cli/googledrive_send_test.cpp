@@ -67,6 +67,26 @@ TEST_F(GoogleDriveSendTest, SendStoresTheAttachmentsAndSendsTheirDownloadLinks) 
     EXPECT_TRUE(runner.leftovers().isEmpty()) << runner.leftovers().join(u' ').toStdString();
 }
 
+TEST_F(GoogleDriveSendTest, LinkSignsInAndSelectsTheServiceUnlinkForgetsTheTokens) {
+    ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("googledrive")}), 0)
+        << runner.err().toStdString();
+    EXPECT_EQ(runner.settings.integerForKey(QString::fromLatin1(keys::selectedService)), 7);
+    EXPECT_TRUE(drive.file(
+        runner.settings.stringForKey(QString::fromLatin1(keys::googleDriveFolderId)).toStdString()));
+    EXPECT_TRUE(runner.services.isLinkedForService(upload::ServiceId::GoogleDrive));
+
+    ASSERT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("googledrive")}), 0);
+    EXPECT_FALSE(runner.services.isLinkedForService(upload::ServiceId::GoogleDrive));
+    EXPECT_FALSE(
+        upload::gdrive::AuthorizationStore(runner.credentials, QStringLiteral("Quillmoor (GoogleDrive)"))
+            .load());
+
+    qunsetenv("QUILLMOOR_GOOGLEDRIVE_KEY");
+    EXPECT_NE(runner.run({QStringLiteral("link"), QStringLiteral("googledrive")}), 0);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("no application key was built in")))
+        << runner.err().toStdString();
+}
+
 TEST_F(GoogleDriveSendTest, AFailingDriveSendsNothingAndLeavesNothingBehind) {
     linked();
     drive.failNextChunks(FakeGoogleDrive::ChunkFault::answer(400, "badRequest"), 100);
