@@ -41,7 +41,11 @@ GoogleDriveUploader::GoogleDriveUploader(const ServiceEnvironment& environment, 
     , options_(options)
     , openUrl_(std::move(openUrl)) {}
 
-GoogleDriveUploader::~GoogleDriveUploader() = default;
+GoogleDriveUploader::~GoogleDriveUploader() {
+    // The upload under way holds the client too: without this its transfer would run on unseen.
+    if (client_)
+        client_->cancelAll();
+}
 
 std::shared_ptr<DriveClient> GoogleDriveUploader::newClient() const {
     auto client = std::make_shared<DriveClient>(
