@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <QFile>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace qm::test::cli {
@@ -89,13 +90,22 @@ TEST_F(GoogleDriveSendTest, LinkSignsInAndSelectsTheServiceUnlinkForgetsTheToken
 
 TEST_F(GoogleDriveSendTest, AFailingDriveSendsNothingAndLeavesNothingBehind) {
     linked();
-    drive.failNextChunks(FakeGoogleDrive::ChunkFault::answer(400, "badRequest"), 100);
     const QString sent = runner.path(QStringLiteral("sent.eml"));
-    EXPECT_NE(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0);
-    EXPECT_FALSE(QFile::exists(sent));
-    EXPECT_TRUE(runner.err().contains(QStringLiteral("Google Drive refused: Backend Error (status 400)")))
-        << runner.err().toStdString();
-    EXPECT_TRUE(runner.leftovers().isEmpty());
+    const std::vector<std::pair<std::function<void()>, QString>> faults{
+        {[&] { drive.failNextChunks(FakeGoogleDrive::ChunkFault::answer(400, "badRequest")); },
+         QStringLiteral("Google Drive refused: Backend Error (status 400)")},
+        {[&] { drive.server().setFault(Fault::malformedBody().onPath("/upload/")); },
+         QStringLiteral("Google Drive sent an answer Quillmoor cannot read.")},
+        {[&] { drive.server().setFault(Fault::status(500).onPath("/drive/v3/files/").times(10)); },
+         QStringLiteral("did not share")}};
+    for (const auto& [arrange, message] : faults) {
+        drive.server().clearFaults();
+        arrange();
+        EXPECT_NE(runner.sendUploadingEverything(QStringLiteral("html_attachments.eml"), sent), 0);
+        EXPECT_FALSE(QFile::exists(sent));
+        EXPECT_EQ(runner.err().count(message), 1) << runner.err().toStdString(); // one message, once
+        EXPECT_TRUE(runner.leftovers().isEmpty());
+    }
 
     // Not linked at all: refused before anything is uploaded.
     runner.services.setIsLinked(false, upload::ServiceId::GoogleDrive);
