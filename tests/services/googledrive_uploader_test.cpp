@@ -205,6 +205,12 @@ TEST_F(GoogleDriveTest, TransientFaultsAreRiddenOut) {
         << recorder.failures.value(0).second.localizedDescription.toStdString();
     EXPECT_EQ(drive.contentOf(drive.filesNamed("big.bin").at(0).id), bytes);
     EXPECT_EQ(drive.sessionsOpened(), 1);
+
+    drive.failNextChunks(Chunk::forgetSession()); // after the first chunk: started over in a new session
+    upload(*uploader, localFile(QStringLiteral("again.bin"), bytes));
+    ASSERT_EQ(recorder.links.size(), 2);
+    EXPECT_EQ(drive.contentOf(drive.filesNamed("again.bin").at(0).id), bytes);
+    EXPECT_EQ(drive.sessionsOpened(), 3);
     EXPECT_EQ(drive.refreshes(), 1);
     EXPECT_NE(store().load()->accessToken, QStringLiteral("ya29.earlier")) << "the renewed token is kept";
 }

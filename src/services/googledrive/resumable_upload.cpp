@@ -161,6 +161,14 @@ void ResumableUpload::answered(const DriveReply& reply, bool fromChunk) {
         return;
     }
     if (reply.status == 404 || reply.status == 410) {
+        // Google forgets sessions (after a week, or sooner): the upload starts over once in a new one.
+        if (!restarted_) {
+            restarted_ = true;
+            offset_ = 0;
+            failures_ = 0;
+            openSession();
+            return;
+        }
         finish(platform::Error(QString::fromLatin1(kDriveErrorDomain), int(reply.status),
                                QStringLiteral("The Google Drive upload session has expired.")));
         return;

@@ -18,7 +18,8 @@ namespace qm::upload::gdrive {
 //        429 (after a wait)       v    |
 //                           ask "bytes */TOTAL" --200/201--> done
 //
-// Any other answer, or too many failed chunks in a row, fails the upload. Reports once, on the main
+// A session Google no longer knows (404, 410) starts over once in a new one. Any other answer, or too many
+// failed chunks in a row, fails the upload. Reports once, on the main
 // thread, and nothing after the client's cancelAll().
 class ResumableUpload : public std::enable_shared_from_this<ResumableUpload> {
 public:
@@ -53,8 +54,9 @@ private:
     Done done_;
     quint64 generation_;
     QUrl session_;
-    qint64 offset_ = 0; // bytes Google has confirmed
-    int failures_ = 0;  // in a row, without a byte of progress
+    qint64 offset_ = 0;      // bytes Google has confirmed
+    int failures_ = 0;       // in a row, without a byte of progress
+    bool restarted_ = false; // in a new session, after Google forgot the first
 };
 
 } // namespace qm::upload::gdrive

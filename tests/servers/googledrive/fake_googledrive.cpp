@@ -542,6 +542,10 @@ void FakeGoogleDrive::putSession(const httplib::Request& request, httplib::Respo
         authorized(request, response);
         return;
     }
+    if (fault && fault->kind == ChunkFault::Kind::ForgetSession) {
+        std::lock_guard lock(mutex_);
+        sessions_.erase(sessionId);
+    }
     if (fault && fault->kind == ChunkFault::Kind::Status)
         return error(response, fault->status, fault->reason, "Backend Error");
     if (fault && fault->kind == ChunkFault::Kind::Stall && !pause(fault->stall))

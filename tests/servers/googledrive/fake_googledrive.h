@@ -51,7 +51,7 @@ public:
 
     // What happens to the next chunks of resumable uploads (requests that carry bytes).
     struct ChunkFault {
-        enum class Kind { Drop, Stall, Status, ExpiredToken };
+        enum class Kind { Drop, Stall, Status, ExpiredToken, ForgetSession };
         Kind kind = Kind::Drop;
         long long keep = 0;                  // Drop: bytes of the chunk stored before the connection drops
         std::chrono::milliseconds stall{0};  // Stall: silence before the answer
@@ -64,6 +64,7 @@ public:
             return {Kind::Status, 0, {}, status, std::move(reason)};
         }
         static ChunkFault expiredToken() { return {Kind::ExpiredToken}; }
+        static ChunkFault forgetSession() { return {Kind::ForgetSession}; } // as an expired session
     };
 
     FakeGoogleDrive();
