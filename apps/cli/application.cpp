@@ -8,6 +8,7 @@
 #include "cli/plugin_loader.h"
 #include "cli/send_command.h"
 #include "cli/services_command.h"
+#include "platform/url_relay.h"
 
 namespace qm::cli {
 
@@ -36,6 +37,13 @@ int Application::run(const QStringList& arguments) {
         return LinkCommand(env_).link(line);
     case CommandLine::Command::Unlink:
         return LinkCommand(env_).unlink(line);
+    case CommandLine::Command::OpenUrl:
+        if (const auto relayed = platform::UrlRelay::send(line.url); !relayed) {
+            env_.err.write(
+                (QStringLiteral("quillmoor: ") + relayed.error().localizedDescription + u'\n').toUtf8());
+            return ExitNotSent;
+        }
+        return ExitSent;
     case CommandLine::Command::Services:
         registerBundleDefaults(env_.settings, env_.bundle);
         return ServicesCommand(env_.settings, env_.services, env_.out).run();

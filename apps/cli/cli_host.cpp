@@ -22,6 +22,13 @@ CliHost::CliHost(TerminalUi& ui, host::InMemoryComposeClasses::WindowAction send
                                    preferencesRequested();
                                return QVariant();
                            });
+    // The host's own handler: this host has no use for addresses of other schemes.
+    app->addInstanceMethod(
+        QString::fromLatin1(host::selectors::handleGURLAppleEvent), [this](const host::Invocation& call) {
+            ui_.print(QStringLiteral("quillmoor: %1 is not a sign-in address; it is ignored\n")
+                          .arg(call.argument(0).toString()));
+            return QVariant();
+        });
     application_ = std::make_shared<host::Object>(*app);
     host::defineInterfaceLoadingClass(runtime_, ui_);
 }

@@ -23,6 +23,9 @@ public:
     // The compose window class of this version is "DocumentEditor".
     QVersionNumber systemVersion() const override { return QVersionNumber(10, 9); }
     bool staysOpen() const override { return false; }
+    // `quillmoor open-url`, which relays the URL to the program waiting for it; empty claims nothing.
+    QString urlHandlerCommand() const override { return urlHandlerCommand_; }
+    void setUrlHandlerCommand(const QString& command) { urlHandlerCommand_ = command; }
 
     std::shared_ptr<host::InMemoryComposeWindow> newComposeWindow();
 
@@ -30,6 +33,7 @@ private:
     host::Runtime runtime_;
     TerminalUi& ui_;
     host::ObjectPtr application_;
+    QString urlHandlerCommand_;
 };
 
 } // namespace qm::cli

@@ -9,8 +9,9 @@ inline constexpr char usage[] =
     "       quillmoor config list | get KEY | set [--force] KEY VALUE | unset KEY\n"
     "       quillmoor services\n"
     "       quillmoor link SERVICE [--login NAME] [--password-stdin] [--server URL] [--public-url URL]\n"
-    "                              [--private-key FILE] [--folder NAME] [--accept-host-key]\n"
+    "                              [--private-key FILE] [--folder NAME] [--accept-host-key] [--no-browser]\n"
     "       quillmoor unlink SERVICE\n"
+    "       quillmoor open-url URL\n"
     "MESSAGE may be - for standard input.\n";
 
 inline constexpr char sheetNeedsAnswer[] =
@@ -46,6 +47,16 @@ inline constexpr char linked[] = "%1 is linked and selected: large attachments n
 inline constexpr char passwordNotStored[] = "the password could not be stored (is the Secret Service running "
                                             "and the keyring unlocked?); %1 stays unlinked.";
 inline constexpr char unlinked[] = "%1 is unlinked.";
+
+// Signing in through the browser.
+inline constexpr char waitingForSignIn[] = "Waiting for the sign-in in the browser (%1 left; Ctrl-C ends it)";
+inline constexpr char pasteAddress[] =
+    "Sign in, then paste the address the browser ended at (or the code it shows) here and press Enter:\n";
+inline constexpr char signInInterrupted[] = "interrupted; nothing was stored.";
+inline constexpr char signInTimedOut[] = "no sign-in came back within 5 minutes; nothing was stored.";
+inline constexpr char notAnAnswer[] =
+    "that is neither the address the sign-in ended at nor its code; nothing was stored.";
+inline constexpr char inputEnded[] = "standard input ended before the sign-in address; nothing was stored.";
 inline constexpr char hostKeyQuestion[] = "Record this key and go on? [y/N] ";
 inline constexpr char hostKeyAccepted[] = "The host key %1 of %2 is recorded (--accept-host-key).";
 inline constexpr char hostKeyNotAccepted[] =

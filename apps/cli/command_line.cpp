@@ -129,6 +129,10 @@ Result parseLink(const QStringList& arguments, bool unlink) {
             line.acceptHostKey = true;
             continue;
         }
+        if (argument == u"--no-browser") {
+            line.noBrowser = true;
+            continue;
+        }
         QString error;
         const std::pair<const char*, std::optional<QString>*> fields[] = {{"--login", &line.login},
                                                                           {"--server", &line.server},
@@ -168,6 +172,14 @@ std::variant<CommandLine, QString> CommandLine::parse(const QStringList& argumen
         return parseConfig(rest);
     if (command == u"link" || command == u"unlink")
         return parseLink(rest, command == u"unlink");
+    if (command == u"open-url") {
+        if (rest.size() != 1 || rest.first().isEmpty())
+            return QStringLiteral("open-url takes one URL");
+        CommandLine line;
+        line.command = Command::OpenUrl;
+        line.url = rest.first();
+        return line;
+    }
     if (command == u"services") {
         if (!rest.isEmpty())
             return QStringLiteral("services takes no arguments");

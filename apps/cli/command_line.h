@@ -19,7 +19,7 @@ struct Destination {
 
 // The parsed arguments of `quillmoor`.
 struct CommandLine {
-    enum class Command { Send, Config, Services, Link, Unlink, Help };
+    enum class Command { Send, Config, Services, Link, Unlink, Help, OpenUrl };
     Command command = Command::Help;
 
     // send
@@ -42,6 +42,10 @@ struct CommandLine {
     std::optional<QString> publicUrl;
     std::optional<QString> privateKey;
     std::optional<QString> folder;
+    bool noBrowser = false; // browser sign-in: print the address and read the answer from standard input
+
+    // open-url: the address the browser was sent to
+    QString url;
 
     // The arguments after the program's name; a usage error as text.
     static std::variant<CommandLine, QString> parse(const QStringList& arguments);

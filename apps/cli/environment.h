@@ -24,6 +24,8 @@ struct Environment {
     int promptFd = -1;                   // a person's answers; -1 when standard input is not a terminal
     QString sendmailProgram = QStringLiteral("/usr/sbin/sendmail");
     accounts::CredentialStore* credentials = nullptr; // account passwords; none: linking stores none
+    QString urlHandlerCommand = QString();            // `quillmoor open-url`, claimed for the URL schemes
+    int signInTimeoutMilliseconds = 5 * 60 * 1000;    // how long `link` waits for a browser sign-in
 };
 
 } // namespace qm::cli

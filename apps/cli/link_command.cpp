@@ -1,6 +1,7 @@
 #include "cli/link_command.h"
 
 #include "accounts/settings_keys.h"
+#include "cli/browser_sign_in.h"
 #include "cli/cli_texts.h"
 #include "cli/exit_status.h"
 #include "uploaders/file_transfer.h"
@@ -193,6 +194,13 @@ int LinkCommand::link(const CommandLine& line) {
     }
     upload::UploaderClass& serviceClass = **resolved;
     const upload::ServiceDescription& service = serviceClass.description();
+    if (service.linking == upload::Linking::Browser)
+        return linkInBrowser(serviceClass, line);
+    if (line.noBrowser) {
+        fail(QStringLiteral("quillmoor"),
+             QStringLiteral("%1 does not sign in through a browser").arg(service.name()));
+        return ExitUsage;
+    }
     const platform::Result<Account> account = this->account(service, line);
     if (!account) {
         fail(QStringLiteral("quillmoor"), account.error().localizedDescription);
@@ -248,6 +256,32 @@ int LinkCommand::link(const CommandLine& line) {
     return ExitSent;
 }
 
+int LinkCommand::linkInBrowser(upload::UploaderClass& serviceClass, const CommandLine& line) {
+    const upload::ServiceDescription& service = serviceClass.description();
+    if (line.login || line.passwordFromStdin || line.server || line.publicUrl || line.privateKey ||
+        line.folder) {
+        fail(QStringLiteral("quillmoor"),
+             QStringLiteral("%1 signs in through the browser and takes no account options")
+                 .arg(service.name()));
+        return ExitUsage;
+    }
+    const platform::Result<void> linked = BrowserSignIn(env_, serviceClass, line.noBrowser).run();
+    env_.services.setIsLinked(linked.hasValue(), service.id);
+    if (!linked) {
+        fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)),
+             linked.error().localizedDescription);
+        return ExitNotSent;
+    }
+    if (const auto stored =
+            env_.settings.setInteger(upload::serviceNumber(service.id), keys::selectedService);
+        !stored) {
+        fail(QStringLiteral("quillmoor"), stored.error().localizedDescription);
+        return ExitNotSent;
+    }
+    env_.out.write((QString::fromUtf8(texts::linked).arg(service.name()) + u'\n').toUtf8());
+    return ExitSent;
+}
+
 bool LinkCommand::acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin) {
     bool accepted = acceptedByFlag;
     if (!accepted) {
@@ -287,6 +321,8 @@ int LinkCommand::unlink(const CommandLine& line) {
         env_.credentials->removeKeychainItem((*resolved)->keychainIdentifier(),
                                              env_.settings.stringForKey(service.accountKey));
     env_.services.setIsLinked(false, service.id);
+    // Browser-linked services keep tokens rather than a password: they go too.
+    (*resolved)->unlinkAll();
     env_.out.write((QString::fromUtf8(texts::unlinked).arg(service.name()) + u'\n').toUtf8());
     return ExitSent;
 }

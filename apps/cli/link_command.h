@@ -37,6 +37,8 @@ private:
     bool writeFields(const upload::ServiceDescription& service, const CommandLine& line,
                      const Account& account);
     void fail(const QString& title, const QString& message);
+    // Services linked in the browser: the sign-in at the terminal, then the outcome recorded.
+    int linkInBrowser(upload::UploaderClass& serviceClass, const CommandLine& line);
     // Shows an unknown SSH host key and records it when the flag or the person at the terminal agrees.
     bool acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin);
 

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     environment.credentials = &credentials;
     environment.errIsTerminal = ::isatty(STDERR_FILENO);
     environment.promptFd = promptFd;
+    environment.urlHandlerCommand = QCoreApplication::applicationFilePath() + QStringLiteral(" open-url");
     const int status = cli::Application(environment).run(app.arguments().mid(1));
     if (promptFd > STDIN_FILENO)
         ::close(promptFd);

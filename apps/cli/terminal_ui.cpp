@@ -5,6 +5,7 @@
 #include "cli/interrupt_watcher.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QTimer>
 
 #include <cerrno>
@@ -268,8 +269,44 @@ host::AlertResponse TerminalUi::runModalAlert(const host::AlertRequest& request)
 }
 
 bool TerminalUi::openUrl(const QUrl& url) {
-    print(QString::fromUtf8(texts::openAddress).arg(url.toString()) + u'\n');
+    print(QString::fromUtf8(texts::openAddress).arg(url.toString(QUrl::FullyEncoded)) + u'\n');
+    if (options_.launchesBrowser) {
+        if (const auto problem = launchBrowser(url))
+            print(QStringLiteral("quillmoor: %1\n").arg(*problem));
+    }
     return true;
+}
+
+std::optional<QString> TerminalUi::launchBrowser(const QUrl& url) {
+    const QString address = url.toString(QUrl::FullyEncoded);
+    QString command;
+    for (const QString& entry : qEnvironmentVariable("BROWSER").split(u':', Qt::SkipEmptyParts)) {
+        command = entry.trimmed();
+        if (!command.isEmpty())
+            break;
+    }
+    QStringList arguments;
+    if (command.isEmpty()) {
+        command = QStringLiteral("xdg-open");
+    } else {
+        arguments = QProcess::splitCommand(command);
+        if (arguments.isEmpty())
+            return QStringLiteral("$BROWSER names no program");
+        command = arguments.takeFirst();
+    }
+    bool placed = false;
+    for (QString& argument : arguments) {
+        if (argument.contains(QLatin1String("%s"))) {
+            argument.replace(QLatin1String("%s"), address);
+            placed = true;
+        }
+    }
+    if (!placed)
+        arguments.append(address);
+    if (!QProcess::startDetached(command, arguments))
+        return QStringLiteral("the browser (%1) could not be started; open the address yourself")
+            .arg(command);
+    return std::nullopt;
 }
 
 std::optional<host::LoadedInterface> TerminalUi::loadInterface(const QString& path,

@@ -25,6 +25,8 @@ public:
         int promptFd = -1;           // where a person's answers are read; -1: nobody to ask
         QIODevice* output = nullptr; // standard error
         bool outputIsTerminal = false;
+        // openUrl() also starts the browser ($BROWSER, else xdg-open) besides printing the address.
+        bool launchesBrowser = false;
     };
 
     // Why the run has to stop without an answer, and with which exit status.
@@ -56,6 +58,11 @@ public:
     bool triggerPanelAction(const QString& action);
 
     void print(const QString& text);
+
+    // Starts the user's browser on `url` without waiting for it: the first command of $BROWSER (a list
+    // separated by ":", "%s" standing for the address, else the address appended), else xdg-open. The
+    // reason when nothing could be started.
+    static std::optional<QString> launchBrowser(const QUrl& url);
 
 private:
     struct PanelSheet {

@@ -21,6 +21,9 @@ public:
     // True when an item was found and deleted.
     bool removeKeychainItem(const QString& label, const QString& account);
 
+    // The secret store underneath, for the services that keep OAuth credentials beside the passwords.
+    platform::SecretStore& secretStore() const { return secrets_; }
+
 private:
     bool modifyKeychainItem(const QString& label, const QString& account, const QString& newPassword);
 

@@ -37,6 +37,9 @@ inline constexpr char sharedPreferences[] = "sharedPreferences";
 inline constexpr char addPreferenceNamed[] = "addPreferenceNamed:owner:";
 inline constexpr char showPreferencesPanelForOwner[] = "showPreferencesPanelForOwner:";
 inline constexpr char valueForKey[] = "valueForKey:";
+// The URL event: the URL as text, then the reply (unused by our hosts).
+inline constexpr char handleGURLAppleEvent[] = "handleGURLAppleEvent:replyEvent:";
+inline constexpr char activateIgnoringOtherApps[] = "activateIgnoringOtherApps:";
 
 // bundle class registration
 inline constexpr char registerBundle[] = "registerBundle";

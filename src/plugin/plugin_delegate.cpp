@@ -22,8 +22,17 @@ void PluginDelegate::prepare() {
     if (prepared_)
         return;
     prepared_ = true;
+    initializeCloudServices();
     cleanTemporaryDirectory();
     seedTemplate();
+}
+
+void PluginDelegate::initializeCloudServices() const {
+    if (!context_.host.staysOpen())
+        return;
+    for (const upload::ServiceId id : upload::kAllServices)
+        if (upload::UploaderClass* service = context_.services.classForService(id))
+            service->prepareAtStartup();
 }
 
 void PluginDelegate::cleanTemporaryDirectory() const {

@@ -22,6 +22,7 @@ QuillmoorBundle::QuillmoorBundle(host::Host& host, platform::SettingsStore& sett
     , classLookup_(host.runtime())
     , pipeline_(context_, workingDirectory)
     , editor_(context_, pipeline_)
+    , urlHandler_(context_, linkingUploader_)
     , delegate_(context_, std::move(workingDirectory)) {}
 
 QString QuillmoorBundle::composeWindowClassName(const QVersionNumber& systemVersion) {
@@ -46,14 +47,15 @@ void QuillmoorBundle::initialize() {
 
         mergeCategory(editor_.defineCategoryClass(), composeName);
         mergeLocalizingLoaders();
+        mergeCategory(urlHandler_.defineCategoryClass(), QStringLiteral("MailApp"));
 
         exchange(QStringLiteral("NSPreferences"), true, sel::sharedPreferences,
                  QStringLiteral("quillmoorSharedPreferences"));
         exchange(composeName, false, sel::send, QString::fromLatin1(DocumentEditor::quillmoorSendSelector));
         exchange(composeName, false, sel::windowWillClose,
                  QString::fromLatin1(DocumentEditor::quillmoorWindowWillCloseSelector));
-        exchange(QStringLiteral("MailApp"), false, QStringLiteral("handleGURLAppleEvent:replyEvent:"),
-                 QStringLiteral("quillmoorHandleGURLAppleEvent:replyEvent:"));
+        exchange(QStringLiteral("MailApp"), false, QString::fromLatin1(sel::handleGURLAppleEvent),
+                 QString::fromLatin1(UrlHandler::quillmoorHandlerSelector));
         const QString loadingClass = QString::fromLatin1(host::interface_loading::className);
         exchange(loadingClass, true, QString::fromLatin1(host::interface_loading::loadNibFile),
                  QString::fromLatin1(LocalizingLoaders::loadNibFileSelector));
@@ -135,8 +137,12 @@ void QuillmoorBundle::claimUrlSchemes() {
         return;
     const platform::UrlSchemeHandler::Application application{QStringLiteral("quillmoor.desktop"),
                                                               QStringLiteral("Quillmoor"), command};
-    const QStringList schemes{QStringLiteral("quillmoor"),
-                              QStringLiteral("db-") + QString::fromLatin1(dropboxAppKey)};
+    // The plug-in's own scheme, and the schemes of the services whose sign-in returns through one of theirs
+    // (Dropbox's "db-" and its application key; none without a key).
+    QStringList schemes{QString::fromLatin1(UrlHandler::ownScheme)};
+    for (const upload::ServiceId id : upload::kAllServices)
+        if (const upload::UploaderClass* service = context_.services.classForService(id))
+            schemes.append(service->redirectSchemes());
     // xdg-mime runs a while; the host's start-up does not wait for it.
     platform::dispatch::onGlobalPool(
         [application, schemes, environment = QProcessEnvironment::systemEnvironment()] {

@@ -3,8 +3,10 @@
 #include "plugin/attachment_pipeline.h"
 #include "plugin/class_lookup.h"
 #include "plugin/document_editor.h"
+#include "plugin/linking_uploader.h"
 #include "plugin/plugin_context.h"
 #include "plugin/plugin_delegate.h"
+#include "plugin/url_handler.h"
 
 #include <QObject>
 #include <QVersionNumber>
@@ -21,7 +23,6 @@ public:
     static constexpr char className[] = "RVQuillmoorBundle";
     static constexpr char preferencesOwnerClassName[] = "RVQuillmoorPreferenceModule";
     static constexpr char preferencesPanelName[] = "Quillmoor";
-    static constexpr char dropboxAppKey[] = "q7m2x9k4p1w8z3r";
 
     QuillmoorBundle(host::Host& host, platform::SettingsStore& settings, const platform::Bundle& bundle,
                     upload::ServiceRegistry& services, QString workingDirectory);
@@ -37,6 +38,8 @@ public:
     ClassLookup& classLookup() { return classLookup_; }
     AttachmentPipeline& pipeline() { return pipeline_; }
     PluginDelegate& delegate() { return delegate_; }
+    // The uploader of the account link under way, which the URL handler hands redirects to.
+    LinkingUploader& linkingUploader() { return linkingUploader_; }
 
 private:
     void registerBundleClass();
@@ -54,6 +57,8 @@ private:
     ClassLookup classLookup_;
     AttachmentPipeline pipeline_;
     DocumentEditor editor_;
+    LinkingUploader linkingUploader_;
+    UrlHandler urlHandler_;
     PluginDelegate delegate_;
 };
 

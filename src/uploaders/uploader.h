@@ -84,6 +84,11 @@ public:
         return false;
     }
 
+    // How a browser sign-in shows its page to the user: the host's openUrl, handed in by whoever starts the
+    // linking attempt (the preferences page, `quillmoor link`).
+    using PageOpener = std::function<bool(const QUrl&)>;
+    void setPageOpener(PageOpener opener) { pageOpener_ = std::move(opener); }
+
     // The message's recipients, for services that send the files to them; others ignore it.
     virtual void setRecipientList(const QStringList& recipients) { (void)recipients; }
 
@@ -122,12 +127,15 @@ protected:
     void reportAuthentication(const std::optional<platform::Error>& error);
 
     void setBusy(bool busy) { busy_ = busy; }
+    // Shows `page` through the page opener; false without one or when it could not be opened.
+    bool openPage(const QUrl& page) const { return pageOpener_ && pageOpener_(page); }
 
 private:
     void deliver(std::function<void(UploaderDelegate&)> report);
     void beginRun() { ++generation_; }
 
     UploaderDelegate* delegate_ = nullptr;
+    PageOpener pageOpener_;
     QString login_;
     QString password_;
     QString activeFile_;

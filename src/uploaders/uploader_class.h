@@ -24,6 +24,15 @@ public:
     virtual void setIsLinked(bool linked) = 0;
     virtual std::unique_ptr<Uploader> create() const = 0;
 
+    // Start-up work of a host that stays open (a token refreshed, a link state copied from the service's
+    // session). Never blocks; what fails is logged and changes no link.
+    virtual void prepareAtStartup() {}
+    // URL schemes of the service's own that its browser sign-in returns through ("db-KEY"), claimed for the
+    // program at start-up; redirects through the plug-in's "quillmoor" scheme need none.
+    virtual QStringList redirectSchemes() const { return {}; }
+    // Browser-linked services: drops every token of the service (unlinking); the link flag is setIsLinked's.
+    virtual void unlinkAll() {}
+
     // "<bundle name> (<service name>)": names the service's secrets.
     QString keychainIdentifier() const { return upload::keychainIdentifier(environment_.bundleName, id()); }
 

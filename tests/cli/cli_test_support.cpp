@@ -245,6 +245,7 @@ int CliRunner::run(const QStringList& arguments) {
     environment.promptFd = promptFd;
     environment.messageOutputFd = messageOutputFd;
     environment.credentials = &credentials;
+    environment.signInTimeoutMilliseconds = signInTimeoutMilliseconds;
     if (!sendmailProgram.isEmpty())
         environment.sendmailProgram = sendmailProgram;
     // The plug-in's support folder and known hosts stay inside the test's folder.

@@ -103,6 +103,7 @@ public:
     int promptFd = -1;
     int messageOutputFd = -1;
     QString sendmailProgram;
+    int signInTimeoutMilliseconds = 5 * 60 * 1000;
 
 private:
     QBuffer out_;

@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 #include "support/test_uploader.h"
 
+#include "accounts/credential_store.h"
 #include "platform/secret_store.h"
 #include "platform/system_log.h"
 
@@ -61,6 +62,41 @@ protected:
         return folder.filePath(QStringLiteral("work"));
     }();
     plugin::QuillmoorBundle plugin{host, settings, bundle, services, work};
+
+    // Box and Dropbox stand-ins that sign in through the browser; Dropbox returns through its own scheme.
+    void registerBrowserServices() {
+        auto box = std::make_unique<TestUploaderClass>(environment,
+                                                       testDescription(upload::ServiceId::Box, "BoxOn"));
+        auto dropbox = std::make_unique<TestUploaderClass>(
+            environment, testDescription(upload::ServiceId::Dropbox, "DbOn"));
+        dropbox->schemes = {QStringLiteral("db-q7m2x9k4p1w8z3r")};
+        boxClass = box.get();
+        dropboxClass = dropbox.get();
+        services.registerService(std::move(box));
+        services.registerService(std::move(dropbox));
+    }
+    // Delivers a URL event the way the host's event dispatch does.
+    void openUrl(const QString& url) {
+        host.application()->invoke(QStringLiteral("handleGURLAppleEvent:replyEvent:"), {url, QVariant()});
+    }
+    // A preferences page that counts its refreshes.
+    int pageRefreshes = 0;
+    void definePreferenceModule() {
+        host::Class* module = host.runtime().addClass(QStringLiteral("RVQuillmoorPreferenceModule"));
+        auto instance = std::make_shared<host::Object>(*module);
+        module->addClassMethod(QStringLiteral("sharedInstance"),
+                               [instance](const host::Invocation&) { return host::toVariant(instance); });
+        module->addInstanceMethod(QStringLiteral("updateUI"), [this](const host::Invocation&) {
+            ++pageRefreshes;
+            return QVariant();
+        });
+    }
+
+    platform::MemorySecretStore secrets;
+    accounts::CredentialStore credentials{secrets};
+    upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
+    TestUploaderClass* boxClass = nullptr;
+    TestUploaderClass* dropboxClass = nullptr;
 };
 
 TEST(ComposeWindowClassTest, FollowsTheHostsVersion) {
@@ -113,6 +149,7 @@ TEST_F(StartupTest, InitializingWiresThePlugInOnceAndTheSendGoesThroughIt) {
 }
 
 TEST_F(StartupTest, SupportFolderTemplateVersionAndUrlSchemes) {
+    registerBrowserServices();
     writeFile(work + QStringLiteral("/old/left.pdf"), "x");
     writeFile(work + QStringLiteral("/stale.zip"), "x");
     EXPECT_TRUE(settings.setObject(QStringLiteral("0"), keys::version));
@@ -192,6 +229,64 @@ TEST_F(LegacyStartupTest, AnOlderHostGetsThePlugInInItsOwnComposeClass) {
     auto window = host.newComposeWindow();
     host.pressSend(window);
     EXPECT_EQ(window->sent.size(), 1);
+}
+
+} // namespace
+} // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+TEST_F(StartupTest, ABoxRedirectGivesTheBoxSignInUnderWayItsCodeWhateverTheSchemesCase) {
+    registerBrowserServices();
+    plugin.initialize();
+    auto box = boxClass->create();
+    box->authenticate();
+    auto& signingIn = static_cast<TestUploader&>(*box);
+    {
+        const plugin::LinkingUploader::Scope linking(plugin.linkingUploader(), box.get(),
+                                                     upload::ServiceId::Box);
+        openUrl(QStringLiteral("QuillMoor://box-redirect?state=x&code=a%2Fb%3Dc&flag"));
+        openUrl(QStringLiteral("quillmoor://box-redirect?state=denied"));
+    }
+    EXPECT_EQ(signingIn.signInAnswers, (QStringList{QStringLiteral("a/b=c"), QString()}));
+    // Once the attempt is over, or while another service links, a Box redirect changes nothing.
+    openUrl(QStringLiteral("quillmoor://box-redirect?code=late"));
+    auto dropbox = dropboxClass->create();
+    {
+        const plugin::LinkingUploader::Scope linking(plugin.linkingUploader(), dropbox.get(),
+                                                     upload::ServiceId::Dropbox);
+        openUrl(QStringLiteral("quillmoor://box-redirect?code=other"));
+    }
+    EXPECT_EQ(signingIn.signInAnswers.size(), 2);
+    EXPECT_TRUE(static_cast<TestUploader&>(*dropbox).signInAnswers.isEmpty());
+    EXPECT_TRUE(host.hostHandledUrls.isEmpty());
+}
+
+TEST_F(StartupTest, OtherQuillmoorAddressesAndTheDropboxSchemeRefreshThePageAndOthersReachTheHost) {
+    registerBrowserServices();
+    definePreferenceModule();
+    plugin.initialize();
+    openUrl(QStringLiteral("quillmoor://linked"));
+    EXPECT_EQ(pageRefreshes, 1);
+    EXPECT_EQ(host.activations, 1);
+
+    auto dropbox = dropboxClass->create();
+    dropbox->authenticate();
+    {
+        const plugin::LinkingUploader::Scope linking(plugin.linkingUploader(), dropbox.get(),
+                                                     upload::ServiceId::Dropbox);
+        openUrl(QStringLiteral("DB-Q7M2X9K4P1W8Z3R://2/token?code=xyz&state=s"));
+    }
+    EXPECT_EQ(pageRefreshes, 2);
+    EXPECT_EQ(static_cast<TestUploader&>(*dropbox).signInAnswers,
+              QStringList{QStringLiteral("DB-Q7M2X9K4P1W8Z3R://2/token?code=xyz&state=s")});
+
+    openUrl(QStringLiteral("mailto:ada@example.org"));
+    openUrl(QStringLiteral("db-otherkey://1/connect"));
+    EXPECT_EQ(host.hostHandledUrls, (QStringList{QStringLiteral("mailto:ada@example.org"),
+                                                 QStringLiteral("db-otherkey://1/connect")}));
+    EXPECT_EQ(pageRefreshes, 2);
 }
 
 } // namespace

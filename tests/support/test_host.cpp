@@ -166,6 +166,14 @@ void TestHost::defineClasses() {
         ++preferencesShown;
         return QVariant();
     });
+    app->addInstanceMethod(sel::handleGURLAppleEvent, [this](const Invocation& call) {
+        hostHandledUrls.append(call.argument(0).toString());
+        return QVariant();
+    });
+    app->addInstanceMethod(sel::activateIgnoringOtherApps, [this](const Invocation&) {
+        ++activations;
+        return QVariant();
+    });
     application_ = std::make_shared<host::Object>(*app);
 
     host::defineInterfaceLoadingClass(runtime_, ui_);

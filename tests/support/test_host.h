@@ -135,6 +135,8 @@ public:
     int preferencesShown = 0;
     QStringList registeredBundles; // classes that asked the host's bundle class to register them
     QList<host::ObjectPtr> preferencesOwnersShown;
+    QStringList hostHandledUrls; // URLs that reached the host's own URL handler
+    int activations = 0;
 
 private:
     void defineClasses();

@@ -29,10 +29,26 @@ public:
     void setRecipientList(const QStringList& list) override { recipients = list; }
     QStringList recipients;
 
+    // Browser sign-in: the page opened at authenticate(), the answers handed in, and the one that links.
+    QUrl signInPage;
+    QStringList signInAnswers;
+    QString acceptedAnswer;
+    bool finishSignIn(const QString& redirectOrCode) override {
+        signInAnswers.append(redirectOrCode);
+        if (!linking() || acceptedAnswer.isEmpty() || redirectOrCode != acceptedAnswer)
+            return false;
+        reportAuthentication(std::nullopt);
+        return true;
+    }
+
 protected:
     bool canStartUpload() const override { return ready; }
     void stopTransfer() override { ++cancelCount; }
-    void startAuthentication() override { ++authenticateCount; }
+    void startAuthentication() override {
+        ++authenticateCount;
+        if (signInPage.isValid())
+            openPage(signInPage);
+    }
     void startUpload(const QString& path) override {
         started.append(path);
         linkLater = inRun([this](const QUrl& link) { reportLink(link); });
@@ -47,11 +63,20 @@ public:
     using FlagLinkedUploaderClass::FlagLinkedUploaderClass;
     std::unique_ptr<upload::Uploader> create() const override {
         auto uploader = std::make_unique<TestUploader>();
+        uploader->signInPage = signInPage;
+        uploader->acceptedAnswer = acceptedAnswer;
         lastCreated = uploader.get();
         return uploader;
     }
+    QStringList redirectSchemes() const override { return schemes; }
+    void unlinkAll() override { ++unlinkAllCount; }
 
     mutable TestUploader* lastCreated = nullptr;
+    // Given to each uploader made: its sign-in page and the answer that links it.
+    QUrl signInPage;
+    QString acceptedAnswer;
+    QStringList schemes;
+    int unlinkAllCount = 0;
 };
 
 // A password service's description with the given keys and nothing else.

@@ -210,7 +210,8 @@ void GoogleDriveUploader::startAuthentication() {
         text += (text.isEmpty() ? QString() : QStringLiteral("&")) + name + QLatin1Char('=') +
                 QString::fromLatin1(QUrl::toPercentEncoding(value));
     page.setQuery(text, QUrl::StrictMode);
-    if (!openUrl_ || !openUrl_(page))
+    // The host's page opener; a class made with an opener of its own (tests, tools) uses that instead.
+    if (!(openUrl_ ? openUrl_(page) : openPage(page)))
         linkingFailed(uploaderError(QStringLiteral("No web browser could open the Google sign-in page: %1")
                                         .arg(page.toString(QUrl::FullyEncoded))));
 }
@@ -354,7 +355,11 @@ bool GoogleDriveUploaderClass::isLinked() const {
 
 void GoogleDriveUploaderClass::setIsLinked(bool linked) {
     if (!linked)
-        AuthorizationStore(environment().credentials, keychainIdentifier()).remove();
+        unlinkAll();
+}
+
+void GoogleDriveUploaderClass::unlinkAll() {
+    AuthorizationStore(environment().credentials, keychainIdentifier()).remove();
 }
 
 std::unique_ptr<Uploader> GoogleDriveUploaderClass::create() const {

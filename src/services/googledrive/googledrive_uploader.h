@@ -16,7 +16,8 @@ namespace gdrive {
 class LoopbackReceiver;
 }
 
-// Opens a page in the user's browser (the host's openUrl); false when nothing could open it.
+// Opens a page in the user's browser; false when nothing could open it. Without one, the host's page
+// opener (Uploader::setPageOpener) shows the sign-in page.
 using OpenUrl = std::function<bool(const QUrl&)>;
 
 // Stores each file in the folder named after the bundle at the top of the user's Google Drive and, for a
@@ -89,6 +90,7 @@ public:
     bool isLinked() const override;
     // Unlinking removes the stored authorization; linking records nothing (the sign-in stored it).
     void setIsLinked(bool linked) override;
+    void unlinkAll() override;
     std::unique_ptr<Uploader> create() const override;
 
     // Timeouts, waits and the chunk size of the uploaders made from now on.
