@@ -113,5 +113,30 @@ TEST_F(GoogleDriveSendTest, AFailingDriveSendsNothingAndLeavesNothingBehind) {
     EXPECT_FALSE(QFile::exists(sent));
 }
 
+// `quillmoor link googledrive` through the terminal's own sign-in: $BROWSER is a script that plays the
+// user's browser (curl follows the sign-in page to the loopback address).
+TEST(GoogleDriveLinkTest, LinkOpensTheSignInPageInTheBrowserAndHearsTheAnswerOnTheLoopback) {
+    FakeGoogleDrive drive;
+    drive.exportEnvironment();
+    CliRunner runner;
+    runner.services.registerService(
+        std::make_unique<upload::GoogleDriveUploaderClass>(runner.serviceEnvironment, runner.bundle));
+    const QString browser = runner.path(QStringLiteral("browser.sh"));
+    writeFile(browser, "#!/bin/sh\nexec curl -s -o /dev/null -L \"$1\"\n");
+    QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray savedBrowser = qgetenv("BROWSER"), savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("BROWSER", browser.toUtf8());
+    qputenv("XDG_RUNTIME_DIR", runner.path(QString()).toUtf8());
+    const int status = runner.run({QStringLiteral("link"), QStringLiteral("googledrive")});
+    savedBrowser.isNull() ? qunsetenv("BROWSER") : qputenv("BROWSER", savedBrowser);
+    savedRuntime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    drive.exportEnvironment(false);
+    ASSERT_EQ(status, 0) << runner.err().toStdString() << runner.out().toStdString();
+    EXPECT_TRUE(runner.services.isLinkedForService(upload::ServiceId::GoogleDrive));
+    EXPECT_EQ(drive.lastAuthorizeParams().at("code_challenge_method"), "S256");
+    EXPECT_TRUE(drive.file(
+        runner.settings.stringForKey(QString::fromLatin1(keys::googleDriveFolderId)).toStdString()));
+}
+
 } // namespace
 } // namespace qm::test::cli
