@@ -6,6 +6,7 @@
 #include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
+#include "services/googledrive/googledrive_uploader.h"
 #include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "services/yousendit/yousendit_uploader.h"
@@ -24,6 +25,7 @@ void registerBuiltInServices(ServiceRegistry& registry, const ServiceEnvironment
     registry.registerService(std::make_unique<CloudAppUploaderClass>(environment));
     registry.registerService(std::make_unique<BoxUploaderClass>(environment, bundle));
     registry.registerService(std::make_unique<DropboxUploaderClass>(environment, bundle));
+    registry.registerService(std::make_unique<GoogleDriveUploaderClass>(environment, bundle));
 }
 
 } // namespace qm::upload

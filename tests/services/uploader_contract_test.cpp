@@ -5,6 +5,7 @@
 #include "servers/cloudapp/fake_cloudapp.h"
 #include "servers/droplr/fake_droplr.h"
 #include "servers/dropmark/fake_dropmark.h"
+#include "servers/googledrive/fake_googledrive.h"
 #include "servers/mediafire/fake_mediafire.h"
 #include "services/box/box_uploader.h"
 #include "services/built_in_services.h"
@@ -13,6 +14,7 @@
 #include "services/droplr/droplr_uploader.h"
 #include "services/dropmark/dropmark_uploader.h"
 #include "services/generic/generic_uploader.h"
+#include "services/googledrive/googledrive_uploader.h"
 #include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "services/yousendit/yousendit_uploader.h"
@@ -200,6 +202,28 @@ template <> struct ContractServer<upload::DropboxUploaderClass> {
     }
 };
 
+template <> struct ContractServer<upload::GoogleDriveUploaderClass> {
+    static constexpr ServiceId id = ServiceId::GoogleDrive;
+    FakeGoogleDrive drive;
+    ContractServer() { drive.exportEnvironment(); }
+    ~ContractServer() { drive.exportEnvironment(false); }
+    void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
+        drive.grantTokens("ya29.contract", "1//contract");
+        (void)upload::gdrive::AuthorizationStore(credentials, QStringLiteral("Quillmoor (GoogleDrive)"))
+            .save({QStringLiteral("ya29.contract"),
+                   QStringLiteral("1//contract"),
+                   {},
+                   QStringLiteral("a@b.c")});
+        EXPECT_TRUE(settings.setObject(QString::fromStdString(drive.addFolder("Quillmoor", drive.rootId())),
+                                       keys::googleDriveFolderId));
+    }
+    // Linking goes through the browser, played here.
+    void prepareClass(upload::GoogleDriveUploaderClass& serviceClass, UploaderRecorder& recorder) {
+        serviceClass.setOpenUrl([this](const QUrl& page) { return drive.openInBrowser(page), true; });
+        recorder.acceptsIcons = true;
+    }
+};
+
 // Every registered uploader keeps the promise of uploader.h: nothing after cancel.
 template <typename ServiceClass> class UploaderContractTest : public UploaderFixture<ServiceClass> {
 protected:
@@ -210,7 +234,10 @@ protected:
             this->serviceClass = std::make_unique<ServiceClass>(this->environment, this->bundle);
         else
             this->serviceClass = std::make_unique<ServiceClass>(this->environment);
+        if constexpr (requires { server.prepareClass(*this->serviceClass, this->recorder); })
+            server.prepareClass(*this->serviceClass, this->recorder);
     }
+    // The browser of services that link there, played by their fake.
     std::unique_ptr<upload::Uploader> make() {
         auto uploader = UploaderFixture<ServiceClass>::make();
         if constexpr (requires { server.prepare(*uploader); })
@@ -221,17 +248,17 @@ protected:
 };
 
 // One entry per registered service.
-using RegisteredServices =
-    ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
-                     upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
-                     upload::MediaFireUploaderClass, upload::DroplrUploaderClass,
-                     upload::CloudAppUploaderClass, upload::BoxUploaderClass, upload::DropboxUploaderClass>;
+using RegisteredServices = ::testing::Types<upload::GenericUploaderClass, upload::OwnCloudUploaderClass,
+                                            upload::YouSendItUploaderClass, upload::DropmarkUploaderClass,
+                                            upload::MediaFireUploaderClass, upload::DroplrUploaderClass,
+                                            upload::CloudAppUploaderClass, upload::BoxUploaderClass,
+                                            upload::DropboxUploaderClass, upload::GoogleDriveUploaderClass>;
 const QSet<ServiceId> kCovered{
     ContractServer<upload::GenericUploaderClass>::id,   ContractServer<upload::OwnCloudUploaderClass>::id,
     ContractServer<upload::YouSendItUploaderClass>::id, ContractServer<upload::DropmarkUploaderClass>::id,
     ContractServer<upload::MediaFireUploaderClass>::id, ContractServer<upload::DroplrUploaderClass>::id,
     ContractServer<upload::CloudAppUploaderClass>::id,  ContractServer<upload::BoxUploaderClass>::id,
-    ContractServer<upload::DropboxUploaderClass>::id};
+    ContractServer<upload::DropboxUploaderClass>::id,   ContractServer<upload::GoogleDriveUploaderClass>::id};
 TYPED_TEST_SUITE(UploaderContractTest, RegisteredServices);
 
 TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
