@@ -10,11 +10,23 @@ namespace qm::desktop {
 DesktopApplication::DesktopApplication(Parts parts)
     : parts_(std::move(parts))
     , context_{host_, parts_.settings, parts_.bundle, parts_.services} {
-    module_ = std::make_unique<ui::PreferenceModule>(context_, parts_.credentials, parts_.authUploader);
+    module_ = std::make_unique<ui::PreferenceModule>(
+        context_, parts_.credentials, parts_.authUploader ? parts_.authUploader : &linkingHolder_);
     ui::definePreferenceClasses(host_.runtime(), *module_);
 }
 
 DesktopApplication::~DesktopApplication() = default;
+
+void DesktopApplication::PluginLinkingHolder::setAuthUploader(upload::Uploader* uploader,
+                                                              upload::ServiceId service) {
+    // Before the plug-in is loaded no redirect can be handled, so there is nothing to publish.
+    if (application_.plugin_)
+        application_.plugin_->linkingUploader().set(uploader, service);
+}
+
+upload::Uploader* DesktopApplication::PluginLinkingHolder::authUploader() const {
+    return application_.plugin_ ? application_.plugin_->linkingUploader().uploader() : nullptr;
+}
 
 platform::Result<void> DesktopApplication::start() {
     auto loaded =

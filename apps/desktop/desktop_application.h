@@ -40,7 +40,20 @@ public:
     plugin::QuillmoorBundle& plugin() { return *plugin_; }
 
 private:
+    // The page's linking uploader, published where the plug-in's URL handler looks for it.
+    class PluginLinkingHolder final : public ui::AuthUploaderHolder {
+    public:
+        explicit PluginLinkingHolder(DesktopApplication& application)
+            : application_(application) {}
+        void setAuthUploader(upload::Uploader* uploader, upload::ServiceId service) override;
+        upload::Uploader* authUploader() const override;
+
+    private:
+        DesktopApplication& application_;
+    };
+
     Parts parts_;
+    PluginLinkingHolder linkingHolder_{*this};
     DesktopHost host_;
     plugin::PluginContext context_; // the page's; the plug-in keeps its own
     std::unique_ptr<ui::PreferenceModule> module_;

@@ -8,6 +8,8 @@
 #include "platform/bundle.h"
 #include "platform/secret_service_store.h"
 #include "platform/settings_store.h"
+#include "platform/system_log.h"
+#include "platform/url_relay.h"
 #include "services/built_in_services.h"
 
 #include <QApplication>
@@ -65,6 +67,11 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmoor"), started.error().localizedDescription);
         return 1;
     }
+    // Sign-ins that come back through the browser reach this process through `quillmoor open-url`.
+    platform::UrlRelay relay([&application](const QString& url) { application.handleUrl(QUrl(url)); });
+    if (auto listening = relay.listen(); !listening)
+        platform::SystemLog::write(QStringLiteral("Quillmoor: browser sign-ins cannot come back here: %1")
+                                       .arg(listening.error().localizedDescription));
     desktop::ComposeWindow* window = application.newComposeWindow();
     if (!parser.positionalArguments().isEmpty())
         if (auto opened = window->openDraft(parser.positionalArguments().constFirst()); !opened) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uploaders/service_id.h"
 #include "uploaders/uploader.h"
 
 namespace qm::ui {
@@ -10,14 +11,14 @@ namespace qm::ui {
 class AuthUploaderHolder {
 public:
     virtual ~AuthUploaderHolder() = default;
-    virtual void setAuthUploader(upload::Uploader* uploader) = 0;
+    virtual void setAuthUploader(upload::Uploader* uploader, upload::ServiceId service) = 0;
     virtual upload::Uploader* authUploader() const = 0;
 };
 
 // A holder of its own, for hosts that keep the current linking uploader nowhere else.
 class LocalAuthUploaderHolder final : public AuthUploaderHolder {
 public:
-    void setAuthUploader(upload::Uploader* uploader) override { uploader_ = uploader; }
+    void setAuthUploader(upload::Uploader* uploader, upload::ServiceId) override { uploader_ = uploader; }
     upload::Uploader* authUploader() const override { return uploader_; }
 
 private:

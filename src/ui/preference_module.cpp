@@ -69,7 +69,7 @@ PreferenceModule::PreferenceModule(plugin::PluginContext& context, accounts::Cre
 PreferenceModule::~PreferenceModule() {
     *alive_ = false;
     if (holder_->authUploader() == authUploader_.get())
-        holder_->setAuthUploader(nullptr);
+        holder_->setAuthUploader(nullptr, upload::ServiceId::None);
 }
 
 QString PreferenceModule::iconName(const QString& serviceName, bool linked) {
@@ -293,10 +293,14 @@ void PreferenceModule::updateUI() {
     }
 }
 
-void PreferenceModule::replaceAuthUploader(std::unique_ptr<upload::Uploader> uploader) {
-    if (uploader)
+void PreferenceModule::replaceAuthUploader(std::unique_ptr<upload::Uploader> uploader,
+                                           upload::ServiceId service) {
+    if (uploader) {
         uploader->setDelegate(this);
-    holder_->setAuthUploader(uploader.get());
+        // Browser services open their sign-in page through the host.
+        uploader->setPageOpener([&ui = context_.host.ui()](const QUrl& page) { return ui.openUrl(page); });
+    }
+    holder_->setAuthUploader(uploader.get(), service);
     // The attempt it replaces ends quietly: nothing of it may reach the page any more.
     if (authUploader_)
         authUploader_->cancelUpload();
@@ -316,7 +320,7 @@ void PreferenceModule::didPressLink() {
     QString account;
     if (!linked) {
         if (service->linking == upload::Linking::Browser) {
-            replaceAuthUploader(serviceClass->create());
+            replaceAuthUploader(serviceClass->create(), selected);
             authenticating_ = true;
             authUploader_->setCreatePublicLink(true);
             authUploader_->authenticate();
@@ -398,7 +402,7 @@ void PreferenceModule::closeAuthSheet(int buttonTag) {
         currentLinkButton_->setEnabled(false);
         currentLinkButton_->setText(context_.bundle.localized(QStringLiteral("Linking")));
     }
-    replaceAuthUploader(serviceClass->create());
+    replaceAuthUploader(serviceClass->create(), selected);
     authUploader_->setLogin(account);
     authUploader_->setPassword(passwords_.value(selected));
     authUploader_->setCreatePublicLink(true);
@@ -420,7 +424,7 @@ void PreferenceModule::didFinishAuthenticationWithError(const platform::Result<v
     const upload::ServiceId selected = selectedService();
     const bool success = outcome.hasValue();
     const upload::ServiceDescription* service = context_.services.descriptionOfService(selected);
-    holder_->setAuthUploader(nullptr);
+    holder_->setAuthUploader(nullptr, upload::ServiceId::None);
     const auto finish = [this, sheet, success, outcome] {
         updateUI();
         if (!success) {

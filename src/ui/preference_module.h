@@ -102,7 +102,7 @@ private:
     void endSheet(QDialog* sheet, int returnCode);
     void shake(QDialog* sheet);
     void alert(const QString& title, const QString& text);
-    void replaceAuthUploader(std::unique_ptr<upload::Uploader> uploader);
+    void replaceAuthUploader(std::unique_ptr<upload::Uploader> uploader, upload::ServiceId service);
     void onKeyringThread(std::function<void()> work, std::function<void()> then = {});
     QString accountName(const upload::ServiceDescription& service) const;
     QWidget* parentWindow() const;
