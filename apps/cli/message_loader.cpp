@@ -468,6 +468,97 @@ private:
     bool padded_ = false;
 };
 
+// Decodes Base64 through GMime's decoder, but takes clean text (digits and line ends) itself, four digits
+// at a time where GMime goes byte by byte: attachments of gigabytes go through here. From the first other
+// character on (padding, damage) GMime's decoder sees everything, starting with the digits of the group
+// not yet finished, so what it decides about padding and damage stays its own.
+class Base64Decoder {
+public:
+    Base64Decoder() { g_mime_encoding_init_decode(&gmime_, GMIME_CONTENT_ENCODING_BASE64); }
+
+    // `out` holds at least g_mime_encoding_outlen(size) + 4 bytes.
+    size_t step(const char* data, size_t size, char* out) {
+        if (handedOver_)
+            return g_mime_encoding_step(&gmime_, data, size, out);
+        static const Ranks ranks = makeRanks();
+        const auto* in = reinterpret_cast<const unsigned char*>(data);
+        const unsigned char* const end = in + size;
+        char* const start = out;
+        while (in < end) {
+            if (pendingCount_ == 0) {
+                // Whole groups of four digits at a time.
+                for (; end - in >= 4; in += 4) {
+                    const unsigned a = ranks[in[0]], b = ranks[in[1]], c = ranks[in[2]], d = ranks[in[3]];
+                    if ((a | b | c | d) >= 64)
+                        break;
+                    const unsigned group = a << 18 | b << 12 | c << 6 | d;
+                    out[0] = static_cast<char>(group >> 16);
+                    out[1] = static_cast<char>(group >> 8);
+                    out[2] = static_cast<char>(group);
+                    out += 3;
+                }
+                if (in == end)
+                    break;
+            }
+            const unsigned char c = *in;
+            const unsigned rank = ranks[c];
+            if (rank < 64) {
+                pending_[pendingCount_++] = static_cast<char>(c);
+                ++in;
+                if (pendingCount_ == 4) {
+                    pendingCount_ = 0;
+                    out += decodeGroup(pending_, out);
+                }
+            } else if (c == '\n' || c == '\r') {
+                ++in;
+            } else {
+                handedOver_ = true;
+                out += g_mime_encoding_step(&gmime_, pending_, static_cast<size_t>(pendingCount_), out);
+                out += g_mime_encoding_step(&gmime_, reinterpret_cast<const char*>(in),
+                                            static_cast<size_t>(end - in), out);
+                break;
+            }
+        }
+        return static_cast<size_t>(out - start);
+    }
+
+    size_t flush(const QByteArray& padding, char* out) {
+        if (handedOver_)
+            return g_mime_encoding_flush(&gmime_, padding.constData(), static_cast<size_t>(padding.size()),
+                                         out);
+        const QByteArray rest = QByteArray(pending_, pendingCount_) + padding;
+        return g_mime_encoding_flush(&gmime_, rest.constData(), static_cast<size_t>(rest.size()), out);
+    }
+
+private:
+    using Ranks = std::array<unsigned char, 256>;
+
+    static Ranks makeRanks() {
+        Ranks ranks;
+        ranks.fill(0xff);
+        const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (unsigned char i = 0; i < 64; ++i)
+            ranks[static_cast<unsigned char>(digits[i])] = i;
+        return ranks;
+    }
+
+    static size_t decodeGroup(const char* group, char* out) {
+        static const Ranks ranks = makeRanks();
+        unsigned value = 0;
+        for (int i = 0; i < 4; ++i)
+            value = value << 6 | ranks[static_cast<unsigned char>(group[i])];
+        out[0] = static_cast<char>(value >> 16);
+        out[1] = static_cast<char>(value >> 8);
+        out[2] = static_cast<char>(value);
+        return 3;
+    }
+
+    GMimeEncoding gmime_;
+    bool handedOver_ = false;
+    char pending_[4] = {};
+    int pendingCount_ = 0;
+};
+
 // Writes a part's decoded content to `path`. Decoded here rather than by GMime's stream writer, so that
 // a failing write reports its own reason (a full disk) and damaged Base64 is noticed: `damage` then
 // says what is wrong with it.
@@ -501,6 +592,7 @@ platform::Result<void> decodeTo(GMimeObject* object, const QString& path, const 
                              encoding == GMIME_CONTENT_ENCODING_UUENCODE;
         GMimeEncoding state;
         g_mime_encoding_init_decode(&state, decodes ? encoding : GMIME_CONTENT_ENCODING_BASE64);
+        Base64Decoder base64;
         Base64Check check;
         LineLengths lines;
         GMimeStream* in = g_mime_data_wrapper_get_stream(content);
@@ -532,15 +624,20 @@ platform::Result<void> decodeTo(GMimeObject* object, const QString& path, const 
             if (encoding == GMIME_CONTENT_ENCODING_BASE64)
                 check.scan(input.constData(), static_cast<size_t>(n));
             const size_t decoded =
-                g_mime_encoding_step(&state, input.constData(), static_cast<size_t>(n), output.data());
+                encoding == GMIME_CONTENT_ENCODING_BASE64
+                    ? base64.step(input.constData(), static_cast<size_t>(n), output.data())
+                    : g_mime_encoding_step(&state, input.constData(), static_cast<size_t>(n), output.data());
             if (!writeAll(fd, output.constData(), decoded))
                 return writeFailed(errno);
         }
         if (decodes) {
             const QByteArray padding =
                 encoding == GMIME_CONTENT_ENCODING_BASE64 ? check.missingPadding() : QByteArray();
-            const size_t decoded = g_mime_encoding_flush(&state, padding.constData(),
-                                                         static_cast<size_t>(padding.size()), output.data());
+            const size_t decoded =
+                encoding == GMIME_CONTENT_ENCODING_BASE64
+                    ? base64.flush(padding, output.data())
+                    : g_mime_encoding_flush(&state, padding.constData(), static_cast<size_t>(padding.size()),
+                                            output.data());
             if (!writeAll(fd, output.constData(), decoded))
                 return writeFailed(errno);
         }
