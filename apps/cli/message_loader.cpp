@@ -374,8 +374,8 @@ bool writeAll(int fd, const char* data, size_t size) {
 // Watches Base64 text go by: what a decoder silently skips or drops is damage the user must hear of.
 class Base64Check {
 public:
-    // Counts through a table without branching on the bytes: attachments of gigabytes go through here.
-    // Only a '=' changes what later digits count as, so the text is counted in runs between them.
+    // Counts without a branch per byte: attachments of gigabytes go through here. Only the first '='
+    // changes what later digits count as, so the text is counted in the runs before and after it.
     void scan(const char* data, size_t size) {
         const char* const end = data + size;
         while (data < end) {
@@ -426,8 +426,8 @@ private:
         return table;
     }
 
-    // No '=' between `from` and `to`; after padding, digits are damage too. Sixteen bytes at a time
-    // with byte-wide counters, which the compiler turns into vector code on any target.
+    // Before padding there is no '=' between `from` and `to`; after it, digits are damage too. Sixteen bytes
+    // at a time with byte-wide counters, which the compiler turns into vector code on any target.
     void count(const char* from, const char* to) {
         using Bytes = unsigned char __attribute__((vector_size(16)));
         static const Table table = classes();
