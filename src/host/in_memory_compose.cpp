@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QUrl>
 #include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qm::host {
 
@@ -51,6 +53,31 @@ platform::Error copyError(const QString& reason) {
     return platform::Error(QStringLiteral("QuillmoorHostErrorDomain"), 1, reason);
 }
 
+// Copies a regular file's bytes without a trip through this process (the kernel may share extents
+// instead); false when the file systems offer no such copy, nothing having been written yet.
+platform::Result<bool> copyInKernel(QFile& source, QFileDevice& target) {
+    struct stat status {};
+    if (::fstat(source.handle(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0)
+        return false;
+    off_t copied = 0;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(source.handle(), nullptr, target.handle(), nullptr, 1 << 30, 0);
+        if (n > 0) {
+            copied += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Some file systems answer 0 or refuse before the first byte: plain copying does instead.
+        if (copied == 0 && (n == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                            errno == EOPNOTSUPP || errno == EBADF || errno == EPERM))
+            return false;
+        if (n < 0)
+            return copyError(qt_error_string(errno));
+        return true;
+    }
+}
+
 // A folder attachment is written as a folder: made under a temporary name and renamed into place.
 platform::Result<void> copyFolder(const QString& from, const QString& to) {
     const QDir source(from);
@@ -86,15 +113,19 @@ platform::Result<void> copyFileAtomically(const QString& from, const QString& to
     QSaveFile target(to);
     if (!target.open(QIODevice::WriteOnly))
         return copyError(target.errorString());
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        const qint64 n = source.read(buffer.data(), buffer.size());
-        if (n < 0)
-            return copyError(source.errorString());
-        if (n == 0)
-            break;
-        if (target.write(buffer.constData(), n) != n)
-            return copyError(target.errorString());
+    if (auto copied = copyInKernel(source, target); !copied)
+        return copied.error();
+    else if (!*copied) {
+        QByteArray buffer(1 << 16, Qt::Uninitialized);
+        for (;;) {
+            const qint64 n = source.read(buffer.data(), buffer.size());
+            if (n < 0)
+                return copyError(source.errorString());
+            if (n == 0)
+                break;
+            if (target.write(buffer.constData(), n) != n)
+                return copyError(target.errorString());
+        }
     }
     if (!target.commit())
         return copyError(target.errorString());
