@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
     (void)settings.setBool(true, QString::fromLatin1(keys::askBeforeUpload));
     (void)settings.setBool(true, QString::fromLatin1(keys::autoSendEmail));
     (void)settings.setBool(true, QStringLiteral("Welcome to Quillmoor"));
+    // The start-up notices are modal: unanswered, they would hold every send longer than 5 seconds.
+    (void)settings.setBool(true, QString::fromLatin1(keys::dontAskForPlugins));
+    (void)settings.setBool(true, QString::fromLatin1(keys::suppressMissingManagerAlert));
 
     desktop::DeliverySettings delivery;
     delivery.destination.kind = cli::Destination::Kind::File;

@@ -305,8 +305,14 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
         return;
     }
 
+    // Freeing a gigabyte's blocks takes the file system most of a second: not on the main thread.
+    QStringList uploaded;
     for (const FileInfo& file : files)
-        removePath(file.value(file_info::path).toString());
+        uploaded.append(file.value(file_info::path).toString());
+    platform::dispatch::onGlobalPool([uploaded] {
+        for (const QString& path : uploaded)
+            removePath(path);
+    });
     if (context_.settings.boolForKey(keys::autoSendEmail))
         DocumentEditor::hostSend(editor, host::toVariant(editor.object()));
 }

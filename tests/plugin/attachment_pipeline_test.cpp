@@ -2,6 +2,7 @@
 #include "support/test_support.h"
 
 #include <QProcess>
+#include <QThreadPool>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -90,6 +91,8 @@ protected:
             uploader()->finish(QUrl(links[i]));
             drainEvents();
         }
+        // The uploaded copies are removed on the pool.
+        QThreadPool::globalInstance()->waitForDone();
     }
 };
 
