@@ -2,8 +2,8 @@
 #include "support/test_support.h"
 
 #include <QProcess>
-#include <QThreadPool>
 #include <QRandomGenerator>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 #include <zip.h>
 
