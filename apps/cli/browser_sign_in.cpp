@@ -4,6 +4,7 @@
 #include "cli/cli_texts.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt_watcher.h"
+#include "cli/linking_outcome.h"
 #include "cli/plugin_loader.h"
 #include "cli/terminal_ui.h"
 #include "host/selectors.h"
@@ -31,36 +32,6 @@ constexpr qsizetype kMaxAnswerBytes = 64 * 1024;
 platform::Error signInError(const char* text) {
     return platform::Error(QStringLiteral("quillmoor"), ExitNotSent, QString::fromUtf8(text));
 }
-
-// The one outcome of the attempt: the uploader's report, or why the wait was given up.
-class SignInOutcome final : public upload::UploaderDelegate {
-public:
-    void uploadProgress(double, const QString&) override {}
-    void uploadFailedWithStatus(upload::UploadStatus, const platform::Error& error) override {
-        finish(error);
-    }
-    void createdLink(const QUrl&, const QString&, const QUrl&) override {}
-    void didFinishAuthenticationWithError(const platform::Result<void>& outcome) override { finish(outcome); }
-
-    void finish(const platform::Result<void>& outcome) {
-        if (done_)
-            return;
-        done_ = true;
-        outcome_ = outcome;
-        loop_.quit();
-    }
-    bool done() const { return done_; }
-    platform::Result<void> wait() {
-        if (!done_)
-            loop_.exec();
-        return outcome_;
-    }
-
-private:
-    QEventLoop loop_;
-    bool done_ = false;
-    platform::Result<void> outcome_;
-};
 
 // Reads one line from `fd` without blocking the event loop, which the sign-in's requests need.
 class LineReader {
@@ -130,7 +101,7 @@ platform::Result<void> BrowserSignIn::run() {
         return loaded.error();
     const std::unique_ptr<LoadedPlugin> plugin = std::move(*loaded);
 
-    SignInOutcome outcome;
+    LinkingOutcome outcome;
     std::unique_ptr<upload::Uploader> uploader = serviceClass_.create();
     uploader->setDelegate(&outcome);
     uploader->setCreatePublicLink(true);

@@ -4,6 +4,7 @@
 #include "cli/browser_sign_in.h"
 #include "cli/cli_texts.h"
 #include "cli/exit_status.h"
+#include "cli/linking_outcome.h"
 #include "uploaders/file_transfer.h"
 #include "uploaders/service_description.h"
 
@@ -17,36 +18,6 @@ namespace qm::cli {
 namespace keys = accounts::keys;
 
 namespace {
-
-// Waits for the one outcome of a linking attempt.
-class LinkingOutcome final : public upload::UploaderDelegate {
-public:
-    void uploadProgress(double, const QString&) override {}
-    void uploadFailedWithStatus(upload::UploadStatus, const platform::Error& error) override {
-        finish(error);
-    }
-    void createdLink(const QUrl&, const QString&, const QUrl&) override {}
-    void didFinishAuthenticationWithError(const platform::Result<void>& outcome) override { finish(outcome); }
-
-    platform::Result<void> wait() {
-        if (!done_)
-            loop_.exec();
-        return outcome_;
-    }
-
-private:
-    void finish(const platform::Result<void>& outcome) {
-        if (done_)
-            return;
-        done_ = true;
-        outcome_ = outcome;
-        loop_.quit();
-    }
-
-    QEventLoop loop_;
-    bool done_ = false;
-    platform::Result<void> outcome_;
-};
 
 QString readPassword(int fd) {
     QFile input;
@@ -244,6 +215,11 @@ int LinkCommand::link(const CommandLine& line) {
     env_.services.setIsLinked(linked.hasValue(), service.id);
     if (!linked && account->password && env_.credentials)
         env_.credentials->removeKeychainItem(label, login);
+    return conclude(service, linked);
+}
+
+// Says why the attempt failed, or selects the service that is linked now.
+int LinkCommand::conclude(const upload::ServiceDescription& service, const platform::Result<void>& linked) {
     if (!linked) {
         fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)),
              linked.error().localizedDescription);
@@ -270,19 +246,7 @@ int LinkCommand::linkInBrowser(upload::UploaderClass& serviceClass, const Comman
     }
     const platform::Result<void> linked = BrowserSignIn(env_, serviceClass, line.noBrowser).run();
     env_.services.setIsLinked(linked.hasValue(), service.id);
-    if (!linked) {
-        fail(env_.bundle.localized(QString::fromUtf8(texts::linkingError)),
-             linked.error().localizedDescription);
-        return ExitNotSent;
-    }
-    if (const auto stored =
-            env_.settings.setInteger(upload::serviceNumber(service.id), keys::selectedService);
-        !stored) {
-        fail(QStringLiteral("quillmoor"), stored.error().localizedDescription);
-        return ExitNotSent;
-    }
-    env_.out.write((QString::fromUtf8(texts::linked).arg(service.name()) + u'\n').toUtf8());
-    return ExitSent;
+    return conclude(service, linked);
 }
 
 bool LinkCommand::acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin) {

@@ -39,6 +39,7 @@ private:
     void fail(const QString& title, const QString& message);
     // Services linked in the browser: the sign-in at the terminal, then the outcome recorded.
     int linkInBrowser(upload::UploaderClass& serviceClass, const CommandLine& line);
+    int conclude(const upload::ServiceDescription& service, const platform::Result<void>& linked);
     // Shows an unknown SSH host key and records it when the flag or the person at the terminal agrees.
     bool acceptHostKey(const upload::HostKey& key, bool acceptedByFlag, bool passwordFromStdin);
 
