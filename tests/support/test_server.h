@@ -20,6 +20,8 @@
 
 #include <httplib.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 #include <QUrl>
 #include <chrono>
@@ -105,6 +107,13 @@ private:
         return fault;
     }
 };
+
+// Answers `status` with `body` as compact JSON, as web services do.
+inline void respondJson(httplib::Response& response, int status, const QJsonObject& body) {
+    response.status = status;
+    response.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(),
+                         "application/json");
+}
 
 class TestServer {
 public:

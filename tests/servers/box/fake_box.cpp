@@ -17,12 +17,6 @@ long long nowMs() {
         .count();
 }
 
-void json(httplib::Response& response, int status, const QJsonObject& body) {
-    response.status = status;
-    response.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(),
-                         "application/json");
-}
-
 void boxError(httplib::Response& response, int status, const char* code, const char* message,
               QJsonObject context = {}) {
     QJsonObject body{{"type", "error"},
@@ -32,11 +26,11 @@ void boxError(httplib::Response& response, int status, const char* code, const c
                      {"request_id", "fakeboxrequest"}};
     if (!context.isEmpty())
         body.insert("context_info", context);
-    json(response, status, body);
+    respondJson(response, status, body);
 }
 
 void oauthError(httplib::Response& response, const char* error, const char* description) {
-    json(response, 400, {{"error", error}, {"error_description", description}});
+    respondJson(response, 400, {{"error", error}, {"error_description", description}});
 }
 
 std::string lower(std::string text) {
@@ -243,12 +237,12 @@ void FakeBox::routes() {
                 return;
             }
             const Tokens tokens = issueTokens();
-            json(response, 200,
-                 {{"access_token", QString::fromStdString(tokens.access)},
-                  {"expires_in", options_.expiresIn},
-                  {"restricted_to", QJsonArray()},
-                  {"refresh_token", QString::fromStdString(tokens.refresh)},
-                  {"token_type", "bearer"}});
+            respondJson(response, 200,
+                        {{"access_token", QString::fromStdString(tokens.access)},
+                         {"expires_in", options_.expiresIn},
+                         {"restricted_to", QJsonArray()},
+                         {"refresh_token", QString::fromStdString(tokens.refresh)},
+                         {"token_type", "bearer"}});
         });
 
     server_.route(
@@ -273,8 +267,9 @@ void FakeBox::routes() {
                     entries.append(QJsonObject{{"type", "file"},
                                                {"id", QString::fromStdString(id)},
                                                {"name", QString::fromStdString(file.name)}});
-            json(response, 200,
-                 {{"total_count", entries.size()}, {"entries", entries}, {"offset", 0}, {"limit", 100}});
+            respondJson(
+                response, 200,
+                {{"total_count", entries.size()}, {"entries", entries}, {"offset", 0}, {"limit", 100}});
         });
 
     server_.route(
@@ -299,45 +294,45 @@ void FakeBox::routes() {
             }
             const std::string id = nextId();
             folders_[id] = {parent, name};
-            json(response, 201,
-                 {{"type", "folder"},
-                  {"id", QString::fromStdString(id)},
-                  {"name", QString::fromStdString(name)}});
+            respondJson(response, 201,
+                        {{"type", "folder"},
+                         {"id", QString::fromStdString(id)},
+                         {"name", QString::fromStdString(name)}});
         });
 
-    server_.route("POST", "/api/2.0/files/content",
-                  [this](const httplib::Request& request, httplib::Response& response) {
-                      if (!authorized(request, response))
-                          return;
-                      if (!request.has_file("parent_id") || !request.has_file("filename")) {
-                          boxError(response, 400, "bad_request", "API upload did not contain a file part");
-                          return;
-                      }
-                      const httplib::MultipartFormData part = request.get_file_value("filename");
-                      const std::string parent = request.get_file_value("parent_id").content;
-                      std::lock_guard lock(mutex_);
-                      if (!folders_.count(parent)) {
-                          boxError(response, 404, "not_found", "Not Found");
-                          return;
-                      }
-                      std::string conflict, type;
-                      if (part.filename.empty() || nameTaken(parent, part.filename, &conflict, &type)) {
-                          boxError(response, 409, "item_name_in_use",
-                                   "Item with the same name already exists");
-                          return;
-                      }
-                      File file{nextId(), parent, part.filename, {}, part.content.size(), {}};
-                      // A large file is not kept: its size is what is checked.
-                      if (part.content.size() < kLoggedBodyLimit)
-                          file.content = part.content;
-                      files_[file.id] = file;
-                      json(response, 201,
-                           {{"total_count", 1},
-                            {"entries", QJsonArray{QJsonObject{{"type", "file"},
-                                                               {"id", QString::fromStdString(file.id)},
-                                                               {"name", QString::fromStdString(file.name)},
-                                                               {"size", static_cast<qint64>(file.size)}}}}});
-                  });
+    server_.route(
+        "POST", "/api/2.0/files/content",
+        [this](const httplib::Request& request, httplib::Response& response) {
+            if (!authorized(request, response))
+                return;
+            if (!request.has_file("parent_id") || !request.has_file("filename")) {
+                boxError(response, 400, "bad_request", "API upload did not contain a file part");
+                return;
+            }
+            const httplib::MultipartFormData part = request.get_file_value("filename");
+            const std::string parent = request.get_file_value("parent_id").content;
+            std::lock_guard lock(mutex_);
+            if (!folders_.count(parent)) {
+                boxError(response, 404, "not_found", "Not Found");
+                return;
+            }
+            std::string conflict, type;
+            if (part.filename.empty() || nameTaken(parent, part.filename, &conflict, &type)) {
+                boxError(response, 409, "item_name_in_use", "Item with the same name already exists");
+                return;
+            }
+            File file{nextId(), parent, part.filename, {}, part.content.size(), {}};
+            // A large file is not kept: its size is what is checked.
+            if (part.content.size() < kLoggedBodyLimit)
+                file.content = part.content;
+            files_[file.id] = file;
+            respondJson(response, 201,
+                        {{"total_count", 1},
+                         {"entries", QJsonArray{QJsonObject{{"type", "file"},
+                                                            {"id", QString::fromStdString(file.id)},
+                                                            {"name", QString::fromStdString(file.name)},
+                                                            {"size", static_cast<qint64>(file.size)}}}}});
+        });
 
     server_.route(
         "PUT", "/2.0/files/([^/]+)", [this](const httplib::Request& request, httplib::Response& response) {
@@ -357,13 +352,14 @@ void FakeBox::routes() {
             }
             found->second.sharedAccess = access.toString().toStdString();
             const QString slug = QString::fromStdString("s" + found->first + "x" + nextId());
-            json(response, 200,
-                 {{"type", "file"},
-                  {"id", QString::fromStdString(found->first)},
-                  {"name", QString::fromStdString(found->second.name)},
-                  {"shared_link", QJsonObject{{"url", "https://app.box.com/s/" + slug},
-                                              {"download_url", "https://app.box.com/shared/static/" + slug},
-                                              {"access", access.toString()}}}});
+            respondJson(
+                response, 200,
+                {{"type", "file"},
+                 {"id", QString::fromStdString(found->first)},
+                 {"name", QString::fromStdString(found->second.name)},
+                 {"shared_link", QJsonObject{{"url", "https://app.box.com/s/" + slug},
+                                             {"download_url", "https://app.box.com/shared/static/" + slug},
+                                             {"access", access.toString()}}}});
         });
 
     server_.route("DELETE", "/2.0/files/([^/]+)",

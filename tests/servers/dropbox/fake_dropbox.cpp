@@ -17,15 +17,9 @@ long long nowMs() {
         .count();
 }
 
-void json(httplib::Response& response, int status, const QJsonObject& body) {
-    response.status = status;
-    response.set_content(QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString(),
-                         "application/json");
-}
-
 // Dropbox's endpoint errors: 409 with error_summary and the structured error.
 void conflict(httplib::Response& response, const std::string& summary, const QJsonObject& error) {
-    json(response, 409, {{"error_summary", QString::fromStdString(summary)}, {"error", error}});
+    respondJson(response, 409, {{"error_summary", QString::fromStdString(summary)}, {"error", error}});
 }
 
 QJsonObject argument(const httplib::Request& request) {
@@ -98,9 +92,10 @@ bool FakeDropbox::authorized(const httplib::Request& request, httplib::Response&
     if (found != access_.end() && found->second > nowMs())
         return true;
     const bool expired = found != access_.end();
-    json(response, 401,
-         {{"error_summary", expired ? "expired_access_token/" : "invalid_access_token/"},
-          {"error", QJsonObject{{".tag", expired ? "expired_access_token" : "invalid_access_token"}}}});
+    respondJson(
+        response, 401,
+        {{"error_summary", expired ? "expired_access_token/" : "invalid_access_token/"},
+         {"error", QJsonObject{{".tag", expired ? "expired_access_token" : "invalid_access_token"}}}});
     return false;
 }
 
@@ -135,7 +130,7 @@ void FakeDropbox::routes() {
     server_.route("POST", "/oauth2/token",
                   [this](const httplib::Request& request, httplib::Response& response) {
                       const auto fail = [&](const char* error, const char* description) {
-                          json(response, 400, {{"error", error}, {"error_description", description}});
+                          respondJson(response, 400, {{"error", error}, {"error_description", description}});
                       };
                       if (request.get_param_value("client_id") != options_.appKey) {
                           fail("invalid_client", "Invalid client_id");
@@ -183,7 +178,7 @@ void FakeDropbox::routes() {
                                        {"uid", "12345"}};
                       if (grant == "authorization_code") // a refresh keeps the refresh token
                           body.insert("refresh_token", QString::fromStdString(tokens.refresh));
-                      json(response, 200, body);
+                      respondJson(response, 200, body);
                   });
 
     const auto upload = [this](const httplib::Request& request, httplib::Response& response, bool start) {
@@ -229,7 +224,8 @@ void FakeDropbox::routes() {
         if (session.size + taken < kLoggedBodyLimit)
             session.content.append(request.body, 0, taken);
         session.size += taken;
-        json(response, 200, start ? QJsonObject{{"session_id", QString::fromStdString(id)}} : QJsonObject{});
+        respondJson(response, 200,
+                    start ? QJsonObject{{"session_id", QString::fromStdString(id)}} : QJsonObject{});
     };
     server_.route("POST", "/2/files/upload_session/start",
                   [upload](const httplib::Request& request, httplib::Response& response) {
@@ -282,13 +278,13 @@ void FakeDropbox::routes() {
                       files_[lower(path)] = file;
                       sessions_.erase(found);
                       const QString name = QString::fromStdString(path.substr(path.rfind('/') + 1));
-                      json(response, 200,
-                           {{".tag", "file"},
-                            {"name", name},
-                            {"path_display", QString::fromStdString(path)},
-                            {"path_lower", QString::fromStdString(lower(path))},
-                            {"id", "id:" + QString::number(++counter_)},
-                            {"size", static_cast<qint64>(file.size)}});
+                      respondJson(response, 200,
+                                  {{".tag", "file"},
+                                   {"name", name},
+                                   {"path_display", QString::fromStdString(path)},
+                                   {"path_lower", QString::fromStdString(lower(path))},
+                                   {"id", "id:" + QString::number(++counter_)},
+                                   {"size", static_cast<qint64>(file.size)}});
                   });
 
     server_.route(
@@ -310,12 +306,12 @@ void FakeDropbox::routes() {
             }
             found->second.link = "https://www.dropbox.com/s/" + std::to_string(++counter_) + "/" +
                                  found->second.path.substr(found->second.path.rfind('/') + 1) + "?dl=0";
-            json(response, 200,
-                 {{".tag", "file"},
-                  {"url", QString::fromStdString(found->second.link)},
-                  {"path_lower", QString::fromStdString(found->first)},
-                  {"link_permissions",
-                   QJsonObject{{"resolved_visibility", QJsonObject{{".tag", "public"}}}}}});
+            respondJson(response, 200,
+                        {{".tag", "file"},
+                         {"url", QString::fromStdString(found->second.link)},
+                         {"path_lower", QString::fromStdString(found->first)},
+                         {"link_permissions",
+                          QJsonObject{{"resolved_visibility", QJsonObject{{".tag", "public"}}}}}});
         });
 
     server_.route("POST", "/2/sharing/list_shared_links",
@@ -330,7 +326,7 @@ void FakeDropbox::routes() {
                       if (found != files_.end() && !found->second.link.empty())
                           links.append(QJsonObject{{".tag", "file"},
                                                    {"url", QString::fromStdString(found->second.link)}});
-                      json(response, 200, {{"links", links}, {"has_more", false}});
+                      respondJson(response, 200, {{"links", links}, {"has_more", false}});
                   });
 }
 

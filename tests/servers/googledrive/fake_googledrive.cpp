@@ -20,21 +20,16 @@ QString q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-void json(httplib::Response& response, int status, const QJsonObject& object) {
-    response.status = status;
-    response.set_content(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(),
-                         "application/json; charset=UTF-8");
-}
-
 // Google's error body.
 void error(httplib::Response& response, int status, const std::string& reason, const std::string& message) {
     const QJsonObject detail{{"domain", "global"}, {"reason", q(reason)}, {"message", q(message)}};
-    json(response, status,
-         {{"error", QJsonObject{{"code", status}, {"message", q(message)}, {"errors", QJsonArray{detail}}}}});
+    respondJson(
+        response, status,
+        {{"error", QJsonObject{{"code", status}, {"message", q(message)}, {"errors", QJsonArray{detail}}}}});
 }
 
 void oauthError(httplib::Response& response, int status, const std::string& code, const std::string& text) {
-    json(response, status, {{"error", q(code)}, {"error_description", q(text)}});
+    respondJson(response, status, {{"error", q(code)}, {"error_description", q(text)}});
 }
 
 std::optional<QJsonObject> jsonBody(const httplib::Request& request) {
@@ -338,7 +333,7 @@ void FakeGoogleDrive::token(const httplib::Request& request, httplib::Response& 
             refreshTokens_[refresh] = true;
             answer["refresh_token"] = q(refresh);
         }
-        json(response, 200, answer);
+        respondJson(response, 200, answer);
     };
     if (grant == "authorization_code") {
         const auto found = codes_.find(request.get_param_value("code"));
@@ -370,7 +365,8 @@ void FakeGoogleDrive::about(const httplib::Request& request, httplib::Response& 
         return;
     if (request.get_param_value("fields").find("emailAddress") == std::string::npos)
         return error(response, 400, "required", "The 'fields' parameter is required for this method.");
-    json(response, 200, {{"user", QJsonObject{{"kind", "drive#user"}, {"emailAddress", q(options_.email)}}}});
+    respondJson(response, 200,
+                {{"user", QJsonObject{{"kind", "drive#user"}, {"emailAddress", q(options_.email)}}}});
 }
 
 std::string FakeGoogleDrive::resource(const File& file, const std::string& fields) const {
