@@ -649,7 +649,8 @@ Claim moveWithoutReplacing(Session& session, const QUrl& from, const QUrl& to, s
         return Claim::Failed;
     if (isSuccess(response.status))
         return Claim::Stored;
-    if (response.status == 412)
+    // 423: another sender holds the name's lock, moving its own file there; the name is as good as taken.
+    if (response.status == 412 || response.status == 423)
         return Claim::Taken;
     error = statusError(response.status, to);
     return Claim::Failed;

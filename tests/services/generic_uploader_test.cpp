@@ -208,8 +208,11 @@ TEST_P(GenericUploaderServerTest, ConcurrentUploadsOfOneNameNeverReplaceAFile) {
     ASSERT_TRUE(first->uploadFile(localFile(QStringLiteral("a/r.bin"), bytesA), true));
     ASSERT_TRUE(second->uploadFile(localFile(QStringLiteral("b/r.bin"), bytesB), true));
     ASSERT_TRUE(waitUntil([&] { return recorder.outcomes() + other.outcomes() == 2; }, kUploaderWaitMs));
-    ASSERT_EQ(recorder.links.size(), 1);
-    ASSERT_EQ(other.links.size(), 1);
+    const auto why = [](const UploaderRecorder& r) {
+        return r.failures.isEmpty() ? std::string() : r.failures[0].second.localizedDescription.toStdString();
+    };
+    ASSERT_EQ(recorder.links.size(), 1) << why(recorder);
+    ASSERT_EQ(other.links.size(), 1) << why(other);
     const QString nameA = recorder.links[0].fileName();
     const QString nameB = other.links[0].fileName();
     EXPECT_NE(nameA, nameB);
