@@ -1,8 +1,24 @@
 #include "support/test_server.h"
 
+#include <QCryptographicHash>
 #include <algorithm>
 
 namespace qm::test {
+
+std::string pkceChallenge(const std::string& verifier) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(verifier), QCryptographicHash::Sha256)
+        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)
+        .toStdString();
+}
+
+QString followSignInPage(const QUrl& page) {
+    httplib::Client client(page.host().toStdString(), page.port());
+    const auto answer = client.Get(page.path(QUrl::FullyEncoded).toStdString() + "?" +
+                                   page.query(QUrl::FullyEncoded).toStdString());
+    if (!answer || answer->status != 302)
+        return {};
+    return QString::fromStdString(answer->get_header_value("Location"));
+}
 
 std::string LoggedRequest::header(const std::string& name) const {
     return httplib::detail::get_header_value(headers, name, 0, "");

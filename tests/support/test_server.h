@@ -108,6 +108,13 @@ private:
     }
 };
 
+// The code challenge of PKCE's S256 method for `verifier`, as a sign-in server computes it.
+std::string pkceChallenge(const std::string& verifier);
+
+// What a browser does with a sign-in page that redirects at once: the address it is sent on to (the
+// Location of the 302), or empty when the page answered otherwise.
+QString followSignInPage(const QUrl& page);
+
 // Answers `status` with `body` as compact JSON, as web services do.
 inline void respondJson(httplib::Response& response, int status, const QJsonObject& body) {
     response.status = status;

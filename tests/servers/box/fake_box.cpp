@@ -84,12 +84,7 @@ int FakeBox::refreshes() const {
 }
 
 QString FakeBox::follow(const QUrl& page) {
-    httplib::Client client(page.host().toStdString(), page.port());
-    const auto answer = client.Get(page.path(QUrl::FullyEncoded).toStdString() + "?" +
-                                   page.query(QUrl::FullyEncoded).toStdString());
-    if (!answer || answer->status != 302)
-        return {};
-    return QString::fromStdString(answer->get_header_value("Location"));
+    return followSignInPage(page);
 }
 
 std::string FakeBox::addFolder(const std::string& parent, const std::string& name) {
@@ -212,12 +207,7 @@ void FakeBox::routes() {
                     return;
                 }
                 if (!challenge.empty()) {
-                    const QByteArray verifier =
-                        QByteArray::fromStdString(request.get_param_value("code_verifier"));
-                    const QByteArray expected =
-                        QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
-                            .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-                    if (expected.toStdString() != challenge) {
+                    if (pkceChallenge(request.get_param_value("code_verifier")) != challenge) {
                         oauthError(response, "invalid_grant", "The code_verifier does not match");
                         return;
                     }

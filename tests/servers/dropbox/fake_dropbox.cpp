@@ -77,12 +77,7 @@ std::vector<size_t> FakeDropbox::chunkSizes() const {
 }
 
 QString FakeDropbox::follow(const QUrl& page) {
-    httplib::Client client(page.host().toStdString(), page.port());
-    const auto answer = client.Get(page.path(QUrl::FullyEncoded).toStdString() + "?" +
-                                   page.query(QUrl::FullyEncoded).toStdString());
-    if (!answer || answer->status != 302)
-        return {};
-    return QString::fromStdString(answer->get_header_value("Location"));
+    return followSignInPage(page);
 }
 
 bool FakeDropbox::authorized(const httplib::Request& request, httplib::Response& response) {
@@ -127,59 +122,55 @@ void FakeDropbox::routes() {
                                           redirect + "?" + query.toString(QUrl::FullyEncoded).toStdString());
                   });
 
-    server_.route("POST", "/oauth2/token",
-                  [this](const httplib::Request& request, httplib::Response& response) {
-                      const auto fail = [&](const char* error, const char* description) {
-                          respondJson(response, 400, {{"error", error}, {"error_description", description}});
-                      };
-                      if (request.get_param_value("client_id") != options_.appKey) {
-                          fail("invalid_client", "Invalid client_id");
-                          return;
-                      }
-                      const std::string grant = request.get_param_value("grant_type");
-                      if (grant == "authorization_code") {
-                          std::lock_guard lock(mutex_);
-                          const auto found = codes_.find(request.get_param_value("code"));
-                          if (found == codes_.end()) {
-                              fail("invalid_grant", "code doesn't exist or has expired");
-                              return;
-                          }
-                          const auto [redirect, challenge] = found->second;
-                          codes_.erase(found);
-                          const QByteArray verifier =
-                              QByteArray::fromStdString(request.get_param_value("code_verifier"));
-                          const QByteArray expected =
-                              QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
-                                  .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-                          if (request.get_param_value("redirect_uri") != redirect) {
-                              fail("invalid_grant", "redirect_uri mismatch");
-                              return;
-                          }
-                          if (expected.toStdString() != challenge) {
-                              fail("invalid_grant", "invalid code verifier");
-                              return;
-                          }
-                      } else if (grant == "refresh_token") {
-                          std::lock_guard lock(mutex_);
-                          if (!refresh_.count(request.get_param_value("refresh_token"))) {
-                              fail("invalid_grant", "refresh token is invalid or revoked");
-                              return;
-                          }
-                      } else {
-                          fail("unsupported_grant_type", "unsupported grant_type");
-                          return;
-                      }
-                      const Tokens tokens = issueTokens();
-                      QJsonObject body{{"access_token", QString::fromStdString(tokens.access)},
-                                       {"token_type", "bearer"},
-                                       {"expires_in", options_.expiresIn},
-                                       {"scope", "files.content.write sharing.write"},
-                                       {"account_id", "dbid:fake"},
-                                       {"uid", "12345"}};
-                      if (grant == "authorization_code") // a refresh keeps the refresh token
-                          body.insert("refresh_token", QString::fromStdString(tokens.refresh));
-                      respondJson(response, 200, body);
-                  });
+    server_.route(
+        "POST", "/oauth2/token", [this](const httplib::Request& request, httplib::Response& response) {
+            const auto fail = [&](const char* error, const char* description) {
+                respondJson(response, 400, {{"error", error}, {"error_description", description}});
+            };
+            if (request.get_param_value("client_id") != options_.appKey) {
+                fail("invalid_client", "Invalid client_id");
+                return;
+            }
+            const std::string grant = request.get_param_value("grant_type");
+            if (grant == "authorization_code") {
+                std::lock_guard lock(mutex_);
+                const auto found = codes_.find(request.get_param_value("code"));
+                if (found == codes_.end()) {
+                    fail("invalid_grant", "code doesn't exist or has expired");
+                    return;
+                }
+                const auto [redirect, challenge] = found->second;
+                codes_.erase(found);
+                const std::string expected = pkceChallenge(request.get_param_value("code_verifier"));
+                if (request.get_param_value("redirect_uri") != redirect) {
+                    fail("invalid_grant", "redirect_uri mismatch");
+                    return;
+                }
+                if (expected != challenge) {
+                    fail("invalid_grant", "invalid code verifier");
+                    return;
+                }
+            } else if (grant == "refresh_token") {
+                std::lock_guard lock(mutex_);
+                if (!refresh_.count(request.get_param_value("refresh_token"))) {
+                    fail("invalid_grant", "refresh token is invalid or revoked");
+                    return;
+                }
+            } else {
+                fail("unsupported_grant_type", "unsupported grant_type");
+                return;
+            }
+            const Tokens tokens = issueTokens();
+            QJsonObject body{{"access_token", QString::fromStdString(tokens.access)},
+                             {"token_type", "bearer"},
+                             {"expires_in", options_.expiresIn},
+                             {"scope", "files.content.write sharing.write"},
+                             {"account_id", "dbid:fake"},
+                             {"uid", "12345"}};
+            if (grant == "authorization_code") // a refresh keeps the refresh token
+                body.insert("refresh_token", QString::fromStdString(tokens.refresh));
+            respondJson(response, 200, body);
+        });
 
     const auto upload = [this](const httplib::Request& request, httplib::Response& response, bool start) {
         if (!authorized(request, response))

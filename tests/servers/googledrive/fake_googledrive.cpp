@@ -344,8 +344,7 @@ void FakeGoogleDrive::token(const httplib::Request& request, httplib::Response& 
         if (request.get_param_value("redirect_uri") != grantOf.redirectUri)
             return oauthError(response, 400, "redirect_uri_mismatch", "Bad Request");
         const std::string verifier = request.get_param_value("code_verifier");
-        const std::string expected = base64Url(
-            QCryptographicHash::hash(QByteArray::fromStdString(verifier), QCryptographicHash::Sha256));
+        const std::string expected = pkceChallenge(verifier);
         if (verifier.size() < 43 || expected != grantOf.challenge)
             return oauthError(response, 400, "invalid_grant", "Invalid code verifier.");
         return issue(true);
