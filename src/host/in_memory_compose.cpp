@@ -5,9 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QUrl>
 #include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,8 +111,10 @@ platform::Result<void> copyFileAtomically(const QString& from, const QString& to
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         return copyError(source.errorString());
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly))
+    // Not synced to disk: a working copy is read back at once and removed after its upload, so flushing
+    // it would only cost time (seconds per GiB) and disk writes.
+    QTemporaryFile target(to + QStringLiteral(".XXXXXX"));
+    if (!target.open())
         return copyError(target.errorString());
     if (auto copied = copyInKernel(source, target); !copied)
         return copied.error();
@@ -127,8 +130,11 @@ platform::Result<void> copyFileAtomically(const QString& from, const QString& to
                 return copyError(target.errorString());
         }
     }
-    if (!target.commit())
-        return copyError(target.errorString());
+    if (!target.flush() ||
+        ::rename(QFile::encodeName(target.fileName()).constData(), QFile::encodeName(to).constData()) != 0)
+        return copyError(target.error() != QFileDevice::NoError ? target.errorString()
+                                                                : qt_error_string(errno));
+    target.setAutoRemove(false);
     return {};
 }
 

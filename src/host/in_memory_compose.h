@@ -59,7 +59,8 @@ public:
 };
 
 // Copies a file through a fixed buffer into a temporary file renamed into place at the end; a folder is
-// copied whole under a temporary name. The error's text is the system's reason ("No space left on device").
+// copied whole under a temporary name. Nothing is synced to disk. The error's text is the system's reason
+// ("No space left on device").
 platform::Result<void> copyFileAtomically(const QString& from, const QString& to);
 
 } // namespace qm::host

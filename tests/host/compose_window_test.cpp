@@ -3,6 +3,8 @@
 #include "host/in_memory_compose.h"
 #include "support/test_support.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -111,6 +113,28 @@ TEST(MissingOperationsTest, AnswersOfTheWrongKindCountAsNothing) {
     EXPECT_EQ(backEnd.allRecipients(), QStringList{QStringLiteral("a@example.org")});
     for (const AttachmentView& view : backEnd.attachments())
         EXPECT_TRUE(view.attachment().isNull());
+}
+
+TEST(CopyFileAtomicallyTest, TheCopyIsWholeOrAbsentAndTheReservedNameKept) {
+    QTemporaryDir folder;
+    const QString from = folder.filePath(QStringLiteral("a.bin"));
+    const QString to = folder.filePath(QStringLiteral("copy.bin"));
+    const QByteArray bytes = QByteArray(1 << 20, 'a') + "end";
+    test::writeFile(from, bytes);
+    test::writeFile(to, {}); // the name a caller reserved
+    ASSERT_TRUE(copyFileAtomically(from, to));
+    EXPECT_EQ(test::readFile(to), bytes);
+
+    const QString refused = folder.filePath(QStringLiteral("refused.bin"));
+    test::writeFile(refused, {});
+    {
+        test::FileSizeLimit limit(64 * 1024);
+        const auto copied = copyFileAtomically(from, refused);
+        ASSERT_FALSE(copied);
+        EXPECT_FALSE(copied.error().localizedDescription.isEmpty());
+    }
+    EXPECT_EQ(QFileInfo(refused).size(), 0);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3);
 }
 
 } // namespace
