@@ -4,16 +4,14 @@
 #include "cli/cli_texts.h"
 #include "cli/compose_session.h"
 #include "cli/exit_status.h"
+#include "cli/message_delivery.h"
 #include "cli/message_loader.h"
-#include "cli/sendmail_submitter.h"
-#include "cli/smtp_submitter.h"
 #include "cli/termination_cleanup.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -160,55 +158,15 @@ int SendCommand::run(const CommandLine& line) {
 }
 
 int SendCommand::deliver(const Destination& destination, const Envelope& envelope, const Writer& writer) {
-    std::optional<platform::Error> error;
-    QString done;
-    switch (destination.kind) {
-    case Destination::Kind::StandardOutput:
-        if (const auto written = writer(env_.messageOutputFd, {}); !written)
-            error = written.error();
-        break;
-    case Destination::Kind::File: {
-        // Written beside and renamed into place: a failed run leaves no half message behind.
-        QSaveFile file(destination.file);
-        if (!file.open(QIODevice::WriteOnly)) {
-            error = cliError(WriteFailed,
-                             QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
-            break;
-        }
-        if (const auto written = writer(file.handle(), {}); !written)
-            error = written.error();
-        else if (!file.commit())
-            error = cliError(WriteFailed,
-                             QStringLiteral("cannot write %1: %2").arg(destination.file, file.errorString()));
-        done = QStringLiteral("the message was written to %1").arg(destination.file);
-        break;
-    }
-    case Destination::Kind::Smtp:
-        if (const auto submitted =
-                SmtpSubmitter(SmtpSubmitter::withStoredPassword(destination.smtp, env_.credentials))
-                    .submit(envelope,
-                            [&writer](int fd) { return writer(fd, {.keepBcc = false, .crlf = true}); });
-            !submitted)
-            error = submitted.error();
-        done = QStringLiteral("the message was submitted to %1")
-                   .arg(destination.smtp.toString(QUrl::RemoveUserInfo));
-        break;
-    case Destination::Kind::Sendmail:
-        if (const auto submitted = SendmailSubmitter(env_.sendmailProgram).submit([&writer](int fd) {
-                return writer(fd, {.keepBcc = true, .crlf = false});
-            });
-            !submitted)
-            error = submitted.error();
-        done = QStringLiteral("the message was handed to %1").arg(env_.sendmailProgram);
-        break;
-    }
-    if (error) {
-        report(error->localizedDescription);
+    const auto done = deliverMessage(destination, envelope, writer,
+                                     {env_.sendmailProgram, env_.credentials, env_.messageOutputFd});
+    if (!done) {
+        report(done.error().localizedDescription);
         report(QString::fromUtf8(texts::notSent));
         return ExitNotSent;
     }
-    if (!done.isEmpty())
-        report(done);
+    if (!done->isEmpty())
+        report(*done);
     return ExitSent;
 }
 

@@ -3,7 +3,7 @@
 #include "cli/command_line.h"
 #include "cli/delivery.h"
 #include "cli/environment.h"
-#include "cli/message_writer.h"
+#include "cli/message_delivery.h"
 #include "cli/outgoing_message.h"
 
 #include <functional>
@@ -29,7 +29,7 @@ public:
     void removeUploads(upload::ServiceId service, const QList<QUrl>& links);
 
 private:
-    using Writer = std::function<platform::Result<void>(int fd, const MessageWriter::Options& options)>;
+    using Writer = FormattedMessageSource;
 
     std::optional<QString> checkDestination(const Destination& destination) const;
     int deliver(const Destination& destination, const Envelope& envelope, const Writer& writer);

@@ -2,7 +2,7 @@
 
 #include "accounts/credential_store.h"
 #include "cli/command_line.h"
-#include "cli/delivery.h"
+#include "cli/message_delivery.h"
 #include "cli/outgoing_message.h"
 #include "platform/result.h"
 
