@@ -118,6 +118,18 @@ TEST_F(GoogleDriveTest, FinishSignInTakesTheCopiedAddressOrTheBareCode) {
         ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }));
         const QUrl redirect(QString::fromStdString(drive.signInRedirect(opened.takeFirst())));
         EXPECT_FALSE(uploader->finishSignIn(QStringLiteral("not a code")));
+        // Answers without this sign-in's state, an error among them, neither link nor end it.
+        QUrlQuery forged(redirect);
+        forged.removeAllQueryItems(QStringLiteral("state"));
+        forged.addQueryItem(QStringLiteral("error"), QStringLiteral("access_denied"));
+        for (const QString& state : {QString(), QStringLiteral("other")}) {
+            if (!state.isEmpty())
+                forged.addQueryItem(QStringLiteral("state"), state);
+            QUrl address = redirect;
+            address.setQuery(forged);
+            EXPECT_FALSE(uploader->finishSignIn(address.toString()));
+        }
+        EXPECT_EQ(recorder.authentications.size(), bareCode ? 1 : 0);
         const QString code = QUrlQuery(redirect).queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
         ASSERT_TRUE(uploader->finishSignIn(bareCode ? code : redirect.toString()));
         ASSERT_TRUE(waitUntil([&] { return recorder.authentications.size() == (bareCode ? 2 : 1); }));
