@@ -4,12 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace qm::test {
 namespace {
@@ -68,14 +64,9 @@ TEST_F(UrlRelayTest, EveryListenerReceivesAndThoseGoneAreLeftOut) {
     ASSERT_TRUE(waitUntil([&] { return !first.isEmpty() && !second.isEmpty(); }));
     EXPECT_EQ(first, second);
 
-    // A program that ended without removing its socket, as after a crash.
+    // Left by a program that is gone, as after a crash.
     const QString left = QDir(platform::UrlRelay::folder()).filePath(QStringLiteral("url-relay.1.dead"));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, QFile::encodeName(left).constData(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
+    writeFile(left, {});
     one.reset();
     EXPECT_TRUE(sendWhileListening(QStringLiteral("db-key://1/connect?code=z")));
     ASSERT_TRUE(waitUntil([&] { return second.size() == 2; }));

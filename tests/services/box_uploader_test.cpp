@@ -4,7 +4,6 @@
 #include "services/box/box_uploader.h"
 #include "support/uploader_fixture.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -123,17 +122,13 @@ TEST_F(BoxUploaderTest, ARedirectWithAWrongOrNoStateIsIgnoredAndTheSignInsOwnLin
     const QString state = stateOf(opened.value(0));
     EXPECT_GE(state.size(), 22); // 128 bits
     EXPECT_EQ(stateOf(QUrl(redirect)), state);
-    for (const QString& forged : {QString(redirect).replace(state, QStringLiteral("authenticated")),
-                                  QString(redirect).remove(QStringLiteral("state=") + state)})
-        EXPECT_FALSE(uploader->finishSignIn(forged)) << forged.toStdString();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(recorder.authentications.isEmpty());
-    EXPECT_TRUE(requests("POST", "/api/oauth2/token").empty());
+    EXPECT_FALSE(uploader->finishSignIn(QString(redirect).replace(state, QStringLiteral("authenticated"))));
+    EXPECT_FALSE(uploader->finishSignIn(QString(redirect).remove(QStringLiteral("state=") + state)));
     EXPECT_TRUE(uploader->finishSignIn(redirect));
     EXPECT_FALSE(uploader->finishSignIn(redirect)); // one answer per sign-in
     ASSERT_TRUE(waitUntil([&] { return recorder.authentications.size() == 1; }));
     EXPECT_FALSE(recorder.authentications.value(0).has_value());
-    EXPECT_TRUE(serviceClass->isLinked());
+    EXPECT_EQ(requests("POST", "/api/oauth2/token").size(), 1u);
 }
 
 TEST_F(BoxUploaderTest, ARedirectWithoutCodeABadCodeAndNoKeyEachFailTheLink) {
