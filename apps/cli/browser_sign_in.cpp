@@ -67,12 +67,6 @@ private:
     QByteArray line_;
 };
 
-bool goesThroughUrlHandler(const QString& text) {
-    const QString scheme = QUrl(text).scheme();
-    return scheme.compare(QLatin1String("quillmoor"), Qt::CaseInsensitive) == 0 ||
-           scheme.startsWith(QLatin1String("db-"), Qt::CaseInsensitive);
-}
-
 QString timeLeft(qint64 milliseconds) {
     const qint64 seconds = std::max<qint64>(0, (milliseconds + 999) / 1000);
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
@@ -109,7 +103,7 @@ platform::Result<void> BrowserSignIn::run() {
     const plugin::LinkingUploader::Scope linking(plugin->linkingUploader(), uploader.get(),
                                                  serviceClass_.id());
 
-    // Redirects, relayed or pasted, take the way the desktop's would: the host's URL handler.
+    // Relayed redirects take the way the desktop's would: the host's URL handler.
     const host::ObjectPtr application = host.application();
     const auto handleUrl = [application](const QString& url) {
         application->invoke(QString::fromLatin1(host::selectors::handleGURLAppleEvent), {url, QVariant()});
@@ -118,7 +112,7 @@ platform::Result<void> BrowserSignIn::run() {
     if (const auto listening = relay.listen(); !listening && !noBrowser_)
         return platform::Error(QStringLiteral("quillmoor"), ExitNotSent,
                                listening.error().localizedDescription +
-                                   QStringLiteral("; end it, or link with --no-browser"));
+                                   QStringLiteral("; link with --no-browser"));
 
     const InterruptWatcher interrupts([&] { outcome.finish(signInError(texts::signInInterrupted)); });
     QTimer limit;
@@ -142,10 +136,10 @@ platform::Result<void> BrowserSignIn::run() {
     if (noBrowser_ && !outcome.done()) {
         ui.print(QString::fromUtf8(texts::pasteAddress));
         reader = std::make_unique<LineReader>(env_.inputFd, [&](const std::optional<QString>& line) {
+            // Straight to the uploader, not through the URL handler: a redirect of another sign-in is
+            // refused there, and only a refusal it reports can end this wait with a reason.
             if (!line)
                 outcome.finish(signInError(texts::inputEnded));
-            else if (goesThroughUrlHandler(*line))
-                handleUrl(*line);
             else if (!uploader->finishSignIn(*line))
                 outcome.finish(signInError(texts::notAnAnswer));
         });

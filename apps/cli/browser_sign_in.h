@@ -11,9 +11,9 @@ namespace qm::cli {
 // service's uploader, registered as the one linking, opens its sign-in page through the terminal's
 // openUrl. The wait ends with the uploader's report, Ctrl-C or the time limit; the last two store nothing.
 //
-// With `noBrowser` the address is only printed and one line is read from standard input: an address of
-// the "quillmoor" or a "db-" scheme goes through the URL handler as if relayed; anything else (a loopback
-// address copied from a browser elsewhere, a bare code) goes to the uploader's finishSignIn().
+// With `noBrowser` the address is only printed and one line is read from standard input, which goes to
+// the uploader's finishSignIn(): the address the browser ended on (its scheme's redirect, or a loopback
+// address copied from a browser elsewhere) or a bare code.
 class BrowserSignIn {
 public:
     BrowserSignIn(Environment& environment, upload::UploaderClass& serviceClass, bool noBrowser)

@@ -23,7 +23,7 @@ public:
     // The compose window class of this version is "DocumentEditor".
     QVersionNumber systemVersion() const override { return QVersionNumber(10, 9); }
     bool staysOpen() const override { return false; }
-    // `quillmoor open-url`, which relays the URL to the program waiting for it; empty claims nothing.
+    // `quillmoor open-url`, which relays the URL to the programs waiting for one; empty claims nothing.
     QString urlHandlerCommand() const override { return urlHandlerCommand_; }
     void setUrlHandlerCommand(const QString& command) { urlHandlerCommand_ = command; }
 

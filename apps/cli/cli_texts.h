@@ -45,10 +45,10 @@ inline constexpr CommandHelp commandHelp[] = {
      "in the browser open its sign-in page and wait up to 5 minutes for it to come back; --no-browser\n"
      "prints the address and reads the address the browser ended on, or the code, from standard input.\n"},
     {"unlink", "usage: quillmoor unlink SERVICE\nUnlinks the account of SERVICE and forgets its password.\n"},
-    {"open-url",
-     "usage: quillmoor open-url URL\nHands URL to the Quillmoor program waiting for a sign-in to come back\n"
-     "(a quillmoor link under way, or quillmoor-mail); the desktop runs it for quillmoor: links.\n"
-     "Exit status: 0 taken, 1 no program waits for it.\n"},
+    {"open-url", "usage: quillmoor open-url URL\nHands URL to every Quillmoor program waiting for a sign-in "
+                 "to come back\n"
+                 "(a quillmoor link under way, quillmoor-mail); the desktop runs it for quillmoor: links.\n"
+                 "Exit status: 0 taken, 1 no program waits for it.\n"},
     {"sendmail",
      "usage: quillmoor sendmail [-f SENDER] [-F NAME] [-i|-oi] [-t] [-v] [--] [RECIPIENT...]\n"
      "A drop-in for /usr/sbin/sendmail (also as a symbolic link named sendmail): reads a message from\n"

@@ -1,8 +1,10 @@
 #include "platform/url_relay.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -22,6 +24,11 @@ namespace {
 // A URL is short; anything longer is not one of ours and is not buffered without bound.
 constexpr qsizetype kMaxLineBytes = 64 * 1024;
 constexpr int kListenerReadMilliseconds = 5000;
+// Every listener's socket is named "url-relay.PID.RANDOM"; the prefix alone also finds the one socket of
+// earlier versions.
+constexpr char kSocketPrefix[] = "url-relay";
+// Names tried before giving up when each is taken (a clash needs the same process id and 64 random bits).
+constexpr int kNameAttempts = 8;
 
 Error relayError(int code, const QString& text) {
     return Error(QString::fromLatin1(UrlRelay::errorDomain), code, text);
@@ -29,13 +36,6 @@ Error relayError(int code, const QString& text) {
 
 QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-QString runtimeFolder() {
-    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (base.isEmpty())
-        base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return base + QStringLiteral("/quillmoor");
 }
 
 // The folder must be ours and closed to everybody else, or another user could hand us addresses.
@@ -86,6 +86,31 @@ int connectTo(const QString& path, int timeoutMs) {
     return fd;
 }
 
+// Writes the line and reads the answer on a connected socket; true when the listener answered "ok".
+bool deliver(int fd, const QByteArray& line) {
+    qsizetype sent = 0;
+    while (sent < line.size()) {
+        const ssize_t n =
+            ::send(fd, line.constData() + sent, static_cast<size_t>(line.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    QByteArray answer;
+    char c = 0;
+    while (answer.size() < 16) {
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n')
+            break;
+        answer.append(c);
+    }
+    return answer == "ok";
+}
+
 } // namespace
 
 struct UrlRelay::Connection {
@@ -108,8 +133,11 @@ UrlRelay::~UrlRelay() {
     }
 }
 
-QString UrlRelay::socketPath() {
-    return runtimeFolder() + QStringLiteral("/url-relay");
+QString UrlRelay::folder() {
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return base + QStringLiteral("/quillmoor");
 }
 
 bool UrlRelay::isListening() const {
@@ -119,46 +147,53 @@ bool UrlRelay::isListening() const {
 Result<void> UrlRelay::listen() {
     if (isListening())
         return {};
-    if (auto folder = ensurePrivateFolder(runtimeFolder()); !folder)
-        return folder;
-    const QString path = socketPath();
-    sockaddr_un address;
-    if (!socketAddress(path, address))
-        return relayError(SocketFailed, QStringLiteral("the socket path %1 is too long").arg(path));
+    const QString where = folder();
+    if (auto made = ensurePrivateFolder(where); !made)
+        return made;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return relayError(SocketFailed, QStringLiteral("cannot make a socket: %1").arg(systemError()));
-    const auto bindSocket = [&] {
-        return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const auto fail = [fd](const QString& text) {
+        ::close(fd);
+        return relayError(SocketFailed, text);
     };
-    if (!bindSocket()) {
-        if (errno != EADDRINUSE) {
-            const QString reason = systemError();
-            ::close(fd);
-            return relayError(SocketFailed, QStringLiteral("cannot listen on %1: %2").arg(path, reason));
-        }
-        // Taken by a program that still answers, or left behind by one that ended without closing it.
-        if (const int probe = connectTo(path, 1000); probe >= 0) {
-            ::close(probe);
-            ::close(fd);
-            return relayError(AlreadyListening,
-                              QStringLiteral("another Quillmoor program (a link under way or the desktop "
-                                             "program) receives the sign-in addresses already"));
-        }
-        ::unlink(QFile::encodeName(path).constData());
-        if (!bindSocket()) {
-            const QString reason = systemError();
-            ::close(fd);
-            return relayError(SocketFailed, QStringLiteral("cannot listen on %1: %2").arg(path, reason));
-        }
-    }
-    ::chmod(QFile::encodeName(path).constData(), 0600);
+    // Bound and listening under a name senders do not look at, then linked to its own name: a sender
+    // never meets a socket that refuses connections because it does not listen yet, and takes for left
+    // behind only the sockets of programs that are gone.
+    // As long as the names given below, which senders must reach.
+    const QByteArray pending =
+        QFile::encodeName(QStringLiteral("%1/.pending-.%2.%3")
+                              .arg(where)
+                              .arg(::getpid())
+                              .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0')));
+    sockaddr_un address;
+    if (!socketAddress(QFile::decodeName(pending), address))
+        return fail(QStringLiteral("the socket folder %1 has too long a path").arg(where));
+    ::unlink(pending.constData());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return fail(QStringLiteral("cannot listen in %1: %2").arg(where, systemError()));
+    ::chmod(pending.constData(), 0600);
     if (::listen(fd, 8) != 0) {
         const QString reason = systemError();
-        ::close(fd);
-        ::unlink(QFile::encodeName(path).constData());
-        return relayError(SocketFailed, QStringLiteral("cannot listen on %1: %2").arg(path, reason));
+        ::unlink(pending.constData());
+        return fail(QStringLiteral("cannot listen in %1: %2").arg(where, reason));
     }
+    QString path;
+    for (int attempt = 0; attempt < kNameAttempts && path.isEmpty(); ++attempt) {
+        const QString candidate =
+            QStringLiteral("%1/%2.%3.%4")
+                .arg(where, QLatin1String(kSocketPrefix))
+                .arg(::getpid())
+                .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+        if (::link(pending.constData(), QFile::encodeName(candidate).constData()) == 0)
+            path = candidate;
+        else if (errno != EEXIST)
+            break;
+    }
+    const QString reason = systemError();
+    ::unlink(pending.constData());
+    if (path.isEmpty())
+        return fail(QStringLiteral("cannot listen in %1: %2").arg(where, reason));
     fd_ = fd;
     path_ = path;
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
@@ -225,38 +260,33 @@ void UrlRelay::close(Connection* connection) {
 }
 
 Result<void> UrlRelay::send(const QString& url, int timeoutMs) {
-    const int fd = connectTo(socketPath(), timeoutMs);
-    if (fd < 0)
+    const QDir where(folder());
+    const QStringList names =
+        where.entryList({QLatin1String(kSocketPrefix) + u'*'}, QDir::System | QDir::Files, QDir::Name);
+    const QByteArray line = url.toUtf8() + '\n';
+    int live = 0;
+    int taken = 0;
+    for (const QString& name : names) {
+        const QString path = where.filePath(name);
+        const int fd = connectTo(path, timeoutMs);
+        if (fd < 0) {
+            // Refused: nobody listens on it any more, the program that made it is gone.
+            if (errno == ECONNREFUSED)
+                ::unlink(QFile::encodeName(path).constData());
+            else if (errno != ENOENT)
+                ++live; // there, but too busy to take a connection in time
+            continue;
+        }
+        ++live;
+        if (deliver(fd, line))
+            ++taken;
+        ::close(fd);
+    }
+    if (live == 0)
         return relayError(NobodyListens,
                           QStringLiteral("no Quillmoor program is waiting for this address (start "
                                          "`quillmoor link SERVICE` or the Quillmoor mail program first)"));
-    const QByteArray line = url.toUtf8() + '\n';
-    const auto notTaken = [fd] {
-        ::close(fd);
-        return relayError(NotTaken, QStringLiteral("the waiting Quillmoor program did not take the address"));
-    };
-    qsizetype sent = 0;
-    while (sent < line.size()) {
-        const ssize_t n =
-            ::send(fd, line.constData() + sent, static_cast<size_t>(line.size() - sent), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return notTaken();
-        sent += n;
-    }
-    QByteArray answer;
-    char c = 0;
-    while (answer.size() < 16) {
-        const ssize_t n = ::read(fd, &c, 1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || c == '\n')
-            break;
-        answer.append(c);
-    }
-    ::close(fd);
-    if (answer != "ok")
+    if (taken == 0)
         return relayError(NotTaken, QStringLiteral("the waiting Quillmoor program did not take the address"));
     return {};
 }

@@ -27,18 +27,6 @@ host::Class* UrlHandler::defineCategoryClass() const {
     return category;
 }
 
-QHash<QString, QString> UrlHandler::queryItems(const QString& query) {
-    QHash<QString, QString> items;
-    const auto unescape = [](const QString& text) { return QUrl::fromPercentEncoding(text.toLatin1()); };
-    for (const QString& part : query.split(u'&')) {
-        const qsizetype equals = part.indexOf(u'=');
-        if (equals < 0)
-            continue;
-        items.insert(unescape(part.left(equals)), unescape(part.mid(equals + 1)));
-    }
-    return items;
-}
-
 bool UrlHandler::isDropboxScheme(const QString& scheme) const {
     const upload::UploaderClass* dropbox = context_.services.classForService(upload::ServiceId::Dropbox);
     if (!dropbox)
@@ -68,9 +56,10 @@ void UrlHandler::quillmoorHandleURL(host::Object& application, const QVariant& e
     const QString scheme = url.isValid() ? url.scheme() : QString();
     if (scheme.compare(QLatin1String(ownScheme), Qt::CaseInsensitive) == 0) {
         if (url.host().compare(QLatin1String(boxRedirectHost), Qt::CaseInsensitive) == 0) {
-            // Only the Box sign-in under way takes the code; a stray redirect changes nothing.
+            // Only the Box sign-in under way takes it, and only with its own state: the whole address
+            // goes, so the uploader can check the state before it takes the code.
             if (upload::Uploader* box = linking_.uploaderOf(upload::ServiceId::Box))
-                box->finishSignIn(queryItems(url.query(QUrl::FullyEncoded)).value(QStringLiteral("code")));
+                box->finishSignIn(text);
             return;
         }
         bringForwardAndRefresh(application);

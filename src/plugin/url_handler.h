@@ -3,7 +3,6 @@
 #include "plugin/linking_uploader.h"
 #include "plugin/plugin_context.h"
 
-#include <QHash>
 #include <QUrl>
 
 namespace qm::plugin {
@@ -27,14 +26,11 @@ public:
     // this object, which must outlive the runtime's use of it.
     host::Class* defineCategoryClass() const;
 
-    // "quillmoor://box-redirect?…" gives the Box sign-in under way its code; other "quillmoor" addresses
-    // and the Dropbox scheme bring the host forward and refresh the preferences page (the Dropbox address
-    // also finishes the Dropbox sign-in under way); any other scheme goes to the host's own handler.
+    // "quillmoor://box-redirect?…" goes to the Box sign-in under way, which takes its code when the state
+    // is its own; other "quillmoor" addresses and the Dropbox scheme bring the host forward and refresh the
+    // preferences page (the Dropbox address also goes to the Dropbox sign-in under way); any other scheme
+    // goes to the host's own handler.
     void quillmoorHandleURL(host::Object& application, const QVariant& event, const QVariant& reply) const;
-
-    // The query split at "&", each part at its first "=", keys and values percent-unescaped; parts
-    // without "=" are left out.
-    static QHash<QString, QString> queryItems(const QString& query);
 
 private:
     bool isDropboxScheme(const QString& scheme) const;

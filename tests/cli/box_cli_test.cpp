@@ -1,6 +1,7 @@
 #include "accounts/settings_keys.h"
 #include "cli_test_support.h"
 #include "fake_box.h"
+#include "platform/url_relay.h"
 #include "services/box/box_uploader.h"
 #include "support/test_support.h"
 
@@ -21,9 +22,10 @@ protected:
         const QString browser = runner.path(QStringLiteral("browser.sh"));
         writeFile(
             browser,
-            "#!/bin/sh\n"
-            "location=$(curl -s -o /dev/null -D - \"$1\" | sed -n 's/^[Ll]ocation: *//p' | tr -d '\\r')\n"
-            "exec '" +
+            "#!/bin/sh\n'" + quillmoor.toUtf8() +
+                "' open-url 'quillmoor://box-redirect?state=x&code=stolen'\n" // as a hostile page could
+                "location=$(curl -s -o /dev/null -D - \"$1\" | sed -n 's/^[Ll]ocation: *//p' | tr -d '\\r')\n"
+                "exec '" +
                 quillmoor.toUtf8() + "' open-url \"$location\"\n");
         QFile::setPermissions(browser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const auto& [name, value] :
@@ -52,7 +54,13 @@ protected:
 };
 
 TEST_F(BoxCliTest, LinkThroughTheBrowserThenSendStoresTheAttachmentsAndSendsTheirLinks) {
+    // Another program waits for redirects, as the desktop host does. The forged redirect, which comes
+    // first, would fail the link if it were taken.
+    QStringList elsewhere;
+    platform::UrlRelay other([&](const QString& url) { elsewhere.append(url); });
+    ASSERT_TRUE(other.listen());
     ASSERT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("box")}), 0) << runner.err().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return elsewhere.size() == 2; }));
     EXPECT_TRUE(runner.err().contains(QStringLiteral("Open this address in a web browser: ") +
                                       box.url().toString() + QStringLiteral("/api/oauth2/authorize?")));
     EXPECT_TRUE(runner.services.isLinkedForService(upload::ServiceId::Box));

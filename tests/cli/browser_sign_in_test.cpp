@@ -56,8 +56,9 @@ protected:
     int input_[2] = {-1, -1};
 };
 
-TEST_F(BrowserSignInTest, APastedRedirectGoesThroughTheUrlHandlerAndABareCodeToTheUploader) {
-    typeLine("quillmoor://box-redirect?state=authenticated&code=abc\n");
+TEST_F(BrowserSignInTest, APastedRedirectOrBareCodeGoesToTheUploader) {
+    box->acceptedAnswer = QStringLiteral("quillmoor://box-redirect?state=s&code=abc");
+    typeLine("quillmoor://box-redirect?state=s&code=abc\n");
     EXPECT_EQ(linkWithoutBrowser(), 0) << runner.err().toStdString();
     EXPECT_TRUE(runner.err().contains(
         QStringLiteral("Open this address in a web browser: https://signin.example/authorize?client_id=k")));
@@ -65,6 +66,7 @@ TEST_F(BrowserSignInTest, APastedRedirectGoesThroughTheUrlHandlerAndABareCodeToT
     EXPECT_EQ(runner.settings.integerForKey(accounts::keys::selectedService), 6);
 
     runner.services.setIsLinked(false, upload::ServiceId::Box);
+    box->acceptedAnswer = QStringLiteral("abc");
     typeLine("  abc\n");
     EXPECT_EQ(linkWithoutBrowser(), 0) << runner.err().toStdString();
     EXPECT_TRUE(linked());
@@ -89,7 +91,8 @@ TEST_F(BrowserSignInTest, AnAnswerThatIsNoneOfTheSignInsOrNoAnswerLinksNothing) 
 
 TEST_F(BrowserSignInTest, TheBrowsersRedirectArrivesThroughOpenUrl) {
     // The "browser" goes straight to the redirect, which the desktop hands to `quillmoor open-url`.
-    box->signInPage = QUrl(QStringLiteral("quillmoor://box-redirect?state=authenticated&code=abc"));
+    box->signInPage = QUrl(QStringLiteral("quillmoor://box-redirect?state=s&code=abc"));
+    box->acceptedAnswer = box->signInPage.toString();
     const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/quillmoor");
     ASSERT_TRUE(QFileInfo(program).isExecutable());
     qputenv("BROWSER", (program + QStringLiteral(" open-url %s")).toUtf8());

@@ -1,6 +1,7 @@
 #include "platform/url_relay.h"
 #include "support/test_support.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <future>
@@ -38,7 +39,7 @@ TEST_F(UrlRelayTest, AListenerTakesTheUrlInAFolderOfTheUserAlone) {
     EXPECT_TRUE(sendWhileListening(QStringLiteral("quillmoor://box-redirect?state=x&code=abc")));
     ASSERT_TRUE(waitUntil([&] { return !received.isEmpty(); }));
     EXPECT_EQ(received, QStringList{QStringLiteral("quillmoor://box-redirect?state=x&code=abc")});
-    const QFileInfo folder(QFileInfo(platform::UrlRelay::socketPath()).path());
+    const QFileInfo folder(platform::UrlRelay::folder());
     EXPECT_EQ(folder.permissions() &
                   (QFile::ReadGroup | QFile::ReadOther | QFile::ExeGroup | QFile::ExeOther),
               QFile::Permissions());
@@ -52,24 +53,32 @@ TEST_F(UrlRelayTest, WithoutAListenerTheSenderIsToldSo) {
         sent.error().localizedDescription.contains(QStringLiteral("no Quillmoor program is waiting")));
 }
 
-TEST_F(UrlRelayTest, OneListenerAtATimeAndALeftSocketIsTakenOver) {
-    {
-        platform::UrlRelay first([](const QString&) {});
-        ASSERT_TRUE(first.listen());
-        platform::UrlRelay second([](const QString&) {});
-        const auto refused = second.listen();
-        ASSERT_FALSE(refused);
-        EXPECT_EQ(refused.error().code, platform::UrlRelay::AlreadyListening);
-    }
-    // Something left in the socket's place by a program that is gone, as after a crash.
-    QFile left(platform::UrlRelay::socketPath());
-    ASSERT_TRUE(left.open(QIODevice::WriteOnly));
-    left.close();
-    QString received;
-    platform::UrlRelay relay([&](const QString& url) { received = url; });
-    ASSERT_TRUE(relay.listen());
+TEST_F(UrlRelayTest, EveryListenerReceivesAndThoseGoneAreLeftOut) {
+    QStringList first, second;
+    auto one = std::make_unique<platform::UrlRelay>([&](const QString& url) { first.append(url); });
+    auto two = std::make_unique<platform::UrlRelay>([&](const QString& url) { second.append(url); });
+    ASSERT_TRUE(one->listen());
+    ASSERT_TRUE(two->listen());
+    EXPECT_NE(one->path(), two->path());
+    EXPECT_TRUE(sendWhileListening(QStringLiteral("quillmoor://box-redirect?state=a&code=1")));
+    ASSERT_TRUE(waitUntil([&] { return !first.isEmpty() && !second.isEmpty(); }));
+    EXPECT_EQ(first, second);
+
+    // Left by a program that is gone, as after a crash.
+    const QString left = QDir(platform::UrlRelay::folder()).filePath(QStringLiteral("url-relay.1.dead"));
+    writeFile(left, {});
+    one.reset();
     EXPECT_TRUE(sendWhileListening(QStringLiteral("db-key://1/connect?code=z")));
-    EXPECT_TRUE(waitUntil([&] { return !received.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return second.size() == 2; }));
+    EXPECT_EQ(first.size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(left));
+
+    two.reset();
+    const auto sent = platform::UrlRelay::send(QStringLiteral("quillmoor://x"), 500);
+    ASSERT_FALSE(sent);
+    EXPECT_EQ(sent.error().code, platform::UrlRelay::NobodyListens);
+    EXPECT_TRUE(QDir(platform::UrlRelay::folder())
+                    .isEmpty(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 } // namespace

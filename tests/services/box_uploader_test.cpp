@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <QUrlQuery>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
@@ -64,6 +65,16 @@ protected:
         return found;
     }
     QString failure() const { return recorder.failures.value(0).second.localizedDescription; }
+    static QString stateOf(const QUrl& url) {
+        return QUrlQuery(url).queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
+    }
+    // An uploader that waits for its redirect; `opened` gets its sign-in page.
+    std::unique_ptr<upload::Uploader> waitingForRedirect() {
+        auto uploader = make();
+        uploader->setPageOpener([this](const QUrl& page) { return opened.append(page), true; });
+        uploader->authenticate();
+        return uploader;
+    }
 
     FakeBox box;
     std::string folder;
@@ -75,9 +86,9 @@ TEST_F(BoxUploaderTest, LinkingInTheBrowserStoresTheTokensAndFindsOrMakesTheFold
     linkAndWait(*uploader, recorder);
     ASSERT_FALSE(recorder.authentications.value(0).has_value())
         << recorder.authentications.value(0)->localizedDescription.toStdString();
-    EXPECT_EQ(opened.value(0).toString(),
-              box.url().toString() + "/api/oauth2/authorize?response_type=code&client_id=" +
-                  QString::fromStdString(box.options().clientId) + "&state=authenticated");
+    EXPECT_TRUE(opened.value(0).toString().startsWith(
+        box.url().toString() + "/api/oauth2/authorize?response_type=code&client_id=" +
+        QString::fromStdString(box.options().clientId) + "&state="));
     const LoggedRequest token = requests("POST", "/api/oauth2/token").at(0);
     EXPECT_EQ(token.param("redirect_uri"), "quillmoor://box-redirect");
     EXPECT_EQ(token.param("grant_type"), "authorization_code");
@@ -89,6 +100,7 @@ TEST_F(BoxUploaderTest, LinkingInTheBrowserStoresTheTokensAndFindsOrMakesTheFold
     auto again = signingIn();
     again->authenticate();
     ASSERT_TRUE(waitUntil([&] { return recorder.authentications.size() == 2; }));
+    EXPECT_NE(stateOf(opened.value(1)), stateOf(opened.value(0)));
     EXPECT_EQ(settings.stringForKey(keys::boxFolderId), made);
     EXPECT_EQ(requests("POST", "/2.0/folders").size(), 1u);
 
@@ -104,11 +116,25 @@ TEST_F(BoxUploaderTest, AFolderOfTheSameNameInOtherLettersIsTheFolder) {
     EXPECT_EQ(settings.stringForKey(keys::boxFolderId).toStdString(), existing);
 }
 
+TEST_F(BoxUploaderTest, ARedirectWithAWrongOrNoStateIsIgnoredAndTheSignInsOwnLinks) {
+    auto uploader = waitingForRedirect();
+    const QString redirect = FakeBox::follow(opened.value(0));
+    const QString state = stateOf(opened.value(0));
+    EXPECT_GE(state.size(), 22); // 128 bits
+    EXPECT_EQ(stateOf(QUrl(redirect)), state);
+    EXPECT_FALSE(uploader->finishSignIn(QString(redirect).replace(state, QStringLiteral("authenticated"))));
+    EXPECT_FALSE(uploader->finishSignIn(QString(redirect).remove(QStringLiteral("state=") + state)));
+    EXPECT_TRUE(uploader->finishSignIn(redirect));
+    EXPECT_FALSE(uploader->finishSignIn(redirect)); // one answer per sign-in
+    ASSERT_TRUE(waitUntil([&] { return recorder.authentications.size() == 1; }));
+    EXPECT_FALSE(recorder.authentications.value(0).has_value());
+    EXPECT_EQ(requests("POST", "/api/oauth2/token").size(), 1u);
+}
+
 TEST_F(BoxUploaderTest, ARedirectWithoutCodeABadCodeAndNoKeyEachFailTheLink) {
-    auto uploader = make();
-    uploader->setPageOpener([](const QUrl&) { return true; });
-    uploader->authenticate();
-    EXPECT_TRUE(uploader->finishSignIn(QString()));
+    auto uploader = waitingForRedirect();
+    EXPECT_TRUE(uploader->finishSignIn(QStringLiteral("quillmoor://box-redirect?error=access_denied&state=") +
+                                       stateOf(opened.value(0))));
     ASSERT_TRUE(waitUntil([&] { return recorder.authentications.size() == 1; }));
     uploader->authenticate();
     EXPECT_TRUE(uploader->finishSignIn(QStringLiteral("not-a-code")));

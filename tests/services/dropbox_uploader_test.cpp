@@ -80,6 +80,7 @@ TEST_F(DropboxUploaderTest, SignInWithPkceStoresTheTokensAndAnAlreadyLinkedSessi
     again->setPageOpener([](const QUrl&) { return true; });
     again->authenticate();
     EXPECT_FALSE(again->finishSignIn(QStringLiteral("db-fakedropboxkey1://2/token?code=x&state=forged")));
+    EXPECT_FALSE(again->finishSignIn(QStringLiteral("db-fakedropboxkey1://2/token?code=x")));
 }
 
 TEST_F(DropboxUploaderTest, ChunksOfExactlyOneChunkSeveralChunksAndNothingWithTheirProgress) {

@@ -118,6 +118,9 @@ TEST_F(GoogleDriveTest, FinishSignInTakesTheCopiedAddressOrTheBareCode) {
         ASSERT_TRUE(waitUntil([&] { return !opened.isEmpty(); }));
         const QUrl redirect(QString::fromStdString(drive.signInRedirect(opened.takeFirst())));
         EXPECT_FALSE(uploader->finishSignIn(QStringLiteral("not a code")));
+        // Answers without this sign-in's state, an error among them, neither link nor end it.
+        EXPECT_FALSE(uploader->finishSignIn(redirect.toString().replace("state=", "state=x")));
+        EXPECT_FALSE(uploader->finishSignIn(redirect.adjusted(QUrl::RemoveQuery).toString() + "?error=x"));
         const QString code = QUrlQuery(redirect).queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
         ASSERT_TRUE(uploader->finishSignIn(bareCode ? code : redirect.toString()));
         ASSERT_TRUE(waitUntil([&] { return recorder.authentications.size() == (bareCode ? 2 : 1); }));

@@ -27,13 +27,13 @@ BoxConfig BoxConfig::fromEnvironment() {
     return config;
 }
 
-QUrl BoxConfig::authorizationPage() const {
+QUrl BoxConfig::authorizationPage(const QString& state) const {
     QUrl page = webURL;
     page.setPath(page.path() + QString::fromLatin1(box::authorizePath));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
     query.addQueryItem(QStringLiteral("client_id"), QString::fromLatin1(QUrl::toPercentEncoding(clientID)));
-    query.addQueryItem(QStringLiteral("state"), QStringLiteral("authenticated"));
+    query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(QUrl::toPercentEncoding(state)));
     page.setQuery(query);
     return page;
 }

@@ -18,8 +18,8 @@ struct BoxConfig {
 
     static BoxConfig fromEnvironment();
 
-    // The page the user signs in on.
-    QUrl authorizationPage() const;
+    // The page the user signs in on; Box sends `state` back with the redirect.
+    QUrl authorizationPage(const QString& state) const;
 };
 
 namespace box {

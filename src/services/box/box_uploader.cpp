@@ -5,6 +5,7 @@
 #include "net/json_request_operation.h"
 #include "net/mime_type.h"
 #include "net/multipart_form_data.h"
+#include "platform/data_additions.h"
 #include "platform/system_log.h"
 #include "services/box/box_service.h"
 
@@ -23,6 +24,8 @@ constexpr char kMissingCode[] = "Authentication failed due to missing authentica
 constexpr char kNoDirectory[] = "Could not create directory.";
 constexpr char kUploadProblem[] = "Unknown problem during upload.";
 constexpr char kUnknownError[] = "Unknown Error";
+// 128 bits from the system's random source.
+constexpr int kStateBytes = 16;
 constexpr char kNotStored[] =
     "the Box sign-in could not be stored (is the Secret Service running and the keyring unlocked?)";
 
@@ -92,27 +95,41 @@ void BoxUploader::startAuthentication() {
                                              QString::fromLatin1(box::noApplicationKey)));
         return;
     }
+    // Unguessable, so that a redirect made up elsewhere cannot hand this sign-in someone else's code.
+    state_ =
+        QString::fromLatin1(platform::randomDataWithBytes(kStateBytes)
+                                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QUrl page = config.authorizationPage(state_);
     // Nothing else happens until the browser comes back through the redirect.
-    if (!openPage(config.authorizationPage()))
-        reportAuthentication(
-            platform::Error(QString::fromLatin1(errorDomain), errorCode,
-                            QStringLiteral("the Box sign-in page could not be opened: %1")
-                                .arg(config.authorizationPage().toString(QUrl::FullyEncoded))));
+    if (!openPage(page)) {
+        state_.clear();
+        reportAuthentication(platform::Error(QString::fromLatin1(errorDomain), errorCode,
+                                             QStringLiteral("the Box sign-in page could not be opened: %1")
+                                                 .arg(page.toString(QUrl::FullyEncoded))));
+    }
 }
 
 bool BoxUploader::finishSignIn(const QString& redirectOrCode) {
-    if (!linking())
+    if (!linking() || state_.isEmpty())
         return false;
     const QString text = redirectOrCode.trimmed();
-    const QUrl url(text, QUrl::StrictMode);
-    if (url.isValid() && !url.scheme().isEmpty() && text.contains(QLatin1String("://"))) {
-        const QUrlQuery query(url);
-        if (!query.hasQueryItem(QStringLiteral("code")))
+    if (!text.contains(QLatin1String("://"))) {
+        // Copied by the user from the browser's address bar: no state to check, and no page could have
+        // put it there.
+        if (text.isEmpty())
             return false;
-        authenticateWithCode(query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
+        state_.clear();
+        authenticateWithCode(text);
         return true;
     }
-    authenticateWithCode(text);
+    const QUrlQuery query(QUrl(text, QUrl::StrictMode));
+    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != state_) {
+        platform::SystemLog::write(
+            QStringLiteral("Box: a sign-in redirect without this sign-in's state was ignored"));
+        return false;
+    }
+    state_.clear();
+    authenticateWithCode(query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
     return true;
 }
 

@@ -16,8 +16,8 @@ class HTTPClient;
 namespace qm::upload {
 
 // Stores files in the "Quillmoor" folder of the user's Box account and shares each with a link. Linking
-// opens Box's sign-in page; the browser comes back to quillmoor://box-redirect with a code, which the URL
-// handler hands to finishSignIn().
+// opens Box's sign-in page with a state made for this sign-in alone; the browser comes back to
+// quillmoor://box-redirect with the state and a code, which the URL handler hands to finishSignIn().
 class BoxUploader final : public Uploader {
 public:
     static constexpr char errorDomain[] = "RVErrorDomain";
@@ -27,7 +27,9 @@ public:
                 std::shared_ptr<BoxTokenKeeper> tokens);
     ~BoxUploader() override;
 
-    // The code of the redirect, a redirect address carrying one, or nothing (a redirect without code).
+    // A redirect address, or the bare code the user copied. A redirect counts only with this sign-in's
+    // state: any other (forged, or of another sign-in) is logged and refused, and the sign-in keeps
+    // waiting. One with the state but no code fails the sign-in. Each sign-in takes one answer.
     bool finishSignIn(const QString& redirectOrCode) override;
     // Exchanges the code for tokens, stores them, then finds or makes the folder.
     void authenticateWithCode(const QString& code);
@@ -61,6 +63,7 @@ private:
     // Kept until the uploader goes: a request under way needs its client.
     QList<std::shared_ptr<net::HTTPClient>> clients_;
     QHash<QUrl, QString> stored_; // link -> file id, for removeUploadedFile()
+    QString state_;               // of the sign-in waiting for its redirect; empty when none waits
 };
 
 // Box's class: linked while a credential is stored; setIsLinked(false) and unlinkAll() delete it. At the

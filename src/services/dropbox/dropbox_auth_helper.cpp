@@ -1,5 +1,7 @@
 #include "services/dropbox/dropbox_auth_helper.h"
 
+#include "platform/system_log.h"
+
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QUrlQuery>
@@ -73,8 +75,11 @@ bool AuthHelper::handleRedirect(const QString& redirectOrCode) {
         return false;
     const QUrlQuery query(url);
     // A redirect of another sign-in (or forged) carries another state: it is not ours.
-    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != state_)
+    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != state_) {
+        platform::SystemLog::write(
+            QStringLiteral("Dropbox: a sign-in redirect without this sign-in's state was ignored"));
         return false;
+    }
     if (query.hasQueryItem(QStringLiteral("error"))) {
         finish(authError(
             QStringLiteral("Dropbox did not allow the access: %1")

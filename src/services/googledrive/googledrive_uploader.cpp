@@ -228,8 +228,7 @@ bool GoogleDriveUploader::finishSignIn(const QString& redirectOrCode) {
         const QUrlQuery query(address);
         if (!query.hasQueryItem(QStringLiteral("code")) && !query.hasQueryItem(QStringLiteral("error")))
             return false;
-        signInAnswered(address);
-        return true;
+        return signInAnswered(address);
     }
     // A bare code: Google's codes are one word of URL-safe characters (with "/").
     static const QRegularExpression codeForm(QStringLiteral("^[A-Za-z0-9._~/+=-]+$"));
@@ -239,23 +238,26 @@ bool GoogleDriveUploader::finishSignIn(const QString& redirectOrCode) {
     return true;
 }
 
-void GoogleDriveUploader::signInAnswered(const QUrl& redirect) {
+bool GoogleDriveUploader::signInAnswered(const QUrl& redirect) {
     if (!proof_ || exchanging_)
-        return;
+        return false;
     const QUrlQuery query(redirect);
+    // Anything on this machine can call the loopback address: an answer without this sign-in's state,
+    // an error included, is not Google's and must neither link nor end the sign-in.
+    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != proof_->state) {
+        platform::SystemLog::write(
+            QStringLiteral("Google Drive: a sign-in answer without this sign-in's state was ignored"));
+        return false;
+    }
     const QString error = query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded);
     if (!error.isEmpty()) {
         linkingFailed(uploaderError(error == QLatin1String("access_denied")
                                         ? QStringLiteral("The Google sign-in was declined.")
                                         : QStringLiteral("The Google sign-in failed: %1.").arg(error)));
-        return;
-    }
-    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != proof_->state) {
-        linkingFailed(
-            uploaderError(QStringLiteral("The answer of the Google sign-in belongs to another sign-in.")));
-        return;
+        return true;
     }
     exchangeCode(query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
+    return true;
 }
 
 void GoogleDriveUploader::exchangeCode(const QString& code) {

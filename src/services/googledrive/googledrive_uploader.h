@@ -53,7 +53,8 @@ protected:
     void stopTransfer() override;
 
 private:
-    void signInAnswered(const QUrl& redirect);
+    // False, with nothing changed, when the answer does not carry this sign-in's state.
+    bool signInAnswered(const QUrl& redirect);
     void exchangeCode(const QString& code);
     void lookUpFolder();
     void storeFolder(const QString& id);
