@@ -17,7 +17,7 @@
 #   cmake --build build --target quillmoor dropbox_upload_bench fake_dropbox
 # Environment: BIN or BUILD (see bench/lib.sh), SIZE_MIB (part 2, default 1024), RUNS (part 2, default 1),
 #              SWEEP_MIB, SWEEP_ROUNDS, CHUNKS (MiB, default "4 8 16 32 64 128": the real service takes
-#              at most 150 MiB a request), CHUNK_MIB (curl's chunks, default 64, the uploader's default).
+#              at most 150 MiB a request), CHUNK_MIB (curl's chunks, default 16, the uploader's default).
 set -euo pipefail
 # shellcheck source=../lib.sh
 source "$(dirname "$0")/../lib.sh"
@@ -26,7 +26,7 @@ need_tools curl python3 split /usr/bin/time
 sweep_mib=${SWEEP_MIB:-512}
 sweep_rounds=${SWEEP_ROUNDS:-2}
 chunks=${CHUNKS:-4 8 16 32 64 128}
-chunk_mib=${CHUNK_MIB:-64}
+chunk_mib=${CHUNK_MIB:-16}
 
 bench_work dropbox_bench
 private_keyring

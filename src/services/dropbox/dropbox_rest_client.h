@@ -35,8 +35,9 @@ public:
 class RestClient {
 public:
     // Large enough that the per-request cost vanishes on a fast line, small enough that a chunk sent again
-    // after a dropped connection costs little. Not yet measured against the fake.
-    static constexpr qint64 defaultChunkSize = 8 * 1024 * 1024;
+    // after a dropped connection costs little. Against the fake on loopback (bench/dropbox) 16 MiB was
+    // the fastest of 4 to 128 MiB; memory stays flat at any size, as chunks are streamed from the file.
+    static constexpr qint64 defaultChunkSize = 16 * 1024 * 1024;
     static constexpr int maxRetries = 3;
 
     // `chunkSize`: the bytes of each upload request but the last of a file (at least 1).
