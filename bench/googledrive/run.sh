@@ -8,52 +8,19 @@
 # Build first (the fake is built with the tests):
 #   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMOOR_BUILD_TESTS=ON
 #   cmake --build build --target quillmoor fake_googledrive
-# Environment: BIN (folder of both programs, default build/bin), SIZE_MIB (default 1024), RUNS (default 1).
-# Needs dbus-daemon, gnome-keyring-daemon and secret-tool: the account's tokens live in a private keyring.
+# Environment: BIN or BUILD (see bench/lib.sh), SIZE_MIB (default 1024), RUNS (default 1).
+# The account's tokens live in a private keyring (bench/lib.sh).
 set -euo pipefail
+# shellcheck source=../lib.sh
+source "$(dirname "$0")/../lib.sh"
+need_programs quillmoor fake_googledrive
+need_tools curl python3 /usr/bin/time
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=../time_stats.sh
-source "$root/bench/time_stats.sh"
-bin=${BIN:-$root/build/bin}
-size_mib=${SIZE_MIB:-1024}
-runs=${RUNS:-1}
-for program in quillmoor fake_googledrive; do
-    [[ -x $bin/$program ]] || { echo "missing $bin/$program: build it first" >&2; exit 1; }
-done
-for tool in curl dbus-daemon gnome-keyring-daemon secret-tool base64 /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "missing $tool (apt-get install -y curl dbus gnome-keyring libsecret-tools coreutils time)" >&2; exit 1; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/googledrive_bench.XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A keyring of this run's own, on a private session bus.
-mkdir -p "$work/home" "$work/run" "$work/store" "$work/tmp" "$work/config"
-chmod 700 "$work/run"
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_DATA_HOME=$work/home/.local/share
-export XDG_CONFIG_HOME=$work/home/.config QUILLMOOR_CONFIG_DIR=$work/config
-unset GNOME_KEYRING_CONTROL SSH_AUTH_SOCK DISPLAY WAYLAND_DISPLAY
-dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$work/bus.address" 4>"$work/bus.pid"
-pids+=("$(cat "$work/bus.pid")")
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
-printf 'bench' | gnome-keyring-daemon --foreground --components=secrets --unlock >"$work/keyring.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-    printf x | secret-tool store --label probe service quillmoor-bench account probe 2>/dev/null && break
-    sleep 0.1
-done
-
+bench_work googledrive_bench
+private_keyring
 # The fake, with an account linked earlier: its tokens and its folder.
-"$bin/fake_googledrive" --store "$work/store" --token ya29.bench 1//bench --folder Quillmoor >"$work/fake.out" &
-pids+=($!)
-for _ in $(seq 1 100); do [[ $(wc -l <"$work/fake.out") -ge 2 ]] && break; sleep 0.05; done
+mkdir -p "$work/store"
+start_fake 2 "$bin/fake_googledrive" --store "$work/store" --token ya29.bench 1//bench --folder Quillmoor
 url=$(sed -n 1p "$work/fake.out")
 folder=$(sed -n 2p "$work/fake.out")
 for name in URL AUTH_URL TOKEN_URL UPLOAD_URL; do export "QUILLMOOR_GOOGLEDRIVE_$name=$url"; done
@@ -64,17 +31,8 @@ printf '{"access_token":"ya29.bench","refresh_token":"1//bench","expires_at":"",
 "$bin/quillmoor" config set QuillmoorSelectedService 7 >/dev/null
 "$bin/quillmoor" config set QuillmoorAutoSendEmail YES >/dev/null
 
-echo "generating $size_mib MiB of random bytes and a message carrying them ..." >&2
-head -c $((size_mib << 20)) /dev/urandom >"$work/payload.bin"
-{
-    printf 'From: Ada <ada@example.org>\r\nTo: Grace <grace@example.org>\r\nSubject: Bench\r\n'
-    printf 'Date: %s\r\nMessage-ID: <bench@example.org>\r\nMIME-Version: 1.0\r\n' "$(date -R)"
-    printf 'Content-Type: multipart/mixed; boundary="b"\r\n\r\n--b\r\nContent-Type: text/html; charset=utf-8\r\n\r\n'
-    printf '<html><body><p>The data.</p></body></html>\r\n--b\r\nContent-Type: application/octet-stream; name="payload.bin"\r\n'
-    printf 'Content-Disposition: attachment; filename="payload.bin"\r\nContent-Transfer-Encoding: base64\r\n\r\n'
-    base64 -w 76 "$work/payload.bin" | sed 's/$/\r/'
-    printf -- '--b--\r\n'
-} >"$work/message.eml"
+make_payload
+make_message
 
 no_setup() { :; }
 # The upload arrived whole: the one file the fake keeps is the payload, which is then removed for the next run.
@@ -85,7 +43,7 @@ upload_arrived() {
         { echo "upload differs or is missing" >&2; return 1; }
     rm -f "$work/store"/*
 }
-send_sent() { grep -q 'uc?id=' "$work/sent.eml" && upload_arrived; }
+send_sent() { sent_contains 'uc?id=' && upload_arrived; }
 
 curl_upload() {
     local location
@@ -100,11 +58,8 @@ curl_upload() {
 export -f curl_upload
 export url folder size_mib work
 
-row() { throughput_row 16 4 "$1" "" "$2" "$size_mib"; }
-echo "| tool             |      |  wall s |    MiB/s |  CPU s | RSS MiB |"
-echo "|------------------|------|---------|----------|--------|---------|"
-r=$(TMPDIR=$work/tmp fastest_run "$runs" no_setup send_sent "$bin/quillmoor" send --answer upload --out "$work/sent.eml" \
-    "$work/message.eml") || exit 1
-row "quillmoor send" "$r"
+table_head 16 4 "tool" ""
+r=$(measure_send send_sent) || exit 1
+table_row "quillmoor send" "" "$r"
 r=$(fastest_run "$runs" no_setup upload_arrived bash -c curl_upload) || exit 1
-row "curl (POST, PUT)" "$r"
+table_row "curl (POST, PUT)" "" "$r"

@@ -16,8 +16,8 @@ if [[ -z ${QUILLMOOR_BENCH_SESSION:-} ]]; then
     export QUILLMOOR_BENCH_SESSION=1
     exec dbus-run-session -- "$0" "$@"
 fi
-# shellcheck source=../time_stats.sh
-source "$root/bench/time_stats.sh"
+# shellcheck source=../lib.sh
+source "$root/bench/lib.sh" # time_stats, free_port, wait_port
 quillmoor=${QUILLMOOR:-$root/build/bin/quillmoor}
 count=${COUNT:-1000}
 python=/usr/bin/python3
@@ -37,14 +37,6 @@ export HOME=$work/home QUILLMOOR_CONFIG_DIR=$work/config TMPDIR=$work
 mkdir -p "$HOME"
 echo -n bench | gnome-keyring-daemon --unlock --components=secrets >/dev/null
 
-free_port() { $python -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'; }
-wait_port() {
-    for _ in $(seq 1 200); do
-        $python -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 0.2).close()' "$1" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "server on port $1 did not come up" >&2; cat "$work"/*.log >&2; exit 1
-}
 rss_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 # The server's process under /usr/bin/time: its child.
 child_of() { pgrep -P "$1" | head -1; }

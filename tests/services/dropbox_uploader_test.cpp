@@ -13,13 +13,13 @@ namespace {
 
 namespace keys = accounts::keys;
 using upload::DropboxUploader;
-constexpr qint64 kChunk = dropbox::RestClient::chunkSize;
+constexpr qint64 kChunk = 1024 * 1024; // given at construction: small files cover several chunks
 
 // Dropbox's uploader and client layer against the fake.
 class DropboxUploaderTest : public UploaderFixture<upload::DropboxUploaderClass> {
 protected:
     void SetUp() override {
-        serviceClass = std::make_unique<upload::DropboxUploaderClass>(environment, config());
+        serviceClass = std::make_unique<upload::DropboxUploaderClass>(environment, config(), kChunk);
     }
     dropbox::Config config() const {
         const QUrl url = box.url();
@@ -96,13 +96,13 @@ TEST_F(DropboxUploaderTest, ChunksOfExactlyOneChunkSeveralChunksAndNothingWithTh
               (std::vector<size_t>{size_t(kChunk), size_t(kChunk), size_t(kChunk), size_t(kChunk / 2)}));
     const QList<double> progress = recorder.progress.mid(before);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_NEAR(DropboxUploader::fraction(0.0, kChunk, bytes.size()), 0.4, 1e-9);
-    EXPECT_DOUBLE_EQ(DropboxUploader::fraction(1.0, 0, 0), 1.0);
+    EXPECT_NEAR(DropboxUploader::fraction(0.0, kChunk, bytes.size(), kChunk), 0.4, 1e-9);
+    EXPECT_NEAR(DropboxUploader::fraction(0.5, kChunk, bytes.size(), kChunk), 0.6, 1e-9);
+    EXPECT_DOUBLE_EQ(DropboxUploader::fraction(1.0, 0, 0, kChunk), 1.0);
 
     upload(*uploader, localFile(QStringLiteral("empty.txt"), QByteArray()));
     ASSERT_EQ(recorder.links.size(), 3) << failure().toStdString();
     const auto files = box.files();
-    // Files of 16 MiB or more are not kept by the fake: their size is what is checked.
     EXPECT_EQ(files.at("/big.bin").size, size_t(bytes.size()));
     EXPECT_EQ(files.at("/empty.txt").size, 0u);
     EXPECT_TRUE(recorder.links[1].toString().startsWith("https://www.dropbox.com/s/"));

@@ -40,9 +40,10 @@ struct RestClient::Call {
     bool renewed = false;
 };
 
-RestClient::RestClient(Session& session, RestClientDelegate* delegate)
+RestClient::RestClient(Session& session, RestClientDelegate* delegate, qint64 chunkSize)
     : session_(session)
-    , delegate_(delegate) {}
+    , delegate_(delegate)
+    , chunkSize_(std::max<qint64>(1, chunkSize)) {}
 
 RestClient::~RestClient() {
     cancelAllRequests();
@@ -165,7 +166,8 @@ void RestClient::uploadFileChunk(const QString& uploadId, qint64 offset, const Q
         std::make_shared<std::pair<QString, qint64>>(uploadId, offset); // the session and where it is
     call->path = uploadId.isEmpty() ? QStringLiteral("/2/files/upload_session/start")
                                     : QStringLiteral("/2/files/upload_session/append_v2");
-    call->fill = [state, path](net::HTTPRequest& request) {
+    const qint64 chunkSize = chunkSize_;
+    call->fill = [state, path, chunkSize](net::HTTPRequest& request) {
         const qint64 size = QFileInfo(path).size();
         const qint64 length = std::max<qint64>(0, std::min(chunkSize, size - state->second));
         QVariantMap argument{{QStringLiteral("close"), false}};
@@ -184,7 +186,7 @@ void RestClient::uploadFileChunk(const QString& uploadId, qint64 offset, const Q
         delegate_->uploadFileChunkProgress(expected > 0 ? double(written) / double(expected) : 1.0, path,
                                            state->second);
     };
-    call->done = [this, path, state](const QVariant& json) {
+    call->done = [this, path, state, chunkSize](const QVariant& json) {
         const QString id = state->first.isEmpty()
                                ? json.toMap().value(QStringLiteral("session_id")).toString()
                                : state->first;

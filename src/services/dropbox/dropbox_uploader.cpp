@@ -8,19 +8,18 @@
 namespace qm::upload {
 
 DropboxUploader::DropboxUploader(const ServiceEnvironment& environment,
-                                 std::shared_ptr<dropbox::Session> session)
+                                 std::shared_ptr<dropbox::Session> session, qint64 chunkSize)
     : environment_(environment)
     , session_(std::move(session))
-    , restClient_(*session_, this) {}
+    , restClient_(*session_, this, chunkSize) {}
 
 DropboxUploader::~DropboxUploader() = default;
 
-double DropboxUploader::fraction(double p, qint64 offset, qint64 fileSize) {
+double DropboxUploader::fraction(double p, qint64 offset, qint64 fileSize, qint64 chunkSize) {
     if (fileSize <= 0)
         return 1.0;
     const double size = static_cast<double>(fileSize);
-    return std::min(static_cast<double>(dropbox::RestClient::chunkSize) / size, 1.0) * p +
-           static_cast<double>(offset) / size;
+    return std::min(static_cast<double>(chunkSize) / size, 1.0) * p + static_cast<double>(offset) / size;
 }
 
 void DropboxUploader::startUpload(const QString& path) {
@@ -44,7 +43,7 @@ void DropboxUploader::uploadedFileChunk(const QString& uploadId, qint64 newOffse
 
 void DropboxUploader::uploadFileChunkProgress(double progress, const QString& path, qint64 offset) {
     if (busy())
-        reportProgress(fraction(progress, offset, QFileInfo(path).size()));
+        reportProgress(fraction(progress, offset, QFileInfo(path).size(), restClient_.chunkSize()));
 }
 
 void DropboxUploader::uploadFileChunkFailed(const platform::Error& error) {
@@ -102,13 +101,15 @@ bool DropboxUploader::finishSignIn(const QString& redirectOrCode) {
     return linking() && authHelper_ && authHelper_->handleRedirect(redirectOrCode);
 }
 
-DropboxUploaderClass::DropboxUploaderClass(const ServiceEnvironment& environment, dropbox::Config config)
+DropboxUploaderClass::DropboxUploaderClass(const ServiceEnvironment& environment, dropbox::Config config,
+                                           qint64 chunkSize)
     : FlagLinkedUploaderClass(environment, dropboxService())
     , session_(std::make_shared<dropbox::Session>(environment.credentials.secretStore(), keychainIdentifier(),
-                                                  std::move(config))) {}
+                                                  std::move(config)))
+    , chunkSize_(chunkSize) {}
 
 std::unique_ptr<Uploader> DropboxUploaderClass::create() const {
-    return std::make_unique<DropboxUploader>(environment(), session_);
+    return std::make_unique<DropboxUploader>(environment(), session_, chunkSize_);
 }
 
 QStringList DropboxUploaderClass::redirectSchemes() const {

@@ -14,13 +14,14 @@ namespace qm::upload {
 // URL handler hands to finishSignIn().
 class DropboxUploader final : public Uploader, private dropbox::RestClientDelegate {
 public:
-    DropboxUploader(const ServiceEnvironment& environment, std::shared_ptr<dropbox::Session> session);
+    DropboxUploader(const ServiceEnvironment& environment, std::shared_ptr<dropbox::Session> session,
+                    qint64 chunkSize = dropbox::RestClient::defaultChunkSize);
     ~DropboxUploader() override;
 
     bool finishSignIn(const QString& redirectOrCode) override;
 
-    // The delegate's share of the file for a chunk's progress `p`, every chunk counting as chunkSize.
-    static double fraction(double p, qint64 offset, qint64 fileSize);
+    // The delegate's share of the file for a chunk's progress `p`, every chunk counting as `chunkSize`.
+    static double fraction(double p, qint64 offset, qint64 fileSize, qint64 chunkSize);
 
 protected:
     void startUpload(const QString& path) override;
@@ -48,7 +49,8 @@ private:
 class DropboxUploaderClass final : public FlagLinkedUploaderClass {
 public:
     explicit DropboxUploaderClass(const ServiceEnvironment& environment,
-                                  dropbox::Config config = dropbox::Config::fromEnvironment());
+                                  dropbox::Config config = dropbox::Config::fromEnvironment(),
+                                  qint64 chunkSize = dropbox::RestClient::defaultChunkSize);
     // As every service is made: the bundle names nothing of Dropbox's.
     DropboxUploaderClass(const ServiceEnvironment& environment, const platform::Bundle&)
         : DropboxUploaderClass(environment) {}
@@ -61,6 +63,7 @@ public:
 
 private:
     std::shared_ptr<dropbox::Session> session_;
+    qint64 chunkSize_;
 };
 
 } // namespace qm::upload
