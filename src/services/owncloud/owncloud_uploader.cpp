@@ -147,9 +147,10 @@ void OwnCloudUploader::probeName(const Account& account, const QString& path, qi
     const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     // HEAD rather than GET: whether the name is taken needs no copy of the file that has it.
+    net::HTTPRequest request = client->requestWithMethod("HEAD", filePath);
+    request.timeout = timeout_;
     auto probe = client->HTTPRequestOperationWithRequest(
-        client->requestWithMethod("HEAD", filePath),
-        inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
+        std::move(request), inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
             probeName(account, path, index + 1);
         }),
         inRun(
@@ -167,6 +168,7 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     net::HTTPRequest request = client->requestWithMethod("PUT", filePath);
+    request.timeout = timeout_;
     // Streamed from the file rather than read whole, so a large attachment never sits in memory.
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
