@@ -42,7 +42,8 @@ export XDG_CONFIG_HOME=$work/home/.config QUILLMOOR_CONFIG_DIR=$work/config
 unset GNOME_KEYRING_CONTROL SSH_AUTH_SOCK DISPLAY WAYLAND_DISPLAY
 dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$work/bus.address" 4>"$work/bus.pid"
 pids+=("$(cat "$work/bus.pid")")
-export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+export DBUS_SESSION_BUS_ADDRESS
 printf 'bench' | gnome-keyring-daemon --foreground --components=secrets --unlock >"$work/keyring.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do
