@@ -201,7 +201,7 @@ size_t BodyReader::read(char* buffer, size_t size) {
     return n;
 }
 
-StreamServer::StreamServer(Handler handler)
+StreamServer::StreamServer(Handler handler, int port)
     : handler_(std::move(handler)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
@@ -209,6 +209,7 @@ StreamServer::StreamServer(Handler handler)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t length = sizeof address;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 16) != 0 ||

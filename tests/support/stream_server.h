@@ -90,7 +90,8 @@ class StreamServer {
 public:
     using Handler = std::function<StreamAnswer(const StreamRequest&, BodyReader&)>;
 
-    explicit StreamServer(Handler handler);
+    // Listens on 127.0.0.1 at `port`, or at a free port for 0; isValid() says whether it could.
+    explicit StreamServer(Handler handler, int port = 0);
     ~StreamServer();
     StreamServer(const StreamServer&) = delete;
     StreamServer& operator=(const StreamServer&) = delete;

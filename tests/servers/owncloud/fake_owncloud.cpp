@@ -55,12 +55,13 @@ std::string escapedHref(const QString& path) {
 
 } // namespace
 
-FakeOwnCloud::FakeOwnCloud(QString prefix, QByteArray user, QByteArray password, QString storeDir)
+FakeOwnCloud::FakeOwnCloud(QString prefix, QByteArray user, QByteArray password, QString storeDir, int port)
     : prefix_(std::move(prefix))
     , user_(std::move(user))
     , password_(std::move(password))
     , storeDir_(std::move(storeDir))
-    , server_([this](const StreamRequest& request, BodyReader& body) { return respond(request, body); }) {
+    , server_([this](const StreamRequest& request, BodyReader& body) { return respond(request, body); },
+              port) {
     folders_.insert(QStringLiteral("/"));
     if (!storeDir_.isEmpty())
         QDir().mkpath(storeDir_);

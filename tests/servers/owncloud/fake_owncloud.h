@@ -30,9 +30,9 @@ public:
     };
 
     // `prefix`: the path the server is installed under ("" or "/owncloud"). With `storeDir`, file
-    // contents are kept in files there rather than in memory.
+    // contents are kept in files there rather than in memory. `port` 0 takes a free one.
     explicit FakeOwnCloud(QString prefix = {}, QByteArray user = "alice", QByteArray password = "s3cret",
-                          QString storeDir = {});
+                          QString storeDir = {}, int port = 0);
 
     StreamServer& server() { return server_; }
     RequestLog& log() { return server_.log(); }
