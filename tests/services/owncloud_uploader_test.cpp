@@ -178,6 +178,22 @@ TEST_F(OwnCloudUploaderTest, TakenNamesGetNumbers) {
     EXPECT_EQ(server.log().last().body, "path=Quillmoor%2Fnotes-2.txt&shareType=3");
 }
 
+// A name taken between the probe and the upload is never overwritten: the next name is tried.
+TEST_F(OwnCloudUploaderTest, ANameTakenAfterTheProbeIsKept) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    server.addFile(QStringLiteral("/Quillmoor/race.txt"), "earlier");
+    server.server().setFault(Fault::status(404).onPath("/remote.php/webdav/Quillmoor/race.txt").times(1));
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("race.txt"), "later"), false));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_TRUE(recorder.links.first().toString().endsWith(QStringLiteral("/Quillmoor/race-1.txt")));
+    EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/race.txt")), "earlier");
+    EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/race-1.txt")), "later");
+    EXPECT_EQ(server.log().all().at(1).header("If-None-Match"), "*");
+}
+
 TEST_F(OwnCloudUploaderTest, WithoutPublicLinkNoShareIsRequested) {
     FakeOwnCloud server;
     configure(server);

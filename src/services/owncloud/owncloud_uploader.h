@@ -63,7 +63,7 @@ private:
     Account account(bool linking) const;
     std::shared_ptr<net::HTTPClient> newClient(const Account& account, bool acceptXML);
     void probeName(const Account& account, const QString& path, qint64 index);
-    void storeFile(const Account& account, const QString& path, const QString& name);
+    void storeFile(const Account& account, const QString& path, qint64 index);
     void shareFile(const Account& account, const QString& name);
     void testFolder();
     void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath);
