@@ -1,7 +1,7 @@
 #include "accounts/settings_keys.h"
 #include "cli_test_support.h"
+#include "servers/owncloud/fake_owncloud.h"
 #include "services/owncloud/owncloud_uploader.h"
-#include "support/fake_owncloud.h"
 #include "support/test_support.h"
 #include "uploaders/service_id.h"
 
@@ -58,7 +58,7 @@ TEST_F(OwnCloudSendTest, LinkThenSendStoresAttachmentsAndSendsDownloadLinks) {
     EXPECT_TRUE(message.attachments.isEmpty());
     EXPECT_EQ(server.file(QStringLiteral("/Mail/report.pdf")), fixturePdf());
     int shares = 0;
-    for (const auto& request : server.requests())
+    for (const auto& request : server.log().all())
         if (request.method == "POST")
             ++shares;
     ASSERT_GT(shares, 0);

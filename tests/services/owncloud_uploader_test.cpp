@@ -1,11 +1,12 @@
 #include "accounts/credential_store.h"
 #include "accounts/settings_keys.h"
 #include "net/http_request_operation.h"
+#include "net/url_connection_operation.h"
 #include "platform/bundle.h"
 #include "platform/secret_store.h"
 #include "platform/settings_store.h"
+#include "servers/owncloud/fake_owncloud.h"
 #include "services/owncloud/owncloud_uploader.h"
-#include "support/fake_owncloud.h"
 #include "support/real_servers.h"
 #include "support/test_support.h"
 #include "uploaders/service_id.h"
@@ -94,19 +95,19 @@ TEST_F(OwnCloudUploaderTest, AccountTestCreatesMissingFolderThenRunsAgain) {
     link(*uploader);
     ASSERT_FALSE(recorder.authentications.first().has_value())
         << recorder.authentications.first()->localizedDescription.toStdString();
-    EXPECT_EQ(server.log(), (QStringList{QStringLiteral("GET /remote.php/webdav/Quillmoor"),
-                                         QStringLiteral("MKCOL /remote.php/webdav/Quillmoor"),
-                                         QStringLiteral("GET /remote.php/webdav/Quillmoor"),
-                                         QStringLiteral("PUT /remote.php/webdav/Quillmoor/dummy.bin"),
-                                         QStringLiteral("DELETE /remote.php/webdav/Quillmoor/dummy.bin")}));
+    EXPECT_EQ(server.calls(), (QStringList{QStringLiteral("GET /remote.php/webdav/Quillmoor"),
+                                           QStringLiteral("MKCOL /remote.php/webdav/Quillmoor"),
+                                           QStringLiteral("GET /remote.php/webdav/Quillmoor"),
+                                           QStringLiteral("PUT /remote.php/webdav/Quillmoor/dummy.bin"),
+                                           QStringLiteral("DELETE /remote.php/webdav/Quillmoor/dummy.bin")}));
     EXPECT_TRUE(server.hasFolder(QStringLiteral("/Quillmoor")));
     EXPECT_FALSE(server.hasFile(QStringLiteral("/Quillmoor/dummy.bin")));
-    const auto requests = server.requests();
-    EXPECT_EQ(requests[0].headers.value("accept"), "application/xml");
+    const auto requests = server.log().all();
+    EXPECT_EQ(requests[0].header("Accept"), "application/xml");
     // The probe holds a multipart envelope around its four bytes.
-    EXPECT_TRUE(requests[3].headers.value("content-type").startsWith("multipart/form-data; boundary="));
-    EXPECT_TRUE(requests[3].body.contains("filename=\"dummy.bin\""));
-    EXPECT_TRUE(requests[3].body.contains("Content-Type: binary/octet-stream"));
+    EXPECT_TRUE(requests[3].header("Content-Type").starts_with("multipart/form-data; boundary="));
+    EXPECT_TRUE(requests[3].body.find("filename=\"dummy.bin\"") != std::string::npos);
+    EXPECT_TRUE(requests[3].body.find("Content-Type: binary/octet-stream") != std::string::npos);
     EXPECT_FALSE(serviceClass->isLinked());
 }
 
@@ -120,7 +121,7 @@ TEST_F(OwnCloudUploaderTest, AccountTestPrefersGivenLoginAndPassword) {
     link(*uploader);
     EXPECT_FALSE(recorder.authentications.first().has_value());
     EXPECT_TRUE(server.hasFolder(QStringLiteral("/Mail Files")));
-    EXPECT_EQ(server.log().first(), QStringLiteral("GET /owncloud/remote.php/webdav/Mail Files"));
+    EXPECT_EQ(server.calls().first(), QStringLiteral("GET /owncloud/remote.php/webdav/Mail Files"));
 }
 
 TEST_F(OwnCloudUploaderTest, AccountTestReportsWrongPassword) {
@@ -131,7 +132,7 @@ TEST_F(OwnCloudUploaderTest, AccountTestReportsWrongPassword) {
     link(*uploader);
     ASSERT_TRUE(recorder.authentications.first().has_value());
     EXPECT_EQ(recorder.authentications.first()->code, -1011);
-    EXPECT_EQ(server.log().size(), 1);
+    EXPECT_EQ(server.calls().size(), 1);
 }
 
 TEST_F(OwnCloudUploaderTest, UploadSharesAndDeliversDownloadLink) {
@@ -149,15 +150,15 @@ TEST_F(OwnCloudUploaderTest, UploadSharesAndDeliversDownloadLink) {
     EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/report.pdf")), bytes);
     ASSERT_FALSE(recorder.progress.isEmpty());
     EXPECT_DOUBLE_EQ(recorder.progress.last(), 1.0);
-    const auto requests = server.requests();
+    const auto requests = server.log().all();
     ASSERT_EQ(requests.size(), 3);
     EXPECT_EQ(requests[0].method, "HEAD");
     EXPECT_EQ(requests[1].method, "PUT");
-    EXPECT_EQ(requests[1].headers.value("content-type"), "application/pdf");
+    EXPECT_EQ(requests[1].header("Content-Type"), "application/pdf");
     EXPECT_EQ(requests[2].method, "POST");
-    EXPECT_EQ(requests[2].path, QStringLiteral("/ocs/v1.php/apps/files_sharing/api/v1/shares"));
+    EXPECT_EQ(requests[2].path, "/ocs/v1.php/apps/files_sharing/api/v1/shares");
     EXPECT_EQ(requests[2].body, "path=Quillmoor%2Freport.pdf&shareType=3");
-    EXPECT_EQ(requests[2].headers.value("accept"), "application/xml");
+    EXPECT_EQ(requests[2].header("Accept"), "application/xml");
 }
 
 TEST_F(OwnCloudUploaderTest, TakenNamesGetNumbers) {
@@ -173,8 +174,24 @@ TEST_F(OwnCloudUploaderTest, TakenNamesGetNumbers) {
     EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes-1.txt")));
     EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/notes-2.txt")));
     EXPECT_TRUE(
-        server.log().contains(QStringLiteral("PUT /owncloud/remote.php/webdav/Quillmoor/notes-2.txt")));
-    EXPECT_EQ(server.requests().last().body, "path=Quillmoor%2Fnotes-2.txt&shareType=3");
+        server.calls().contains(QStringLiteral("PUT /owncloud/remote.php/webdav/Quillmoor/notes-2.txt")));
+    EXPECT_EQ(server.log().last().body, "path=Quillmoor%2Fnotes-2.txt&shareType=3");
+}
+
+// A name taken between the probe and the upload is never overwritten: the next name is tried.
+TEST_F(OwnCloudUploaderTest, ANameTakenAfterTheProbeIsKept) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    server.addFile(QStringLiteral("/Quillmoor/race.txt"), "earlier");
+    server.server().setFault(Fault::status(404).onPath("/remote.php/webdav/Quillmoor/race.txt").times(1));
+    auto uploader = make();
+    ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("race.txt"), "later"), false));
+    ASSERT_EQ(recorder.links.size(), 1);
+    EXPECT_TRUE(recorder.links.first().toString().endsWith(QStringLiteral("/Quillmoor/race-1.txt")));
+    EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/race.txt")), "earlier");
+    EXPECT_EQ(server.file(QStringLiteral("/Quillmoor/race-1.txt")), "later");
+    EXPECT_EQ(server.log().all().at(1).header("If-None-Match"), "*");
 }
 
 TEST_F(OwnCloudUploaderTest, WithoutPublicLinkNoShareIsRequested) {
@@ -188,9 +205,9 @@ TEST_F(OwnCloudUploaderTest, WithoutPublicLinkNoShareIsRequested) {
     EXPECT_EQ(recorder.links.first().toString(QUrl::FullyEncoded),
               server.url(QStringLiteral("/Quillmoor/a%20b")));
     EXPECT_FALSE(recorder.links.first().toString().contains(QStringLiteral("&download")));
-    for (const auto& request : server.requests())
+    for (const auto& request : server.log().all())
         EXPECT_NE(request.method, "POST");
-    EXPECT_EQ(server.requests().at(1).headers.value("content-type"), "binary/octet-stream");
+    EXPECT_EQ(server.log().all().at(1).header("Content-Type"), "binary/octet-stream");
 }
 
 TEST_F(OwnCloudUploaderTest, LinksNeverCarryUserInformation) {
@@ -217,8 +234,8 @@ TEST_F(OwnCloudUploaderTest, NameProbeFetchesNoBody) {
     ASSERT_NO_FATAL_FAILURE(upload(*uploader, path));
     ASSERT_EQ(recorder.links.size(), 2);
     EXPECT_TRUE(server.hasFile(QStringLiteral("/Quillmoor/big-1.bin")));
-    for (const auto& request : server.requests())
-        EXPECT_NE(request.method, "GET") << request.path.toStdString();
+    for (const auto& request : server.log().all())
+        EXPECT_NE(request.method, "GET") << request.path;
 }
 
 TEST_F(OwnCloudUploaderTest, RemovesAStoredFileByItsShareOrDirectLink) {
@@ -272,7 +289,7 @@ TEST_F(OwnCloudUploaderTest, MissingFolderFailsThePut) {
     ASSERT_EQ(recorder.failures.size(), 1);
     EXPECT_EQ(recorder.failures.first().first, 1);
     EXPECT_EQ(recorder.failures.first().second.code, -1011);
-    EXPECT_EQ(server.log().size(), 2);
+    EXPECT_EQ(server.calls().size(), 2);
 }
 
 TEST_F(OwnCloudUploaderTest, WrongPasswordFailsTheExistenceCheck) {
@@ -282,7 +299,7 @@ TEST_F(OwnCloudUploaderTest, WrongPasswordFailsTheExistenceCheck) {
     auto uploader = make();
     ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(QStringLiteral("x.png"), "png")));
     ASSERT_EQ(recorder.failures.size(), 1);
-    EXPECT_EQ(server.log().size(), 1);
+    EXPECT_EQ(server.calls().size(), 1);
 }
 
 TEST_F(OwnCloudUploaderTest, BusyRefusesSecondUploadAndCancelSilences) {
@@ -297,6 +314,76 @@ TEST_F(OwnCloudUploaderTest, BusyRefusesSecondUploadAndCancelSilences) {
     EXPECT_FALSE(uploader->busy());
     waitUntil([] { return false; }, 500);
     EXPECT_EQ(recorder.outcomes(), 0);
+}
+
+// Each fault of the server ends the upload in one failure; a cut upload leaves no file behind.
+TEST_F(OwnCloudUploaderTest, ServerFaultsEndTheUploadInOneFailure) {
+    FakeOwnCloud server;
+    configure(server);
+    server.addFolder(QStringLiteral("/Quillmoor"));
+    const std::string dav = "/remote.php/webdav/Quillmoor/";
+    const std::string shares = "/ocs/v1.php/apps/files_sharing/api/v1/shares";
+    const QString urlDomain = QString::fromLatin1(net::kURLErrorDomain);
+    struct Case {
+        std::function<void()> fault;
+        QString domain;
+        int code;
+    };
+    // The stall comes last: the server takes one connection at a time and sits it out.
+    const std::vector<Case> cases{
+        {[&] { server.server().setFault(Fault::status(503).onPath(dav).times(1)); }, {}, -1011},
+        {[&] { server.setPassword("changed"); }, {}, -1011},
+        {[&] { server.server().dropRequestBody(dav); }, urlDomain, 0},
+        {[&] { server.server().setFault(Fault::dropMidBody().onPath(shares).times(1)); }, urlDomain, 0},
+        {[&] { server.server().setFault(Fault::malformedBody().onPath(shares).times(1)); }, {}, 411},
+        {[&] { server.server().setFault(Fault::stall(std::chrono::seconds(5)).onPath(dav)); }, urlDomain,
+         net::kURLErrorTimedOut},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        recorder.failures.clear();
+        cases[i].fault();
+        auto uploader = make();
+        static_cast<OwnCloudUploader&>(*uploader).setTimeout(std::chrono::seconds(1));
+        const QString name = QStringLiteral("case%1.bin").arg(i);
+        ASSERT_NO_FATAL_FAILURE(upload(*uploader, localFile(name, QByteArray(1 << 20, 'c'))));
+        ASSERT_EQ(recorder.failures.size(), 1) << "case " << i;
+        const platform::Error& error = recorder.failures.first().second;
+        EXPECT_EQ(recorder.failures.first().first, 1) << "case " << i;
+        EXPECT_EQ(cases[i].domain.isEmpty() ? cases[i].domain : error.domain, cases[i].domain)
+            << "case " << i;
+        EXPECT_EQ(cases[i].code ? error.code : 0, cases[i].code) << "case " << i;
+        EXPECT_FALSE(server.hasFile(QLatin1String("/Quillmoor/") + name) && i == 2);
+        server.setPassword("s3cret");
+    }
+}
+
+// Linking fails once, with the error, whatever fault stops the account test.
+TEST_F(OwnCloudUploaderTest, ServerFaultsEndTheAccountTestInOneFailure) {
+    FakeOwnCloud server;
+    configure(server);
+    const std::vector<std::function<void()>> faults{
+        [&] { server.server().setFault(Fault::status(503).times(1)); },
+        [&] { server.server().dropRequestBody("/remote.php/webdav/Quillmoor/dummy.bin"); },
+        // The folder exists by now: its answer is cut, not a 404's.
+        [&] { server.server().setFault(Fault::dropMidBody().times(1)); },
+        [&] {
+            server.server().setFault(Fault::status(507).onPath("/remote.php/webdav/Quillmoor/d").times(1));
+        },
+    };
+    for (size_t i = 0; i < faults.size(); ++i) {
+        recorder.authentications.clear();
+        faults[i]();
+        auto uploader = make();
+        link(*uploader);
+        ASSERT_EQ(recorder.authentications.size(), 1) << "case " << i;
+        EXPECT_TRUE(recorder.authentications.first().has_value()) << "case " << i;
+        EXPECT_FALSE(server.hasFile(QStringLiteral("/Quillmoor/dummy.bin"))) << "case " << i;
+    }
+    server.server().clearFaults();
+    recorder.authentications.clear();
+    auto uploader = make();
+    link(*uploader);
+    EXPECT_FALSE(recorder.authentications.value(0).has_value());
 }
 
 // rclone serving a folder at the WebDAV path of an ownCloud installed under /owncloud, with Basic log-in.

@@ -7,6 +7,7 @@
 #include "servers/dropmark/fake_dropmark.h"
 #include "servers/googledrive/fake_googledrive.h"
 #include "servers/mediafire/fake_mediafire.h"
+#include "servers/owncloud/fake_owncloud.h"
 #include "services/box/box_uploader.h"
 #include "services/built_in_services.h"
 #include "services/cloudapp/cloudapp_uploader.h"
@@ -18,7 +19,6 @@
 #include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
 #include "services/yousendit/yousendit_uploader.h"
-#include "support/fake_owncloud.h"
 #include "support/uploader_fixture.h"
 
 #include <QSet>

@@ -41,6 +41,11 @@ void RequestLog::add(const httplib::Request& request) {
     requests_.push_back(std::move(logged));
 }
 
+void RequestLog::add(LoggedRequest request) {
+    std::lock_guard guard(mutex_);
+    requests_.push_back(std::move(request));
+}
+
 std::vector<LoggedRequest> RequestLog::all() const {
     std::lock_guard guard(mutex_);
     return requests_;

@@ -58,6 +58,7 @@ inline constexpr size_t kLoggedBodyLimit = 16 * 1024 * 1024;
 class RequestLog {
 public:
     void add(const httplib::Request& request);
+    void add(LoggedRequest request); // from servers that are not httplib's
     std::vector<LoggedRequest> all() const;
     LoggedRequest last() const; // an empty entry while there is none
     size_t size() const;

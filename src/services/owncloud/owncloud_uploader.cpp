@@ -147,15 +147,16 @@ void OwnCloudUploader::probeName(const Account& account, const QString& path, qi
     const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     // HEAD rather than GET: whether the name is taken needs no copy of the file that has it.
+    net::HTTPRequest request = client->requestWithMethod("HEAD", filePath);
+    request.timeout = timeout_;
     auto probe = client->HTTPRequestOperationWithRequest(
-        client->requestWithMethod("HEAD", filePath),
-        inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
+        std::move(request), inRun([this, account, path, index](net::HTTPRequestOperation&, const QVariant&) {
             probeName(account, path, index + 1);
         }),
         inRun(
-            [this, account, path, name](net::HTTPRequestOperation& operation, const platform::Error& error) {
+            [this, account, path, index](net::HTTPRequestOperation& operation, const platform::Error& error) {
                 if (statusOf(operation) == 404) {
-                    storeFile(account, path, name);
+                    storeFile(account, path, index);
                     return;
                 }
                 reportFailure(error);
@@ -163,10 +164,12 @@ void OwnCloudUploader::probeName(const Account& account, const QString& path, qi
     client->enqueueHTTPRequestOperation(probe);
 }
 
-void OwnCloudUploader::storeFile(const Account& account, const QString& path, const QString& name) {
+void OwnCloudUploader::storeFile(const Account& account, const QString& path, qint64 index) {
+    const QString name = remoteName(QFileInfo(path).fileName(), index);
     const QString filePath = davFilePath(account, name);
     auto client = newClient(account, false);
     net::HTTPRequest request = client->requestWithMethod("PUT", filePath);
+    request.timeout = timeout_;
     // Streamed from the file rather than read whole, so a large attachment never sits in memory.
     auto file = std::make_shared<QFile>(path);
     if (!file->open(QIODevice::ReadOnly)) {
@@ -180,6 +183,8 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
     if (type == QLatin1String("application/octet-stream"))
         type = QString::fromLatin1(kTestFileType);
     request.setHeader("Content-Type", type.toUtf8());
+    // Another sender may take the name between the probe and the upload: never overwrite, take the next.
+    request.setHeader("If-None-Match", "*");
     auto operation = client->HTTPRequestOperationWithRequest(
         std::move(request), inRun([this, account, name](net::HTTPRequestOperation&, const QVariant&) {
             if (!createPublicLink()) {
@@ -193,7 +198,14 @@ void OwnCloudUploader::storeFile(const Account& account, const QString& path, co
             }
             shareFile(account, name);
         }),
-        inRun([this](net::HTTPRequestOperation&, const platform::Error& error) { reportFailure(error); }));
+        inRun(
+            [this, account, path, index](net::HTTPRequestOperation& operation, const platform::Error& error) {
+                if (statusOf(operation) == 412) {
+                    probeName(account, path, index + 1);
+                    return;
+                }
+                reportFailure(error);
+            }));
     operation->setUploadProgressBlock(inRun([this](qint64, qint64 written, qint64 expected) {
         reportProgress(expected > 0 ? static_cast<double>(written) / static_cast<double>(expected) : 1.0);
     }));

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "net/http_request.h"
 #include "platform/bundle.h"
 #include "uploaders/uploader_class.h"
 
 #include <QHash>
 #include <QList>
 #include <QUrl>
+#include <chrono>
 #include <memory>
 
 namespace qm::net {
@@ -28,6 +30,8 @@ public:
 
     // Deletes the file behind a link this uploader reported, or behind a direct link into the folder.
     void removeUploadedFile(const QUrl& link, std::function<void(platform::Result<void>)> done) override;
+    // How long the name probe and the upload may stay idle before they fail; tests shorten it.
+    void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
 
     // Where the server text points: the client's base URL and the path every request path begins with.
     struct ServerLocation {
@@ -59,7 +63,7 @@ private:
     Account account(bool linking) const;
     std::shared_ptr<net::HTTPClient> newClient(const Account& account, bool acceptXML);
     void probeName(const Account& account, const QString& path, qint64 index);
-    void storeFile(const Account& account, const QString& path, const QString& name);
+    void storeFile(const Account& account, const QString& path, qint64 index);
     void shareFile(const Account& account, const QString& name);
     void testFolder();
     void testWrite(const std::shared_ptr<net::HTTPClient>& client, const QString& folderPath);
@@ -73,6 +77,7 @@ private:
     QList<std::shared_ptr<net::HTTPClient>> clients_;
     // The WebDAV path behind each link reported, for removeUploadedFile(): a share link does not name it.
     QHash<QUrl, QString> stored_;
+    std::chrono::milliseconds timeout_ = net::HTTPRequest().timeout;
 };
 
 class OwnCloudUploaderClass final : public FlagLinkedUploaderClass {

@@ -1,51 +1,17 @@
 #include "storage_server.h"
 
-#include "support/test_server.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <algorithm>
 
 namespace qm::test {
 
 namespace {
 
-constexpr int kPollMs = 100;
-constexpr int kIdleLimitMs = 10000;
 constexpr size_t kHeadKept = 64 * 1024;
 
-// Reads what is there (waiting at most the idle limit); 0 at the end, -1 on failure or when stopping.
-ssize_t readSome(int socket, char* buffer, size_t size, const std::atomic<bool>& stop) {
-    for (int waited = 0; waited < kIdleLimitMs && !stop; waited += kPollMs) {
-        pollfd poller{socket, POLLIN, 0};
-        if (::poll(&poller, 1, kPollMs) > 0)
-            return ::recv(socket, buffer, size, 0);
-    }
-    return -1;
-}
-
-void sendAll(int socket, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        sent += size_t(n);
-    }
-}
-
 std::string lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     return text;
-}
-
-std::string trim(const std::string& text) {
-    const size_t begin = text.find_first_not_of(" \t");
-    const size_t end = text.find_last_not_of(" \t\r");
-    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
 }
 
 // name="…" of a Content-Disposition line.
@@ -90,74 +56,21 @@ size_t parseHead(const std::string& head, const std::string& boundary, StorageSe
 } // namespace
 
 StorageServer::StorageServer(Handler handler)
-    : handler_(std::move(handler)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-}
+    : handler_(std::move(handler))
+    , server_([this](const StreamRequest& request, BodyReader& body) { return respond(request, body); }) {}
 
-StorageServer::~StorageServer() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-}
-
-void StorageServer::serve() {
-    while (!stop_) {
-        pollfd poller{listener_, POLLIN, 0};
-        if (::poll(&poller, 1, kPollMs) <= 0)
-            continue;
-        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0)
-            continue;
-        handle(connection);
-        ::close(connection);
-    }
-}
-
-void StorageServer::handle(int connection) {
-    ++requests_;
-    std::string received;
-    std::vector<char> buffer(1 << 20);
-    size_t headEnd = std::string::npos;
-    while ((headEnd = received.find("\r\n\r\n")) == std::string::npos) {
-        const ssize_t n = readSome(connection, buffer.data(), 64 * 1024, stop_);
-        if (n <= 0 || received.size() > kHeadKept)
-            return;
-        received.append(buffer.data(), size_t(n));
-    }
+StreamAnswer StorageServer::respond(const StreamRequest& request, BodyReader& body) {
     Upload upload;
-    std::string requestLine = received.substr(0, received.find("\r\n"));
-    size_t lineStart = requestLine.size() + 2;
-    while (lineStart < headEnd) {
-        const size_t lineEnd = received.find("\r\n", lineStart);
-        const std::string line = received.substr(lineStart, lineEnd - lineStart);
-        const size_t colon = line.find(':');
-        if (colon != std::string::npos)
-            upload.headers[lower(line.substr(0, colon))] = trim(line.substr(colon + 1));
-        lineStart = lineEnd + 2;
-    }
-    const auto reply = [&](const Answer& answer) {
-        std::string text =
-            "HTTP/1.1 " + std::to_string(answer.status) +
-            (answer.status == 303 ? " See Other\r\nLocation: " + answer.location : " Bad Request") +
-            "\r\nContent-Type: application/xml\r\nContent-Length: " + std::to_string(answer.body.size()) +
-            "\r\nConnection: close\r\n\r\n" + answer.body;
-        sendAll(connection, text);
+    for (const auto& [name, value] : request.headers)
+        upload.headers[lower(name)] = value;
+    const auto reply = [](const Answer& answer) {
+        StreamAnswer streamed{answer.status, {}, answer.body};
+        if (answer.status == 303)
+            streamed.set("Location", answer.location);
+        return streamed.set("Content-Type", "application/xml");
     };
-    if (requestLine.rfind("POST ", 0) != 0 || !upload.headers.count("content-length"))
+    if (request.method != "POST" || !upload.headers.count("content-length"))
         return reply({400, {}, "<Error><Code>MethodNotAllowed</Code></Error>"});
-    if (lower(upload.headers["expect"]) == "100-continue")
-        sendAll(connection, "HTTP/1.1 100 Continue\r\n\r\n");
 
     const size_t total = std::stoull(upload.headers["content-length"]);
     const std::string type = upload.headers["content-type"];
@@ -168,28 +81,20 @@ void StorageServer::handle(int connection) {
             : type.substr(boundaryAt + 9, type.find(';', boundaryAt) - boundaryAt - 9);
     const std::string closing = "\r\n--" + boundary + "--\r\n";
 
-    std::string head = received.substr(headEnd + 4);
-    std::string tail;
-    size_t got = head.size();
     const bool keepAll = total < kLoggedBodyLimit;
-    if (!keepAll && head.size() > kHeadKept)
-        head.resize(kHeadKept);
-    const bool dropping = drop_.exchange(false);
-    while (got < total) {
-        if (dropping && got >= total / 2)
-            return; // closed without an answer
-        const ssize_t n = readSome(connection, buffer.data(), std::min(buffer.size(), total - got), stop_);
-        if (n <= 0)
-            return;
+    std::string head, tail;
+    std::vector<char> buffer(1 << 20);
+    while (const size_t n = body.read(buffer.data(), buffer.size())) {
         if (keepAll || head.size() < kHeadKept)
-            head.append(buffer.data(), size_t(n));
-        tail.append(buffer.data(), size_t(n));
+            head.append(buffer.data(), n);
+        tail.append(buffer.data(), n);
         if (tail.size() > closing.size())
             tail.erase(0, tail.size() - closing.size());
-        got += size_t(n);
     }
-    if (keepAll)
-        tail = head.substr(head.size() - std::min(head.size(), closing.size()));
+    if (body.failed())
+        return {}; // not sent
+    if (!keepAll && head.size() > kHeadKept)
+        head.resize(kHeadKept);
     const size_t fileStart = boundary.empty() ? std::string::npos : parseHead(head, boundary, upload);
     upload.framed = fileStart != std::string::npos && tail == closing && total >= fileStart + closing.size();
     if (upload.framed) {
@@ -197,7 +102,7 @@ void StorageServer::handle(int connection) {
         if (keepAll)
             upload.content = head.substr(fileStart, upload.fileSize);
     }
-    reply(handler_(upload));
+    return reply(handler_(upload));
 }
 
 } // namespace qm::test

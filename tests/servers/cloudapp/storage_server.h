@@ -1,17 +1,16 @@
 #pragma once
 
 // The storage host of the fake CloudApp: takes the multipart POST of an upload and redirects to the API.
-// A small socket server of its own, because the usual embedded servers refuse a form whose Content-Type
-// carries parameters after the boundary ("; charset=UTF-8"), as the client's does; it also reads bodies
-// as they arrive, keeping only their framing (and the whole of small ones), so gigabytes pass through
-// with flat memory. One connection at a time, one request per connection.
+// On the kit's streaming server, because the usual embedded servers refuse a form whose Content-Type
+// carries parameters after the boundary ("; charset=UTF-8"), as the client's does; it reads bodies as they
+// arrive, keeping only their framing (and the whole of small ones), so gigabytes pass through with flat
+// memory.
 
-#include <atomic>
+#include "support/stream_server.h"
+
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qm::test {
@@ -35,24 +34,18 @@ public:
     using Handler = std::function<Answer(const Upload&)>;
 
     explicit StorageServer(Handler handler);
-    ~StorageServer();
 
-    int port() const { return port_; }
+    StreamServer& server() { return server_; }
+    int port() const { return server_.port(); }
     // The next upload's connection is closed half-way through its body, without an answer.
-    void dropNext() { drop_ = true; }
-    int requests() const { return requests_; }
+    void dropNext() { server_.dropRequestBody(); }
+    int requests() { return int(server_.log().size()); }
 
 private:
-    void serve();
-    void handle(int connection);
+    StreamAnswer respond(const StreamRequest& request, BodyReader& body);
 
     Handler handler_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> drop_{false};
-    std::atomic<int> requests_{0};
-    std::thread thread_;
+    StreamServer server_; // last: it calls the handler until it is gone
 };
 
 } // namespace qm::test
