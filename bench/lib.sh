@@ -15,6 +15,7 @@
 #   link_with_password SERVICE LOGIN PASSWORD, link_in_browser SERVICE   `quillmoor link` against the fake
 #   measure_send CHECK        the fastest of $runs `quillmoor send` of message.eml into $work/sent.eml
 #   sent_contains TEXT        whether the message that left holds TEXT
+#   store_holds_payload GLOB  whether the one file named GLOB in $work/store is the payload (then removed)
 #   table_head W1 W2 T1 T2, table_row C1 C2 STATS   a Markdown table of throughput rows for $size_mib
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -169,6 +170,15 @@ measure_send() {
 }
 
 sent_contains() { grep -q "$1" "$work/sent.eml" || { echo "the message that left lacks $1" >&2; return 1; }; }
+
+# For fakes that keep uploads as files: the upload arrived whole, and is removed for the next run.
+store_holds_payload() {
+    local stored
+    stored=$(find "$work/store" -type f -name "$1")
+    [[ $(echo "$stored" | wc -l) == 1 && -n $stored ]] && cmp -s "$work/payload.bin" "$stored" ||
+        { echo "upload differs or is missing" >&2; return 1; }
+    rm -f "$stored"
+}
 
 # table_head WIDTH1 WIDTH2 TITLE1 TITLE2: the head of a table whose first two columns are that wide;
 # table_row COLUMN1 COLUMN2 "wall cpu rss_kib": a row of it (throughput_row for $size_mib MiB).

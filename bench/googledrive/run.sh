@@ -35,14 +35,7 @@ make_payload
 make_message
 
 no_setup() { :; }
-# The upload arrived whole: the one file the fake keeps is the payload, which is then removed for the next run.
-upload_arrived() {
-    local stored
-    stored=$(find "$work/store" -type f -name 'file*')
-    [[ $(echo "$stored" | wc -l) == 1 && -n $stored ]] && cmp -s "$work/payload.bin" "$stored" ||
-        { echo "upload differs or is missing" >&2; return 1; }
-    rm -f "$work/store"/*
-}
+upload_arrived() { store_holds_payload 'file*'; }
 send_sent() { sent_contains 'uc?id=' && upload_arrived; }
 
 curl_upload() {
