@@ -174,11 +174,12 @@ void StorageServer::handle(int connection) {
     const bool keepAll = total < kLoggedBodyLimit;
     if (!keepAll && head.size() > kHeadKept)
         head.resize(kHeadKept);
-    const bool dropping = drop_.exchange(false);
+    // Dropping: no more than half is read, however much one read could take.
+    const size_t until = drop_.exchange(false) ? total / 2 : total;
     while (got < total) {
-        if (dropping && got >= total / 2)
+        if (got >= until)
             return; // closed without an answer
-        const ssize_t n = readSome(connection, buffer.data(), std::min(buffer.size(), total - got), stop_);
+        const ssize_t n = readSome(connection, buffer.data(), std::min(buffer.size(), until - got), stop_);
         if (n <= 0)
             return;
         if (keepAll || head.size() < kHeadKept)
