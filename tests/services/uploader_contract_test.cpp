@@ -17,6 +17,7 @@
 #include "services/googledrive/googledrive_uploader.h"
 #include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
+#include "services/yousendit/you_send_it.h"
 #include "services/yousendit/yousendit_uploader.h"
 #include "support/fake_owncloud.h"
 #include "support/test_server.h"
@@ -62,6 +63,8 @@ template <> struct ContractServer<upload::YouSendItUploaderClass> {
     static constexpr char uploadPath[] = "/upload/";
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         server.addAccount("me@example.org", "secret");
+        // The process's client keeps its session from test to test; this fake knows none of it.
+        yousendit::YouSendIt::sharedInstance()->setAuthToken({});
         qputenv("QUILLMOOR_YOUSENDIT_URL", server.url().toString().toUtf8());
         qputenv("QUILLMOOR_YOUSENDIT_KEY", FakeYouSendIt::kApiKey);
         EXPECT_TRUE(settings.setObject(QStringLiteral("me@example.org"), keys::youSendItEmail));
