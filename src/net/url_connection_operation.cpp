@@ -217,6 +217,35 @@ int urlErrorCode(CURLcode code) {
     }
 }
 
+// What a person can act on first, then the transfer library's own words for the details.
+QString transportFailure(int urlCode, const QString& detail) {
+    const char* what = "The network transfer failed.";
+    switch (urlCode) {
+    case kURLErrorTimedOut:
+        what = "The server did not answer in time.";
+        break;
+    case kURLErrorCannotFindHost:
+        what = "The server's name could not be found.";
+        break;
+    case kURLErrorCannotConnectToHost:
+        what = "Could not connect to the server.";
+        break;
+    case kURLErrorNetworkConnectionLost:
+        what = "The connection to the server was lost.";
+        break;
+    case kURLErrorHTTPTooManyRedirects:
+        what = "The server redirected too many times.";
+        break;
+    case kURLErrorSecureConnectionFailed:
+    case kURLErrorServerCertificateUntrusted:
+        what = "A secure connection to the server could not be made.";
+        break;
+    default:
+        break;
+    }
+    return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(what), detail);
+}
+
 } // namespace
 
 URLConnectionOperation::URLConnectionOperation(HTTPRequest request)
@@ -471,7 +500,8 @@ void URLConnectionOperation::transferEnded(Transfer* transfer, int code) {
         finish(urlError(ended->bodyFailure->first, ended->bodyFailure->second, ended->url));
         return;
     }
-    finish(urlError(urlErrorCode(CURLcode(code)), ended->curl.errorText(CURLcode(code)), ended->url));
+    const int urlCode = urlErrorCode(CURLcode(code));
+    finish(urlError(urlCode, transportFailure(urlCode, ended->curl.errorText(CURLcode(code))), ended->url));
 }
 
 void URLConnectionOperation::finish(std::optional<platform::Error> error) {

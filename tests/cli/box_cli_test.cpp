@@ -3,10 +3,15 @@
 #include "fake_box.h"
 #include "platform/url_relay.h"
 #include "services/box/box_uploader.h"
+#include "support/secret_service_session.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace qm::test::cli {
@@ -83,6 +88,52 @@ TEST_F(BoxCliTest, LinkThroughTheBrowserThenSendStoresTheAttachmentsAndSendsThei
 
     EXPECT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("box")}), 0);
     EXPECT_FALSE(runner.services.isLinkedForService(upload::ServiceId::Box));
+}
+
+// Ctrl-C while the real program waits for the browser: it ends at once, stores nothing, and its relay
+// socket goes with it.
+TEST_F(BoxCliTest, CtrlCWhileWaitingForTheBrowserEndsTheLinkWithNothingStored) {
+    SecretServiceSession keyring;
+    ASSERT_TRUE(keyring.start()) << keyring.errorString().toStdString();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUILLMOOR_CONFIG_DIR"), runner.path(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), runner.path(QStringLiteral("data")));
+    environment.insert(QStringLiteral("BROWSER"), QStringLiteral("true")); // opens nothing: no answer comes
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/quillmoor"),
+                {QStringLiteral("link"), QStringLiteral("box")});
+    QByteArray said;
+    const auto saidOrEnded = [&](const char* text) {
+        return waitUntil([&] {
+            said += child.readAllStandardError();
+            return said.contains(text) || child.state() == QProcess::NotRunning;
+        });
+    };
+    ASSERT_TRUE(saidOrEnded("Waiting for the sign-in in the browser")) << said.toStdString();
+    ASSERT_EQ(child.state(), QProcess::Running) << said.toStdString();
+    ASSERT_TRUE(QFileInfo::exists(platform::UrlRelay::socketPath()));
+
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(child.processId()), SIGINT);
+    ASSERT_TRUE(child.waitForFinished(5000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    said += child.readAllStandardError();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(child.exitCode(), 0);
+    EXPECT_TRUE(said.contains("interrupted; nothing was stored.")) << said.toStdString();
+
+    const auto items = keyring.secretTool({QStringLiteral("search"), QStringLiteral("--all"),
+                                           QStringLiteral("account"), QStringLiteral("Quillmoor (Box)")});
+    EXPECT_FALSE(items.output.contains("[/")) << items.output.toStdString();
+    const platform::SettingsStore settings(runner.path(QStringLiteral("config/settings.plist")));
+    EXPECT_FALSE(settings.objectForKey(accounts::keys::selectedService));
+    EXPECT_FALSE(settings.objectForKey(accounts::keys::boxFolderId));
+    EXPECT_FALSE(QFileInfo::exists(platform::UrlRelay::socketPath()));
+    EXPECT_EQ(runner.run({QStringLiteral("open-url"), QStringLiteral("quillmoor://box-redirect?code=abc")}),
+              1);
+    EXPECT_TRUE(runner.err().contains(QStringLiteral("no Quillmoor program is waiting")));
 }
 
 } // namespace

@@ -2,11 +2,15 @@
 #include "cli_test_support.h"
 #include "servers/googledrive/fake_googledrive.h"
 #include "services/googledrive/googledrive_uploader.h"
+#include "support/test_server.h"
 #include "support/test_support.h"
 
 #include <QFile>
+#include <QTimer>
+#include <QUrlQuery>
 #include <functional>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -136,6 +140,55 @@ TEST(GoogleDriveLinkTest, LinkOpensTheSignInPageInTheBrowserAndHearsTheAnswerOnT
     EXPECT_EQ(drive.lastAuthorizeParams().at("code_challenge_method"), "S256");
     EXPECT_TRUE(drive.file(
         runner.settings.stringForKey(QString::fromLatin1(keys::googleDriveFolderId)).toStdString()));
+}
+
+// `quillmoor link googledrive --no-browser`, for a machine without a desktop: the program prints the sign-in
+// address; the person signs in on another machine and pastes the address the browser ended at (a loopback
+// address that answers nothing there), or only the code it carries.
+TEST(GoogleDriveLinkTest, WithoutBrowserThePastedRedirectOrItsBareCodeLinks) {
+    FakeGoogleDrive drive;
+    drive.exportEnvironment();
+    CliRunner runner;
+    runner.services.registerService(
+        std::make_unique<upload::GoogleDriveUploaderClass>(runner.serviceEnvironment, runner.bundle));
+    const upload::gdrive::AuthorizationStore stored(runner.credentials,
+                                                    QStringLiteral("Quillmoor (GoogleDrive)"));
+    const QString prompt = QStringLiteral("Open this address in a web browser: ");
+    for (const bool bareCode : {false, true}) {
+        SCOPED_TRACE(bareCode ? "code" : "address");
+        int input[2];
+        ASSERT_EQ(::pipe(input), 0);
+        runner.inputFd = input[0];
+        // The person, while the program waits: reads the address, signs in, types the answer.
+        QTimer person;
+        QObject::connect(&person, &QTimer::timeout, [&] {
+            const qsizetype at = runner.err().indexOf(prompt);
+            if (at < 0)
+                return;
+            person.stop();
+            const QUrl page(runner.err().mid(at + prompt.size()).section(u'\n', 0, 0).trimmed());
+            const QUrl redirect(followSignInPage(page));
+            const QByteArray line =
+                (bareCode ? QUrlQuery(redirect).queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded)
+                          : redirect.toString())
+                    .toUtf8() +
+                '\n';
+            EXPECT_EQ(::write(input[1], line.constData(), size_t(line.size())), line.size());
+        });
+        person.start(20);
+        const int status = runner.run(
+            {QStringLiteral("link"), QStringLiteral("googledrive"), QStringLiteral("--no-browser")});
+        ::close(input[0]);
+        ::close(input[1]);
+        ASSERT_EQ(status, 0) << runner.err().toStdString();
+        EXPECT_TRUE(runner.err().contains(QStringLiteral("paste the address")));
+        EXPECT_TRUE(stored.load().value_or(upload::gdrive::Authorization()).isSignedIn());
+        EXPECT_TRUE(runner.services.isLinkedForService(upload::ServiceId::GoogleDrive));
+        EXPECT_EQ(runner.settings.integerForKey(QString::fromLatin1(keys::selectedService)), 7);
+        ASSERT_EQ(runner.run({QStringLiteral("unlink"), QStringLiteral("googledrive")}), 0);
+        EXPECT_FALSE(stored.load());
+    }
+    drive.exportEnvironment(false);
 }
 
 } // namespace

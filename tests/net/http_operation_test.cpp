@@ -678,6 +678,7 @@ TEST(HTTPOperationFaults, IdleTimeoutStallDropAndExpiredToken) {
     auto stalled = run(HTTPRequestOperation::create(request), 8000);
     ASSERT_EQ(stalled->failures, 1);
     EXPECT_EQ(stalled->error->code, kURLErrorTimedOut);
+    EXPECT_TRUE(stalled->error->localizedDescription.startsWith("The server did not answer in time. ("));
     EXPECT_LT(clock.elapsed(), 5000);
 
     server.setFault(qm::test::Fault::trickle(400ms, 8).times(1)); // 8 chunks: about 2.8 s in all
@@ -689,6 +690,7 @@ TEST(HTTPOperationFaults, IdleTimeoutStallDropAndExpiredToken) {
     auto dropped = run(HTTPRequestOperation::create(request));
     ASSERT_EQ(dropped->failures, 1);
     EXPECT_EQ(dropped->error->code, kURLErrorNetworkConnectionLost);
+    EXPECT_TRUE(dropped->error->localizedDescription.startsWith("The connection to the server was lost. ("));
 
     server.setFault(qm::test::Fault::expiredToken().times(1));
     auto expired = run(HTTPRequestOperation::create(request));

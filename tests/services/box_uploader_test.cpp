@@ -255,6 +255,20 @@ TEST_F(BoxUploaderTest, EachFaultEndsTheUploadWithOneClearFailure) {
         }
     }
     EXPECT_TRUE(recorder.links.isEmpty());
+
+    // The upload's answer stalls past the timeout.
+    uploader.reset();
+    upload::BoxConfig quick = config();
+    quick.uploadTimeout = std::chrono::seconds(1);
+    serviceClass = std::make_unique<upload::BoxUploaderClass>(environment, bundle, quick);
+    box.server().clearFaults();
+    box.server().setFault(Fault::stall(std::chrono::seconds(30)).onPath("/api/2.0/files/content"));
+    auto stalled = make();
+    const qsizetype before = recorder.failures.size();
+    upload(*stalled, path);
+    ASSERT_EQ(recorder.failures.size(), before + 1);
+    EXPECT_FALSE(recorder.failures.last().second.localizedDescription.isEmpty());
+    EXPECT_TRUE(recorder.links.isEmpty());
 }
 
 TEST_F(BoxUploaderTest, AtStartAnExpiredTokenIsRenewedAndAFailedRenewalIsLoggedWithTheLinkKept) {

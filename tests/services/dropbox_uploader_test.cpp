@@ -45,7 +45,7 @@ protected:
         ASSERT_TRUE(serviceClass->session().store(credential));
         serviceClass->setIsLinked(true);
     }
-    QString failure() const { return recorder.failures.value(0).second.localizedDescription; }
+    QString failure(qsizetype i = 0) const { return recorder.failures.value(i).second.localizedDescription; }
 
     FakeDropbox box;
     QUrl opened;
@@ -156,6 +156,29 @@ TEST_F(DropboxUploaderTest, AnExistingLinkIsReusedAndFaultsEndWithOneFailure) {
     box.server().setFault(Fault::status(429).onPath("/2/files/upload_session/start").times(1));
     upload(*uploader, path);
     EXPECT_EQ(recorder.links.size(), 2) << recorder.failures.last().second.localizedDescription.toStdString();
+}
+
+// Faults that outlast the retries: a chunk whose answer stalls past the timeout (the second of two), a
+// rate limit and a server error on every call.
+TEST_F(DropboxUploaderTest, AStallPastTheTimeoutAndA429Or5xxThatLastEachEndInOneFailure) {
+    dropbox::Config quick = config();
+    quick.timeout = std::chrono::seconds(1);
+    serviceClass = std::make_unique<upload::DropboxUploaderClass>(environment, quick);
+    link();
+    auto uploader = make();
+    const QString path = localFile(QStringLiteral("two.bin"), QByteArray(kChunk + 1, 't'));
+    for (const Fault& fault :
+         {Fault::stall(std::chrono::seconds(30)).onPath("/2/files/upload_session/append"), Fault::status(429),
+          Fault::status(503)}) {
+        box.server().clearFaults();
+        box.server().setFault(fault);
+        const qsizetype before = recorder.failures.size();
+        upload(*uploader, path);
+        ASSERT_EQ(recorder.failures.size(), before + 1);
+        EXPECT_TRUE(isClearFailure(recorder.failures.last().second)) << failure(before).toStdString();
+    }
+    EXPECT_TRUE(recorder.links.isEmpty());
+    EXPECT_TRUE(box.files().empty());
 }
 
 } // namespace

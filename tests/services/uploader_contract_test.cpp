@@ -18,11 +18,14 @@
 #include "services/googledrive/googledrive_uploader.h"
 #include "services/mediafire/mediafire_uploader.h"
 #include "services/owncloud/owncloud_uploader.h"
+#include "services/yousendit/you_send_it.h"
 #include "services/yousendit/yousendit_uploader.h"
+#include "support/test_server.h"
 #include "support/uploader_fixture.h"
 
 #include <QSet>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace qm::test {
@@ -45,6 +48,8 @@ template <> struct ContractServer<upload::GenericUploaderClass> {
 template <> struct ContractServer<upload::OwnCloudUploaderClass> {
     static constexpr ServiceId id = ServiceId::OwnCloud;
     FakeOwnCloud server;
+    StreamServer& web() { return server.server(); }
+    void dropUpload() { server.server().dropRequestBody(); }
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         server.addFolder(QStringLiteral("/Quillmoor"));
         EXPECT_TRUE(settings.setObject(server.url(), keys::ownCloudURL));
@@ -56,8 +61,12 @@ template <> struct ContractServer<upload::OwnCloudUploaderClass> {
 template <> struct ContractServer<upload::YouSendItUploaderClass> {
     static constexpr ServiceId id = ServiceId::YouSendIt;
     FakeYouSendIt server;
+    TestServer& web() { return server.server(); }
+    static constexpr char uploadPath[] = "/upload/";
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         server.addAccount("me@example.org", "secret");
+        // The process's client keeps its session from test to test; this fake knows none of it.
+        yousendit::YouSendIt::sharedInstance()->setAuthToken({});
         qputenv("QUILLMOOR_YOUSENDIT_URL", server.url().toString().toUtf8());
         qputenv("QUILLMOOR_YOUSENDIT_KEY", FakeYouSendIt::kApiKey);
         EXPECT_TRUE(settings.setObject(QStringLiteral("me@example.org"), keys::youSendItEmail));
@@ -69,6 +78,8 @@ template <> struct ContractServer<upload::YouSendItUploaderClass> {
 template <> struct ContractServer<upload::DropmarkUploaderClass> {
     static constexpr ServiceId id = ServiceId::Dropmark;
     FakeDropmark server;
+    TestServer& web() { return server.server(); }
+    static constexpr char uploadPath[] = "/v1/collections/";
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         // The class reads its deployment from the environment, as the hosts make it.
         qputenv("QUILLMOOR_DROPMARK_URL", server.url().toEncoded());
@@ -91,6 +102,8 @@ template <> struct ContractServer<upload::DropmarkUploaderClass> {
 template <> struct ContractServer<upload::MediaFireUploaderClass> {
     static constexpr ServiceId id = ServiceId::MediaFire;
     FakeMediaFire server;
+    TestServer& web() { return server.server(); }
+    static constexpr char uploadPath[] = "/api/upload/";
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         qputenv("QUILLMOOR_MEDIAFIRE_URL", server.url().toEncoded());
         qputenv("QUILLMOOR_MEDIAFIRE_KEY", FakeMediaFire::kApplicationId);
@@ -112,6 +125,8 @@ template <> struct ContractServer<upload::MediaFireUploaderClass> {
 template <> struct ContractServer<upload::DroplrUploaderClass> {
     static constexpr ServiceId id = ServiceId::Droplr;
     FakeDroplr server;
+    TestServer& web() { return server.server(); }
+    static constexpr char uploadPath[] = "/files";
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         server.addAccount("contract@example.org", "pw");
         qputenv("QUILLMOOR_DROPLR_KEY", FakeDroplr::kPublicKey);
@@ -126,6 +141,9 @@ template <> struct ContractServer<upload::DroplrUploaderClass> {
 template <> struct ContractServer<upload::CloudAppUploaderClass> {
     static constexpr ServiceId id = ServiceId::CloudApp;
     FakeCloudApp cloud;
+    TestServer& web() { return cloud.server(); }
+    // The file goes to the storage host, a server of its own.
+    void dropUpload() { cloud.storage().dropNext(); }
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         cloud.setIconPath({});
         EXPECT_TRUE(settings.setObject(cloud.apiURL().toString(), keys::cloudAppBaseURL));
@@ -137,6 +155,8 @@ template <> struct ContractServer<upload::CloudAppUploaderClass> {
 template <> struct ContractServer<upload::BoxUploaderClass> {
     static constexpr ServiceId id = ServiceId::Box;
     FakeBox box;
+    TestServer& web() { return box.server(); }
+    static constexpr char uploadPath[] = "/api/2.0/files/content";
     QList<std::pair<const char*, QByteArray>> saved;
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         const QByteArray url = box.url().toString().toUtf8();
@@ -176,6 +196,8 @@ template <> struct ContractServer<upload::BoxUploaderClass> {
 template <> struct ContractServer<upload::DropboxUploaderClass> {
     static constexpr ServiceId id = ServiceId::Dropbox;
     FakeDropbox dropbox;
+    TestServer& web() { return dropbox.server(); }
+    static constexpr char uploadPath[] = "/2/files/upload_session/";
     QList<std::pair<const char*, QByteArray>> saved;
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
         const QByteArray url = dropbox.url().toString().toUtf8();
@@ -205,6 +227,8 @@ template <> struct ContractServer<upload::DropboxUploaderClass> {
 template <> struct ContractServer<upload::GoogleDriveUploaderClass> {
     static constexpr ServiceId id = ServiceId::GoogleDrive;
     FakeGoogleDrive drive;
+    TestServer& web() { return drive.server(); }
+    static constexpr char uploadPath[] = "/upload/";
     ContractServer() { drive.exportEnvironment(); }
     ~ContractServer() { drive.exportEnvironment(false); }
     void configure(platform::SettingsStore& settings, accounts::CredentialStore& credentials) {
@@ -220,6 +244,7 @@ template <> struct ContractServer<upload::GoogleDriveUploaderClass> {
     // Linking goes through the browser, played here.
     void prepareClass(upload::GoogleDriveUploaderClass& serviceClass, UploaderRecorder& recorder) {
         serviceClass.setOpenUrl([this](const QUrl& page) { return drive.openInBrowser(page), true; });
+        serviceClass.options().backoff = std::chrono::milliseconds(10);
         recorder.acceptsIcons = true;
     }
 };
@@ -292,6 +317,41 @@ TYPED_TEST(UploaderContractTest, NothingAfterCancel) {
     // Not cancelled, the same uploader links: the silence above was the cancel's.
     linkAndWait(*uploader, recorder);
     EXPECT_FALSE(recorder.authentications.value(0).has_value());
+}
+
+// After linking, a connection that drops while the file goes up, and a server that fails every request,
+// each end the upload with one failure a person can act on, and no link.
+TYPED_TEST(UploaderContractTest, ADroppedUploadOrALastingServerErrorEndsInOneClearFailure) {
+    auto& server = this->server;
+    if constexpr (!requires { server.web(); }) {
+        GTEST_SKIP() << "its server in this test is a folder: there is no connection to fail";
+    } else {
+        const UploaderRecorder& recorder = this->recorder;
+        auto uploader = this->make();
+        uploader->setRecipientList({QStringLiteral("someone@example.org")});
+        linkAndWait(*uploader, recorder);
+        ASSERT_FALSE(recorder.authentications.value(0).has_value());
+        const QString file = this->localFile(QStringLiteral("f.bin"), QByteArray(512 * 1024, 'f'));
+        const auto dropUpload = [&] {
+            if constexpr (requires { server.dropUpload(); })
+                server.dropUpload();
+            else
+                server.web().setFault(Fault::dropMidBody().onPath(server.uploadPath));
+        };
+        for (const auto& [name, fault] :
+             {std::pair<const char*, std::function<void()>>{"dropped", dropUpload},
+              {"503", [&] { server.web().setFault(Fault::status(503)); }}}) {
+            SCOPED_TRACE(name);
+            server.web().clearFaults();
+            fault();
+            const qsizetype before = recorder.failures.size();
+            this->upload(*uploader, file);
+            ASSERT_EQ(recorder.failures.size(), before + 1);
+            const QString text = recorder.failures.last().second.localizedDescription;
+            EXPECT_TRUE(isClearFailure(recorder.failures.last().second)) << text.toStdString();
+        }
+        EXPECT_TRUE(recorder.links.isEmpty());
+    }
 }
 
 using RegistrationTest = UploaderFixture<upload::UploaderClass>;

@@ -39,6 +39,15 @@ struct UploaderRecorder final : upload::UploaderDelegate {
 
 inline constexpr int kUploaderWaitMs = 20000;
 
+// A failure a person can act on: it says something, and more than the transfer library's own words.
+inline bool isClearFailure(const platform::Error& error) {
+    for (const char* jargon : {"transfer closed", "Send failure", "Recv failure", "Empty reply", "Operation ",
+                               "Failed to connect", "Could not resolve"})
+        if (error.localizedDescription.startsWith(QLatin1String(jargon)))
+            return false;
+    return !error.localizedDescription.trimmed().isEmpty();
+}
+
 // Uploads and waits for the one outcome; a second outcome would show up in the short wait after it.
 inline void uploadAndWait(upload::Uploader& uploader, const UploaderRecorder& recorder, const QString& path,
                           bool publicLink = true) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QUrl>
+#include <chrono>
 
 namespace qm::upload {
 
@@ -15,6 +16,7 @@ struct BoxConfig {
     QUrl uploadURL;
     QString clientID;
     QString clientSecret;
+    std::chrono::milliseconds uploadTimeout{60000}; // idle time after which the file's upload fails
 
     static BoxConfig fromEnvironment();
 

@@ -283,6 +283,7 @@ void BoxUploader::sendFile(const net::OAuth2Credential& credential, const QStrin
         reportFailure(*partError);
         return;
     }
+    request.timeout = tokens_->config().uploadTimeout;
     auto operation = net::JSONRequestOperation::create(
         std::move(request), inRun([this, credential](net::JSONRequestOperation&, const QVariant& json) {
             const QVariantList entries = entriesOf(json);

@@ -95,6 +95,7 @@ void RestClient::send(std::shared_ptr<Call> call) {
         }
         auto http = client(call->base, *token);
         net::HTTPRequest request = http->requestWithMethod("POST", call->path);
+        request.timeout = session_.config().timeout;
         call->fill(request);
         auto operation = net::JSONRequestOperation::create(
             std::move(request),

@@ -5,6 +5,7 @@
 #include "platform/result.h"
 
 #include <QUrl>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -16,6 +17,8 @@ namespace qm::dropbox {
 struct Config {
     QUrl authURL, apiURL, tokenURL, contentURL;
     QString appKey, appSecret;
+    // Idle time after which an API call or chunk fails (and a chunk is sent again); tests shorten it.
+    std::chrono::milliseconds timeout{60000};
 
     static Config fromEnvironment();
     // "db-" and the key: the scheme the sign-in returns through.
