@@ -7,6 +7,7 @@
 #include "support/test_support.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -112,7 +113,12 @@ TEST_F(BoxCliTest, CtrlCWhileWaitingForTheBrowserEndsTheLinkWithNothingStored) {
     };
     ASSERT_TRUE(saidOrEnded("Waiting for the sign-in in the browser")) << said.toStdString();
     ASSERT_EQ(child.state(), QProcess::Running) << said.toStdString();
-    ASSERT_TRUE(QFileInfo::exists(platform::UrlRelay::socketPath()));
+    const auto listeners = [] {
+        return QDir(platform::UrlRelay::folder())
+            .entryList({QStringLiteral("url-relay*")}, QDir::System | QDir::Files)
+            .size();
+    };
+    ASSERT_EQ(listeners(), 1);
 
     QElapsedTimer clock;
     clock.start();
@@ -130,7 +136,7 @@ TEST_F(BoxCliTest, CtrlCWhileWaitingForTheBrowserEndsTheLinkWithNothingStored) {
     const platform::SettingsStore settings(runner.path(QStringLiteral("config/settings.plist")));
     EXPECT_FALSE(settings.objectForKey(accounts::keys::selectedService));
     EXPECT_FALSE(settings.objectForKey(accounts::keys::boxFolderId));
-    EXPECT_FALSE(QFileInfo::exists(platform::UrlRelay::socketPath()));
+    EXPECT_EQ(listeners(), 0);
     EXPECT_EQ(runner.run({QStringLiteral("open-url"), QStringLiteral("quillmoor://box-redirect?code=abc")}),
               1);
     EXPECT_TRUE(runner.err().contains(QStringLiteral("no Quillmoor program is waiting")));
