@@ -252,15 +252,7 @@ void StreamServer::dropRequestBody(std::string pathPrefix, int count) {
 
 std::optional<Fault> StreamServer::takeFault(const std::string& path) {
     std::lock_guard guard(mutex_);
-    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (!path.starts_with(it->pathPrefix))
-            continue;
-        Fault fault = *it;
-        if (it->remaining > 0 && --it->remaining == 0)
-            faults_.erase(it);
-        return fault;
-    }
-    return std::nullopt;
+    return qm::test::takeFault(faults_, path);
 }
 
 bool StreamServer::takeBodyDrop(const std::string& path) {

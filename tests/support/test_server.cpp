@@ -135,17 +135,21 @@ QUrl TestServer::url(const QString& path, const QString& host) const {
                     .arg(path));
 }
 
-std::optional<Fault> TestServer::takeFault(const std::string& path) {
-    std::lock_guard guard(mutex_);
-    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+std::optional<Fault> takeFault(std::vector<Fault>& faults, const std::string& path) {
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (!path.starts_with(it->pathPrefix))
             continue;
         Fault fault = *it;
         if (it->remaining > 0 && --it->remaining == 0)
-            faults_.erase(it);
+            faults.erase(it);
         return fault;
     }
     return std::nullopt;
+}
+
+std::optional<Fault> TestServer::takeFault(const std::string& path) {
+    std::lock_guard guard(mutex_);
+    return qm::test::takeFault(faults_, path);
 }
 
 void TestServer::dispatch(const httplib::Request& request, httplib::Response& response) {

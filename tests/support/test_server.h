@@ -109,6 +109,9 @@ private:
     }
 };
 
+// The first of `faults` that covers `path`, used up by one more request (the caller holds their lock).
+std::optional<Fault> takeFault(std::vector<Fault>& faults, const std::string& path);
+
 // The code challenge of PKCE's S256 method for `verifier`, as a sign-in server computes it.
 std::string pkceChallenge(const std::string& verifier);
 
