@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <unistd.h>
 
 namespace qm::plugin {
 
@@ -305,13 +306,19 @@ void AttachmentPipeline::receivedShareLinks(const ComposeWindow& editor, const Q
         return;
     }
 
-    // Freeing a gigabyte's blocks takes the file system most of a second: not on the main thread.
+    // Freeing a gigabyte's blocks takes the file system most of a second: not on the main thread. The
+    // uploader may still hold its copy open, and its last close would free them on the main thread: the
+    // copy is emptied first, which frees them here. Copies are never links to the user's files.
     QStringList uploaded;
     for (const FileInfo& file : files)
         uploaded.append(file.value(file_info::path).toString());
     platform::dispatch::onGlobalPool([uploaded] {
-        for (const QString& path : uploaded)
+        for (const QString& path : uploaded) {
+            if (const QFileInfo info(path); info.isFile() && !info.isSymLink()) {
+                [[maybe_unused]] const int emptied = ::truncate(QFile::encodeName(path).constData(), 0);
+            }
             removePath(path);
+        }
     });
     if (context_.settings.boolForKey(keys::autoSendEmail))
         DocumentEditor::hostSend(editor, host::toVariant(editor.object()));
