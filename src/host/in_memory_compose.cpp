@@ -5,10 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QUrl>
 #include <cerrno>
-#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,7 +87,7 @@ platform::Result<void> copyFolder(const QString& from, const QString& to) {
          source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         const QString target = QDir(to).filePath(entry.fileName());
         auto copied = entry.isDir() && !entry.isSymLink() ? copyFolder(entry.filePath(), target)
-                                                          : copyFileAtomically(entry.filePath(), target);
+                                                          : copyFileInto(entry.filePath(), target);
         if (!copied)
             return copied;
     }
@@ -97,7 +96,7 @@ platform::Result<void> copyFolder(const QString& from, const QString& to) {
 
 } // namespace
 
-platform::Result<void> copyFileAtomically(const QString& from, const QString& to) {
+platform::Result<void> copyFileInto(const QString& from, const QString& to) {
     if (QFileInfo(from).isDir()) {
         const QString temporary = to + QStringLiteral(".partial");
         QDir(temporary).removeRecursively();
@@ -111,30 +110,39 @@ platform::Result<void> copyFileAtomically(const QString& from, const QString& to
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         return copyError(source.errorString());
-    // Not synced to disk: a working copy is read back at once and removed after its upload, so flushing
-    // it would only cost time (seconds per GiB) and disk writes.
-    QTemporaryFile target(to + QStringLiteral(".XXXXXX"));
-    if (!target.open())
+    // Written in place and never synced: a working copy is read back at once and removed after its upload.
+    // Renaming a finished copy over the name the caller reserved would make the file system write the
+    // whole copy to disk there and then.
+    const int fd = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return copyError(qt_error_string(errno));
+    QFile target;
+    if (!target.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return copyError(target.errorString());
+    }
+    const auto failed = [fd](const QString& reason) {
+        [[maybe_unused]] const int emptied = ::ftruncate(fd, 0);
+        return copyError(reason);
+    };
+    if (target.size() > 0 && ::ftruncate(fd, 0) != 0)
+        return failed(qt_error_string(errno));
     if (auto copied = copyInKernel(source, target); !copied)
-        return copied.error();
+        return failed(copied.error().localizedDescription);
     else if (!*copied) {
         QByteArray buffer(1 << 16, Qt::Uninitialized);
         for (;;) {
             const qint64 n = source.read(buffer.data(), buffer.size());
             if (n < 0)
-                return copyError(source.errorString());
+                return failed(source.errorString());
             if (n == 0)
                 break;
             if (target.write(buffer.constData(), n) != n)
-                return copyError(target.errorString());
+                return failed(target.errorString());
         }
     }
-    if (!target.flush() ||
-        ::rename(QFile::encodeName(target.fileName()).constData(), QFile::encodeName(to).constData()) != 0)
-        return copyError(target.error() != QFileDevice::NoError ? target.errorString()
-                                                                : qt_error_string(errno));
-    target.setAutoRemove(false);
+    if (!target.flush())
+        return failed(target.errorString());
     return {};
 }
 
@@ -242,7 +250,7 @@ Class* InMemoryComposeClasses::define(Runtime& runtime, const QString& composeCl
     wrapper->addInstanceMethod(sel::sourcePath,
                                [](const Invocation& call) { return QVariant(held<QString>(call)); });
     wrapper->addInstanceMethod(sel::writeToURL, [](const Invocation& call) {
-        const auto written = copyFileAtomically(held<QString>(call), call.argument(0).toUrl().toLocalFile());
+        const auto written = copyFileInto(held<QString>(call), call.argument(0).toUrl().toLocalFile());
         return written ? QVariant(true) : QVariant::fromValue(written.error());
     });
 

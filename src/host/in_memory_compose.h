@@ -58,9 +58,10 @@ public:
                          WindowAction windowWillClose, bool answersOperations = true);
 };
 
-// Copies a file through a fixed buffer into a temporary file renamed into place at the end; a folder is
-// copied whole under a temporary name. Nothing is synced to disk. The error's text is the system's reason
-// ("No space left on device").
-platform::Result<void> copyFileAtomically(const QString& from, const QString& to);
+// Copies a file into `to` (made when missing, emptied first when not), in the kernel where the file
+// systems allow it; a failed copy leaves `to` empty. A folder is copied whole under a temporary name and
+// renamed into place. Nothing is synced to disk. The error's text is the system's reason ("No space left
+// on device").
+platform::Result<void> copyFileInto(const QString& from, const QString& to);
 
 } // namespace qm::host

@@ -126,7 +126,7 @@ void AttachmentPipeline::prepareAndUploadAttachments(const ComposeWindow& editor
     platform::dispatch::onGlobalPool(
         [alive, paths, ids, subject, workingDirectory, settings, weakEditor, copies] {
             for (const Copy& copy : copies) {
-                if (const auto written = host::copyFileAtomically(copy.source, copy.path); !written) {
+                if (const auto written = host::copyFileInto(copy.source, copy.path); !written) {
                     for (const QString& path : paths)
                         removePath(path);
                     platform::dispatch::onMain([alive, copy, error = written.error()] {

@@ -115,21 +115,21 @@ TEST(MissingOperationsTest, AnswersOfTheWrongKindCountAsNothing) {
         EXPECT_TRUE(view.attachment().isNull());
 }
 
-TEST(CopyFileAtomicallyTest, TheCopyIsWholeOrAbsentAndTheReservedNameKept) {
+TEST(CopyFileIntoTest, TheCopyIsWholeOrAbsentAndTheReservedNameKept) {
     QTemporaryDir folder;
     const QString from = folder.filePath(QStringLiteral("a.bin"));
     const QString to = folder.filePath(QStringLiteral("copy.bin"));
     const QByteArray bytes = QByteArray(1 << 20, 'a') + "end";
     test::writeFile(from, bytes);
     test::writeFile(to, {}); // the name a caller reserved
-    ASSERT_TRUE(copyFileAtomically(from, to));
+    ASSERT_TRUE(copyFileInto(from, to));
     EXPECT_EQ(test::readFile(to), bytes);
 
     const QString refused = folder.filePath(QStringLiteral("refused.bin"));
     test::writeFile(refused, {});
     {
         test::FileSizeLimit limit(64 * 1024);
-        const auto copied = copyFileAtomically(from, refused);
+        const auto copied = copyFileInto(from, refused);
         ASSERT_FALSE(copied);
         EXPECT_FALSE(copied.error().localizedDescription.isEmpty());
     }
