@@ -6,36 +6,27 @@
 # them (flat when they agree).
 #
 # Build first: cmake --build build --target quillmoor
-# The keyring holds the clients' token, so the script runs in a D-Bus session of its own with
-# gnome-keyring (it starts one with dbus-run-session when needed).
-# Environment: QUILLMOOR (the program, default build/bin/quillmoor), COUNT (messages, default 1000).
+# The keyring holds the clients' token: a private one (bench/lib.sh).
+# Environment: BIN or BUILD (see bench/lib.sh), QUILLMOOR (the program), COUNT (messages, default 1000).
 set -euo pipefail
-
-root=$(cd "$(dirname "$0")/../.." && pwd)
-if [[ -z ${QUILLMOOR_BENCH_SESSION:-} ]]; then
-    export QUILLMOOR_BENCH_SESSION=1
-    exec dbus-run-session -- "$0" "$@"
-fi
 # shellcheck source=../lib.sh
-source "$root/bench/lib.sh" # time_stats, free_port, wait_port
-quillmoor=${QUILLMOOR:-$root/build/bin/quillmoor}
+source "$(dirname "$0")/../lib.sh"
+need_programs quillmoor
+quillmoor=${QUILLMOOR:-$bin/quillmoor}
 count=${COUNT:-1000}
 python=/usr/bin/python3
-[[ -x $quillmoor ]] || { echo "missing $quillmoor: build the quillmoor target first" >&2; exit 1; }
 $python -c 'import aiosmtpd' || { echo "missing python3-aiosmtpd" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/smtpd_bench.XXXXXX")
-pids=()
-cleanup() {
-    # The servers run under /usr/bin/time: their processes are its children.
-    for pid in "${pids[@]}"; do pkill -P "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
+bench_work smtpd_bench
+private_keyring
+# The servers run under /usr/bin/time: their own processes, its children, are ended first.
+end_timed_servers() {
+    local pid
+    for pid in "${timed[@]}"; do pkill -P "$pid" 2>/dev/null || true; done
+    bench_cleanup
 }
-trap cleanup EXIT
-export HOME=$work/home QUILLMOOR_CONFIG_DIR=$work/config TMPDIR=$work
-mkdir -p "$HOME"
-echo -n bench | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+timed=()
+trap end_timed_servers EXIT
 
 rss_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 # The server's process under /usr/bin/time: its child.
@@ -43,7 +34,7 @@ child_of() { pgrep -P "$1" | head -1; }
 
 sink=$(free_port)
 $python "$root/tests/cli/counting_sink.py" "$sink" "$work/received" >"$work/sink.log" 2>&1 &
-pids+=($!)
+track_pid $!
 wait_port "$sink"
 
 "$quillmoor" config set QuillmoorSMTPURL "smtp://127.0.0.1:$sink" >/dev/null
@@ -56,11 +47,13 @@ proxy=$(free_port)
 /usr/bin/time -v -o "$work/proxy.time" $python "$root/bench/smtpd/aiosmtpd_proxy.py" "$proxy" "$sink" \
     >"$work/proxy.log" 2>&1 &
 proxy_time=$!
-pids+=($proxy_time)
+timed+=("$proxy_time")
+track_pid "$proxy_time"
 smtpd=$(free_port)
 /usr/bin/time -v -o "$work/smtpd.time" "$quillmoor" smtpd --listen "127.0.0.1:$smtpd" >"$work/smtpd.log" 2>&1 &
 smtpd_time=$!
-pids+=($smtpd_time)
+timed+=("$smtpd_time")
+track_pid "$smtpd_time"
 wait_port "$proxy"
 wait_port "$smtpd"
 
