@@ -160,7 +160,6 @@ Result<void> UrlRelay::listen() {
     // Bound and listening under a name senders do not look at, then linked to its own name: a sender
     // never meets a socket that refuses connections because it does not listen yet, and takes for left
     // behind only the sockets of programs that are gone.
-    // As long as the names given below, which senders must reach.
     const QByteArray pending =
         QFile::encodeName(QStringLiteral("%1/.pending-.%2.%3")
                               .arg(where)
