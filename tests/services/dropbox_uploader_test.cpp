@@ -163,6 +163,7 @@ TEST_F(DropboxUploaderTest, AnExistingLinkIsReusedAndFaultsEndWithOneFailure) {
 TEST_F(DropboxUploaderTest, AStallPastTheTimeoutAndA429Or5xxThatLastEachEndInOneFailure) {
     dropbox::Config quick = config();
     quick.timeout = std::chrono::seconds(1);
+    quick.firstRetryWait = std::chrono::milliseconds(10);
     serviceClass = std::make_unique<upload::DropboxUploaderClass>(environment, quick, kChunk);
     link();
     auto uploader = make();

@@ -130,7 +130,8 @@ void RestClient::send(std::shared_ptr<Call> call) {
                 const bool dropped = call->resend && error.domain != QLatin1String(net::kNetErrorDomain);
                 if ((status == 429 || status >= 500 || dropped) && call->retries < maxRetries) {
                     ++call->retries;
-                    int wait = 1000 << (call->retries - 1);
+                    int wait = static_cast<int>(session_.config().firstRetryWait.count())
+                               << (call->retries - 1);
                     if (status == 429) {
                         bool ok = false;
                         const int seconds = QString::fromLatin1(response->header("Retry-After")).toInt(&ok);

@@ -19,6 +19,8 @@ struct Config {
     QString appKey, appSecret;
     // Idle time after which an API call or chunk fails (and a chunk is sent again); tests shorten it.
     std::chrono::milliseconds timeout{60000};
+    // The wait before the first retry of a 429 without Retry-After or a 5xx, doubled for each further one.
+    std::chrono::milliseconds firstRetryWait{1000};
 
     static Config fromEnvironment();
     // "db-" and the key: the scheme the sign-in returns through.
