@@ -55,10 +55,14 @@ int SmtpdCommand::printCredentials() {
     const QString label = QString::fromLatin1(credentialLabel);
     QString token = env_.credentials->passwordFromKeychainItem(label, userName());
     if (token.isEmpty()) {
-        QByteArray random(kTokenBytes, Qt::Uninitialized);
-        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(random.data()), kTokenBytes / 4);
-        token = QString::fromLatin1(
-            random.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        // One starting with '-' would read as an option where clients take it on their command line
+        // (swaks, git send-email): one in 64 did.
+        do {
+            QByteArray random(kTokenBytes, Qt::Uninitialized);
+            QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(random.data()), kTokenBytes / 4);
+            token = QString::fromLatin1(
+                random.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+        } while (token.startsWith(u'-'));
         if (!env_.credentials->setPassword(token, label, userName())) {
             report(
                 QStringLiteral("the token could not be stored (is the Secret Service running and the keyring "
