@@ -1,40 +1,15 @@
-// Uploads one file through GenericUploader, as an upload run would, and reports time and throughput.
+// Uploads one file through GenericUploader, as an upload run would, and prints its link.
 // Usage: generic_upload_bench SERVER-URL FILE USER PASSWORD
 // The SSH host key is trusted on first use into a known_hosts file of this run only.
 
-#include "accounts/credential_store.h"
 #include "accounts/settings_keys.h"
 #include "platform/bundle.h"
-#include "platform/secret_store.h"
-#include "platform/settings_store.h"
 #include "services/generic/generic_uploader.h"
+#include "upload_bench.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <chrono>
-#include <cstdio>
-
-namespace {
 
 using namespace qm;
-
-class Delegate final : public upload::UploaderDelegate {
-public:
-    void uploadProgress(double fraction, const QString&) override { lastFraction = fraction; }
-    void uploadFailedWithStatus(upload::UploadStatus status, const platform::Error& error) override {
-        std::fprintf(stderr, "failed (%d): %s\n", static_cast<int>(status),
-                     qPrintable(error.localizedDescription));
-        QCoreApplication::exit(1);
-    }
-    void createdLink(const QUrl& link, const QString&, const QUrl&) override {
-        std::fprintf(stderr, "link %s\n", qPrintable(link.toString()));
-        QCoreApplication::exit(0);
-    }
-    double lastFraction = 0;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -42,37 +17,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s SERVER-URL FILE USER PASSWORD\n", argv[0]);
         return 2;
     }
-    const QString server = QString::fromLocal8Bit(argv[1]);
-    const QString file = QString::fromLocal8Bit(argv[2]);
     const QString user = QString::fromLocal8Bit(argv[3]);
+    bench::BenchEnvironment bench;
+    (void)bench.settings.setObject(QString::fromLocal8Bit(argv[1]), accounts::keys::genericServer);
+    (void)bench.settings.setObject(user, accounts::keys::genericLogin);
+    bench.credentials.setPassword(QString::fromLocal8Bit(argv[4]), QStringLiteral("Quillmoor (Generic)"),
+                                  user);
 
-    QTemporaryDir work;
-    platform::SettingsStore settings(work.filePath(QStringLiteral("settings.plist")));
-    platform::MemorySecretStore secrets;
-    accounts::CredentialStore credentials(secrets);
-    (void)settings.setObject(server, accounts::keys::genericServer);
-    (void)settings.setObject(user, accounts::keys::genericLogin);
-    credentials.setPassword(QString::fromLocal8Bit(argv[4]), QStringLiteral("Quillmoor (Generic)"), user);
-
-    const upload::ServiceEnvironment environment{settings, credentials, QStringLiteral("Quillmoor")};
     upload::FileTransfer::Options options;
-    options.knownHostsFile = work.filePath(QStringLiteral("known_hosts"));
+    options.knownHostsFile = bench.folder.filePath(QStringLiteral("known_hosts"));
     options.recordUnknownHostKeys = true;
-    const upload::GenericUploaderClass serviceClass(
-        environment, platform::Bundle::locate().value_or(platform::Bundle(QString())), options);
-    auto uploader = serviceClass.create();
-    Delegate delegate;
-    uploader->setDelegate(&delegate);
-
-    const auto start = std::chrono::steady_clock::now();
-    if (!uploader->uploadFile(file, true)) {
-        std::fprintf(stderr, "the upload did not start\n");
-        return 1;
-    }
-    const int status = app.exec();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    const double bytes = static_cast<double>(QFileInfo(file).size());
-    std::printf("seconds %.3f bytes %.0f MiB/s %.1f last-progress %.3f\n", elapsed.count(), bytes,
-                bytes / (1 << 20) / elapsed.count(), delegate.lastFraction);
-    return status;
+    const upload::GenericUploaderClass generic(
+        bench.environment, platform::Bundle::locate().value_or(platform::Bundle(QString())), options);
+    return bench::uploadPrintingLink(*generic.create(), QString::fromLocal8Bit(argv[2]));
 }

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <gmime/gmime.h>
+#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -232,6 +233,29 @@ CliRunner::CliRunner()
              {QStringLiteral("en")})
     , credentials(secrets)
     , serviceEnvironment{settings, credentials, bundle.name()} {}
+
+CliRunner::~CliRunner() {
+    if (ownInput_ >= 0)
+        ::close(ownInput_);
+}
+
+void CliRunner::setInput(const QByteArray& text) {
+    if (ownInput_ >= 0)
+        ::close(ownInput_);
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], text.constData(), static_cast<size_t>(text.size())), text.size());
+    ::close(ends[1]);
+    inputFd = ownInput_ = ends[0];
+}
+
+int CliRunner::linkWithPassword(const QString& service, const QString& login, const QString& password,
+                                const QStringList& more) {
+    setInput(password.toUtf8() + '\n');
+    return run(QStringList{QStringLiteral("link"), service, QStringLiteral("--login"), login,
+                           QStringLiteral("--password-stdin")} +
+               more);
+}
 
 int CliRunner::run(const QStringList& arguments) {
     out_.close();

@@ -76,8 +76,16 @@ public:
 class CliRunner {
 public:
     CliRunner();
+    ~CliRunner();
+    CliRunner(const CliRunner&) = delete;
+    CliRunner& operator=(const CliRunner&) = delete;
 
     int run(const QStringList& arguments);
+    // Standard input of the runs that follow: a pipe holding `text` and then its end.
+    void setInput(const QByteArray& text);
+    // `link SERVICE --login LOGIN --password-stdin MORE…` with `password` on standard input; the status.
+    int linkWithPassword(const QString& service, const QString& login, const QString& password,
+                         const QStringList& more = {});
     QString out() const { return QString::fromUtf8(out_.data()); }
     QString err() const { return QString::fromUtf8(err_.data()); }
 
@@ -108,6 +116,7 @@ public:
 private:
     QBuffer out_;
     QBuffer err_;
+    int ownInput_ = -1;
 };
 
 // The real SMTP server (aiosmtpd, from Debian) in a process of its own, storing what it receives.

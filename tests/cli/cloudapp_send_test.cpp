@@ -5,7 +5,6 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -21,25 +20,14 @@ protected:
         runner.services.registerService(
             std::make_unique<upload::CloudAppUploaderClass>(runner.serviceEnvironment));
     }
-    void TearDown() override {
-        qunsetenv("QUILLMOOR_CLOUDAPP_URL");
-        if (inputPipe[0] >= 0)
-            ::close(inputPipe[0]);
-    }
+    void TearDown() override { qunsetenv("QUILLMOOR_CLOUDAPP_URL"); }
 
     int link(const QString& password) {
-        EXPECT_EQ(::pipe(inputPipe), 0);
-        const QByteArray line = password.toUtf8() + '\n';
-        EXPECT_EQ(::write(inputPipe[1], line.constData(), size_t(line.size())), line.size());
-        ::close(inputPipe[1]);
-        runner.inputFd = inputPipe[0];
-        return runner.run({QStringLiteral("link"), QStringLiteral("cloudapp"), QStringLiteral("--login"),
-                           cloud.email(), QStringLiteral("--password-stdin")});
+        return runner.linkWithPassword(QStringLiteral("cloudapp"), cloud.email(), password);
     }
 
     FakeCloudApp cloud;
     CliRunner runner;
-    int inputPipe[2] = {-1, -1};
 };
 
 TEST_F(CloudAppSendTest, LinkSendAndUnlink) {

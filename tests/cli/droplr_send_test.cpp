@@ -4,7 +4,6 @@
 #include "services/droplr/droplr_uploader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -22,24 +21,12 @@ protected:
         runner.services.registerService(
             std::make_unique<upload::DroplrUploaderClass>(runner.serviceEnvironment, runner.bundle));
     }
-    void TearDown() override {
-        if (inputPipe[0] >= 0)
-            ::close(inputPipe[0]);
-    }
-
     int link(const QString& password) {
-        EXPECT_EQ(::pipe(inputPipe), 0);
-        const QByteArray line = password.toUtf8() + '\n';
-        EXPECT_EQ(::write(inputPipe[1], line.constData(), static_cast<size_t>(line.size())), line.size());
-        ::close(inputPipe[1]);
-        runner.inputFd = inputPipe[0];
-        return runner.run({QStringLiteral("link"), QStringLiteral("droplr"), QStringLiteral("--login"),
-                           QStringLiteral("Sam@example.org"), QStringLiteral("--password-stdin")});
+        return runner.linkWithPassword(QStringLiteral("droplr"), QStringLiteral("Sam@example.org"), password);
     }
 
     FakeDroplr fake;
     CliRunner runner;
-    int inputPipe[2] = {-1, -1};
 };
 
 TEST_F(DroplrSendTest, LinkSendAndUnlink) {

@@ -5,7 +5,6 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -22,16 +21,8 @@ protected:
     }
 
     int link(const QString& password) {
-        int input[2];
-        EXPECT_EQ(::pipe(input), 0);
-        const QByteArray line = password.toUtf8() + '\n';
-        EXPECT_EQ(::write(input[1], line.constData(), static_cast<size_t>(line.size())), line.size());
-        ::close(input[1]);
-        runner.inputFd = input[0];
-        const int status =
-            runner.run({"link", "dropmark", "--login", FakeDropmark::kEmail, "--password-stdin"});
-        ::close(input[0]);
-        return status;
+        return runner.linkWithPassword(QStringLiteral("dropmark"), QString::fromLatin1(FakeDropmark::kEmail),
+                                       password);
     }
 
     FakeDropmark fake;

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -21,30 +20,14 @@ protected:
             std::make_unique<upload::GenericUploaderClass>(runner.serviceEnvironment, runner.bundle));
         QDir().mkpath(cloud());
     }
-    ~LinkCommandTest() override {
-        if (passwordPipe[0] >= 0)
-            ::close(passwordPipe[0]);
-    }
-
     QString cloud() const { return runner.path(QStringLiteral("cloud")); }
     QString cloudURL() const { return QUrl::fromLocalFile(cloud()).toString(); }
 
-    // Standard input that carries `password` and a line break.
-    void passwordOnStandardInput(const QByteArray& password) {
-        ASSERT_EQ(::pipe(passwordPipe), 0);
-        ASSERT_EQ(::write(passwordPipe[1], password.constData(), static_cast<size_t>(password.size())),
-                  password.size());
-        ASSERT_EQ(::write(passwordPipe[1], "\n", 1), 1);
-        ::close(passwordPipe[1]);
-        runner.inputFd = passwordPipe[0];
-    }
-
     CliRunner runner;
-    int passwordPipe[2] = {-1, -1};
 };
 
 TEST_F(LinkCommandTest, ASuccessfulLinkWritesTheFieldsKeepsThePasswordAndSelectsTheService) {
-    passwordOnStandardInput("s3cret-ü");
+    runner.setInput("s3cret-ü\n");
     const int status =
         runner.run({QStringLiteral("link"), QStringLiteral("GENERIC"), QStringLiteral("--login"),
                     QStringLiteral("ada"), QStringLiteral("--password-stdin"), QStringLiteral("--server"),
@@ -76,7 +59,7 @@ TEST_F(LinkCommandTest, AServerTextWithoutSchemeIsRefusedBeforeAnythingIsStored)
 }
 
 TEST_F(LinkCommandTest, APublicAddressThatDoesNotServeTheFolderFailsTheLinkAndDropsThePassword) {
-    passwordOnStandardInput("pw");
+    runner.setInput("pw\n");
     const QString elsewhere = QUrl::fromLocalFile(runner.path(QStringLiteral("elsewhere"))).toString();
     EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("Generic"), QStringLiteral("--login"),
                           QStringLiteral("ada"), QStringLiteral("--password-stdin"),
@@ -93,7 +76,7 @@ TEST_F(LinkCommandTest, APublicAddressThatDoesNotServeTheFolderFailsTheLinkAndDr
 }
 
 TEST_F(LinkCommandTest, APasswordThatCannotBeStoredFailsTheLinkAndLeavesTheServiceUnlinked) {
-    passwordOnStandardInput("s3cret");
+    runner.setInput("s3cret\n");
     runner.secrets.locked = true;
     EXPECT_EQ(runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
                           QStringLiteral("ada"), QStringLiteral("--password-stdin"),
@@ -123,7 +106,7 @@ TEST_F(LinkCommandTest, APasswordInTheServerAddressMovesToTheCredentialStore) {
     EXPECT_FALSE(readFile(runner.path(QStringLiteral("config/settings.plist"))).contains("s3cret"));
 
     // Refused, with nothing stored: two passwords, or two different account names.
-    passwordOnStandardInput("other");
+    runner.setInput("other\n");
     const QString server = runner.settings.stringForKey(keys::genericServer);
     EXPECT_EQ(
         runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--password-stdin"),

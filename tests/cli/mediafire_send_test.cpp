@@ -5,7 +5,6 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -25,16 +24,8 @@ protected:
     }
 
     int link(const QString& password) {
-        int input[2];
-        EXPECT_EQ(::pipe(input), 0);
-        const QByteArray line = password.toUtf8() + '\n';
-        EXPECT_EQ(::write(input[1], line.constData(), static_cast<size_t>(line.size())), line.size());
-        ::close(input[1]);
-        runner.inputFd = input[0];
-        const int status =
-            runner.run({"link", "mediafire", "--login", FakeMediaFire::kEmail, "--password-stdin"});
-        ::close(input[0]);
-        return status;
+        return runner.linkWithPassword(QStringLiteral("mediafire"),
+                                       QString::fromLatin1(FakeMediaFire::kEmail), password);
     }
 
     FakeMediaFire fake;

@@ -6,7 +6,6 @@
 #include "uploaders/service_id.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -19,26 +18,12 @@ protected:
         runner.services.registerService(
             std::make_unique<upload::OwnCloudUploaderClass>(runner.serviceEnvironment, runner.bundle));
     }
-    void TearDown() override {
-        if (inputPipe[0] >= 0)
-            ::close(inputPipe[0]);
-    }
-
-    void passwordOnStandardInput(const QString& password) {
-        ASSERT_EQ(::pipe(inputPipe), 0);
-        const QByteArray line = password.toUtf8() + '\n';
-        ASSERT_EQ(::write(inputPipe[1], line.constData(), static_cast<size_t>(line.size())), line.size());
-        ::close(inputPipe[1]);
-        runner.inputFd = inputPipe[0];
-    }
-
     CliRunner runner;
-    int inputPipe[2] = {-1, -1};
 };
 
 TEST_F(OwnCloudSendTest, LinkThenSendStoresAttachmentsAndSendsDownloadLinks) {
     FakeOwnCloud server(QStringLiteral("/owncloud"));
-    passwordOnStandardInput(server.password());
+    runner.setInput(server.password().toUtf8() + '\n');
     ASSERT_EQ(
         runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"),
                     server.url(QStringLiteral("/owncloud")), QStringLiteral("--login"), server.user(),
@@ -74,7 +59,7 @@ TEST_F(OwnCloudSendTest, LinkThenSendStoresAttachmentsAndSendsDownloadLinks) {
 
 TEST_F(OwnCloudSendTest, WrongPasswordDoesNotLink) {
     FakeOwnCloud server;
-    passwordOnStandardInput(QStringLiteral("wrong"));
+    runner.setInput("wrong\n");
     EXPECT_NE(runner.run({QStringLiteral("link"), QStringLiteral("owncloud"), QStringLiteral("--server"),
                           server.url(), QStringLiteral("--login"), server.user(),
                           QStringLiteral("--password-stdin")}),

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -24,22 +23,8 @@ protected:
         runner.services.registerService(std::make_unique<upload::GenericUploaderClass>(
             runner.serviceEnvironment, runner.bundle, options));
     }
-    void TearDown() override {
-        if (inputPipe[0] >= 0)
-            ::close(inputPipe[0]);
-    }
-
-    void passwordOnStandardInput(const QByteArray& password) {
-        ASSERT_EQ(::pipe(inputPipe), 0);
-        const QByteArray line = password + '\n';
-        ASSERT_EQ(::write(inputPipe[1], line.constData(), static_cast<size_t>(line.size())), line.size());
-        ::close(inputPipe[1]);
-        runner.inputFd = inputPipe[0];
-    }
-
     CliRunner runner;
     FileServers* servers = nullptr;
-    int inputPipe[2] = {-1, -1};
 };
 
 TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithTheirLinks) {
@@ -50,7 +35,7 @@ TEST_P(RealServerSendTest, TheAttachmentsLandOnTheServerAndTheMessageLeavesWithT
     // The public address reaches the same folder the server writes to, as a web server on it would.
     const QString publicAddress = QUrl::fromLocalFile(served).toString();
 
-    passwordOnStandardInput(FileServers::password);
+    runner.setInput(QByteArray(FileServers::password) + '\n');
     ASSERT_EQ(
         runner.run({QStringLiteral("link"), QStringLiteral("generic"), QStringLiteral("--login"),
                     QString::fromLatin1(FileServers::user), QStringLiteral("--password-stdin"),
@@ -84,13 +69,12 @@ TEST_F(RealServerSendTest, LinkRecordsAnUnknownHostKeyOnlyWhenAccepted) {
                                 QStringLiteral("--password-stdin"),
                                 QStringLiteral("--server"),
                                 servers->url(QStringLiteral("sftp"), QStringLiteral("/hostkey/")).toString()};
-    passwordOnStandardInput(FileServers::password);
+    runner.setInput(QByteArray(FileServers::password) + '\n');
     EXPECT_NE(runner.run(arguments), 0);
     EXPECT_TRUE(runner.err().contains(QStringLiteral("SHA256:"))) << runner.err().toStdString();
     EXPECT_FALSE(QFile::exists(runner.path(QStringLiteral("known_hosts"))));
 
-    ::close(inputPipe[0]);
-    passwordOnStandardInput(FileServers::password);
+    runner.setInput(QByteArray(FileServers::password) + '\n');
     ASSERT_EQ(runner.run(arguments + QStringList{QStringLiteral("--accept-host-key")}), 0)
         << runner.err().toStdString();
     EXPECT_EQ(readFile(runner.path(QStringLiteral("known_hosts"))), servers->knownHostsLine());

@@ -5,7 +5,6 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace qm::test::cli {
 namespace {
@@ -26,17 +25,7 @@ protected:
         qunsetenv("QUILLMOOR_YOUSENDIT_KEY");
     }
     int link(const QString& name, const QString& password) {
-        int input[2];
-        EXPECT_EQ(::pipe(input), 0);
-        const QByteArray line = password.toUtf8() + '\n';
-        EXPECT_EQ(::write(input[1], line.constData(), size_t(line.size())), line.size());
-        ::close(input[1]);
-        runner.inputFd = input[0];
-        const int status =
-            runner.run({QStringLiteral("link"), name, QStringLiteral("--login"),
-                        QStringLiteral("jane@example.org"), QStringLiteral("--password-stdin")});
-        ::close(input[0]);
-        return status;
+        return runner.linkWithPassword(name, QStringLiteral("jane@example.org"), password);
     }
 
     FakeYouSendIt fake;
