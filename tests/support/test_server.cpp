@@ -135,6 +135,16 @@ QUrl TestServer::url(const QString& path, const QString& host) const {
                     .arg(path));
 }
 
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
 std::optional<Fault> takeFault(std::vector<Fault>& faults, const std::string& path) {
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (!path.starts_with(it->pathPrefix))

@@ -119,6 +119,9 @@ std::string pkceChallenge(const std::string& verifier);
 // Location of the 302), or empty when the page answered otherwise.
 QString followSignInPage(const QUrl& page);
 
+// `text` as a JSON string literal, quotes included, for answers written by hand.
+std::string jsonString(const std::string& text);
+
 // Answers `status` with `body` as compact JSON, as web services do.
 inline void respondJson(httplib::Response& response, int status, const QJsonObject& body) {
     response.status = status;

@@ -110,10 +110,14 @@ void DropmarkUploader::signIn() {
             const QString user = text(answer.value(QStringLiteral("id")));
             const QString token = text(answer.value(QStringLiteral("token")));
             auto& settings = environment_.settings;
-            (void)settings.setObject(user.isEmpty() ? QVariant() : user,
-                                     QString::fromLatin1(keys::dropmarkUserID));
-            (void)settings.setObject(token.isEmpty() ? QVariant() : token,
-                                     QString::fromLatin1(keys::dropmarkToken));
+            const auto storedUser = settings.setObject(user.isEmpty() ? QVariant() : user,
+                                                       QString::fromLatin1(keys::dropmarkUserID));
+            const auto storedToken = settings.setObject(token.isEmpty() ? QVariant() : token,
+                                                        QString::fromLatin1(keys::dropmarkToken));
+            if (!storedUser || !storedToken) {
+                setUpFailed(!storedUser ? storedUser.error() : storedToken.error());
+                return;
+            }
             // Without both nothing later can be authorised: a set-up that cannot work is no set-up.
             if (user.isEmpty() || token.isEmpty()) {
                 setUpFailed(incompleteAnswer(QStringLiteral("user id or token")));
@@ -138,8 +142,7 @@ void DropmarkUploader::findCollection() {
                 const QString id = text(collection.value(QStringLiteral("id")));
                 if (id.isEmpty())
                     break;
-                (void)environment_.settings.setObject(id, QString::fromLatin1(keys::dropmarkCollectionID));
-                reportAuthentication(std::nullopt);
+                finishSetUp(id);
                 return;
             }
             createCollection();
@@ -158,10 +161,20 @@ void DropmarkUploader::createCollection() {
                 setUpFailed(incompleteAnswer(QStringLiteral("collection id")));
                 return;
             }
-            (void)environment_.settings.setObject(id, QString::fromLatin1(keys::dropmarkCollectionID));
-            reportAuthentication(std::nullopt);
+            finishSetUp(id);
         },
         [this](const platform::Error& error) { setUpFailed(error); });
+}
+
+void DropmarkUploader::finishSetUp(const QString& collectionID) {
+    // A settings file that cannot keep the collection would leave every upload refused: the link fails.
+    if (const auto stored =
+            environment_.settings.setObject(collectionID, QString::fromLatin1(keys::dropmarkCollectionID));
+        !stored) {
+        setUpFailed(stored.error());
+        return;
+    }
+    reportAuthentication(std::nullopt);
 }
 
 void DropmarkUploader::setUpFailed(const platform::Error& error) {

@@ -57,6 +57,7 @@ private:
     void signIn();
     void findCollection();
     void createCollection();
+    void finishSetUp(const QString& collectionID);
     void setUpFailed(const platform::Error& error);
     void authorise();
     QString setting(const char* key) const;

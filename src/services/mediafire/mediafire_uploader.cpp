@@ -185,8 +185,7 @@ void MediaFireUploader::findFolder(const QString& token) {
                 const QString key = text(at(entry, {"folderkey"}));
                 if (key.isEmpty())
                     break;
-                (void)environment_.settings.setObject(key, QString::fromLatin1(keys::mediaFireFolderKey));
-                reportAuthentication(std::nullopt);
+                finishSetUp(key);
                 return;
             }
             createFolder(token);
@@ -207,10 +206,16 @@ void MediaFireUploader::createFolder(const QString& token) {
                     mediaFireError(bundle_.localized(QString::fromLatin1(kCouldNotCreateDirectory))));
                 return;
             }
-            (void)environment_.settings.setObject(key, QString::fromLatin1(keys::mediaFireFolderKey));
-            reportAuthentication(std::nullopt);
+            finishSetUp(key);
         },
         [this](const platform::Error& error) { reportAuthentication(error); });
+}
+
+void MediaFireUploader::finishSetUp(const QString& folderKey) {
+    // A settings file that cannot keep the folder would leave every upload refused: the link fails instead.
+    const auto stored =
+        environment_.settings.setObject(folderKey, QString::fromLatin1(keys::mediaFireFolderKey));
+    reportAuthentication(stored ? std::nullopt : std::optional<platform::Error>(stored.error()));
 }
 
 void MediaFireUploader::startUpload(const QString& path) {

@@ -65,6 +65,7 @@ private:
     void sessionToken(std::function<void(const QString&)> success, Failure failure, bool tied = true);
     void findFolder(const QString& token);
     void createFolder(const QString& token);
+    void finishSetUp(const QString& folderKey);
     void sendFile(const QString& token, const QString& path);
     void poll(const QString& token, const QString& uploadKey);
     void fetchLink(const QString& token, const QString& quickKey);

@@ -8,16 +8,6 @@ namespace qm::test {
 
 namespace {
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 void answer(httplib::Response& response, int status, const std::string& json) {
     response.status = status;
     response.set_content(json, "application/json");

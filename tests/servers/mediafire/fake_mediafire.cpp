@@ -9,16 +9,6 @@ namespace qm::test {
 
 namespace {
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
 // MediaFire wraps every answer in "response", with "result" saying whether the call worked.
 void answer(httplib::Response& response, const std::string& action, const std::string& members) {
     response.set_content("{\"response\": {\"action\": " + jsonString(action) + ", " + members +
